@@ -1,0 +1,36 @@
+# The project's two everyday commands, and a few more for developers.
+#   make test   installs what is missing, builds the debug preset, runs every test
+#   make run    runs the program against the local stand-in service with demo data
+.PHONY: test run build deps tsan fuzz bench format clean
+
+JOBS ?= $(shell nproc)
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake --preset debug
+	cmake --build --preset debug -j $(JOBS)
+
+test: build
+	ctest --preset debug -j $(JOBS)
+
+run: deps
+	@scripts/run-demo
+
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan -j $(JOBS)
+
+fuzz: deps
+	@scripts/run-fuzzers
+
+bench: deps
+	@scripts/run-benchmarks
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,97 @@
+// The main window's logic: its handlers, the account values, the selection flags and the
+// progress width. CMainDialog (Qt) maps its widgets onto IMainView and forwards clicks here.
+//
+// The handlers are spread over the layers that own them:
+//   app/main_logic.cpp       set-up, SetProgress, account status (QueryAccountStatus ...)
+//   app/game_folder_ui.cpp   OnBrowseFolder, OnGameFolderMode, GetGamePathText
+//   backup/backup_command.cpp   OnBackup, CheckUploadSize, StartUpload, PackSelectedFolders
+//   restore/restore_command.cpp OnRestore, StartDownload, OnInitialize, OnRemoveAll,
+//                               QueryFreeSpace
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/settings.h"
+#include "app/view.h"
+
+class CMainLogic {
+public:
+    CMainLogic(IMainView& view, CSettings& settings);
+    // Waits for a running worker: the logic outlives every thread it started.
+    ~CMainLogic();
+
+    CMainLogic(const CMainLogic&) = delete;
+    CMainLogic& operator=(const CMainLogic&) = delete;
+
+    // Window set-up after the widgets exist: check boxes, game folder, nickname, usage.
+    void OnInitDialog();
+    // False while a transfer runs (after telling the member); the window then stays open.
+    bool CanClose();
+
+    // Progress bar: done / total in mode 0 plain, 1 full, 2 five points less.
+    void SetProgress(uint32_t nDone, int32_t nTotal, uint8_t nMode);
+    int ProgressWidth() const { return m_nProgressWidth.load(); }
+
+    // Account status (auth.php mode du).
+    void QueryAccountStatus();
+    int32_t GetTotalUsage() const;
+    void RefreshUsage();
+
+    // Game-folder controls.
+    void OnBrowseFolder();
+    void OnGameFolderMode();
+    std::string GetGamePathText();
+
+    // Backup.
+    void OnBackup();
+    int CheckUploadSize();
+    int StartUpload(uint8_t nMask);
+    int PackSelectedFolders();
+
+    // Restore and maintenance.
+    void OnRestore();
+    int StartDownload(uint8_t nMask);
+    void OnInitialize();
+    void OnRemoveAll();
+    int QueryFreeSpace();
+
+    IMainView& View() { return m_view; }
+    CSettings& Settings() { return m_settings; }
+    // Waits until the running worker (if any) has finished. For tests and shutdown.
+    void WaitForWorker();
+
+    // Bytes stored on the server per category; the restore worker reads them as the
+    // expected archive sizes.
+    std::atomic<int32_t> m_nFontsSize{0};
+    std::atomic<int32_t> m_nInterfaceSize{0};
+    std::atomic<int32_t> m_nWdbSize{0};
+    std::atomic<int32_t> m_nWtfSize{0};
+    std::string m_strLastUpload;  // guarded by m_mutexAccount
+    std::mutex m_mutexAccount;
+
+    // Backup selection flags, reset at every backup command.
+    int m_nSelInterface = 0;
+    int m_nSelWtf = 0;
+    int m_nSelWdb = 0;
+    int m_nSelFonts = 0;
+    // The game folder the running command took when it started; workers get a copy.
+    std::string m_strCommandFolder;
+
+private:
+    IMainView& m_view;
+    CSettings& m_settings;
+    std::atomic<int> m_nProgressWidth{0};
+    std::jthread m_worker;  // the upload or download worker of the running transfer
+
+public:
+    // Starts fn on the worker thread; the caller has set g_bTransferBusy.
+    template <class F>
+    void RunWorker(F&& fn) {
+        if (m_worker.joinable()) m_worker.join();
+        m_worker = std::jthread(std::forward<F>(fn));
+    }
+};
