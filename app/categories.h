@@ -1,0 +1,85 @@
+// The four categories the program backs up and restores, the working folders, and the rule
+// for every path under the game folder: the game folder (which ends with the native
+// separator) followed directly by a relative path with native separators.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#ifdef _WIN32
+#define ZAV_SEP "\\"
+#else
+#define ZAV_SEP "/"
+#endif
+
+inline constexpr char kNativeSep = ZAV_SEP[0];
+
+// Working folders, relative to the game folder.
+inline constexpr const char* kRalum = "Ralum";
+inline constexpr const char* kRalumTemp = "Ralum" ZAV_SEP "Temp";
+inline constexpr const char* kRalumRecent = "Ralum" ZAV_SEP "Recent";
+inline constexpr const char* kRalumOriginal = "Ralum" ZAV_SEP "Original";
+// "Ralum/Temp/" as the upload side's format prefix uses it.
+inline constexpr const char* kRalumTempPrefix = "Ralum" ZAV_SEP "Temp" ZAV_SEP;
+
+// Category mask bits handed to the workers. 0x01 is never set.
+inline constexpr uint8_t kMaskFonts = 0x02;
+inline constexpr uint8_t kMaskInterface = 0x04;
+inline constexpr uint8_t kMaskWdb = 0x08;
+inline constexpr uint8_t kMaskWtf = 0x10;
+
+// Check-box groups of the main window (the Addon group is Interface and WTF together).
+inline constexpr const char* kGroupAddon = "애드온(Addon)";
+inline constexpr const char* kGroupCache = "캐쉬(Cache)";
+inline constexpr const char* kGroupFont = "폰트(Font)";
+
+enum class ECategory : int { Wtf = 0, Wdb = 1, Interface = 2, Fonts = 3 };
+
+struct SCategory {
+    ECategory eCategory;
+    const char* szWord;         // "WTF": archive names, the account reply, copies
+    const char* szGameFolder;   // relative game folder, e.g. "Cache/WDB/koKR"
+    const char* szArchiveName;  // "__WTF.zip"
+    const char* szArchivePath;  // relative, "Ralum/Temp/__WTF.zip"
+    const char* szRecent;       // relative, "Ralum/Recent/WTF"
+    const char* szOriginal;     // relative, "Ralum/Original/WTF"
+    uint8_t nMask;              // bit in the category mask
+    const char* szGroup;        // check-box group
+};
+
+// In table order: WTF, WDB, Interface, Fonts.
+inline constexpr SCategory kCategories[4] = {
+    {ECategory::Wtf, "WTF", "WTF", "__WTF.zip", "Ralum" ZAV_SEP "Temp" ZAV_SEP "__WTF.zip",
+     "Ralum" ZAV_SEP "Recent" ZAV_SEP "WTF", "Ralum" ZAV_SEP "Original" ZAV_SEP "WTF", kMaskWtf,
+     kGroupAddon},
+    {ECategory::Wdb, "WDB", "Cache" ZAV_SEP "WDB" ZAV_SEP "koKR", "__WDB.zip",
+     "Ralum" ZAV_SEP "Temp" ZAV_SEP "__WDB.zip", "Ralum" ZAV_SEP "Recent" ZAV_SEP "WDB",
+     "Ralum" ZAV_SEP "Original" ZAV_SEP "WDB", kMaskWdb, kGroupCache},
+    {ECategory::Interface, "Interface", "Interface", "__Interface.zip",
+     "Ralum" ZAV_SEP "Temp" ZAV_SEP "__Interface.zip", "Ralum" ZAV_SEP "Recent" ZAV_SEP "Interface",
+     "Ralum" ZAV_SEP "Original" ZAV_SEP "Interface", kMaskInterface, kGroupAddon},
+    {ECategory::Fonts, "Fonts", "Fonts", "__Fonts.zip",
+     "Ralum" ZAV_SEP "Temp" ZAV_SEP "__Fonts.zip", "Ralum" ZAV_SEP "Recent" ZAV_SEP "Fonts",
+     "Ralum" ZAV_SEP "Original" ZAV_SEP "Fonts", kMaskFonts, kGroupFont},
+};
+
+inline const SCategory& GetCategory(ECategory eCategory) {
+    return kCategories[static_cast<int>(eCategory)];
+}
+// The category of a word ("WTF", "WDB", "Interface", "Fonts"; exact case), or nullptr.
+const SCategory* FindCategoryByWord(std::string_view word);
+// The category of a single mask bit, or nullptr.
+const SCategory* FindCategoryByMask(uint8_t nBit);
+
+// The game folder followed directly by strRelative (nothing is inserted in between).
+// nullopt when the result would not fit a 260-byte path buffer (259 bytes plus the NUL):
+// such paths are refused, never cut.
+std::optional<std::string> GamePath(std::string_view gameFolder, std::string_view relative);
+
+// Shorthands over GamePath for one category.
+std::optional<std::string> CategoryFolderPath(std::string_view gameFolder, ECategory eCategory);
+std::optional<std::string> ArchivePath(std::string_view gameFolder, ECategory eCategory);
+std::optional<std::string> RecentPath(std::string_view gameFolder, ECategory eCategory);
+std::optional<std::string> OriginalPath(std::string_view gameFolder, ECategory eCategory);

@@ -1,0 +1,57 @@
+// Streamed HTTP transfers for the upload and download workers. The body is pulled from or
+// pushed to callbacks, so neither side ever holds a whole archive in memory.
+//
+// Same limits as HttpRequest (http_request.h): 15 s to connect, aborted after 60 s below
+// 1 byte/s. HTTPS trusts ZAV_CA_FILE in addition to the system's certificates. Buffers are
+// 512 KB each way so that loopback throughput is not lost to small writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Outcome of one transfer. bTransportOk is false when the exchange did not complete (no
+// connection, a stall, the connection closed mid-body, or a callback aborted); nStatus is
+// the reply's status code whenever a status line arrived (also with a failed transfer).
+struct SHttpResult {
+    bool bTransportOk = false;
+    long nStatus = 0;
+    std::string strError;
+    bool bAborted = false;  // a callback asked to stop
+};
+
+class CHttpTransfer {
+public:
+    // Fills buffer[0 .. nSize) and returns how many bytes were written (0 = end of body,
+    // which must not come before contentLength bytes were given), or kAbort to stop.
+    using ReadFn = std::function<size_t(char* pBuffer, size_t nSize)>;
+    static constexpr size_t kAbort = static_cast<size_t>(-1);
+    // Receives the next bytes of the reply body; false stops the transfer.
+    using WriteFn = std::function<bool(const char* pData, size_t nSize)>;
+
+    CHttpTransfer();
+    ~CHttpTransfer();
+    CHttpTransfer(const CHttpTransfer&) = delete;
+    CHttpTransfer& operator=(const CHttpTransfer&) = delete;
+
+    // POST with the given extra header lines (each "Name: value", without CR LF; they replace
+    // the layer's own lines of the same name), "Content-Length: nContentLength" exactly
+    // (never chunked, no "Expect: 100-continue"), and the body pulled from readFn.
+    // The reply body goes to *pReplyBody when given (kept to at most 64 KB), else is dropped.
+    SHttpResult Post(const std::string& strUrl, const std::vector<std::string>& headerLines,
+                     uint64_t nContentLength, const ReadFn& readFn,
+                     std::string* pReplyBody = nullptr);
+
+    // GET with the given extra header lines, HTTP/1.0 when bHttp10, the User-Agent strAgent
+    // (none when empty), never from a cache; the body is pushed to writeFn as it arrives.
+    // Bodies of error replies are passed to writeFn too; check nStatus.
+    SHttpResult Get(const std::string& strUrl, const std::vector<std::string>& headerLines,
+                    bool bHttp10, const std::string& strAgent, const WriteFn& writeFn);
+
+private:
+    struct SImpl;
+    std::unique_ptr<SImpl> m_pImpl;
+};
