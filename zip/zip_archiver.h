@@ -1,0 +1,154 @@
+// CZipArchiver: writes and reads one-volume zip archives (methods 0 and 8, no encryption,
+// no ZIP64), one object per use, one thread per object.
+//
+// Writing:  CZipArchiver zip; zip.Open(path, ZipOpenMode::Create);
+//           zip.AddFile(relPath, -1, true, 65535) ...; zip.Close();
+// Reading:  zip.Open(path, ZipOpenMode::ReadOnly);
+//           for (i = 0; i < zip.EntryCount(); ++i) if (!zip.ExtractEntry(i, folder)) break;
+// Checking: zip.Open(path, ZipOpenMode::ReadOnly); zip.TestArchive(&nBad) — reads every
+//           entry to its end without writing anything.
+//
+// Errors: refusals return false (or a result code, see each call); everything else throws by
+// value: CZipException (cause, archive path) for the archive's structure, compression and
+// CRC; CFileException (errno, path) for the operating system's file failures; std::bad_alloc.
+// Catch `const CException&` for both. After an exception only Close() and destruction make
+// sense on the object (Close() may throw again).
+//
+// Text: entry names are UTF-8 with '/' separators in memory. In the archive they are stored
+// in CP949 with flag bit 11 clear, or in UTF-8 with bit 11 set when CP949 cannot encode them;
+// on reading, bit 11 means UTF-8, otherwise CP949 (a '\' in a stored name is a separator).
+// Paths given to the calls are native file-system paths (UTF-8).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zip/zip_directory.h"
+#include "zip/zip_entry_header.h"
+#include "zip/zip_exception.h"
+#include "zip/zip_file.h"
+
+// How Open treats the file. ReadWrite (adding to an existing archive) is not supported: Open
+// throws CZipException Generic for it.
+enum class ZipOpenMode { ReadWrite = 0, ReadOnly = 1, Create = 2 };
+
+// The name of the entry for path: with bKeepPath the path without a drive ("C:") and without
+// leading separators; otherwise its last component. Both '/' and '\' separate. "" for a path
+// ending in a separator.
+std::string StoredName(const std::string& strPath, bool bKeepPath);
+
+// True when strName (an entry name in memory form) is safe to extract under a folder: after
+// StoredName, its ".." parts never climb above the folder, and it is not empty or "."/"..".
+bool IsSafeEntryName(const std::string& strName, bool bKeepPath = true);
+
+// Creates strPath and its missing parents. True when it exists as a folder afterwards.
+bool CreateFolderPath(const std::string& strPath);
+// -1 for a folder, 1 for a file (or anything else that is not a folder), 0 when absent.
+int PathKind(const std::string& strPath);
+
+class CZipArchiver {
+public:
+    static constexpr size_t kTransferBufferSize = 16384;
+    static constexpr uint32_t kDefaultChunkSize = 65535;
+
+    CZipArchiver();
+    // Releases everything; an archive still open is closed without writing anything more
+    // (an archive being created is complete only after Close()).
+    ~CZipArchiver();
+    CZipArchiver(const CZipArchiver&) = delete;
+    CZipArchiver& operator=(const CZipArchiver&) = delete;
+
+    // Create: creates (truncates) the file; ReadOnly: opens it and reads its directory.
+    // Does nothing when an archive is already open on this object.
+    // Throws CFileException when the file cannot be created / opened; for ReadOnly,
+    // CZipException EndRecordNotFound (18) when there is no end record (or the file is empty)
+    // and BadArchive (10) for an inconsistent directory.
+    void Open(const std::string& strPath, ZipOpenMode mode);
+
+    // Adds the file at strPath as a new entry (iLevel: -1 default, 0 stored, 1-9), reading it
+    // in chunks of nChunkSize bytes. Returns false, writing nothing, when: no archive is open
+    // for writing, an entry is open, 65535 entries exist, nChunkSize is 0, the stored name is
+    // empty, strPath is not a regular file, or its status cannot be read. Returns false after
+    // writing the local header when the source cannot be opened: that entry stays open and
+    // Close() finishes it empty (further AddFile calls return false).
+    // Throws CFileException for archive write failures and for a read failure of the source,
+    // CZipException NameTooLong (16) for a name over 65535 bytes, and zlib causes.
+    bool AddFile(const std::string& strPath, int iLevel = -1, bool bKeepPath = true,
+                 uint32_t nChunkSize = kDefaultChunkSize);
+
+    // Finishes an open entry, writes the central directory and end record when the archive
+    // was created, closes the file. Nothing when no archive is open. An entry left open for
+    // reading is closed first, which repeats its checks and may throw.
+    void Close();
+
+    // Number of entries in the directory (0 when nothing is open).
+    int EntryCount() const;
+    bool IsOpen() const { return m_file.IsOpen(); }
+    const std::string& GetArchivePath() const { return m_file.GetFilePath(); }
+    const CZipDirectory& GetDirectory() const { return m_directory; }
+
+    // Copies the header of entry uIndex (name in memory form). False when out of range.
+    bool GetFileInfo(uint16_t uIndex, CZipEntryHeader& header) const;
+
+    // Extracts entry uIndex under strFolder (the stored folders rebuilt with bKeepPath, else
+    // the file directly in strFolder), written in chunks of nChunkSize. A name ending in '/'
+    // or with the folder bit is created as a folder. Returns false, writing nothing, for: an
+    // index out of range, an unsafe name (see IsSafeEntryName), an entry already open, an
+    // encrypted entry; and false after writing when the data ended before its declared size
+    // or the file's times / permissions cannot be set. Never creates links, devices or
+    // setuid/setgid files; an existing link at the target is replaced by a regular file.
+    // Throws CFileException when the target cannot be created or written, CZipException
+    // BadArchive (10) for a local header that disagrees with the directory, DataError (6) /
+    // BufferError (8) for corrupt deflate data, CrcMismatch (11) after the file was written.
+    bool ExtractEntry(uint16_t uIndex, const std::string& strFolder, bool bKeepPath = true,
+                      uint32_t nChunkSize = kDefaultChunkSize);
+
+    // Reads entry uIndex to its end without writing anything. True when its name is safe,
+    // it is not encrypted, and its data has its declared size and CRC-32. False for those
+    // refusals (and for an index out of range or an entry already open). Throws the
+    // CZipException causes of ExtractEntry (10, 6, 8, 11) for corrupt data.
+    bool TestEntry(uint16_t uIndex);
+    // TestEntry for every entry; stops at the first false and stores its index in
+    // *pFailedIndex when given. Throws as TestEntry does.
+    bool TestArchive(int* pFailedIndex = nullptr);
+
+    // Reading an entry step by step (as ExtractEntry does):
+    // OpenEntryForReading: false for an index out of range, an entry already open or an
+    // encrypted entry; throws BadArchive when the local header disagrees with the directory.
+    bool OpenEntryForReading(uint16_t uIndex);
+    // Delivers up to nSize bytes of uncompressed data; 0 at the end (or when nothing is open).
+    // Throws DataError / BufferError / BadArchive for corrupt or truncated data.
+    uint32_t ReadEntryData(void* pBuffer, uint32_t nSize);
+    // Ends the entry: 1 when read to its end with a matching CRC, -1 when not read to its
+    // end (no CRC check), 0 when no entry was being read; throws CrcMismatch (11) for a wrong
+    // CRC. With a path (the extracted file, already closed) also sets its times and
+    // permissions: 0 when the times cannot be set (the entry then stays open), -2 when the
+    // permissions cannot be set.
+    int CloseEntryForReading();
+    int CloseEntryForReading(const std::string& strPath);
+
+    // Writing an entry step by step (as AddFile does). OpenEntryForWriting takes the header's
+    // name (memory form), time and attributes from the file at strPath.
+    bool OpenEntryForWriting(CZipEntryHeader& header, int iLevel, const std::string& strPath);
+    bool WriteEntryData(const void* pData, uint32_t nSize);
+    bool CloseEntryForWriting();
+
+    // Entry state.
+    enum EntryState { kNone, kAdding, kExtracting };
+    EntryState GetEntryState() const { return m_entryState; }
+
+private:
+    struct Impl;
+    [[noreturn]] void Throw(int iCode) const;
+    void ReleaseTransfer();
+    void WriteLocalHeader(CZipEntryHeader& header);
+    void FlushPending();
+    int SetExtractedFileTimes(const std::string& strPath);
+
+    EntryState m_entryState = kNone;
+    bool m_bWritable = false;
+    CZipBufferedFile m_file;
+    CZipDirectory m_directory;
+    Impl* m_pImpl;  // zlib stream, transfer buffer and the compression memory blocks
+};
