@@ -1,0 +1,18 @@
+#include "app/settings.h"
+
+#include <cstring>
+
+CSettings* g_pSettings = nullptr;
+std::atomic<bool> g_bTransferBusy{false};
+
+CSettings::CSettings() = default;
+
+CSettings::~CSettings() = default;
+
+bool CSettings::SetGameFolder(const std::string& strPath) {
+    if (strPath.size() >= sizeof(m_szGameFolder))
+        return false;  // refused, never cut
+    std::memset(m_szGameFolder, 0, sizeof(m_szGameFolder));
+    std::memcpy(m_szGameFolder, strPath.data(), strPath.size());
+    return true;
+}
