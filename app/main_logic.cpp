@@ -1,0 +1,196 @@
+// CMainLogic: set-up, close rule, progress bar and the account status display.
+#include "app/main_logic.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+#include "app/auth_reply.h"
+#include "net/endpoints.h"
+#include "net/http_request.h"
+#include "platform/codepage.h"
+
+namespace {
+
+constexpr const char* kMsgBusy = "진행중입니다. 잠시만 기다려주십시오.";
+constexpr const char* kMsgSystemFailure =
+    "일시적인 시스템 장애입니다.\n\n잠시후에 다시 시도해 보시기 바랍니다.";
+constexpr const char* kMsgNoUpload = "업로드 하신 내용이 없습니다.";
+
+// The progress band: 260 pixels at 100 %.
+constexpr int kProgressFullWidth = 260;
+// One M on the screen is 1,000,000 bytes, scaled in single precision.
+constexpr float kMega = 0.000001f;
+
+// The C library's atoi rules (leading white space, sign, digits up to the first other
+// character), saturating instead of overflowing.
+int32_t ParseInt(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool bNegative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        bNegative = text[i++] == '-';
+    int64_t nValue = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        nValue = nValue * 10 + (text[i] - '0');
+        if (nValue > INT32_MAX) {
+            nValue = bNegative ? int64_t{INT32_MAX} + 1 : INT32_MAX;
+            break;
+        }
+    }
+    return static_cast<int32_t>(bNegative ? -nValue : nValue);
+}
+
+// Characters [nPos, nPos + nLen) of a value that the protocol keeps in a cleared buffer:
+// positions past the end read as nothing.
+std::string Field(std::string_view value, std::size_t nPos, std::size_t nLen) {
+    if (nPos >= value.size())
+        return {};
+    return std::string(value.substr(nPos, nLen));
+}
+
+// "2010-07-06 15:16:00" -> "2010년 7월 6일 15:16"; month and day lose their leading zero.
+std::string FormatLastUpload(std::string_view value) {
+    if (value.empty())
+        return kMsgNoUpload;
+    std::string strYear = Cp949ToUtf8Lossy(Field(value, 0, 4));
+    std::string strHour = Cp949ToUtf8Lossy(Field(value, 11, 2));
+    std::string strMinute = Cp949ToUtf8Lossy(Field(value, 14, 2));
+    int nMonth = ParseInt(Field(value, 5, 2));
+    int nDay = ParseInt(Field(value, 8, 2));
+    char szText[128] = {};
+    std::snprintf(szText, sizeof(szText), "%4.4s년 %d월 %d일 %2.2s:%2.2s", strYear.c_str(), nMonth,
+                  nDay, strHour.c_str(), strMinute.c_str());
+    return szText;
+}
+
+// "%.1fM" of a value in M.
+std::string FormatMega(float fMega) {
+    char szText[64] = {};
+    std::snprintf(szText, sizeof(szText), "%.1fM", static_cast<double>(fMega));
+    return szText;
+}
+
+}  // namespace
+
+CMainLogic::CMainLogic(IMainView& view, CSettings& settings) : m_view(view), m_settings(settings) {}
+
+CMainLogic::~CMainLogic() {
+    WaitForWorker();
+}
+
+void CMainLogic::WaitForWorker() {
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void CMainLogic::OnInitDialog() {
+    m_view.SetChecked(IDC_BACKUP_ADDON, true);
+    m_view.SetChecked(IDC_BACKUP_CACHE, true);
+    m_view.SetChecked(IDC_BACKUP_FONT, false);
+    if (m_settings.FindGameFolder(m_view) == 1) {
+        m_view.SetChecked(IDC_MODE_AUTO, true);
+        m_view.SetChecked(IDC_MODE_MANUAL, false);
+        m_view.SetText(IDC_REGISTRY_PATH, m_settings.GetGameFolder());
+    } else {
+        OnBrowseFolder();
+    }
+    m_view.SetText(IDC_NICKNAME, m_settings.GetNickname());
+    RefreshUsage();
+}
+
+bool CMainLogic::CanClose() {
+    if (!g_bTransferBusy.load())
+        return true;
+    m_view.Message(kMsgBusy);
+    return false;
+}
+
+void CMainLogic::SetProgress(uint32_t nDone, int32_t nTotal, uint8_t nMode) {
+    // done / total in floating point, truncated; a total of 0 (or less) gives an empty bar,
+    // and a share outside 0..100 % is held at the band's ends instead of painting past it.
+    int nPercent = 0;
+    if (nTotal > 0) {
+        double dPercent = static_cast<double>(nDone) / nTotal * 100.0;
+        nPercent = dPercent >= 100.0 ? 100 : static_cast<int>(dPercent);
+    }
+    if (nMode == 1) {
+        nPercent = 100;
+    } else if (nMode == 2) {
+        nPercent = nPercent - 5 < 0 ? 0 : nPercent - 5;
+    }
+    int nWidth = nPercent * kProgressFullWidth / 100;
+    m_nProgressWidth.store(nWidth);
+    m_view.SetProgressWidth(nWidth);
+}
+
+void CMainLogic::QueryAccountStatus() {
+    std::optional<std::string> body = MakeAuthBody("du", m_settings.GetId());
+    if (!body) {
+        // An id too long for the account query: nothing is sent, the display keeps its values.
+        m_view.Message(kMsgSystemFailure);
+        return;
+    }
+    SAuthReply reply = ParseAuthReply(HttpRequest(endpoints::AuthUrl(), kHttpPost, *body));
+    if (reply.eStatus == SAuthReply::Refused) {
+        m_view.Message(reply.strMessage);
+        return;
+    }
+    if (reply.eStatus != SAuthReply::Success) {
+        m_view.Message(kMsgSystemFailure);
+        return;
+    }
+    for (const auto& [strName, strValue] : reply.vecItems) {
+        if (strName == "Fonts") {
+            m_nFontsSize = ParseInt(strValue);
+        } else if (strName == "Interface") {
+            m_nInterfaceSize = ParseInt(strValue);
+        } else if (strName == "WDB") {
+            m_nWdbSize = ParseInt(strValue);
+        } else if (strName == "WTF") {
+            m_nWtfSize = ParseInt(strValue);
+        } else if (strName == "LASTUPLOAD") {
+            std::string strText = FormatLastUpload(strValue);
+            std::lock_guard lock(m_mutexAccount);
+            m_strLastUpload = std::move(strText);
+        }
+    }
+}
+
+int32_t CMainLogic::GetTotalUsage() const {
+    // 32-bit arithmetic that wraps instead of overflowing.
+    uint32_t nTotal =
+        static_cast<uint32_t>(m_nWtfSize.load()) + static_cast<uint32_t>(m_nWdbSize.load()) +
+        static_cast<uint32_t>(m_nInterfaceSize.load()) + static_cast<uint32_t>(m_nFontsSize.load());
+    return static_cast<int32_t>(nTotal);
+}
+
+void CMainLogic::RefreshUsage() {
+    QueryAccountStatus();
+
+    int32_t nFonts = m_nFontsSize.load();
+    int32_t nInterface = m_nInterfaceSize.load();
+    int32_t nWdb = m_nWdbSize.load();
+    int32_t nWtf = m_nWtfSize.load();
+    m_view.SetChecked(IDC_RESTORE_ADDON, nInterface > 0 || nWtf > 0);
+    m_view.SetChecked(IDC_RESTORE_CACHE, nWdb > 0);
+    m_view.SetChecked(IDC_RESTORE_FONT, nFonts > 0);
+
+    char szTotal[96] = {};
+    std::snprintf(szTotal, sizeof(szTotal), "총사용량:%.1fM/%dM",
+                  static_cast<double>(static_cast<float>(GetTotalUsage()) * kMega),
+                  m_settings.m_nMaxUploadLimit / 1000000);
+    m_view.SetText(IDC_TOTAL_USAGE, szTotal);
+    m_view.SetText(IDC_ADDON_USAGE,
+                   FormatMega((static_cast<float>(nWtf) + static_cast<float>(nInterface)) * kMega));
+    m_view.SetText(IDC_WDB_USAGE, FormatMega(static_cast<float>(nWdb) * kMega));
+    m_view.SetText(IDC_FONTS_USAGE, FormatMega(static_cast<float>(nFonts) * kMega));
+    std::string strLast;
+    {
+        std::lock_guard lock(m_mutexAccount);
+        strLast = m_strLastUpload;
+    }
+    m_view.SetText(IDC_LAST_UPLOAD, strLast);
+}
