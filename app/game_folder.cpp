@@ -1,0 +1,104 @@
+#include "app/game_folder.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "app/categories.h"
+#include "app/settings.h"
+#include "app/split_text.h"
+#include "app/view.h"
+
+#ifdef _WIN32
+#include <direct.h>
+#endif
+
+namespace {
+
+bool Exists(const std::string& strPath) {
+    struct stat st {};
+    return stat(strPath.c_str(), &st) == 0;
+}
+
+bool MakeFolder(const std::string& strPath) {
+#ifdef _WIN32
+    int nResult = _mkdir(strPath.c_str());
+#else
+    int nResult = mkdir(strPath.c_str(), 0777);
+#endif
+    return nResult == 0 || (errno == EEXIST && Exists(strPath));
+}
+
+}  // namespace
+
+CDirMaker::CDirMaker(std::string strPath) : m_strPath(std::move(strPath)) {
+#ifdef _WIN32
+    for (char& c : m_strPath) {
+        if (c == '\\')
+            c = '/';
+    }
+#endif
+}
+
+int CDirMaker::MakeParents() const {
+    if (m_strPath.size() >= kDirMakerBuffer)
+        return 0;  // refused, never cut
+    const char* szPath = m_strPath.c_str();
+    int nCount = SplitText(szPath, "/", 0, nullptr, 0);
+    if (nCount <= 1)
+        return 1;
+
+    std::string strPrefix;
+    bool bFirst = true;
+    for (int i = 0; i < nCount - 1; ++i) {
+        char szPiece[kDirMakerBuffer] = {};
+        SplitText(szPath, "/", i, szPiece, sizeof(szPiece));
+        // "." and ".." name folders that exist; they stay in the prefix so that a relative
+        // path keeps its meaning, and are never created.
+        if (!strPrefix.empty())
+            strPrefix += '/';
+        strPrefix += szPiece;
+        if (bFirst && m_strPath[0] == '/') {
+#ifdef _WIN32
+            char szCurrent[kMaxPath] = {};
+            if (_getcwd(szCurrent, sizeof(szCurrent)) == nullptr)
+                return 0;
+            strPrefix = std::string(1, szCurrent[0]) + ":/" + strPrefix;
+#else
+            strPrefix = "/" + strPrefix;  // an absolute path starts at the root
+#endif
+        }
+        bFirst = false;
+        if (!Exists(strPrefix) && !MakeFolder(strPrefix))
+            return 0;
+    }
+    return 1;
+}
+
+int CSettings::CreateWorkingFolders() {
+    for (const char* szRelative : {kRalum, kRalumOriginal, kRalumRecent, kRalumTemp}) {
+        std::string strPath = m_szGameFolder;
+        strPath += szRelative;
+        strPath += kNativeSep;
+        strPath += "NONEED";  // never made: MakeParents stops before the last component
+        if (strPath.size() >= static_cast<size_t>(kMaxPath))
+            return 0;
+        if (CDirMaker(strPath).MakeParents() == 0)
+            return 0;
+    }
+    return 1;
+}
+
+int CSettings::FindGameFolder(IMessageView& view) {
+    char szFolder[kMaxPath] = {};
+    if (RegReadString(kInstallPathValue, szFolder, sizeof(szFolder), ERegRoot::LocalMachine) <= 0 ||
+        !SetGameFolder(szFolder)) {
+        view.Message(
+            "World of Warcraft 설치 경로를 찾을 수 없습니다.\n\n와우 디렉토리를 수동으로 "
+            "경로지정 하시기 바랍니다.");
+        return 0;
+    }
+    CreateWorkingFolders();
+    return 1;
+}

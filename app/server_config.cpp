@@ -1,0 +1,159 @@
+#include "app/server_config.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+#include "app/settings.h"
+#include "app/split_text.h"
+#include "app/view.h"
+#include "net/endpoints.h"
+#include "net/http_request.h"
+#include "platform/browser_opener.h"
+#include "platform/codepage.h"
+
+namespace {
+
+std::mutex g_mutexHooks;
+BrowserOpenerFn g_opener;
+ProcessExitFn g_exit;
+
+enum class EKind { Mega, Minutes, Text, Plain, Version };
+
+struct SConfigName {
+    const char* szName;
+    EKind eKind;
+    int32_t CSettings::*pInt;
+};
+
+// In the order each piece is tested against them.
+const SConfigName kNames[] = {
+    {"MAX_UPLOAD_LIMIT", EKind::Mega, &CSettings::m_nMaxUploadLimit},
+    {"DOWNLOAD_INTERVAL", EKind::Minutes, &CSettings::m_nDownloadInterval},
+    {"DOWNLOAD_ADDPOINT_ENABLE", EKind::Text, nullptr},
+    {"DOWNLOAD_DEFAULT_SIZE", EKind::Mega, &CSettings::m_nDownloadDefaultSize},
+    {"SIZE_FOR_ADDPOINT", EKind::Mega, &CSettings::m_nSizeForAddpoint},
+    {"POINT_FOR_DNLOAD", EKind::Plain, &CSettings::m_nPointForDnload},
+    {"POINT_FOR_EXCEED", EKind::Plain, &CSettings::m_nPointForExceed},
+    {"POINT_FOR_WDB", EKind::Plain, &CSettings::m_nPointForWdb},
+    {"CRRT_VERSION", EKind::Version, nullptr},
+};
+
+int32_t Saturate(int64_t nValue) {
+    if (nValue > std::numeric_limits<int32_t>::max())
+        return std::numeric_limits<int32_t>::max();
+    if (nValue < std::numeric_limits<int32_t>::min())
+        return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(nValue);
+}
+
+std::string Format(const char* szTemplate, const std::string& strValue) {
+    std::string strText = szTemplate;
+    size_t nPos = strText.find("%s");
+    if (nPos != std::string::npos)
+        strText.replace(nPos, 2, strValue);
+    return strText;
+}
+
+// Shows the update message, hands the board page to the browser and ends the process.
+// Returns only when a test's exit function returns.
+void VersionStop(const std::string& strServerVersion, IMessageView& view) {
+    view.Message(Format("라룸보관소 VER %s 으로 다운로드하여 사용하시기 바랍니다.",
+                        Cp949ToUtf8Lossy(strServerVersion)));
+    BrowserOpenerFn opener;
+    ProcessExitFn exitFn;
+    {
+        std::lock_guard lock(g_mutexHooks);
+        opener = g_opener;
+        exitFn = g_exit;
+    }
+    std::string strBoard = endpoints::BoardUrl();
+    if (opener) {
+        opener(strBoard);
+    } else {
+        OpenInBrowser(strBoard);
+    }
+    if (exitFn) {
+        exitFn(-1);
+    } else {
+        std::exit(-1);
+    }
+}
+
+}  // namespace
+
+void SetVersionStopHooks(BrowserOpenerFn opener, ProcessExitFn exitFn) {
+    std::lock_guard lock(g_mutexHooks);
+    g_opener = std::move(opener);
+    g_exit = std::move(exitFn);
+}
+
+int32_t ConfigAtoi(const char* szText) {
+    const char* p = szText;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    bool bNegative = false;
+    if (*p == '+' || *p == '-')
+        bNegative = *p++ == '-';
+    int64_t nValue = 0;
+    while (*p >= '0' && *p <= '9') {
+        nValue = nValue * 10 + (*p++ - '0');
+        if (nValue > int64_t{1} << 40)
+            break;  // saturates below anyway
+    }
+    return Saturate(bNegative ? -nValue : nValue);
+}
+
+int ApplyServerConfig(CSettings& settings, const std::string& strBody, IMessageView& view) {
+    const char* szBody = strBody.c_str();
+    int nPieces = SplitText(szBody, "<br>", 0, nullptr, 0);
+    if (nPieces == 0)
+        return 0;
+    for (int i = 0; i < nPieces; ++i) {  // -1 (a body over the limit) parses nothing
+        char szLine[100] = {};
+        SplitText(szBody, "<br>", i, szLine, 99);
+        char szBuffer[50] = {};
+        SplitText(szLine, "=", 0, szBuffer, 49);
+        const SConfigName* pName = nullptr;
+        for (const SConfigName& name : kNames) {
+            if (std::strcmp(szBuffer, name.szName) == 0) {
+                pName = &name;
+                break;
+            }
+        }
+        if (pName == nullptr)
+            continue;
+        std::memset(szBuffer, 0, sizeof(szBuffer));
+        SplitText(szLine, "=", 1, szBuffer, 49);
+        int64_t nValue = ConfigAtoi(szBuffer);
+        switch (pName->eKind) {
+            case EKind::Mega:
+                settings.*(pName->pInt) = Saturate(nValue * 1000000);
+                break;
+            case EKind::Minutes:
+                settings.*(pName->pInt) = Saturate(nValue * 60);
+                break;
+            case EKind::Plain:
+                settings.*(pName->pInt) = Saturate(nValue);
+                break;
+            case EKind::Text:
+                settings.m_strDownloadAddpointEnable = Cp949ToUtf8Lossy(szBuffer);
+                break;
+            case EKind::Version:
+                if (std::strcmp(szBuffer, kClientVersion) != 0) {
+                    VersionStop(szBuffer, view);
+                    return 0;
+                }
+                break;
+        }
+    }
+    return 1;
+}
+
+int CSettings::LoadServerConfig(IMessageView& view) {
+    std::optional<std::string> body = HttpRequest(endpoints::ConfigUrl(), kHttpGet);
+    if (!body)
+        return 0;
+    return ApplyServerConfig(*this, *body, view);
+}

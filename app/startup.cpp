@@ -1,0 +1,27 @@
+#include "app/startup.h"
+
+#include "app/settings.h"
+#include "app/view.h"
+#include "net/http_request.h"
+
+int RunStartup(IMessageView& view, const std::function<void()>& runLogin) {
+    // The HTTP layer stays initialised until the process ends: workers may still be running
+    // requests when the windows close.
+    static const bool bHttpReady = HttpGlobalInit();
+    if (!bHttpReady) {
+        view.Message("Windows 소켓 초기화에 실패하였습니다.");
+        return kStartupNoNetwork;
+    }
+    if (g_pSettings == nullptr)
+        g_pSettings = new CSettings();  // lives as long as the process
+
+    if (g_pSettings->LoadServerConfig(view) == 0) {
+        view.Message(
+            "환경 정보를 로드 하지 못하였습니다.\n\n반복적으로 실패할 경우 담당자에게 문의하시기 "
+            "바랍니다.");
+        return kStartupNoConfig;
+    }
+    if (runLogin)
+        runLogin();
+    return kStartupOk;
+}
