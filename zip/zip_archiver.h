@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -142,13 +143,14 @@ private:
     struct Impl;
     [[noreturn]] void Throw(int iCode) const;
     void ReleaseTransfer();
-    void WriteLocalHeader(CZipEntryHeader& header);
     void FlushPending();
-    int SetExtractedFileTimes(const std::string& strPath);
+    int ApplyFileMetadata(const std::string& strPath);
+    void CloseCurrentEntry();
 
     EntryState m_entryState = kNone;
     bool m_bWritable = false;
+    int64_t m_nDataStart = 0;  // file position of the data of the entry being read
     CZipBufferedFile m_file;
     CZipDirectory m_directory;
-    Impl* m_pImpl;  // zlib stream, transfer buffer and the compression memory blocks
+    std::unique_ptr<Impl> m_pImpl;  // zlib stream, transfer buffer, compression memory blocks
 };

@@ -10,7 +10,8 @@ public:
     CZipByteBuffer() = default;
     CZipByteBuffer(const CZipByteBuffer& other) { Copy(other); }
     CZipByteBuffer& operator=(const CZipByteBuffer& other) {
-        if (this != &other) Copy(other);
+        if (this != &other)
+            Copy(other);
         return *this;
     }
     CZipByteBuffer(CZipByteBuffer&&) noexcept = default;

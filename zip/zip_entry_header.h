@@ -62,6 +62,8 @@ public:
     // (CP949, or UTF-8 with kFlagUtf8 set when CP949 cannot encode the name).
     CZipByteBuffer m_fileName;
     CZipByteBuffer m_comment;
+    // Length of the name as stored in the archive (set when the directory is read).
+    uint16_t m_uStoredNameSize = 0;
 };
 
 // DOS date and time (16 bits each) from a POSIX time, as local time. Years up to 1980 give

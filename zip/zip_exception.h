@@ -35,8 +35,8 @@ public:
 
     const char* what() const noexcept override { return m_strWhat.c_str(); }
 
-    int m_iCause;                    // one of ZipCause
-    std::string m_strArchivePath;    // the open archive's path; empty when none is open
+    int m_iCause;                  // one of ZipCause
+    std::string m_strArchivePath;  // the open archive's path; empty when none is open
 
 private:
     std::string m_strWhat;  // "CZipException cause N"
@@ -50,8 +50,8 @@ public:
 
     const char* what() const noexcept override { return m_strWhat.c_str(); }
 
-    int m_nOsError;               // errno of the failed call
-    std::string m_strFileName;    // path of the file concerned (UTF-8)
+    int m_nOsError;             // errno of the failed call
+    std::string m_strFileName;  // path of the file concerned (UTF-8)
 
 private:
     std::string m_strWhat;  // "<path>: <reason>"

@@ -18,8 +18,7 @@ public:
     CZipBigFile& operator=(const CZipBigFile&) = delete;
 
     // Opens (kReadOnly) or creates / truncates (kCreateReadWrite) the file at strPath.
-    // Other processes may read it but the descriptor holds an advisory write lock while it
-    // is open for writing (the POSIX counterpart of sharing "deny write").
+    // A folder is refused with EISDIR.
     void Open(const std::string& strPath, OpenMode mode);
     void Close();
     bool IsOpen() const { return m_nFd >= 0; }

@@ -1,0 +1,35 @@
+// The DOS attribute word that zip archives carry, mapped to and from POSIX modes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+constexpr uint32_t kDosReadOnly = 0x01;
+constexpr uint32_t kDosHidden = 0x02;
+constexpr uint32_t kDosSystem = 0x04;
+constexpr uint32_t kDosFolder = 0x10;
+constexpr uint32_t kDosArchive = 0x20;
+
+// The attribute word of a file or folder with this mode: 0x10 for a folder, 0x20 for
+// anything else, plus 0x01 when the owner cannot write.
+uint32_t DosAttributesFromMode(mode_t mode);
+
+// Permission bits for an extracted file or folder from an entry's external attributes.
+// nHostSystem is the high byte of "version made by" (0 MS-DOS, 3 Unix). A Unix host's mode in
+// the high 16 bits gives the rwx bits (owner read always kept, owner write and search kept for
+// folders); otherwise the DOS word gives 0644 / 0444 (read-only) for files, 0755 for folders.
+// Never setuid, setgid or sticky.
+mode_t PermissionsFromExternalAttributes(uint32_t uExternal, int nHostSystem, bool bFolder);
+
+// True when the external attributes of an entry say "folder" (DOS 0x10, or a Unix folder mode
+// from a Unix host).
+bool ExternalAttributesIsFolder(uint32_t uExternal, int nHostSystem);
+
+// The attribute word of the file at strPath (stat follows links). False when it cannot be read.
+bool GetFileAttributeWord(const std::string& strPath, uint32_t& uAttributes);
+
+// Makes an existing file writable by its owner so that it can be replaced (the counterpart of
+// resetting it to normal attributes). Links are left alone. Failures are ignored.
+void MakeFileReplaceable(const std::string& strPath);

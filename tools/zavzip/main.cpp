@@ -1,0 +1,120 @@
+// zavzip: the archive layer on the command line.
+//   zavzip pack ARCHIVE FOLDER...   every file of each folder, depth-first, names relative
+//   zavzip list ARCHIVE             one tab-separated line per entry
+//   zavzip extract ARCHIVE DEST     every entry, stopping at the first refusal
+// Exit codes: 0 done, 1 extraction stopped early, 2 usage, 3 archive error, 4 file error.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "zip/zip_archiver.h"
+
+namespace {
+
+int Usage() {
+    std::fputs(
+        "usage: zavzip pack ARCHIVE FOLDER...\n"
+        "       zavzip list ARCHIVE\n"
+        "       zavzip extract ARCHIVE DEST\n",
+        stderr);
+    return 2;
+}
+
+// Adds every file under strFolder, depth-first in listing order. False when a file was
+// refused (its path is reported).
+bool AddFolder(CZipArchiver& zip, const std::string& strFolder) {
+    DIR* pDir = opendir(strFolder.c_str());
+    if (pDir == nullptr)
+        throw CFileException(errno, strFolder);
+    struct DirCloser {
+        DIR* p;
+        ~DirCloser() { closedir(p); }
+    } closer{pDir};
+    while (dirent* pEntry = readdir(pDir)) {
+        std::string strName = pEntry->d_name;
+        if (strName == "." || strName == "..")
+            continue;
+        std::string strPath = strFolder + "/" + strName;
+        struct stat st {};
+        if (stat(strPath.c_str(), &st) != 0)
+            continue;  // vanished since the listing
+        if (S_ISDIR(st.st_mode)) {
+            if (!AddFolder(zip, strPath))
+                return false;
+        } else if (!zip.AddFile(strPath, -1, true, 65535)) {
+            std::fprintf(stderr, "zavzip: cannot add %s\n", strPath.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+int Pack(const std::string& strArchive, int argc, char** argv) {
+    CZipArchiver zip;
+    zip.Open(strArchive, ZipOpenMode::Create);
+    bool bOk = true;
+    for (int i = 0; i < argc && bOk; ++i) {
+        std::string strFolder = argv[i];
+        while (strFolder.size() > 1 && strFolder.back() == '/')
+            strFolder.pop_back();
+        bOk = AddFolder(zip, strFolder);
+    }
+    zip.Close();
+    return bOk ? 0 : 1;
+}
+
+int List(const std::string& strArchive) {
+    CZipArchiver zip;
+    zip.Open(strArchive, ZipOpenMode::ReadOnly);
+    CZipEntryHeader h;
+    for (int i = 0; i < zip.EntryCount(); ++i) {
+        zip.GetFileInfo(static_cast<uint16_t>(i), h);
+        std::printf("%d\t%u\t%u\t%08" PRIx32 "\t%" PRIu32 "\t%" PRIu32 "\t%08" PRIx32 "\t%s\n", i,
+                    unsigned{h.m_uMethod}, unsigned{h.m_uFlag}, h.m_uCrc32, h.m_uComprSize,
+                    h.m_uUncomprSize, h.m_uExternalAttr, h.GetFileName().c_str());
+    }
+    zip.Close();
+    return 0;
+}
+
+int Extract(const std::string& strArchive, const std::string& strDest) {
+    CZipArchiver zip;
+    zip.Open(strArchive, ZipOpenMode::ReadOnly);
+    for (int i = 0; i < zip.EntryCount(); ++i) {
+        if (!zip.ExtractEntry(static_cast<uint16_t>(i), strDest, true, 65535)) {
+            std::fprintf(stderr, "stopped at entry %d\n", i);
+            return 1;
+        }
+    }
+    zip.Close();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3)
+        return Usage();
+    std::string strCommand = argv[1];
+    try {
+        if (strCommand == "pack" && argc >= 4)
+            return Pack(argv[2], argc - 3, argv + 3);
+        if (strCommand == "list" && argc == 3)
+            return List(argv[2]);
+        if (strCommand == "extract" && argc == 4)
+            return Extract(argv[2], argv[3]);
+    } catch (const CZipException& e) {
+        std::fprintf(stderr, "zavzip: CZipException cause %d\n", e.m_iCause);
+        return 3;
+    } catch (const CFileException& e) {
+        std::fprintf(stderr, "zavzip: %s: %s\n", e.m_strFileName.c_str(),
+                     std::strerror(e.m_nOsError));
+        return 4;
+    }
+    return Usage();
+}

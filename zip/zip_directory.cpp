@@ -1,0 +1,182 @@
+#include "zip/zip_directory.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "zip/zip_bytes.h"
+#include "zip/zip_exception.h"
+#include "zip/zip_names.h"
+
+void CZipDirectory::Reset() {
+    m_entries.clear();
+    m_uThisDisk = m_uDirStartDisk = m_uEntriesOnDisk = m_uTotalEntries = 0;
+    m_uDirSize = m_uDirOffset = 0;
+    m_archiveComment.Release();
+    m_nBytesBeforeArchive = 0;
+    m_bOnDisk = false;
+    m_pCurrent = nullptr;
+    m_localExtra.Release();
+}
+
+int64_t CZipDirectory::FindEndRecord(CZipBufferedFile& file, const std::string& strArchivePath) {
+    const int64_t nLength = file.GetLength();
+    const int64_t nWindow = std::min(nLength, kEndSearchWindow);
+    if (nWindow == 0)
+        ZipException(kZipEndRecordNotFound, strArchivePath);
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min(nWindow, kEndSearchChunk)));
+    int64_t nStart = 0;
+    while (true) {
+        int64_t nEnd = std::min(nStart + kEndSearchChunk, nWindow);
+        auto nCount = static_cast<size_t>(nEnd - nStart);
+        file.Seek(nLength - nEnd, CZipBigFile::kBegin);
+        file.Read(buffer.data(), nCount);
+        for (int64_t i = static_cast<int64_t>(nCount) - 4; i >= 0; --i) {
+            if (GetU32(buffer.data() + i) == kEndSignature)
+                return nLength - nEnd + i;
+        }
+        if (nEnd >= nWindow)
+            break;
+        nStart = nEnd - 3;
+    }
+    ZipException(kZipEndRecordNotFound, strArchivePath);
+}
+
+void CZipDirectory::ReadDirectory(CZipBufferedFile& file, const std::string& strArchivePath) {
+    const int64_t nEndPos = FindEndRecord(file, strArchivePath);
+    uint8_t record[kEndRecordSize];
+    file.Seek(nEndPos, CZipBigFile::kBegin);
+    file.Read(record, sizeof(record));
+    m_uThisDisk = GetU16(record + 4);
+    m_uDirStartDisk = GetU16(record + 6);
+    m_uEntriesOnDisk = GetU16(record + 8);
+    m_uTotalEntries = GetU16(record + 10);
+    m_uDirSize = GetU32(record + 12);
+    m_uDirOffset = GetU32(record + 16);
+    const uint16_t uCommentSize = GetU16(record + 20);
+    // Only one-volume archives are handled; a disk number comes from a multi-volume set.
+    if (m_uThisDisk != 0 || m_uDirStartDisk != 0)
+        ZipException(kZipBadArchive, strArchivePath);
+    if (nEndPos < static_cast<int64_t>(m_uDirOffset) + m_uDirSize)
+        ZipException(kZipBadArchive, strArchivePath);
+    if (uCommentSize != 0) {
+        m_archiveComment.Allocate(uCommentSize);
+        file.Read(m_archiveComment.Data(), uCommentSize);
+    }
+    m_nBytesBeforeArchive = nEndPos - m_uDirOffset - m_uDirSize;
+    if ((m_uDirSize == 0) != (m_uTotalEntries == 0))
+        ZipException(kZipBadArchive, strArchivePath);
+    m_bOnDisk = true;
+    if (m_uDirSize == 0)
+        return;
+    // Each header takes at least 46 bytes, so a count that cannot fit is refused before
+    // anything is allocated for it.
+    if (static_cast<uint64_t>(m_uTotalEntries) * CZipEntryHeader::kCentralFixedSize > m_uDirSize)
+        ZipException(kZipBadArchive, strArchivePath);
+
+    // The headers are read from one block: the directory and whatever follows it up to the end
+    // of the file, so that a header running past the end of the file is caught.
+    const int64_t nDirStart = nEndPos - m_uDirSize;
+    std::vector<uint8_t> block(static_cast<size_t>(file.GetLength() - nDirStart));
+    file.Seek(nDirStart, CZipBigFile::kBegin);
+    file.Read(block.data(), block.size());
+    CZipCursor cursor(block.data(), block.size(), strArchivePath);
+    m_entries.reserve(m_uTotalEntries);
+    for (unsigned i = 0; i < m_uTotalEntries; ++i) {
+        auto pHeader = std::make_unique<CZipEntryHeader>();
+        CZipEntryHeader& h = *pHeader;
+        h.m_uSignature = cursor.U32();
+        if (h.m_uSignature != CZipEntryHeader::kCentralSignature)
+            ZipException(kZipBadArchive, strArchivePath);
+        h.m_uVersionMadeBy = cursor.U16();
+        h.m_uVersionNeeded = cursor.U16();
+        h.m_uFlag = cursor.U16();
+        h.m_uMethod = cursor.U16();
+        h.m_uModTime = cursor.U16();
+        h.m_uModDate = cursor.U16();
+        h.m_uCrc32 = cursor.U32();
+        h.m_uComprSize = cursor.U32();
+        h.m_uUncomprSize = cursor.U32();
+        const uint16_t uNameSize = cursor.U16();
+        const uint16_t uExtraSize = cursor.U16();
+        const uint16_t uCommentLen = cursor.U16();
+        h.m_uDiskStart = cursor.U16();
+        h.m_uInternalAttr = cursor.U16();
+        h.m_uExternalAttr = cursor.U32();
+        h.m_uOffset = cursor.U32();
+        const uint8_t* pName = cursor.Take(uNameSize);
+        h.m_uStoredNameSize = uNameSize;
+        h.SetFileName(
+            DecodeStoredName(pName, uNameSize, (h.m_uFlag & CZipEntryHeader::kFlagUtf8) != 0));
+        h.m_extraField.Allocate(uExtraSize);
+        if (uExtraSize)
+            std::memcpy(h.m_extraField.Data(), cursor.Take(uExtraSize), uExtraSize);
+        h.m_comment.Allocate(uCommentLen);
+        if (uCommentLen)
+            std::memcpy(h.m_comment.Data(), cursor.Take(uCommentLen), uCommentLen);
+        m_entries.push_back(std::move(pHeader));
+    }
+}
+
+void CZipDirectory::WriteDirectory(CZipBufferedFile& file, const std::string& strArchivePath) {
+    file.Flush();
+    const int64_t nDirPos = file.Seek(0, CZipBigFile::kEnd);
+    if (nDirPos - m_nBytesBeforeArchive > 0xFFFFFFFFLL)
+        ZipException(kZipGenericError, strArchivePath);
+    m_uTotalEntries = static_cast<uint16_t>(m_entries.size());
+    m_uDirSize = 0;
+    m_uDirStartDisk = 0;
+    m_uDirOffset = static_cast<uint32_t>(nDirPos - m_nBytesBeforeArchive);
+    m_uEntriesOnDisk = 0;
+    std::vector<uint8_t> header;
+    for (const auto& pEntry : m_entries) {
+        CZipEntryHeader& h = *pEntry;
+        bool bUtf8 = false;
+        std::string strStored = EncodeStoredName(h.GetFileName(), bUtf8);
+        if (bUtf8)
+            h.m_uFlag |= CZipEntryHeader::kFlagUtf8;
+        header.assign(CZipEntryHeader::kCentralFixedSize + strStored.size() +
+                          h.m_extraField.Size() + h.m_comment.Size(),
+                      0);
+        uint8_t* p = header.data();
+        PutU32(p + 0, CZipEntryHeader::kCentralSignature);
+        PutU16(p + 4, h.m_uVersionMadeBy);
+        PutU16(p + 6, h.m_uVersionNeeded);
+        PutU16(p + 8, h.m_uFlag);
+        PutU16(p + 10, h.m_uMethod);
+        PutU16(p + 12, h.m_uModTime);
+        PutU16(p + 14, h.m_uModDate);
+        PutU32(p + 16, h.m_uCrc32);
+        PutU32(p + 20, h.m_uComprSize);
+        PutU32(p + 24, h.m_uUncomprSize);
+        PutU16(p + 28, static_cast<uint16_t>(strStored.size()));
+        PutU16(p + 30, static_cast<uint16_t>(h.m_extraField.Size()));
+        PutU16(p + 32, static_cast<uint16_t>(h.m_comment.Size()));
+        PutU16(p + 34, h.m_uDiskStart);
+        PutU16(p + 36, h.m_uInternalAttr);
+        PutU32(p + 38, h.m_uExternalAttr);
+        PutU32(p + 42, h.m_uOffset);
+        size_t nPos = CZipEntryHeader::kCentralFixedSize;
+        std::memcpy(p + nPos, strStored.data(), strStored.size());
+        nPos += strStored.size();
+        if (!h.m_extraField.IsEmpty())
+            std::memcpy(p + nPos, h.m_extraField.Data(), h.m_extraField.Size());
+        nPos += h.m_extraField.Size();
+        if (!h.m_comment.IsEmpty())
+            std::memcpy(p + nPos, h.m_comment.Data(), h.m_comment.Size());
+        file.Write(header.data(), header.size());
+        m_uDirSize += static_cast<uint32_t>(header.size());
+        ++m_uEntriesOnDisk;
+    }
+    m_uThisDisk = 0;
+    uint8_t record[kEndRecordSize] = {};
+    PutU32(record + 0, kEndSignature);
+    PutU16(record + 4, m_uThisDisk);
+    PutU16(record + 6, m_uDirStartDisk);
+    PutU16(record + 8, m_uEntriesOnDisk);
+    PutU16(record + 10, m_uTotalEntries);
+    PutU32(record + 12, m_uDirSize);
+    PutU32(record + 16, m_uDirOffset);
+    PutU16(record + 20, 0);
+    file.Write(record, sizeof(record));
+}

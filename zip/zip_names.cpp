@@ -1,0 +1,117 @@
+#include "zip/zip_names.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <string_view>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "zip/zip_archiver.h"
+
+namespace {
+
+bool IsAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool IsSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+}  // namespace
+
+std::string EncodeStoredName(const std::string& strName, bool& bUtf8) {
+    bUtf8 = false;
+    if (IsAscii(strName))
+        return strName;
+    std::string strCp949;
+    if (Utf8ToCp949(strName, strCp949))
+        return strCp949;
+    bUtf8 = true;
+    return strName;
+}
+
+std::string DecodeStoredName(const uint8_t* pData, size_t nSize, bool bUtf8) {
+    std::string_view raw(reinterpret_cast<const char*>(pData), nSize);
+    std::string strName;
+    if (IsAscii(raw) || (bUtf8 && IsValidUtf8(raw))) {
+        strName.assign(raw);
+    } else if (!Cp949ToUtf8(raw, strName)) {
+        strName = Cp949ToUtf8Lossy(raw);
+    }
+    for (char& c : strName) {
+        if (c == '\\')
+            c = '/';
+    }
+    return strName;
+}
+
+std::string StoredName(const std::string& strPath, bool bKeepPath) {
+    if (!bKeepPath) {
+        size_t nPos = strPath.find_last_of("/\\");
+        std::string strName = nPos == std::string::npos ? strPath : strPath.substr(nPos + 1);
+        if (strName.size() >= 2 && std::isalpha(static_cast<unsigned char>(strName[0])) &&
+            strName[1] == ':')
+            strName.erase(0, 2);
+        return strName;
+    }
+    size_t nStart = 0;
+    if (strPath.size() >= 2 && std::isalpha(static_cast<unsigned char>(strPath[0])) &&
+        strPath[1] == ':')
+        nStart = 2;
+    while (nStart < strPath.size() && IsSeparator(strPath[nStart]))
+        ++nStart;
+    return strPath.substr(nStart);
+}
+
+bool IsSafeEntryName(const std::string& strName, bool bKeepPath) {
+    if (strName.find('\0') != std::string::npos)
+        return false;
+    std::string strStored = StoredName(strName, bKeepPath);
+    int nDepth = 0;
+    size_t nPos = 0;
+    while (nPos <= strStored.size()) {
+        size_t nEnd = strStored.find_first_of("/\\", nPos);
+        if (nEnd == std::string::npos)
+            nEnd = strStored.size();
+        std::string_view part(strStored.data() + nPos, nEnd - nPos);
+        if (part == "..") {
+            if (--nDepth < 0)
+                return false;
+        } else if (!part.empty() && part != ".") {
+            ++nDepth;
+        }
+        nPos = nEnd + 1;
+    }
+    return true;
+}
+
+int PathKind(const std::string& strPath) {
+    struct stat st {};
+    if (stat(strPath.c_str(), &st) != 0)
+        return 0;
+    return S_ISDIR(st.st_mode) ? -1 : 1;
+}
+
+bool CreateFolderPath(const std::string& strPath) {
+    std::string strFolder = strPath;
+    while (!strFolder.empty() && strFolder.back() == '/')
+        strFolder.pop_back();
+    if (strFolder.empty())
+        return true;
+    if (PathKind(strFolder) == -1)
+        return true;
+    size_t nSlash = strFolder.find_last_of('/');
+    if (nSlash != std::string::npos && nSlash > 0 &&
+        !CreateFolderPath(strFolder.substr(0, nSlash + 1)))
+        return false;
+    if (mkdir(strFolder.c_str(), 0755) == 0)
+        return true;
+    return errno == EEXIST && PathKind(strFolder) == -1;
+}
