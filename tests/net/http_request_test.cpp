@@ -1,0 +1,153 @@
+// HttpRequest against a loopback listener that records the raw request.
+#include "net/http_request.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "raw_listener.h"
+
+namespace {
+
+bool HasLine(const std::string& strRequest, const std::string& strLine) {
+    std::vector<std::string> lines = HeadLines(strRequest);
+    return std::find(lines.begin(), lines.end(), strLine) != lines.end();
+}
+
+TEST(HttpRequest, PlainGetCarriesTheAddedLinesWithZeroLength) {
+    CRawListener listener({{CRawListener::Reply(200, "A=1<br>B=2"), 0}});
+    std::optional<std::string> reply =
+        HttpRequest(listener.BaseUrl() + "/Kelpo/html/new_config.php", kHttpGet);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, "A=1<br>B=2");
+
+    std::string strRequest = listener.Request();
+    EXPECT_EQ(HeadLines(strRequest)[0], "GET /Kelpo/html/new_config.php HTTP/1.1");
+    EXPECT_TRUE(HasLine(strRequest, "Accept: text/*"));
+    EXPECT_TRUE(HasLine(strRequest, "User-Agent: Mozilla/4.0 (compatible; MSIE 5.0;* Windows NT)"));
+    EXPECT_TRUE(HasLine(strRequest, "Content-type: application/x-www-form-urlencoded"));
+    EXPECT_TRUE(HasLine(strRequest, "Content-length: 0"));
+    EXPECT_TRUE(HasLine(strRequest, "Referer: text/*"));
+    // The added lines replace the layer's own, never stand beside them.
+    EXPECT_EQ(CountHeader(strRequest, "Content-Length"), 1);
+    EXPECT_EQ(CountHeader(strRequest, "Content-Type"), 1);
+    EXPECT_EQ(CountHeader(strRequest, "User-Agent"), 1);
+    EXPECT_EQ(CountHeader(strRequest, "Accept"), 1);
+    EXPECT_EQ(BodyOf(strRequest), "");
+}
+
+TEST(HttpRequest, PostSendsTheBodyBytesAsGivenWithTheirLength) {
+    CRawListener listener({{CRawListener::Reply(200, "+OK<br>"), 0}});
+    // CP949 bytes of a Korean id go out unescaped.
+    const std::string strBody = "mode=du&id=\xB0\xA1\xB3\xAA";
+    std::optional<std::string> reply =
+        HttpRequest(listener.BaseUrl() + "/Kelpo/html/auth.php", kHttpPost, strBody);
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(*reply, "+OK<br>");
+
+    std::string strRequest = listener.Request();
+    EXPECT_EQ(HeadLines(strRequest)[0], "POST /Kelpo/html/auth.php HTTP/1.1");
+    EXPECT_TRUE(HasLine(strRequest, "Content-length: 15"));
+    EXPECT_EQ(CountHeader(strRequest, "Content-Length"), 1);
+    EXPECT_EQ(CountHeader(strRequest, "Expect"), 0);
+    EXPECT_EQ(BodyOf(strRequest), strBody);
+}
+
+TEST(HttpRequest, OnlyTheLowByteOfTheSelectorChoosesGet) {
+    for (int nSelector : {0x101, 0, 2, 0x201}) {
+        CRawListener listener({{CRawListener::Reply(200, "x"), 0}});
+        HttpRequest(listener.BaseUrl() + "/p", nSelector);
+        std::string strExpected = (nSelector & 0xFF) == 1 ? "GET /p HTTP/1.1" : "POST /p HTTP/1.1";
+        EXPECT_EQ(HeadLines(listener.Request())[0], strExpected) << nSelector;
+    }
+}
+
+TEST(HttpRequest, ReplyInSeveralPiecesComesBackAsOneTextInOrder) {
+    std::string strHead = "HTTP/1.1 200 OK\r\nContent-Length: 9\r\nConnection: close\r\n\r\n";
+    CRawListener listener({{strHead + "abc", 0}, {"def", 50}, {"ghi", 50}});
+    EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), "abcdefghi");
+}
+
+TEST(HttpRequest, NulByteCutsItsPieceButLaterPiecesStillCount) {
+    std::string strHead = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n";
+    CRawListener listener(
+        {{strHead + std::string("AB\0XYZ", 6), 0}, {"CD", 100}, {std::string("E\0F", 2), 100}});
+    EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), "ABCDE");
+}
+
+TEST(HttpRequest, EmptyBodyAndUnreachableServerBothGiveNothing) {
+    CRawListener listener({{CRawListener::Reply(200, ""), 0}});
+    EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), std::nullopt);
+    // ... but the exchange itself tells them apart.
+    SHttpReply empty = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
+    EXPECT_TRUE(empty.bTransportOk);
+    EXPECT_EQ(empty.nStatus, 200);
+
+    std::string strDead = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/p";
+    EXPECT_EQ(HttpRequest(strDead, kHttpGet), std::nullopt);
+    SHttpReply dead = HttpExchange(strDead, kHttpGet, nullptr);
+    EXPECT_FALSE(dead.bTransportOk);
+    EXPECT_EQ(dead.nStatus, 0);
+    EXPECT_FALSE(dead.strError.empty());
+}
+
+TEST(HttpRequest, ErrorStatusReturnsTheErrorPageBody) {
+    for (int nStatus : {404, 500}) {
+        CRawListener listener({{CRawListener::Reply(nStatus, "<h1>gone</h1>"), 0}});
+        EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), "<h1>gone</h1>");
+        SHttpReply reply = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
+        EXPECT_TRUE(reply.bTransportOk);
+        EXPECT_EQ(reply.nStatus, nStatus);
+    }
+}
+
+TEST(HttpRequest, ReplyCutOffMidBodyCountsAsNoReply) {
+    // Promises 100 bytes, sends 10, closes: a truncated text is not the server's answer.
+    std::string strHead = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n";
+    CRawListener listener({{strHead + "MAX_UPLOAD", 0}});
+    EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), std::nullopt);
+    SHttpReply reply = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
+    EXPECT_FALSE(reply.bTransportOk);
+    EXPECT_EQ(reply.nStatus, 200);
+    EXPECT_EQ(reply.strBody, "MAX_UPLOAD");
+}
+
+TEST(Utf8ToLocal, ConvertsKoreanToCp949) {
+    char szOut[32];
+    std::fill(std::begin(szOut), std::end(szOut), 'Z');
+    Utf8ToLocal("가나 ok", szOut);
+    EXPECT_STREQ(szOut, "\xB0\xA1\xB3\xAA ok");
+}
+
+TEST(Utf8ToLocal, LeavesDestinationUntouchedWhenOver260Units) {
+    std::string strFits(259, 'a');  // 259 units plus the terminator
+    std::string strOut(400, 'Z');
+    Utf8ToLocal(strFits.c_str(), strOut.data());
+    EXPECT_EQ(std::string(strOut.c_str()), strFits);
+
+    std::string strLong(260, 'a');
+    std::string strUntouched(400, 'Z');
+    Utf8ToLocal(strLong.c_str(), strUntouched.data());
+    EXPECT_EQ(strUntouched, std::string(400, 'Z'));
+
+    // 130 characters outside the basic plane need 260 units, one over with the terminator.
+    std::string strPairs;
+    for (int i = 0; i < 130; ++i)
+        strPairs += "\xF0\x9F\x98\x80";
+    Utf8ToLocal(strPairs.c_str(), strUntouched.data());
+    EXPECT_EQ(strUntouched, std::string(400, 'Z'));
+}
+
+TEST(Utf8ToLocal, InvalidInputLeavesDestinationAndMissingCharactersBecomeQuestionMarks) {
+    std::string strOut(16, 'Z');
+    Utf8ToLocal("a\xC3(b", strOut.data());
+    EXPECT_EQ(strOut, std::string(16, 'Z'));
+
+    Utf8ToLocal(
+        "a\xF0\x9F\x98\x80"
+        "b가",
+        strOut.data());  // an emoji has no CP949 form
+    EXPECT_STREQ(strOut.c_str(), "a?b\xB0\xA1");
+}
+
+}  // namespace
