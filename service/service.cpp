@@ -1,0 +1,436 @@
+#include "service/service.h"
+
+#include <fcntl.h>
+#include <httplib.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "service/password.h"
+#include "service/replies.h"
+#include "service/text_util.h"
+#include "service/tls_cert.h"
+
+namespace zavsvc {
+namespace {
+
+constexpr size_t kMaxFormBody = 1024;
+constexpr const char* kAuthType = "text/html; charset=euc-kr";
+constexpr const char* kOriginalTypeHeader = "X-Zav-Original-Content-Type";
+
+constexpr const char* kMsgBadRequest = "잘못된 요청입니다.";
+constexpr const char* kMsgBadId = "아이디가 올바르지 않습니다.";
+constexpr const char* kMsgNotLoggedIn = "로그인 정보가 없습니다. 프로그램에서 다시 로그인하십시오.";
+constexpr const char* kMsgRemoveFailed =
+    "파일을 삭제하지 못하였습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
+constexpr const char* kMsgUnknownClient = "등록되지 않은 프로그램입니다.";
+constexpr const char* kMsgWrongLogin = "아이디 또는 비밀번호가 올바르지 않습니다.";
+constexpr const char* kMsgThrottled =
+    "로그인 실패가 반복되었습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
+
+// Reads a small request body; false (with 413 set) when it is larger than nMax.
+bool ReadSmallBody(const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader, size_t nMax, std::string& rBody) {
+    if (req.get_header_value<uint64_t>("Content-Length") > nMax) {
+        res.status = 413;
+        res.set_header("Connection", "close");
+        return false;
+    }
+    bool bTooLong = false;
+    bool bOk = reader([&](const char* p, size_t n) {
+        if (rBody.size() + n > nMax) {
+            bTooLong = true;
+            return false;
+        }
+        rBody.append(p, n);
+        return true;
+    });
+    if (!bOk || bTooLong) {
+        res.status = bTooLong ? 413 : 400;
+        res.set_header("Connection", "close");
+        return false;
+    }
+    return true;
+}
+
+void ReplyAuthErr(httplib::Response& res, int nStatus, const char* pszMessage) {
+    res.status = nStatus;
+    res.set_content(AuthErr(nStatus, pszMessage), kAuthType);
+}
+
+// httplib routes every "multipart/form-data" request into its own form parser, which needs the
+// standard closing delimiter. The upload handler parses the body itself, so the content type is
+// moved aside before routing. The request object is the server's own non-const local.
+httplib::Server::HandlerResponse HideMultipartType(const httplib::Request& creq,
+                                                   httplib::Response&) {
+    auto& req = const_cast<httplib::Request&>(creq);
+    auto range = req.headers.equal_range("Content-Type");
+    if (range.first != range.second) {
+        std::string strType = range.first->second;
+        req.headers.erase(range.first, range.second);
+        req.headers.emplace("Content-Type", "application/octet-stream");
+        req.headers.emplace(kOriginalTypeHeader, strType);
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+}
+
+void Log(const char* pszScheme, const httplib::Request& req, const httplib::Response& res) {
+    size_t nBytes = res.content_provider_ ? res.content_length_ : res.body.size();
+    std::fprintf(stderr, "%s %s %s %s %d %zu\n", pszScheme,
+                 EscapeForLog(ClientAddress(req)).c_str(), EscapeForLog(req.method).c_str(),
+                 EscapeForLog(req.path).c_str(), res.status, nBytes);
+}
+
+// Refuses every other POST, PUT, PATCH and DELETE without reading its body.
+void RefuseUnknown(httplib::Server& server) {
+    auto refuse = [](const httplib::Request& req, httplib::Response& res,
+                     const httplib::ContentReader&) {
+        res.status = req.method == "POST" ? 404 : 405;
+        res.set_header("Connection", "close");
+        res.set_content("not found\n", "text/plain");
+    };
+    server.Post(".*", refuse);
+    server.Put(".*", refuse);
+    server.Patch(".*", refuse);
+    server.Delete(".*", refuse);
+}
+
+}  // namespace
+
+std::string ClientAddress(const httplib::Request& req) {
+    const std::string& str = req.remote_addr;
+    if (str.rfind("::ffff:", 0) == 0 && str.find('.') != std::string::npos) {
+        return str.substr(7);
+    }
+    return str;
+}
+
+bool ParseEndpoint(const std::string& strText, SEndpoint& rOut) {
+    size_t nColon = strText.rfind(':');
+    if (nColon == std::string::npos || nColon == 0 || nColon + 1 >= strText.size()) {
+        return false;
+    }
+    std::string strHost = strText.substr(0, nColon);
+    std::string strPort = strText.substr(nColon + 1);
+    if (strPort.size() > 5 || strPort.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    int nPort = std::stoi(strPort);
+    if (nPort > 65535) {
+        return false;
+    }
+    rOut.strHostText = strHost;
+    if (strHost.size() >= 2 && strHost.front() == '[' && strHost.back() == ']') {
+        strHost = strHost.substr(1, strHost.size() - 2);
+    } else if (strHost.find(':') != std::string::npos) {
+        return false;  // an IPv6 address needs brackets
+    }
+    rOut.strHost = strHost;
+    rOut.nPort = nPort;
+    return !strHost.empty();
+}
+
+CService::CService(SServeOptions options)
+    : m_options(std::move(options)), m_archives(m_options.strDataDir) {}
+
+bool CService::Prepare() {
+    std::error_code ec;
+    std::filesystem::create_directories(m_options.strDataDir + "/UserData", ec);
+    if (ec) {
+        std::fprintf(stderr, "zav-service: cannot create %s: %s\n", m_options.strDataDir.c_str(),
+                     ec.message().c_str());
+        return false;
+    }
+    std::string strError;
+    if (!m_members.Open(m_options.strDataDir, &strError)) {
+        std::fprintf(stderr, "zav-service: cannot open the database %s\n", strError.c_str());
+        return false;
+    }
+    if (m_options.bDemo) {
+        auto strHash = HashPassword("zavdemo", HashIterations());
+        if (strHash.empty() || !m_members.Upsert("gamer01", strHash, "데모게이머")) {
+            std::fprintf(stderr, "zav-service: cannot add the demo member\n");
+            return false;
+        }
+    }
+    m_strDummyHash = HashPassword("not a password of anyone", HashIterations());
+    m_archives.RemoveStaleTemporaries();
+    return true;
+}
+
+int CService::Run() {
+    if (!Prepare()) {
+        return 1;
+    }
+    SCertificate certificate;
+    std::string strError;
+    if (!EnsureCertificate(m_options.strDataDir, certificate, &strError)) {
+        std::fprintf(stderr, "zav-service: %s\n", strError.c_str());
+        return 1;
+    }
+
+    // Signals are taken by sigwait below; the server threads inherit the blocked mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    httplib::Server http;
+    httplib::SSLServer https(certificate.cert.get(), certificate.key.get());
+    if (!https.is_valid()) {
+        std::fprintf(stderr, "zav-service: cannot set up TLS\n");
+        return 1;
+    }
+    SetUpRoutes(http, https);
+
+    auto bind = [](httplib::Server& server, const SEndpoint& endpoint) {
+        if (endpoint.nPort == 0) {
+            return server.bind_to_any_port(endpoint.strHost);
+        }
+        return server.bind_to_port(endpoint.strHost, endpoint.nPort) ? endpoint.nPort : -1;
+    };
+    int nHttpPort = bind(http, m_options.http);
+    int nHttpsPort = nHttpPort < 0 ? -1 : bind(https, m_options.https);
+    if (nHttpPort < 0 || nHttpsPort < 0) {
+        std::fprintf(stderr, "zav-service: cannot listen on %s:%d\n",
+                     (nHttpPort < 0 ? m_options.http : m_options.https).strHostText.c_str(),
+                     (nHttpPort < 0 ? m_options.http : m_options.https).nPort);
+        return 1;
+    }
+    std::thread httpThread([&] { http.listen_after_bind(); });
+    std::thread httpsThread([&] { https.listen_after_bind(); });
+    std::printf("listening http %s:%d\n", m_options.http.strHostText.c_str(), nHttpPort);
+    std::printf("listening https %s:%d\n", m_options.https.strHostText.c_str(), nHttpsPort);
+    std::fflush(stdout);
+
+    timespec wait{1, 0};
+    while (sigtimedwait(&signals, nullptr, &wait) < 0) {
+        if (errno != EAGAIN && errno != EINTR) {
+            break;
+        }
+    }
+    http.stop();
+    https.stop();
+    httpThread.join();
+    httpsThread.join();
+    std::fprintf(stderr, "zav-service: stopped\n");
+    return 0;
+}
+
+void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
+    const size_t nMaxBody = static_cast<size_t>(m_options.nMaxUploadMb) * 1000000 + (1 << 20);
+    for (httplib::Server* pServer : {&http, &https}) {
+        pServer->set_pre_routing_handler(HideMultipartType);
+        pServer->set_payload_max_length(nMaxBody);
+        pServer->Get(
+            "/board/powerbbs.php", [this](const httplib::Request& req, httplib::Response& res) {
+                if (req.get_param_value("come_idx") != "1206") {
+                    res.status = 404;
+                    return;
+                }
+                res.set_content(BoardPage(m_options.strClientVersion), "text/html; charset=utf-8");
+            });
+    }
+    http.set_logger([](const auto& req, const auto& res) { Log("http", req, res); });
+    https.set_logger([](const auto& req, const auto& res) { Log("https", req, res); });
+
+    http.Get("/Kelpo/html/new_config.php",
+             [this](const auto& req, auto& res) { OnConfig(req, res); });
+    http.Get("/Kelpo/html/logo.html", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(LogoPage(), "text/html; charset=utf-8");
+    });
+    http.Get("/Kelpo/html/logo.png", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(LogoImagePng(), "image/png");
+    });
+    http.Post("/Kelpo/html/auth.php",
+              [this](const auto& req, auto& res, const auto& reader) { OnAuth(req, res, reader); });
+    http.Post("/Kelpo/html/post.php", [this](const auto& req, auto& res, const auto& reader) {
+        OnUpload(req, res, reader);
+    });
+    http.Get(R"(/Kelpo/UserData/([^/]+)/([^/]+))",
+             [this](const auto& req, auto& res) { OnDownload(req, res); });
+    https.Post("/app/login", [this](const auto& req, auto& res, const auto& reader) {
+        OnLogin(req, res, reader);
+    });
+    RefuseUnknown(http);
+    RefuseUnknown(https);
+}
+
+bool CService::IsBound(const SMember& member, const std::string& strAddr) const {
+    const int64_t nSessionMs = int64_t{m_options.nSessionHours} * 3600 * 1000;
+    return !member.strSessionAddr.empty() && member.strSessionAddr == strAddr &&
+           NowMs() - member.nSessionTimeMs < nSessionMs;
+}
+
+void CService::OnConfig(const httplib::Request&, httplib::Response& res) {
+    SConfigValues values;
+    values.nMaxUploadMb = m_options.nMaxUploadMb;
+    values.strClientVersion = m_options.strClientVersion;
+    res.set_content(ConfigText(values), kAuthType);
+}
+
+int CService::UsedPercent() const {
+    double dUsed = 0;
+    if (m_options.nCapacityMb > 0) {
+        dUsed = static_cast<double>(m_archives.TotalStored()) /
+                (static_cast<double>(m_options.nCapacityMb) * 1e6);
+    } else {
+        struct statvfs st {};
+        if (::statvfs(m_options.strDataDir.c_str(), &st) != 0) {
+            return 99;  // unknown: report full so that no upload is started
+        }
+        double dTaken = static_cast<double>(st.f_blocks - st.f_bfree);
+        double dTotal = dTaken + static_cast<double>(st.f_bavail);
+        dUsed = dTotal > 0 ? dTaken / dTotal : 1.0;
+    }
+    // The client reads the two digits before '%': 100 would read as 0, so a full store says 99.
+    int nPercent = static_cast<int>(dUsed * 100);
+    return nPercent < 0 ? 0 : (nPercent > 99 ? 99 : nPercent);
+}
+
+std::string CService::UsageItems(const std::string& strId) {
+    std::string strItems;
+    int64_t nTotal = 0;
+    for (const auto& category : Categories()) {
+        int64_t nSize = m_archives.ArchiveSize(strId, category);
+        nTotal += nSize;
+        strItems += std::string(category.pszName) + "=" + std::to_string(nSize) + "|";
+    }
+    auto member = m_members.Find(strId);
+    strItems += "LASTUPLOAD=" + (member ? member->strLastUpload : std::string()) + "|";
+    strItems += "Data=" + std::to_string(nTotal);
+    return strItems;
+}
+
+void CService::OnAuth(const httplib::Request& req, httplib::Response& res,
+                      const httplib::ContentReader& reader) {
+    std::string strBody;
+    if (!ReadSmallBody(req, res, reader, kMaxFormBody, strBody)) {
+        res.set_content(AuthErr(res.status, kMsgBadRequest), kAuthType);
+        return;
+    }
+    auto mode = FormField(strBody, "mode");
+    if (mode == "freespace") {
+        char sz[8];
+        std::snprintf(sz, sizeof sz, "%2d%%", UsedPercent());
+        res.set_content(AuthOk(sz), kAuthType);
+        return;
+    }
+    if (mode != "du" && mode != "removeall") {
+        ReplyAuthErr(res, 400, kMsgBadRequest);
+        return;
+    }
+    auto id = FormField(strBody, "id");
+    if (!id || !IsValidMemberId(*id)) {
+        ReplyAuthErr(res, 400, kMsgBadId);
+        return;
+    }
+    auto member = m_members.Find(*id);
+    if (!member || !IsBound(*member, ClientAddress(req))) {
+        ReplyAuthErr(res, 403, kMsgNotLoggedIn);
+        return;
+    }
+    if (mode == "du") {
+        res.set_content(AuthOk(UsageItems(*id)), kAuthType);
+        return;
+    }
+    std::lock_guard lock(m_archives.CommitMutex());
+    if (!m_archives.RemoveAll(*id)) {
+        ReplyAuthErr(res, 500, kMsgRemoveFailed);
+        return;
+    }
+    m_members.SetLastUpload(*id, "");
+    res.set_content(AuthOk(""), kAuthType);
+}
+
+void CService::OnDownload(const httplib::Request& req, httplib::Response& res) {
+    const std::string strId = req.matches[1];
+    const SCategory* pCategory = CategoryByArchive(req.matches[2].str());
+    if (!IsValidMemberId(strId) || pCategory == nullptr) {
+        res.status = 404;
+        return;
+    }
+    auto member = m_members.Find(strId);
+    if (!member || !IsBound(*member, ClientAddress(req))) {
+        res.status = 403;
+        res.set_content("forbidden\n", "text/plain");
+        return;
+    }
+    // The open descriptor keeps serving this archive even if an upload replaces it meanwhile.
+    int fd = ::open(m_archives.ArchivePath(strId, *pCategory).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        res.status = 404;
+        res.set_content("not found\n", "text/plain");
+        return;
+    }
+    auto pFd = std::shared_ptr<int>(new int(fd), [](int* p) {
+        ::close(*p);
+        delete p;
+    });
+    res.set_content_provider(
+        static_cast<size_t>(st.st_size), "application/zip",
+        [pFd](size_t nOffset, size_t nLength, httplib::DataSink& sink) {
+            char ach[64 * 1024];
+            size_t nWant = nLength < sizeof ach ? nLength : sizeof ach;
+            ssize_t n = ::pread(*pFd, ach, nWant, static_cast<off_t>(nOffset));
+            if (n <= 0) {
+                return false;
+            }
+            return sink.write(ach, static_cast<size_t>(n));
+        },
+        [pFd](bool) {});
+}
+
+void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
+                       const httplib::ContentReader& reader) {
+    constexpr const char* kType = "text/xml; charset=utf-8";
+    std::string strBody;
+    if (!ReadSmallBody(req, res, reader, kMaxFormBody, strBody)) {
+        res.set_content(LoginReply(false, kMsgWrongLogin), kType);
+        return;
+    }
+    // The client inserts id and password raw: the password is everything after "&pw=".
+    std::string_view body = strBody;
+    size_t nId = body.find("&id=");
+    size_t nPw = nId == std::string_view::npos ? nId : body.find("&pw=", nId + 4);
+    if (body.rfind("code=", 0) != 0 || nPw == std::string_view::npos ||
+        body.substr(5, nId - 5) != kClientCode) {
+        res.set_content(LoginReply(false, kMsgUnknownClient), kType);
+        return;
+    }
+    std::string strId(body.substr(nId + 4, nPw - nId - 4));
+    std::string_view pw = body.substr(nPw + 4);
+    std::optional<SMember> member;
+    if (IsValidMemberId(strId)) {
+        member = m_members.Find(strId);
+    }
+    const int64_t nNow = NowMs();
+    if (member && nNow < member->nLockedUntilMs) {
+        res.set_content(LoginReply(false, kMsgThrottled), kType);
+        return;
+    }
+    bool bOk = VerifyPassword(pw, member ? member->strPasswordHash : m_strDummyHash) &&
+               member.has_value() && !pw.empty();
+    if (!bOk) {
+        if (member) {
+            m_members.RecordLoginFailure(strId, nNow);
+        }
+        res.set_content(LoginReply(false, kMsgWrongLogin), kType);
+        return;
+    }
+    m_members.RecordLoginSuccess(strId, ClientAddress(req), nNow);
+    res.set_content(LoginReply(true, member->strNickname), kType);
+}
+
+}  // namespace zavsvc

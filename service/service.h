@@ -1,0 +1,74 @@
+#pragma once
+// The web service: the service's HTTP endpoints and the portal's HTTPS member login, served
+// from one process over one data folder.
+
+#include <cstdint>
+#include <string>
+
+#include "service/archive_store.h"
+#include "service/member_store.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+class ContentReader;
+}  // namespace httplib
+
+namespace zavsvc {
+
+struct SEndpoint {
+    std::string strHostText;  // as given, e.g. "127.0.0.1" or "[::1]"
+    std::string strHost;      // for binding, without brackets
+    int nPort = 0;
+};
+
+// Parses HOST:PORT ("127.0.0.1:8080", "[::1]:0", "localhost:80"); false when malformed.
+bool ParseEndpoint(const std::string& strText, SEndpoint& rOut);
+
+struct SServeOptions {
+    std::string strDataDir;
+    SEndpoint http{"127.0.0.1", "127.0.0.1", 8080};
+    SEndpoint https{"127.0.0.1", "127.0.0.1", 8443};
+    bool bDemo = false;
+    int nMaxUploadMb = 20;
+    int64_t nCapacityMb = 0;  // 0: the data folder's file system
+    std::string strClientVersion = "1.2";
+    int nSessionHours = 12;
+};
+
+class CService {
+public:
+    explicit CService(SServeOptions options);
+    // Prepares the data folder, listens, prints the two "listening" lines and serves until
+    // SIGINT or SIGTERM. Returns the process exit code.
+    int Run();
+
+    // Route handlers; public for the upload handler's file.
+    void OnConfig(const httplib::Request& req, httplib::Response& res);
+    void OnAuth(const httplib::Request& req, httplib::Response& res,
+                const httplib::ContentReader& reader);
+    void OnUpload(const httplib::Request& req, httplib::Response& res,
+                  const httplib::ContentReader& reader);
+    void OnDownload(const httplib::Request& req, httplib::Response& res);
+    void OnLogin(const httplib::Request& req, httplib::Response& res,
+                 const httplib::ContentReader& reader);
+
+private:
+    bool Prepare();
+    void SetUpRoutes(httplib::Server& http, httplib::Server& https);
+    // True when the member's last successful login came from this address within the session.
+    bool IsBound(const SMember& member, const std::string& strAddr) const;
+    int UsedPercent() const;
+    std::string UsageItems(const std::string& strId);
+
+    SServeOptions m_options;
+    CMemberStore m_members;
+    CArchiveStore m_archives;
+    std::string m_strDummyHash;  // verified for unknown ids so that they take as long
+};
+
+// The client's address with an IPv4-mapped IPv6 prefix removed.
+std::string ClientAddress(const httplib::Request& req);
+
+}  // namespace zavsvc

@@ -1,0 +1,135 @@
+#include "service/tls_cert.h"
+
+#include <openssl/bio.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/x509v3.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "service/archive_store.h"
+
+namespace zavsvc {
+namespace {
+
+struct SBioFree {
+    void operator()(BIO* p) const { BIO_free(p); }
+};
+using BioPtr = std::unique_ptr<BIO, SBioFree>;
+
+struct SFileClose {
+    void operator()(FILE* p) const { std::fclose(p); }
+};
+using FilePtr = std::unique_ptr<FILE, SFileClose>;
+
+constexpr long kValidDays = 3650;
+
+bool AddExtension(X509* pCert, int nNid, const char* pszValue) {
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, pCert, pCert, nullptr, nullptr, 0);
+    X509_EXTENSION* pExt = X509V3_EXT_conf_nid(nullptr, &ctx, nNid, pszValue);
+    if (pExt == nullptr) {
+        return false;
+    }
+    bool bOk = X509_add_ext(pCert, pExt, -1) == 1;
+    X509_EXTENSION_free(pExt);
+    return bOk;
+}
+
+bool MakeCertificate(SCertificate& rOut) {
+    PkeyPtr key(EVP_EC_gen("P-256"));
+    X509Ptr cert(X509_new());
+    if (!key || !cert) {
+        return false;
+    }
+    unsigned char abSerial[16];
+    if (RAND_bytes(abSerial, sizeof abSerial) != 1) {
+        return false;
+    }
+    abSerial[0] &= 0x7F;
+    BIGNUM* pSerial = BN_bin2bn(abSerial, sizeof abSerial, nullptr);
+    bool bOk = pSerial != nullptr && BN_to_ASN1_INTEGER(pSerial, X509_get_serialNumber(cert.get()));
+    BN_free(pSerial);
+    X509_NAME* pName = X509_get_subject_name(cert.get());
+    bOk = bOk && X509_set_version(cert.get(), 2) == 1 &&
+          X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) != nullptr &&
+          X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValidDays * 24 * 3600) != nullptr &&
+          X509_NAME_add_entry_by_txt(pName, "O", MBSTRING_ASC,
+                                     reinterpret_cast<const unsigned char*>("ZAV stand-in service"),
+                                     -1, -1, 0) == 1 &&
+          X509_NAME_add_entry_by_txt(pName, "CN", MBSTRING_ASC,
+                                     reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
+                                     0) == 1 &&
+          X509_set_issuer_name(cert.get(), pName) == 1 &&
+          X509_set_pubkey(cert.get(), key.get()) == 1 &&
+          AddExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE") &&
+          AddExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign") &&
+          AddExtension(cert.get(), NID_ext_key_usage, "serverAuth") &&
+          AddExtension(cert.get(), NID_subject_key_identifier, "hash") &&
+          AddExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,IP:::1,DNS:localhost") &&
+          X509_sign(cert.get(), key.get(), EVP_sha256()) > 0;
+    if (!bOk) {
+        return false;
+    }
+    rOut.cert = std::move(cert);
+    rOut.key = std::move(key);
+    return true;
+}
+
+std::string ToPem(bool bKey, const SCertificate& certificate) {
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio) {
+        return {};
+    }
+    int nOk = bKey ? PEM_write_bio_PrivateKey(bio.get(), certificate.key.get(), nullptr, nullptr, 0,
+                                              nullptr, nullptr)
+                   : PEM_write_bio_X509(bio.get(), certificate.cert.get());
+    if (nOk != 1) {
+        return {};
+    }
+    char* p = nullptr;
+    long n = BIO_get_mem_data(bio.get(), &p);
+    return std::string(p, static_cast<size_t>(n));
+}
+
+}  // namespace
+
+bool EnsureCertificate(const std::string& strDataDir, SCertificate& rOut, std::string* pStrError) {
+    const std::string strDir = strDataDir + "/tls";
+    const std::string strCert = strDir + "/cert.pem";
+    const std::string strKey = strDir + "/key.pem";
+    std::error_code ec;
+    if (std::filesystem::exists(strCert, ec) && std::filesystem::exists(strKey, ec)) {
+        FilePtr certFile(std::fopen(strCert.c_str(), "rb"));
+        FilePtr keyFile(std::fopen(strKey.c_str(), "rb"));
+        if (certFile && keyFile) {
+            rOut.cert.reset(PEM_read_X509(certFile.get(), nullptr, nullptr, nullptr));
+            rOut.key.reset(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
+        }
+        if (!rOut.cert || !rOut.key ||
+            X509_check_private_key(rOut.cert.get(), rOut.key.get()) != 1) {
+            *pStrError = "cannot load the certificate pair in " + strDir;
+            return false;
+        }
+        return true;
+    }
+    std::filesystem::create_directories(strDir, ec);
+    if (!MakeCertificate(rOut)) {
+        *pStrError = "cannot make a certificate";
+        return false;
+    }
+    std::string strKeyPem = ToPem(true, rOut);
+    std::string strCertPem = ToPem(false, rOut);
+    if (strKeyPem.empty() || strCertPem.empty()) {
+        *pStrError = "cannot encode the certificate";
+        return false;
+    }
+    // The key first: a certificate on disk always has its key beside it.
+    return WriteFileAtomically(strKey, strKeyPem, 0600, pStrError) &&
+           WriteFileAtomically(strCert, strCertPem, 0644, pStrError);
+}
+
+}  // namespace zavsvc

@@ -1,0 +1,31 @@
+#pragma once
+// The HTTPS listener's certificate: self-signed for 127.0.0.1, ::1 and localhost, made at first
+// start in DIR/tls/cert.pem and DIR/tls/key.pem and loaded from there afterwards.
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <memory>
+#include <string>
+
+namespace zavsvc {
+
+struct SX509Free {
+    void operator()(X509* p) const { X509_free(p); }
+};
+struct SPkeyFree {
+    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+using X509Ptr = std::unique_ptr<X509, SX509Free>;
+using PkeyPtr = std::unique_ptr<EVP_PKEY, SPkeyFree>;
+
+struct SCertificate {
+    X509Ptr cert;
+    PkeyPtr key;
+};
+
+// Loads both files, or makes and stores a new pair when either is missing. False with a reason
+// when the files exist but cannot be read, or a new pair cannot be made or stored.
+bool EnsureCertificate(const std::string& strDataDir, SCertificate& rOut, std::string* pStrError);
+
+}  // namespace zavsvc

@@ -1,0 +1,171 @@
+// The upload script: a multipart body streamed into temporary files beside the stored
+// archives, which replace them only when the whole body has arrived intact.
+
+#include <httplib.h>
+
+#include <memory>
+#include <vector>
+
+#include "service/multipart.h"
+#include "service/service.h"
+#include "service/text_util.h"
+
+namespace zavsvc {
+namespace {
+
+constexpr const char* kTextType = "text/html; charset=euc-kr";
+// Room for part headers and closing lines of a standard form beside the archives.
+constexpr int64_t kBodyOverhead = 1 << 20;
+
+// Receives the parts of one upload: each known field into its own temporary archive.
+class CUploadSink : public IMultipartSink {
+public:
+    CUploadSink(std::string strDir, int64_t nLimit)
+        : m_strDir(std::move(strDir)), m_nLimit(nLimit) {}
+
+    bool OnPartBegin(const SPartHeaders& headers) override {
+        m_pCurrent = nullptr;
+        const SCategory* pCategory = CategoryByField(headers.strName);
+        if (pCategory == nullptr) {
+            return true;  // another form field: its content is skipped
+        }
+        for (const auto& part : m_vecParts) {
+            if (part.pCategory == pCategory) {
+                m_strReason = "the field " + headers.strName + " comes twice";
+                return false;
+            }
+        }
+        SPart part{pCategory, std::make_unique<CTempArchive>()};
+        if (!part.pFile->Create(m_strDir)) {
+            m_strReason = "cannot create a temporary file";
+            m_bServerFault = true;
+            return false;
+        }
+        m_vecParts.push_back(std::move(part));
+        m_pCurrent = m_vecParts.back().pFile.get();
+        return true;
+    }
+
+    bool OnPartData(const char* p, size_t n) override {
+        if (m_pCurrent == nullptr) {
+            return true;
+        }
+        m_nArchiveBytes += static_cast<int64_t>(n);
+        if (m_nArchiveBytes > m_nLimit) {
+            m_strReason = "the archives exceed the upload limit";
+            m_bTooLarge = true;
+            return false;
+        }
+        if (!m_pCurrent->Write(p, n)) {
+            m_strReason = "cannot write a temporary file";
+            m_bServerFault = true;
+            return false;
+        }
+        return true;
+    }
+
+    bool OnPartEnd() override {
+        m_pCurrent = nullptr;
+        return true;
+    }
+
+    struct SPart {
+        const SCategory* pCategory;
+        std::unique_ptr<CTempArchive> pFile;
+    };
+    std::vector<SPart> m_vecParts;
+    std::string m_strReason;
+    bool m_bTooLarge = false;
+    bool m_bServerFault = false;
+    int64_t m_nArchiveBytes = 0;
+
+private:
+    std::string m_strDir;
+    int64_t m_nLimit;
+    CTempArchive* m_pCurrent = nullptr;
+};
+
+void Refuse(httplib::Response& res, int nStatus, const std::string& strReason) {
+    res.status = nStatus;
+    res.set_header("Connection", "close");
+    res.set_content("-ERR upload refused: " + strReason + "\n", kTextType);
+}
+
+}  // namespace
+
+void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader) {
+    const std::string strId = req.get_param_value("userid");
+    if (!IsValidMemberId(strId)) {
+        Refuse(res, 400, "bad member id");
+        return;
+    }
+    auto member = m_members.Find(strId);
+    if (!member || !IsBound(*member, ClientAddress(req))) {
+        Refuse(res, 403, "not logged in from this address");
+        return;
+    }
+    std::string strType = req.get_header_value("X-Zav-Original-Content-Type");
+    auto boundary = MultipartBoundary(strType);
+    if (!boundary) {
+        Refuse(res, 400, "not a multipart/form-data body");
+        return;
+    }
+    const int64_t nLimit = int64_t{m_options.nMaxUploadMb} * 1000000;
+    if (req.has_header("Content-Length") && req.get_header_value<uint64_t>("Content-Length") >
+                                                static_cast<uint64_t>(nLimit + kBodyOverhead)) {
+        Refuse(res, 413, "the body exceeds the upload limit");
+        return;
+    }
+
+    CUploadSink sink(m_archives.MemberDir(strId), nLimit);
+    CMultipartParser parser(*boundary, sink);
+    bool bRead = reader([&](const char* p, size_t n) { return parser.Feed(p, n); });
+    if (!bRead || !parser.Finish()) {
+        if (sink.m_bTooLarge) {
+            Refuse(res, 413, sink.m_strReason);
+        } else if (sink.m_bServerFault) {
+            Refuse(res, 500, sink.m_strReason);
+        } else if (!parser.Error().empty()) {
+            Refuse(res, 400, sink.m_strReason.empty() ? parser.Error() : sink.m_strReason);
+        } else {
+            Refuse(res, 400, "the body is incomplete");
+        }
+        return;
+    }
+    if (sink.m_vecParts.empty()) {
+        Refuse(res, 400, "no archive in the body");
+        return;
+    }
+    for (auto& part : sink.m_vecParts) {
+        if (!part.pFile->Finish()) {
+            Refuse(res, 500, "cannot write a temporary file");
+            return;
+        }
+    }
+
+    std::lock_guard lock(m_archives.CommitMutex());
+    if (m_options.nCapacityMb > 0) {
+        int64_t nAfter = m_archives.TotalStored() + sink.m_nArchiveBytes;
+        for (const auto& part : sink.m_vecParts) {
+            nAfter -= m_archives.ArchiveSize(strId, *part.pCategory);
+        }
+        if (nAfter > m_options.nCapacityMb * 1000000) {
+            Refuse(res, 507, "the storage is full");
+            return;
+        }
+    }
+    std::string strItems;
+    for (auto& part : sink.m_vecParts) {
+        if (!part.pFile->CommitTo(m_archives.ArchivePath(strId, *part.pCategory))) {
+            Refuse(res, 500, "cannot store an archive");
+            return;
+        }
+        strItems += std::string(strItems.empty() ? "" : "|") + part.pCategory->pszName + "=" +
+                    std::to_string(part.pFile->Size());
+    }
+    m_members.SetLastUpload(strId, FormatLocalTime(std::time(nullptr)));
+    res.set_content("+OK<br>" + strItems, kTextType);
+}
+
+}  // namespace zavsvc
