@@ -1,0 +1,233 @@
+// The main window's logic without a window: the account status display, the progress band,
+// the close rule and the set-up order.
+#include "app/main_logic.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/login_logic.h"
+#include "canned_http_server.h"
+#include "support/live_service.h"
+#include "support/recording_view.h"
+
+namespace {
+
+const std::string kFailure = "일시적인 시스템 장애입니다.\n\n잠시후에 다시 시도해 보시기 바랍니다.";
+
+// A main window's logic whose account script is one canned-reply server.
+class AccountStatus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("ZAV_SERVICE_URL", m_server.Base().c_str(), 1);
+        m_settings.SetId("gamer01");
+        m_settings.m_nMaxUploadLimit = 20000000;
+    }
+    void TearDown() override { ::unsetenv("ZAV_SERVICE_URL"); }
+
+    void Refresh(const std::string& strReply) {
+        m_server.SetReply(strReply);
+        m_logic.RefreshUsage();
+    }
+    std::string Text(int nId) const { return m_view.Text(nId); }
+
+    CCannedHttpServer m_server;
+    CSettings m_settings;
+    CRecordingView m_view;
+    CMainLogic m_logic{m_view, m_settings};
+};
+
+}  // namespace
+
+TEST_F(AccountStatus, ShowsUsageQuotaAndLastUpload) {
+    Refresh(
+        "+OK<br>Fonts=2600000|Interface=12000000|WDB=2000000|WTF=2000000|"
+        "LASTUPLOAD=2010-07-06 15:16:00|Data=18600000");
+    EXPECT_EQ(m_view.BoxCount(), 0u);
+    EXPECT_EQ(Text(IDC_TOTAL_USAGE), "총사용량:18.6M/20M");
+    EXPECT_EQ(Text(IDC_ADDON_USAGE), "14.0M");
+    EXPECT_EQ(Text(IDC_WDB_USAGE), "2.0M");
+    EXPECT_EQ(Text(IDC_FONTS_USAGE), "2.6M");
+    EXPECT_EQ(Text(IDC_LAST_UPLOAD), "2010년 7월 6일 15:16");
+    EXPECT_TRUE(m_view.Checked(IDC_RESTORE_ADDON));
+    EXPECT_TRUE(m_view.Checked(IDC_RESTORE_CACHE));
+    EXPECT_TRUE(m_view.Checked(IDC_RESTORE_FONT));
+    EXPECT_EQ(m_logic.GetTotalUsage(), 18600000);
+    EXPECT_EQ(m_logic.m_nWdbSize.load(), 2000000);
+
+    ASSERT_EQ(m_server.Requests().size(), 1u);
+    EXPECT_EQ(m_server.Requests()[0].strMethod, "POST");
+    EXPECT_EQ(m_server.Requests()[0].strPath, "/Kelpo/html/auth.php");
+    EXPECT_EQ(m_server.Requests()[0].strBody, "mode=du&id=gamer01");
+}
+
+TEST_F(AccountStatus, LastUploadTextsAndKeptValues) {
+    Refresh("+OK<br>Fonts=1");
+    EXPECT_EQ(Text(IDC_LAST_UPLOAD), "");  // never named yet
+    Refresh("+OK<br>LASTUPLOAD=|Fonts=0");
+    EXPECT_EQ(Text(IDC_LAST_UPLOAD), "업로드 하신 내용이 없습니다.");
+    Refresh("+OK<br>LASTUPLOAD=2026-12-31 09:05:59");
+    EXPECT_EQ(Text(IDC_LAST_UPLOAD), "2026년 12월 31일 09:05");
+    Refresh("+OK<br>WDB=5");  // no LASTUPLOAD: the text stays
+    EXPECT_EQ(Text(IDC_LAST_UPLOAD), "2026년 12월 31일 09:05");
+    EXPECT_EQ(m_view.BoxCount(), 0u);
+}
+
+TEST_F(AccountStatus, RestoreBoxesFollowTheServerEveryTime) {
+    m_view.SetChecked(IDC_RESTORE_FONT, true);
+    Refresh("+OK<br>Fonts=0|Interface=0|WTF=7|WDB=0");
+    EXPECT_FALSE(m_view.Checked(IDC_RESTORE_FONT));
+    EXPECT_TRUE(m_view.Checked(IDC_RESTORE_ADDON));  // WTF alone stands for the add-on group
+    EXPECT_FALSE(m_view.Checked(IDC_RESTORE_CACHE));
+}
+
+TEST_F(AccountStatus, QuotaIsShownInWholeMillions) {
+    m_settings.m_nMaxUploadLimit = 20500000;
+    Refresh("+OK<br>Fonts=0");
+    EXPECT_EQ(Text(IDC_TOTAL_USAGE), "총사용량:0.0M/20M");
+}
+
+TEST_F(AccountStatus, FailedQueriesKeepThePreviousValues) {
+    Refresh("+OK<br>Fonts=2600000|LASTUPLOAD=2010-07-06 15:16:00");
+    const std::string strBefore = Text(IDC_FONTS_USAGE);
+
+    Refresh("+ok<br>Fonts=9999999");  // the status word is case-sensitive
+    EXPECT_EQ(m_view.LastText(), kFailure);
+    Refresh("-ERR 403 <br>\r\n\xB7\xCE\xB1\xD7\xC0\xCE");  // "로그인" in CP949, from byte 15
+    EXPECT_EQ(m_view.LastText(), "로그인");
+    Refresh("-ERR 403");  // too short to hold a message
+    EXPECT_EQ(m_view.LastText(), kFailure);
+    Refresh("");  // no reply text
+    EXPECT_EQ(m_view.LastText(), kFailure);
+    EXPECT_EQ(m_view.BoxCount(), 4u);
+    Refresh("+OK<br>");  // no items: nothing to say, nothing changes
+    EXPECT_EQ(m_view.BoxCount(), 4u);
+
+    EXPECT_EQ(Text(IDC_FONTS_USAGE), strBefore);
+    EXPECT_EQ(Text(IDC_LAST_UPLOAD), "2010년 7월 6일 15:16");
+    EXPECT_TRUE(m_view.Checked(IDC_RESTORE_FONT));
+}
+
+TEST_F(AccountStatus, ItemsAreReadAsTheProtocolBuffersReadThem) {
+    // Not a number -> 0; digits up to the first other character; "A==5" has the value 5;
+    // empty items do not count; names are case-sensitive; over-long items are cut at 49.
+    Refresh("+OK<br>Fonts=abc|WDB=3000000xyz||Interface==1000000|wtf=5|WTF=" +
+            std::string(60, '1'));
+    EXPECT_EQ(m_logic.m_nFontsSize.load(), 0);
+    EXPECT_EQ(m_logic.m_nWdbSize.load(), 3000000);
+    EXPECT_EQ(m_logic.m_nInterfaceSize.load(), 1000000);
+    EXPECT_EQ(m_logic.m_nWtfSize.load(), INT32_MAX);  // saturates instead of overflowing
+    EXPECT_EQ(m_view.BoxCount(), 0u);
+}
+
+TEST_F(AccountStatus, IdTooLongForTheQueryIsNotSent) {
+    m_settings.SetId(std::string(39, 'x'));
+    Refresh("+OK<br>Fonts=1");
+    EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_EQ(m_view.LastText(), kFailure);
+}
+
+TEST(AccountStatusLive, FreshMemberBeforeAndAfterLogin) {
+    CLiveService service({"--max-upload-mb", "30"});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "zavdemo", "전사"));
+    CScopedClientEnvironment env(service);
+    CSettings settings;
+    CRecordingView view;
+    ASSERT_EQ(settings.LoadServerConfig(view), 1);
+    CMainLogic logic(view, settings);
+
+    // Not logged in from this address yet: the service refuses with its own text.
+    settings.SetId("gamer01");
+    logic.RefreshUsage();
+    EXPECT_EQ(view.Messages(), std::vector<std::string>{
+                                   "로그인 정보가 없습니다. 프로그램에서 다시 로그인하십시오."});
+
+    view.ClearLog();
+    CLoginLogic login(view, settings);
+    ASSERT_TRUE(login.OnLogin("gamer01", "zavdemo").bLoggedIn);
+    logic.RefreshUsage();
+    EXPECT_EQ(view.BoxCount(), 0u);
+    EXPECT_EQ(view.Text(IDC_TOTAL_USAGE), "총사용량:0.0M/30M");
+    EXPECT_EQ(view.Text(IDC_ADDON_USAGE), "0.0M");
+    EXPECT_EQ(view.Text(IDC_LAST_UPLOAD), "업로드 하신 내용이 없습니다.");
+    EXPECT_FALSE(view.Checked(IDC_RESTORE_ADDON));
+}
+
+TEST(Progress, WidthOfTheBand) {
+    CSettings settings;
+    CRecordingView view;
+    CMainLogic logic(view, settings);
+    struct SCase {
+        uint32_t nDone;
+        int32_t nTotal;
+        uint8_t nMode;
+        int nWidth;
+    } cases[] = {
+        {50, 100, 0, 130},
+        {50, 100, 2, 117},
+        {3, 100, 2, 0},
+        {0, 0, 1, 260},
+        {0, 0, 0, 0},
+        {0, 0, 2, 0},
+        {100, 100, 0, 260},
+        {1, 3, 0, 85},
+        {250, 100, 0, 260},
+        {5, -1, 0, 0},
+        {4000000000u, 2000000000, 0, 260},
+    };
+    for (const SCase& c : cases) {
+        logic.SetProgress(c.nDone, c.nTotal, c.nMode);
+        EXPECT_EQ(logic.ProgressWidth(), c.nWidth)
+            << c.nDone << "/" << c.nTotal << " mode " << int{c.nMode};
+        EXPECT_EQ(view.LastProgressWidth(), c.nWidth);
+    }
+}
+
+TEST(MainWindow, CloseIsRefusedWhileATransferRuns) {
+    CSettings settings;
+    CRecordingView view;
+    CMainLogic logic(view, settings);
+    EXPECT_TRUE(logic.CanClose());
+    EXPECT_EQ(view.BoxCount(), 0u);
+    g_bTransferBusy = true;
+    EXPECT_FALSE(logic.CanClose());
+    g_bTransferBusy = false;
+    EXPECT_EQ(view.Messages(), std::vector<std::string>{"진행중입니다. 잠시만 기다려주십시오."});
+}
+
+TEST(MainWindow, SetUpWithoutGameFolderOpensThePickerBeforeTheUsage) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("zav-window-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "config");
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    ::setenv("WINEPREFIX", (dir / "no-wine").c_str(), 1);
+    CCannedHttpServer server;
+    server.SetReply("+OK<br>Fonts=1000000");
+    ::setenv("ZAV_SERVICE_URL", server.Base().c_str(), 1);
+
+    CSettings settings;
+    settings.SetId("gamer01");
+    settings.SetNickname("전사");
+    CRecordingView view;
+    CMainLogic logic(view, settings);
+    logic.OnInitDialog();
+
+    EXPECT_TRUE(view.Checked(IDC_BACKUP_ADDON));
+    EXPECT_TRUE(view.Checked(IDC_BACKUP_CACHE));
+    EXPECT_FALSE(view.Checked(IDC_BACKUP_FONT));
+    EXPECT_EQ(view.Text(IDC_NICKNAME), "전사");
+    EXPECT_EQ(view.Text(IDC_FONTS_USAGE), "1.0M");
+    int nPick = view.FindCall("PickFolder");
+    ASSERT_GE(nPick, 0);
+    EXPECT_LT(view.FindCall("Message World of Warcraft"), nPick);
+    EXPECT_LT(nPick, view.FindCall("SetText 1018"));
+
+    ::unsetenv("ZAV_SERVICE_URL");
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("WINEPREFIX");
+    fs::remove_all(dir);
+}

@@ -1,0 +1,62 @@
+// The program's artwork and look: bitmaps and the cursor by resource id (SVG sources compiled
+// into the executable, rendered at the screen's device pixel ratio), the dialog fonts, and the
+// dialog-unit geometry of the window templates.
+#pragma once
+
+#include <QColor>
+#include <QCursor>
+#include <QFont>
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+#include <QRect>
+#include <QSize>
+
+namespace artwork {
+
+// Resource ids.
+enum EResource : int {
+    IDI_APP = 128,
+    IDB_LOGIN = 129,
+    IDB_LOGIN_PRESSED = 130,
+    IDB_LOGIN_HOVER = 131,
+    IDB_LOGIN_NORMAL = 132,
+    IDB_MAIN = 133,
+    IDB_REMOVE_ALL = 134,
+    IDB_RESTORE_HOVER = 135,
+    IDB_RESTORE_NORMAL = 136,
+    IDB_RESTORE_PRESSED = 137,
+    IDB_INITIALIZE = 138,
+    IDB_BROWSE = 139,
+    IDB_BACKUP_HOVER = 140,
+    IDB_BACKUP_NORMAL = 141,
+    IDB_BACKUP_PRESSED = 142,
+    IDB_PROGRESS = 143,
+    IDC_HAND = 134,
+};
+
+// The bitmap's size in pixels as the program's templates expect it.
+QSize BitmapSize(int nId);
+// True when the artwork for bitmap nId is compiled in.
+bool HasBitmap(int nId);
+// Bitmap nId at device pixel ratio dDpr (logical size BitmapSize(nId)). A bitmap whose artwork
+// is missing is a plain placeholder of the right size, so the program still runs.
+QImage Bitmap(int nId, qreal dDpr);
+QPixmap BitmapPixmap(int nId, qreal dDpr);
+// Cursor nId (the pointing hand, hot spot 5, 0); the system's pointing hand when missing.
+QCursor Cursor(int nId, qreal dDpr);
+QIcon AppIcon();
+
+// Makes every pixel of colour key transparent: the skinned buttons' transparent colour.
+QImage KeyOut(QImage image, QColor key);
+
+// The dialog font ("굴림" 9 point, falling back to an installed Korean face) and the two bold
+// fonts of the main window (heights 12 and 11 pixels).
+QFont DialogFont();
+QFont BoldFont(int nPixelHeight);
+
+// Dialog units to pixels: 7/4 pixel across and 12/8 pixel down per unit, each edge rounded
+// as the dialog manager rounds it.
+QRect DluRect(int x, int y, int cx, int cy);
+
+}  // namespace artwork

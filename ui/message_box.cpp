@@ -1,0 +1,90 @@
+#include "ui/message_box.h"
+
+#include <QMessageBox>
+#include <QString>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+std::mutex g_mutexHook;
+MessageBoxHook g_fnHook;
+
+struct SFileCloser {
+    void operator()(FILE* pFile) const { std::fclose(pFile); }
+};
+
+void AppendMessageLog(EBoxKind eKind, const std::string& strText) {
+    const char* szPath = std::getenv("ZAV_MESSAGE_LOG");
+    if (szPath == nullptr || *szPath == '\0')
+        return;
+    std::unique_ptr<FILE, SFileCloser> pFile(std::fopen(szPath, "ab"));
+    if (!pFile)
+        return;  // the log is a test aid; the box itself still shows
+    std::string strLine = MessageLogLine(eKind, strText) + "\n";
+    std::fwrite(strLine.data(), 1, strLine.size(), pFile.get());
+}
+
+}  // namespace
+
+std::string MessageLogLine(EBoxKind eKind, const std::string& strText) {
+    std::string strLine = "{\"kind\": \"";
+    strLine += eKind == EBoxKind::Message ? "message" : "confirm";
+    strLine += "\", \"text\": \"";
+    for (unsigned char c : strText) {
+        switch (c) {
+            case '"':
+                strLine += "\\\"";
+                break;
+            case '\\':
+                strLine += "\\\\";
+                break;
+            case '\n':
+                strLine += "\\n";
+                break;
+            case '\r':
+                strLine += "\\r";
+                break;
+            case '\t':
+                strLine += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char szEscape[8];
+                    std::snprintf(szEscape, sizeof(szEscape), "\\u%04x", c);
+                    strLine += szEscape;
+                } else {
+                    strLine += static_cast<char>(c);
+                }
+        }
+    }
+    strLine += "\"}";
+    return strLine;
+}
+
+void SetMessageBoxHook(MessageBoxHook fnHook) {
+    std::lock_guard lock(g_mutexHook);
+    g_fnHook = std::move(fnHook);
+}
+
+bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText) {
+    AppendMessageLog(eKind, strText);
+    MessageBoxHook fnHook;
+    {
+        std::lock_guard lock(g_mutexHook);
+        fnHook = g_fnHook;
+    }
+    if (fnHook)
+        return fnHook(eKind, strText);
+
+    const bool bConfirm = eKind == EBoxKind::Confirm;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("ZAV"), QString::fromStdString(strText),
+                    bConfirm ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, pParent);
+    box.setDefaultButton(bConfirm ? QMessageBox::Yes : QMessageBox::Ok);
+    if (bConfirm)
+        box.setEscapeButton(QMessageBox::No);
+    int nResult = box.exec();
+    return bConfirm ? nResult == QMessageBox::Yes : true;
+}
