@@ -21,13 +21,18 @@ bool Exists(const std::string& strPath) {
     return stat(strPath.c_str(), &st) == 0;
 }
 
+bool IsFolder(const std::string& strPath) {
+    struct stat st {};
+    return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool MakeFolder(const std::string& strPath) {
 #ifdef _WIN32
     int nResult = _mkdir(strPath.c_str());
 #else
     int nResult = mkdir(strPath.c_str(), 0777);
 #endif
-    return nResult == 0 || (errno == EEXIST && Exists(strPath));
+    return nResult == 0 || (errno == EEXIST && IsFolder(strPath));
 }
 
 }  // namespace
@@ -70,13 +75,19 @@ int CDirMaker::MakeParents() const {
 #endif
         }
         bFirst = false;
-        if (!Exists(strPrefix) && !MakeFolder(strPrefix))
+        // A file in the way is a failure, not a folder that exists.
+        if (Exists(strPrefix) ? !IsFolder(strPrefix) : !MakeFolder(strPrefix))
             return 0;
     }
     return 1;
 }
 
 int CSettings::CreateWorkingFolders() {
+    // All four paths must fit the folder maker's buffer; the longest decides, before anything
+    // is made.
+    std::string strLongest = std::string(m_szGameFolder) + kRalumOriginal + kNativeSep + "NONEED";
+    if (strLongest.size() >= kDirMakerBuffer)
+        return 0;
     for (const char* szRelative : {kRalum, kRalumOriginal, kRalumRecent, kRalumTemp}) {
         std::string strPath = m_szGameFolder;
         strPath += szRelative;

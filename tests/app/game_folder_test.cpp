@@ -1,0 +1,237 @@
+// Working folders, the game folder from the registry, and the game-folder controls.
+#include "app/game_folder.h"
+
+#include <unistd.h>
+
+#include "app/categories.h"
+#include "app/main_logic.h"
+#include "app/settings.h"
+#include "app_sandbox.h"
+#include "support/recording_view.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kWorkingTree = {"Ralum", "Ralum/Original", "Ralum/Recent",
+                                               "Ralum/Temp"};
+
+const char* kNotFoundAtOpen =
+    "World of Warcraft 설치 경로를 찾을 수 없습니다.\n\n와우 디렉토리를 수동으로 경로지정 하시기 "
+    "바랍니다.";
+const char* kNotFoundOnClick =
+    "World of Warcraft 설치 경로를 찾을 수 없습니다.\n\n와우 디렉토리를 수동으로 선택하시기 "
+    "바랍니다.";
+
+class WorkingFolders : public CAppSandbox {
+protected:
+    CSettings m_settings;
+};
+
+TEST_F(WorkingFolders, AreMadeUnderTheGameFolderWithoutThePlaceholder) {
+    std::string strGame = Root() + "/WoW/";
+    fs::create_directories(strGame);
+    ASSERT_TRUE(m_settings.SetGameFolder(strGame));
+    EXPECT_EQ(m_settings.CreateWorkingFolders(), 1);
+    EXPECT_EQ(Tree(strGame), kWorkingTree);
+    // Again, with everything there: nothing changes and it still succeeds.
+    WriteText(strGame + "Ralum/Temp/__WTF.zip", "keep");
+    EXPECT_EQ(m_settings.CreateWorkingFolders(), 1);
+    EXPECT_EQ(ReadText(strGame + "Ralum/Temp/__WTF.zip"), "keep");
+}
+
+TEST_F(WorkingFolders, GameFolderWithoutSeparatorPutsThemBesideIt) {
+    fs::create_directories(Root() + "/GamesWoW");
+    ASSERT_TRUE(m_settings.SetGameFolder(Root() + "/GamesWoW"));
+    EXPECT_EQ(m_settings.CreateWorkingFolders(), 1);
+    EXPECT_TRUE(IsDir(Root() + "/GamesWoWRalum/Temp"));
+    EXPECT_TRUE(Tree(Root() + "/GamesWoW").empty());
+}
+
+TEST_F(WorkingFolders, MissingParentsOfAnAbsolutePathAreMadeFromTheRoot) {
+    ASSERT_TRUE(m_settings.SetGameFolder(Root() + "/a/b/c/"));
+    EXPECT_EQ(m_settings.CreateWorkingFolders(), 1);
+    EXPECT_EQ(Tree(Root() + "/a/b/c"), kWorkingTree);
+}
+
+TEST_F(WorkingFolders, StopAtTheFirstFolderThatCannotBeMade) {
+    std::string strGame = Root() + "/WoW/";
+    WriteText(strGame + "Ralum/Original", "a file in the way");
+    ASSERT_TRUE(m_settings.SetGameFolder(strGame));
+    EXPECT_EQ(m_settings.CreateWorkingFolders(), 0);
+    EXPECT_FALSE(fs::exists(strGame + "Ralum/Recent"));
+    EXPECT_FALSE(fs::exists(strGame + "Ralum/Temp"));
+}
+
+TEST_F(WorkingFolders, PathsThatDoNotFitAreRefusedNotCut) {
+    // Game folder plus "Ralum/Original/NONEED" one byte over 255.
+    std::string strGame = Root() + "/";
+    strGame += std::string(255 - 21 + 1 - strGame.size() - 1, 'g') + "/";
+    ASSERT_EQ(strGame.size() + 21, 256u);
+    ASSERT_TRUE(m_settings.SetGameFolder(strGame));
+    EXPECT_EQ(m_settings.CreateWorkingFolders(), 0);
+    EXPECT_FALSE(fs::exists(strGame));  // nothing made, not even the first folder
+
+    EXPECT_EQ(CDirMaker(std::string(300, 'x') + "/NONEED").MakeParents(), 0);
+}
+
+TEST_F(WorkingFolders, RelativePathsKeepTheirDotsAndLastComponentIsNeverMade) {
+    fs::create_directories(Root() + "/sub");
+    fs::path old = fs::current_path();
+    fs::current_path(Root() + "/sub");
+    EXPECT_EQ(CDirMaker("../made/deeper/NONEED").MakeParents(), 1);
+    EXPECT_EQ(CDirMaker("./here/NONEED").MakeParents(), 1);
+    EXPECT_EQ(CDirMaker("single").MakeParents(), 1);
+    fs::current_path(old);
+    EXPECT_TRUE(IsDir(Root() + "/made/deeper"));
+    EXPECT_FALSE(fs::exists(Root() + "/sub/made"));
+    EXPECT_TRUE(IsDir(Root() + "/sub/here"));
+    EXPECT_FALSE(fs::exists(Root() + "/made/deeper/NONEED"));
+    EXPECT_FALSE(fs::exists(Root() + "/sub/single"));
+}
+
+TEST_F(WorkingFolders, FindGameFolderReadsTheRegistryOrSaysItIsMissing) {
+    CRecordingView view;
+    EXPECT_EQ(m_settings.FindGameFolder(view), 0);
+    EXPECT_EQ(view.Messages(), std::vector<std::string>{kNotFoundAtOpen});
+    EXPECT_STREQ(m_settings.GetGameFolder(), "");
+
+    // An empty value is not a folder: nothing is made relative to the current folder.
+    view.ClearLog();
+    ASSERT_EQ(RegWriteString(kInstallPathValue, "", ERegRoot::LocalMachine), 1);
+    EXPECT_EQ(m_settings.FindGameFolder(view), 0);
+    EXPECT_EQ(view.Messages(), std::vector<std::string>{kNotFoundAtOpen});
+
+    view.ClearLog();
+    std::string strGame = Root() + "/WoW/";
+    ASSERT_EQ(RegWriteString(kInstallPathValue, strGame.c_str(), ERegRoot::LocalMachine), 1);
+    EXPECT_EQ(m_settings.FindGameFolder(view), 1);
+    EXPECT_TRUE(view.Boxes().empty());
+    EXPECT_EQ(m_settings.GetGameFolder(), strGame);
+    EXPECT_EQ(Tree(strGame), kWorkingTree);
+}
+
+class FolderControls : public CAppSandbox {
+protected:
+    CSettings m_settings;
+    CRecordingView m_view;
+    CMainLogic m_logic{m_view, m_settings};
+
+    std::string Registered() {
+        char szOut[kMaxPath] = {};
+        return RegReadString(kInstallPathValue, szOut, kMaxPath, ERegRoot::LocalMachine) > 0
+                   ? szOut
+                   : "<none>";
+    }
+};
+
+TEST_F(FolderControls, PickedFolderGetsASeparatorIsStoredAndSwitchesToManual) {
+    std::string strPicked = Root() + "/Games/WoW";
+    fs::create_directories(strPicked);
+    m_view.SetChecked(IDC_MODE_AUTO, true);
+    m_view.SetPickResult({SFolderPick::Path, strPicked});
+    m_logic.OnBrowseFolder();
+
+    EXPECT_EQ(m_settings.GetGameFolder(), strPicked + "/");
+    EXPECT_EQ(Registered(), strPicked + "/");
+    EXPECT_EQ(Tree(strPicked), kWorkingTree);
+    EXPECT_FALSE(m_view.Checked(IDC_MODE_AUTO));
+    EXPECT_TRUE(m_view.Checked(IDC_MODE_MANUAL));
+    EXPECT_EQ(m_view.Text(IDC_MANUAL_PATH), strPicked + "/");
+    EXPECT_TRUE(m_view.Boxes().empty());
+
+    // A path that already ends with the separator keeps one.
+    m_view.SetPickResult({SFolderPick::Path, Root() + "/"});
+    m_logic.OnBrowseFolder();
+    EXPECT_EQ(m_settings.GetGameFolder(), Root() + "/");
+}
+
+TEST_F(FolderControls, CancelledOrEmptyPickChangesNothing) {
+    ASSERT_TRUE(m_settings.SetGameFolder("/before/"));
+    m_view.SetChecked(IDC_MODE_AUTO, true);
+    m_view.ClearLog();
+    for (SFolderPick pick :
+         {SFolderPick{SFolderPick::Cancelled, ""}, SFolderPick{SFolderPick::Empty, ""},
+          SFolderPick{SFolderPick::Path, ""}}) {
+        m_view.SetPickResult(pick);
+        m_logic.OnBrowseFolder();
+    }
+    EXPECT_STREQ(m_settings.GetGameFolder(), "/before/");
+    EXPECT_EQ(Registered(), "<none>");
+    EXPECT_TRUE(m_view.Checked(IDC_MODE_AUTO));
+    EXPECT_EQ(m_view.PickFolderCount(), 3);
+    EXPECT_EQ(m_view.Calls(), (std::vector<std::string>(3, "PickFolder")));
+}
+
+TEST_F(FolderControls, PickThatCannotBeStoredIsStillUsed) {
+    WriteText(Root() + "/config", "a file where the config folder should be");
+    std::string strPicked = Root() + "/WoW/";
+    m_view.SetPickResult({SFolderPick::Path, strPicked});
+    m_logic.OnBrowseFolder();
+    EXPECT_EQ(m_view.Messages(),
+              std::vector<std::string>{"선택하신 경로를 저장하지 못하였습니다."});
+    EXPECT_EQ(m_settings.GetGameFolder(), strPicked);
+    EXPECT_TRUE(m_view.Checked(IDC_MODE_MANUAL));
+    EXPECT_EQ(m_view.Text(IDC_MANUAL_PATH), strPicked);
+}
+
+TEST_F(FolderControls, AutomaticModeReadsTheRegistry) {
+    std::string strGame = Root() + "/WoW/";
+    ASSERT_EQ(RegWriteString(kInstallPathValue, strGame.c_str(), ERegRoot::LocalMachine), 1);
+    m_view.SetChecked(IDC_MODE_AUTO, true);
+    m_logic.OnGameFolderMode();
+    EXPECT_EQ(m_view.Text(IDC_REGISTRY_PATH), strGame);
+    EXPECT_EQ(m_settings.GetGameFolder(), strGame);
+    EXPECT_EQ(Tree(strGame), kWorkingTree);
+    EXPECT_EQ(m_logic.GetGamePathText(), strGame);
+    EXPECT_TRUE(m_view.Boxes().empty());
+}
+
+TEST_F(FolderControls, AutomaticModeWithoutAValueSwitchesToManualAndKeepsTheFolder) {
+    ASSERT_TRUE(m_settings.SetGameFolder("/before/"));
+    m_view.SetText(IDC_REGISTRY_PATH, "/stale/");
+    m_view.SetText(IDC_MANUAL_PATH, "/typed");
+    m_view.SetChecked(IDC_MODE_AUTO, true);
+    m_logic.OnGameFolderMode();
+    EXPECT_EQ(m_view.Messages(), std::vector<std::string>{kNotFoundOnClick});
+    EXPECT_EQ(m_view.Text(IDC_REGISTRY_PATH), "");
+    EXPECT_FALSE(m_view.Checked(IDC_MODE_AUTO));
+    EXPECT_TRUE(m_view.Checked(IDC_MODE_MANUAL));
+    EXPECT_EQ(m_view.Text(IDC_MANUAL_PATH), "/typed");
+    EXPECT_STREQ(m_settings.GetGameFolder(), "/before/");
+    EXPECT_EQ(m_logic.GetGamePathText(), "/typed");
+}
+
+TEST_F(FolderControls, ManualModeUsesTheTypedPathAsItIs) {
+    ASSERT_TRUE(m_settings.SetGameFolder("/before/"));
+    m_view.SetChecked(IDC_MODE_MANUAL, true);
+    m_view.SetText(IDC_MANUAL_PATH, "");
+    m_logic.OnGameFolderMode();
+    EXPECT_STREQ(m_settings.GetGameFolder(), "/before/");
+    EXPECT_TRUE(m_view.Boxes().empty());
+
+    std::string strTyped = Root() + "/Typed";
+    m_view.SetText(IDC_MANUAL_PATH, strTyped);
+    m_logic.OnGameFolderMode();
+    EXPECT_EQ(m_settings.GetGameFolder(), strTyped);  // no separator added
+    EXPECT_TRUE(IsDir(strTyped + "Ralum/Temp"));
+    EXPECT_EQ(Registered(), "<none>");  // typed paths are not stored
+    EXPECT_TRUE(m_view.Boxes().empty());
+}
+
+TEST(Categories, PathsAreTheGameFolderFollowedByTheRelativePath) {
+    EXPECT_EQ(ArchivePath("/g/", ECategory::Interface), "/g/Ralum/Temp/__Interface.zip");
+    EXPECT_EQ(CategoryFolderPath("/g/", ECategory::Wdb), "/g/Cache/WDB/koKR");
+    EXPECT_EQ(RecentPath("/g", ECategory::Wtf), "/gRalum/Recent/WTF");
+    EXPECT_EQ(OriginalPath("/g/", ECategory::Fonts), "/g/Ralum/Original/Fonts");
+    EXPECT_EQ(FindCategoryByWord("WDB")->nMask, kMaskWdb);
+    EXPECT_EQ(FindCategoryByWord("wdb"), nullptr);
+    EXPECT_STREQ(FindCategoryByMask(kMaskFonts)->szArchiveName, "__Fonts.zip");
+    EXPECT_EQ(FindCategoryByMask(0x01), nullptr);
+
+    std::string strFolder(259 - 20, 'f');  // + "Ralum/Temp/__WTF.zip" = 259 bytes: fits
+    EXPECT_TRUE(ArchivePath(strFolder, ECategory::Wtf).has_value());
+    EXPECT_FALSE(ArchivePath(strFolder + "f", ECategory::Wtf).has_value());
+}
+
+}  // namespace
