@@ -1,0 +1,62 @@
+// Packing the chosen category folders into the temporary archives of a backup, and deleting
+// those archives again.
+//
+// Every path is the game folder the command took when it started followed directly by a
+// relative path; the process's current folder is never used or changed. Entry names are the
+// files' paths relative to the game folder ("Cache/WDB/koKR/x.wdb").
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CZipArchiver;
+class IMainView;
+class IMessageView;
+
+// A category as the backup packs and uploads it, in packing and upload order.
+struct SBackupCategory {
+    const char* szWord;     // "Interface", "WTF", "WDB", "Fonts"
+    const char* szFolder;   // folder walked, relative to the game folder (native separators)
+    const char* szArchive;  // temporary archive name under Ralum/Temp, "__Interface.zip"
+    const char* szField;    // form field of its upload part, "UserFile001"
+    uint8_t nMask;          // bit in the category mask
+};
+
+inline constexpr int kBackupCategoryCount = 4;
+extern const SBackupCategory kBackupCategories[kBackupCategoryCount];
+
+// Results of the packaging steps.
+inline constexpr int kPackCreateFailed = -3;
+inline constexpr int kPackAddFailed = -4;
+
+// Messages of the archive guards.
+inline constexpr const char* kMsgCreateArchiveFailed =
+    "압축 파일을 생성할 수 없습니다./n/n해당 디렉토리에 쓰기 권한이 있는지 확인하시기 바랍니다.";
+inline constexpr const char* kMsgAddFileFailed = "압축 파일을 추가 할 수 없습니다.";
+inline constexpr const char* kMsgCloseArchiveFailed = "압축 파일을 종료하지 못하였습니다.";
+
+// The temporary archive of a category word: game folder + "Ralum/Temp/__<word>.zip".
+std::string TempArchivePath(const std::string& strGameFolder, const std::string& strWord);
+
+// Packs one category into its temporary archive (an existing one is replaced).
+// 1 = at least one file added, 0 = none, -3 = the archive cannot be created,
+// -4 = a file cannot be added (the archive was closed, the message shown).
+int PackFolder(IMainView& view, const std::string& strGameFolder, const char* szWord,
+               const char* szFolder);
+
+// Adds every file of the tree strRelFolder (relative to the game folder) to the open archive,
+// depth-first in listing order. Returns the number of files added, or -4 after showing the
+// add-failure message and closing the archive. A folder that cannot be listed adds nothing.
+int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& strGameFolder,
+                       const std::string& strRelFolder);
+
+// Guards around the archive's operations: 1 on success, 0 after showing the message.
+int TryCreateArchive(IMessageView& view, CZipArchiver& zip, const std::string& strPath);
+// Adds the file at game folder + strRelPath under the entry name strRelPath.
+int TryAddFile(IMessageView& view, CZipArchiver& zip, const std::string& strGameFolder,
+               const std::string& strRelPath);
+int TryCloseArchive(IMessageView& view, CZipArchiver& zip);
+
+// Deletes the temporary archive of the category word, or all four for "All" (exact case).
+// Missing files are passed over. Always 1.
+int DeleteTempArchives(const std::string& strGameFolder, const std::string& strName);

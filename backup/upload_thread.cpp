@@ -1,0 +1,245 @@
+#include "backup/upload_thread.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "app/main_logic.h"
+#include "app/settings.h"
+#include "backup/folder_packer.h"
+#include "net/endpoints.h"
+#include "platform/codepage.h"
+
+namespace {
+
+constexpr const char* kMsgSizeUnknown = "송수신 패킷의 크기를 계산할 수 없습니다.";
+constexpr const char* kMsgUploadDone = "업로드가 완료되었습니다.";
+constexpr const char* kPartEnd = "\r\n";
+
+std::string FailureMessage(int nCode) {
+    char szText[128];
+    std::snprintf(szText, sizeof szText, "파일을 전송하지 못하였습니다.\n\nERRCODE=[%d]", nCode);
+    return szText;
+}
+
+}  // namespace
+
+CUploadThread::CUploadThread(CMainLogic& owner, uint8_t nMask, std::string strGameFolder,
+                             std::string strId)
+    : m_owner(owner),
+      m_nMask(nMask),
+      m_strGameFolder(std::move(strGameFolder)),
+      m_strId(std::move(strId)) {}
+
+CUploadThread::~CUploadThread() {
+    CloseArchive();
+}
+
+std::string CUploadThread::PartHeader(const std::string& strField, const std::string& strFile) {
+    return "--AaB03x\r\ncontent-disposition: form-data; name=\"" + strField + "\"; filename=\"" +
+           strFile +
+           "\"\r\n"
+           "Content-Type: multipart/mixed\r\n"
+           "Content-Transfer-Encoding: binary\r\n\r\n";
+}
+
+void CUploadThread::InitInstance() {
+    IMainView& view = m_owner.View();
+    if (ComputeContentLength() < 0) {
+        view.Message(kMsgSizeUnknown);
+    } else {
+        int nCode = UploadAll();
+        view.Message(nCode == 0 ? std::string(kMsgUploadDone) : FailureMessage(nCode));
+    }
+    DeleteTempArchives(m_strGameFolder, "All");
+    m_owner.RefreshUsage();
+    g_bTransferBusy = false;
+}
+
+int64_t CUploadThread::ComputeContentLength() {
+    m_vecParts.clear();
+    int64_t nLength = 0;
+    for (const SBackupCategory& category : kBackupCategories) {
+        if ((m_nMask & category.nMask) == 0)
+            continue;
+        struct stat st {};
+        if (stat(TempArchivePath(m_strGameFolder, category.szWord).c_str(), &st) != 0)
+            return -1;
+        nLength += kPartHeaderBase + static_cast<int64_t>(std::strlen(category.szArchive)) +
+                   static_cast<int64_t>(std::strlen(kPartEnd)) + st.st_size;
+        m_vecParts.push_back({&category, st.st_size});
+    }
+    if (!m_vecParts.empty())
+        nLength += static_cast<int64_t>(std::strlen(kClosingLine));
+    m_nContentLength = nLength;
+    m_nBytesSent = 0;
+    return nLength;
+}
+
+int CUploadThread::OpenUploadRequest() {
+    // The id goes into the target as its CP949 bytes, unescaped, as the service expects.
+    std::string strIdCp949;
+    if (!Utf8ToCp949(m_strId, strIdCp949))
+        strIdCp949 = m_strId;
+    m_strUrl = endpoints::UploadUrl(strIdCp949);
+    m_vecHeaderLines = {kContentTypeLine, "User-Agent: Tavrin"};
+    m_nNextPart = 0;
+    m_eStage = EStage::NextPart;
+    m_strPending.clear();
+    m_nPendingPos = 0;
+    m_nFailure = 0;
+    m_nBytesSent = 0;
+    return 0;
+}
+
+int CUploadThread::UploadAll() {
+    int nCode = OpenUploadRequest();
+    if (nCode < 0)
+        return nCode;
+    CHttpTransfer transfer;
+    SHttpResult result =
+        transfer.Post(m_strUrl, m_vecHeaderLines, static_cast<uint64_t>(m_nContentLength),
+                      [this](char* pBuffer, size_t nSize) { return ProduceBody(pBuffer, nSize); });
+    CloseArchive();
+    return RequestOutcome(result);
+}
+
+int CUploadThread::RequestOutcome(const SHttpResult& result) const {
+    if (m_nFailure < 0)
+        return m_nFailure;  // a step of the body stopped it
+    if (result.nStatus != 0 && (result.nStatus < 200 || result.nStatus > 299))
+        return kErrRefused;
+    if (!result.bTransportOk) {
+        if (m_nBytesSent == 0)
+            return kErrStart;
+        return m_eStage == EStage::Closing ? kErrClosingLine : kErrWrite;
+    }
+    // A success status before the whole body was taken is no complete upload.
+    return m_eStage == EStage::Done ? 0 : kErrWrite;
+}
+
+int CUploadThread::SendPart(const SPart& part) {
+    m_strFilePath = TempArchivePath(m_strGameFolder, part.pCategory->szWord);
+    struct stat st {};
+    if (stat(m_strFilePath.c_str(), &st) != 0)
+        return kErrArchiveStatus;
+    // The announced length counted the archive as it was; other bytes would break the body.
+    if (st.st_size != part.nSize)
+        return kErrReadArchive;
+    m_strPending = PartHeader(part.pCategory->szField, part.pCategory->szArchive);
+    m_nPendingPos = 0;
+    m_nFileLeft = part.nSize;
+    m_eStage = EStage::PartHeader;
+    return 0;
+}
+
+void CUploadThread::FinishUpload(bool bAbort) {
+    CloseArchive();
+    if (bAbort) {
+        m_eStage = EStage::Done;
+        return;
+    }
+    m_strPending = kClosingLine;
+    m_nPendingPos = 0;
+    m_eStage = EStage::Closing;
+}
+
+void CUploadThread::AddUploadProgress(size_t nBytes) {
+    m_nBytesSent += static_cast<int64_t>(nBytes);
+    // The bar takes 32-bit counts: scale both down alike for bodies of 2 GB or more.
+    int64_t nDone = m_nBytesSent;
+    int64_t nTotal = m_nContentLength;
+    while (nTotal > std::numeric_limits<int32_t>::max()) {
+        nDone >>= 1;
+        nTotal >>= 1;
+    }
+    m_owner.SetProgress(static_cast<uint32_t>(nDone), static_cast<int32_t>(nTotal), 0);
+}
+
+void CUploadThread::CloseArchive() {
+    if (m_nFd >= 0) {
+        close(m_nFd);
+        m_nFd = -1;
+    }
+}
+
+bool CUploadThread::DrainPending(char* pBuffer, size_t nSize, size_t& nDone) {
+    size_t nCopy = std::min(nSize - nDone, m_strPending.size() - m_nPendingPos);
+    if (nCopy > 0) {
+        std::memcpy(pBuffer + nDone, m_strPending.data() + m_nPendingPos, nCopy);
+        m_nPendingPos += nCopy;
+        nDone += nCopy;
+        AddUploadProgress(nCopy);
+    }
+    return m_nPendingPos == m_strPending.size();
+}
+
+int CUploadThread::StreamArchive(char* pBuffer, size_t nSize, size_t& nDone) {
+    if (m_nFileLeft > 0) {
+        size_t nWant = std::min({kBlockSize, nSize - nDone, static_cast<size_t>(m_nFileLeft)});
+        ssize_t nRead = read(m_nFd, pBuffer + nDone, nWant);
+        if (nRead < 0 && errno == EINTR)
+            return 0;
+        if (nRead <= 0)
+            return kErrReadArchive;  // a read error, or the archive ended early
+        nDone += static_cast<size_t>(nRead);
+        m_nFileLeft -= nRead;
+        AddUploadProgress(static_cast<size_t>(nRead));
+    }
+    if (m_nFileLeft == 0) {
+        CloseArchive();
+        m_strPending = kPartEnd;
+        m_nPendingPos = 0;
+        m_eStage = EStage::PartEnd;
+    }
+    return 0;
+}
+
+size_t CUploadThread::ProduceBody(char* pBuffer, size_t nSize) {
+    size_t nDone = 0;
+    while (nDone < nSize) {
+        int nCode = 0;
+        switch (m_eStage) {
+            case EStage::NextPart:
+                if (m_nNextPart < m_vecParts.size())
+                    nCode = SendPart(m_vecParts[m_nNextPart++]);
+                else
+                    FinishUpload(false);
+                break;
+            case EStage::PartHeader:
+                if (DrainPending(pBuffer, nSize, nDone)) {
+                    m_nFd = open(m_strFilePath.c_str(), O_RDONLY | O_CLOEXEC);
+                    if (m_nFd < 0)
+                        nCode = kErrOpenArchive;
+                    else
+                        m_eStage = EStage::PartData;
+                }
+                break;
+            case EStage::PartData:
+                nCode = StreamArchive(pBuffer, nSize, nDone);
+                break;
+            case EStage::PartEnd:
+                if (DrainPending(pBuffer, nSize, nDone))
+                    m_eStage = EStage::NextPart;
+                break;
+            case EStage::Closing:
+                if (DrainPending(pBuffer, nSize, nDone))
+                    m_eStage = EStage::Done;
+                break;
+            case EStage::Done:
+                return nDone;
+        }
+        if (nCode < 0) {
+            m_nFailure = nCode;
+            FinishUpload(true);
+            return CHttpTransfer::kAbort;
+        }
+    }
+    return nDone;
+}

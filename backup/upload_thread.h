@@ -1,0 +1,111 @@
+// CUploadThread: the upload worker of a backup. It sends the temporary archives of the chosen
+// categories to the service's upload script in one multipart/form-data POST, tells the member
+// the outcome, deletes the temporary archives, refreshes the account status and clears
+// g_bTransferBusy as its last act.
+//
+// The body (every line ends in CR LF), one part per chosen category in the order Interface,
+// WTF, WDB, Fonts:
+//   --AaB03x
+//   content-disposition: form-data; name="UserFile001"; filename="__Interface.zip"
+//   Content-Type: multipart/mixed
+//   Content-Transfer-Encoding: binary
+//   <empty line><the archive's bytes>CR LF
+//   ... and after the last part the closing line "--AaB03x" and an empty line.
+// Its length is announced before the first byte (never chunked); archives are streamed in
+// blocks of at most 10240 bytes, so the body is never held in memory.
+//
+// The worker works only on its own copies of the member id and of the game folder the
+// command took when it started; it never looks at the process's current folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net/http_transfer.h"
+
+class CMainLogic;
+struct SBackupCategory;
+
+class CUploadThread {
+public:
+    // Transfer codes, shown as "파일을 전송하지 못하였습니다.\n\nERRCODE=[%d]".
+    static constexpr int kErrSession = -1;      // the HTTP session cannot be made
+    static constexpr int kErrConnect = -2;      // no connection handle (not produced here)
+    static constexpr int kErrOpenRequest = -3;  // the POST cannot be opened (not produced)
+    static constexpr int kErrAddHeader = -4;    // the content type cannot be added (not produced)
+    static constexpr int kErrStart = -5;        // the request cannot be started: nothing sent
+    static constexpr int kErrClosingLine = -6;  // the closing line cannot be written
+    static constexpr int kErrWrite = -7;        // the body broke off, or ending the request failed
+    static constexpr int kErrOpenArchive = -8;  // an archive cannot be opened for reading
+    static constexpr int kErrArchiveStatus = -9;  // an archive's status cannot be read
+    static constexpr int kErrReadArchive = -10;   // reading an archive fails or it changed size
+    static constexpr int kErrRefused = -11;       // the server answered outside 200-299
+
+    static constexpr size_t kBlockSize = 10240;
+    // The part header formatted with an 11-character field name and an empty file name.
+    static constexpr int64_t kPartHeaderBase = 143;
+    static constexpr const char* kClosingLine = "--AaB03x\r\n\r\n";
+    static constexpr const char* kContentTypeLine =
+        "Content-Type: multipart/form-data, boundary=AaB03x";
+
+    // strGameFolder: the game folder of the command; strId: the member id (UTF-8).
+    CUploadThread(CMainLogic& owner, uint8_t nMask, std::string strGameFolder, std::string strId);
+    ~CUploadThread();
+    CUploadThread(const CUploadThread&) = delete;
+    CUploadThread& operator=(const CUploadThread&) = delete;
+
+    // The whole job; runs on the worker thread.
+    void InitInstance();
+
+    // Body length for the chosen archives; -1 when an archive's size cannot be read.
+    int64_t ComputeContentLength();
+    // Sends the body; 0 when all of it was sent and the server took it, else a code above.
+    int UploadAll();
+
+    // One part header as sent.
+    static std::string PartHeader(const std::string& strField, const std::string& strFile);
+
+    int64_t GetContentLength() const { return m_nContentLength; }
+    int64_t GetBytesSent() const { return m_nBytesSent; }
+
+private:
+    struct SPart {
+        const SBackupCategory* pCategory;
+        int64_t nSize;  // the archive's size when the length was computed
+    };
+    enum class EStage { NextPart, PartHeader, PartData, PartEnd, Closing, Done };
+
+    int OpenUploadRequest();
+    // Starts the part: reads the archive's status and queues its header.
+    int SendPart(const SPart& part);
+    // Queues the closing line, or (bAbort) ends the body where it stands.
+    void FinishUpload(bool bAbort);
+    void AddUploadProgress(size_t nBytes);
+    // The read callback of the POST: the next body bytes, the parts as a state machine.
+    size_t ProduceBody(char* pBuffer, size_t nSize);
+    // Copies queued text; true when the queue has been emptied.
+    bool DrainPending(char* pBuffer, size_t nSize, size_t& nDone);
+    int StreamArchive(char* pBuffer, size_t nSize, size_t& nDone);
+    void CloseArchive();
+    int RequestOutcome(const SHttpResult& result) const;
+
+    CMainLogic& m_owner;
+    uint8_t m_nMask;
+    std::string m_strGameFolder;
+    std::string m_strId;
+    int64_t m_nContentLength = 0;
+    int64_t m_nBytesSent = 0;
+
+    std::string m_strUrl;
+    std::vector<std::string> m_vecHeaderLines;
+    std::vector<SPart> m_vecParts;
+    size_t m_nNextPart = 0;
+    EStage m_eStage = EStage::NextPart;
+    std::string m_strPending;
+    size_t m_nPendingPos = 0;
+    int m_nFd = -1;           // the archive being streamed
+    int64_t m_nFileLeft = 0;  // its bytes still to send
+    std::string m_strFilePath;
+    int m_nFailure = 0;  // the code of a step that stopped the body
+};

@@ -1,0 +1,229 @@
+// Packing category folders into the temporary archives, against real folders.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+#include "app/main_logic.h"
+#include "backup/folder_packer.h"
+#include "backup_sandbox.h"
+#include "support/recording_view.h"
+#include "zip/zip_archiver.h"
+
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+Entries Sorted(Entries vec) {
+    std::sort(vec.begin(), vec.end());
+    return vec;
+}
+
+std::string CurrentFolder() {
+    return std::filesystem::current_path().string();
+}
+
+// A view that runs a test's action each time the packer lets the window repaint.
+class CHookedView : public CRecordingView {
+public:
+    std::function<void()> m_fnOnKeepAlive;
+    void KeepAlive() override {
+        CRecordingView::KeepAlive();
+        if (m_fnOnKeepAlive)
+            m_fnOnKeepAlive();
+    }
+};
+
+class PackingTest : public ::testing::Test {
+protected:
+    std::string Archive(const char* szWord) const {
+        return TempArchivePath(m_box.Folder(), szWord);
+    }
+
+    CGameSandbox m_box;
+    CRecordingView m_view;
+};
+
+TEST_F(PackingTest, StoresEveryFileUnderItsPathRelativeToTheGameFolder) {
+    m_box.Write("Interface/AddOns/한글애드온/설정.lua", "-- 설정\n");
+    m_box.Write("Interface/AddOns/한글애드온/Libs/lib.lua", std::string(70000, 'x'));
+    m_box.Write("Interface/AddOns/.hidden.txt", "hidden file");
+    m_box.Write("Interface/.숨김폴더/inside.txt", "in a hidden folder");
+    m_box.Write("Interface/readonly.txt", "read only");
+    m_box.Write("Interface/empty.txt", "");
+    m_box.MakeDir("Interface/Empty/Deeper");
+    chmod(m_box.Path("Interface/readonly.txt").c_str(), 0444);
+    std::string strCwd = CurrentFolder();
+
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), 1);
+
+    Entries expected = {
+        {"Interface/AddOns/한글애드온/설정.lua", "-- 설정\n"},
+        {"Interface/AddOns/한글애드온/Libs/lib.lua", std::string(70000, 'x')},
+        {"Interface/AddOns/.hidden.txt", "hidden file"},
+        {"Interface/.숨김폴더/inside.txt", "in a hidden folder"},
+        {"Interface/readonly.txt", "read only"},
+        {"Interface/empty.txt", ""},
+    };
+    EXPECT_EQ(Sorted(ReadArchive(Archive("Interface"))), Sorted(expected));
+    EXPECT_TRUE(m_view.Messages().empty());
+    EXPECT_EQ(CurrentFolder(), strCwd) << "the process's current folder must never change";
+    EXPECT_GE(m_view.KeepAliveCount(), 6) << "the window must be kept alive between files";
+}
+
+TEST_F(PackingTest, StoresEntriesDepthFirstWithEachFolderTogether) {
+    m_box.Write("WTF/a/1.txt", "1");
+    m_box.Write("WTF/a/b/2.txt", "2");
+    m_box.Write("WTF/a/b/3.txt", "3");
+    m_box.Write("WTF/c/4.txt", "4");
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "WTF", "WTF"), 1);
+
+    std::vector<std::string> names = ArchiveNames(Archive("WTF"));
+    ASSERT_EQ(names.size(), 4u);
+    // The two files of WTF/a/b stand next to each other whatever the listing order.
+    auto it2 = std::find(names.begin(), names.end(), "WTF/a/b/2.txt");
+    auto it3 = std::find(names.begin(), names.end(), "WTF/a/b/3.txt");
+    ASSERT_TRUE(it2 != names.end() && it3 != names.end());
+    EXPECT_EQ(std::abs(it2 - it3), 1);
+}
+
+TEST_F(PackingTest, CachePacksOnlyTheKoreanClientCacheUnderItsFullPath) {
+    m_box.Write("Cache/WDB/koKR/creaturecache.wdb", "creatures");
+    m_box.Write("Cache/WDB/koKR/sub/itemcache.wdb", "items");
+    m_box.Write("Cache/WDB/enUS/other.wdb", "not ours");
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "WDB", "Cache/WDB/koKR"), 1);
+    Entries expected = {{"Cache/WDB/koKR/creaturecache.wdb", "creatures"},
+                        {"Cache/WDB/koKR/sub/itemcache.wdb", "items"}};
+    EXPECT_EQ(Sorted(ReadArchive(Archive("WDB"))), Sorted(expected));
+}
+
+TEST_F(PackingTest, MissingOrFileLessFoldersAreEmptyNotErrors) {
+    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "Fonts", "Fonts"), 0);
+    m_box.MakeDir("WTF/Account/Empty");
+    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "WTF", "WTF"), 0);
+    EXPECT_TRUE(m_view.Messages().empty());
+}
+
+TEST_F(PackingTest, LinksToFoldersAreNotFollowedAndLinksToFilesArePacked) {
+    m_box.Write("Interface/real.txt", "real");
+    m_box.Write("outside.txt", "linked");
+    ASSERT_EQ(symlink("..", m_box.Path("Interface/loop").c_str()), 0);
+    ASSERT_EQ(symlink("../outside.txt", m_box.Path("Interface/link.txt").c_str()), 0);
+    ASSERT_EQ(symlink("missing", m_box.Path("Interface/dangling").c_str()), 0);
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), 1);
+    Entries expected = {{"Interface/link.txt", "linked"}, {"Interface/real.txt", "real"}};
+    EXPECT_EQ(Sorted(ReadArchive(Archive("Interface"))), expected);
+}
+
+TEST_F(PackingTest, FileThatVanishesDuringTheWalkIsSkippedSilently) {
+    CHookedView view;
+    m_box.Write("WTF/keep.txt", "kept");
+    m_box.Write("WTF/gone.txt", "vanishes");
+    // Removed at the first pause, after the folder was listed.
+    view.m_fnOnKeepAlive = [&] { std::filesystem::remove(m_box.Path("WTF/gone.txt")); };
+    ASSERT_EQ(PackFolder(view, m_box.Folder(), "WTF", "WTF"), 1);
+    EXPECT_EQ(ReadArchive(Archive("WTF")), (Entries{{"WTF/keep.txt", "kept"}}));
+    EXPECT_TRUE(view.Messages().empty());
+}
+
+TEST_F(PackingTest, FileThatCannotBeReadStopsWithTheAddMessageAndClosesTheArchive) {
+    m_box.Write("Interface/a.txt", "a");
+    // Reading this file fails with an I/O error (nothing is mapped at its offset 0).
+    ASSERT_EQ(symlink("/proc/self/mem", m_box.Path("Interface/unreadable.bin").c_str()), 0);
+    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), kPackAddFailed);
+    ASSERT_FALSE(m_view.Messages().empty());
+    EXPECT_EQ(m_view.Messages().front(), kMsgAddFileFailed);
+    // Closed: the archive on disk is complete and readable.
+    CZipArchiver zip;
+    EXPECT_NO_THROW(zip.Open(Archive("Interface"), ZipOpenMode::ReadOnly));
+}
+
+TEST_F(PackingTest, ArchiveThatCannotBeCreatedGivesMinusThreeWithItsMessage) {
+    m_box.Write("Fonts/font.ttf", "font");
+    m_box.MakeDir("Ralum/Temp/__Fonts.zip");  // a folder stands where the archive goes
+    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "Fonts", "Fonts"), kPackCreateFailed);
+    EXPECT_EQ(m_view.Messages(), std::vector<std::string>{kMsgCreateArchiveFailed});
+    EXPECT_NE(std::string(kMsgCreateArchiveFailed).find("/n/n"), std::string::npos);
+}
+
+TEST_F(PackingTest, DeleteTempArchivesRemovesTheNamedOrAllAndIgnoresMissingOnes) {
+    for (const char* szWord : {"Interface", "WTF", "Fonts"})
+        m_box.Write(std::string("Ralum/Temp/__") + szWord + ".zip", "x");
+
+    EXPECT_EQ(DeleteTempArchives(m_box.Folder(), "interface"), 1);  // exact case only
+    EXPECT_TRUE(m_box.Exists("Ralum/Temp/__Interface.zip"));
+    EXPECT_EQ(DeleteTempArchives(m_box.Folder(), "Interface"), 1);
+    EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Interface.zip"));
+    EXPECT_TRUE(m_box.Exists("Ralum/Temp/__WTF.zip"));
+    EXPECT_EQ(DeleteTempArchives(m_box.Folder(), "All"), 1);
+    for (const char* szName : {"__Interface.zip", "__WTF.zip", "__WDB.zip", "__Fonts.zip"})
+        EXPECT_FALSE(m_box.Exists(std::string("Ralum/Temp/") + szName)) << szName;
+}
+
+class PackSelectedTest : public PackingTest {
+protected:
+    PackSelectedTest() : m_logic(m_view, m_settings) {
+        m_logic.m_strCommandFolder = m_box.Folder();
+    }
+    void ChooseAll() {
+        m_logic.m_nSelInterface = m_logic.m_nSelWtf = m_logic.m_nSelWdb = m_logic.m_nSelFonts = 1;
+    }
+
+    CSettings m_settings;
+    CMainLogic m_logic;
+};
+
+TEST_F(PackSelectedTest, DropsEmptyCategoriesAndDeletesTheirArchives) {
+    m_box.MakeDir("Interface/OnlyEmpty/Folders");
+    m_box.Write("WTF/Config.wtf", "SET locale \"koKR\"");
+    m_box.Write("Ralum/Temp/__WDB.zip", "stale archive of an earlier run");
+    ChooseAll();
+    m_logic.m_nSelFonts = 0;
+
+    EXPECT_EQ(m_logic.PackSelectedFolders(), 1);
+    EXPECT_EQ(m_logic.m_nSelInterface, 0);
+    EXPECT_EQ(m_logic.m_nSelWtf, 1);
+    EXPECT_EQ(m_logic.m_nSelWdb, 0);
+    EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Interface.zip"));
+    EXPECT_FALSE(m_box.Exists("Ralum/Temp/__WDB.zip"));
+    EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Fonts.zip"));
+    EXPECT_EQ(ArchiveNames(Archive("WTF")), std::vector<std::string>{"WTF/Config.wtf"});
+}
+
+TEST_F(PackSelectedTest, CountsEveryCategoryThatGotFiles) {
+    for (const char* szFile :
+         {"Interface/i.lua", "WTF/w.wtf", "Cache/WDB/koKR/c.wdb", "Fonts/f.ttf"})
+        m_box.Write(szFile, szFile);
+    ChooseAll();
+    EXPECT_EQ(m_logic.PackSelectedFolders(), 4);
+    EXPECT_EQ(ArchiveNames(Archive("WDB")), std::vector<std::string>{"Cache/WDB/koKR/c.wdb"});
+}
+
+TEST_F(PackSelectedTest, ThirdCategoryFailingToBeCreatedStopsBeforeTheFourth) {
+    for (const char* szFile :
+         {"Interface/i.lua", "WTF/w.wtf", "Cache/WDB/koKR/c.wdb", "Fonts/f.ttf"})
+        m_box.Write(szFile, szFile);
+    m_box.MakeDir("Ralum/Temp/__WDB.zip");
+    ChooseAll();
+
+    EXPECT_EQ(m_logic.PackSelectedFolders(), kPackCreateFailed);
+    EXPECT_EQ(m_view.Messages(), std::vector<std::string>{kMsgCreateArchiveFailed});
+    // The first two stay until the command deletes them; the fourth was never attempted.
+    EXPECT_EQ(ArchiveNames(Archive("Interface")), std::vector<std::string>{"Interface/i.lua"});
+    EXPECT_EQ(ArchiveNames(Archive("WTF")), std::vector<std::string>{"WTF/w.wtf"});
+    EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Fonts.zip"));
+}
+
+TEST_F(PackSelectedTest, AddFailureEndsPackingAtOnce) {
+    m_box.Write("Interface/i.lua", "i");
+    ASSERT_EQ(symlink("/proc/self/mem", m_box.Path("Interface/bad.bin").c_str()), 0);
+    m_box.Write("WTF/w.wtf", "w");
+    ChooseAll();
+    EXPECT_EQ(m_logic.PackSelectedFolders(), kPackAddFailed);
+    EXPECT_FALSE(m_box.Exists("Ralum/Temp/__WTF.zip"));
+}
+
+}  // namespace
