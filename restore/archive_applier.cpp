@@ -1,0 +1,292 @@
+#include "restore/archive_applier.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "restore/folder_ops.h"
+#include "zip/zip_archiver.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Chunk in which extracted files are written.
+constexpr uint32_t kExtractChunk = 65535;
+
+std::vector<std::string> SplitPath(const std::string& strPath) {
+    std::vector<std::string> parts;
+    std::string strPart;
+    auto flush = [&] {
+        if (strPart == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!strPart.empty() && strPart != ".") {
+            parts.push_back(strPart);
+        }
+        strPart.clear();
+    };
+    for (char c : strPath) {
+        if (c == '/' || c == '\\')
+            flush();
+        else
+            strPart += c;
+    }
+    flush();
+    return parts;
+}
+
+bool Rename(const std::string& strFrom, const std::string& strTo, std::error_code& ec) {
+    ec.clear();
+    fs::rename(strFrom, strTo, ec);
+    return !ec;
+}
+
+// The first missing folder on the way down to strFolder, or "" when it exists.
+std::string FirstMissingAncestor(const fs::path& folder) {
+    fs::path missing;
+    for (fs::path p = folder; !p.empty() && !PathExists(p.string()); p = p.parent_path()) {
+        missing = p;
+        if (p == p.parent_path())
+            break;
+    }
+    return missing.string();
+}
+
+}  // namespace
+
+bool IsEntryInFolder(const std::string& strName, bool bDirectory, const std::string& strFolder) {
+    const std::vector<std::string> name = SplitPath(StoredName(strName, true));
+    const std::vector<std::string> folder = SplitPath(strFolder);
+    const size_t nCommon = std::min(name.size(), folder.size());
+    for (size_t i = 0; i < nCommon; ++i) {
+        if (name[i] != folder[i])
+            return false;
+    }
+    if (name.size() > folder.size())
+        return true;
+    // The folder itself or one of its parents: harmless as a folder entry, never as a file.
+    return bDirectory;
+}
+
+CArchiveApplier::CArchiveApplier(std::string strGameFolder, uint8_t nMask)
+    : m_strGameFolder(std::move(strGameFolder)), m_nMask(nMask) {}
+
+bool CArchiveApplier::Fail(const std::string& strWhat) {
+    if (m_strError.empty())
+        m_strError = strWhat;
+    return false;
+}
+
+bool CArchiveApplier::PreparePaths() {
+    m_vecSlots.clear();
+    for (ECategory eCategory : kRestoreOrder) {
+        const SCategory& category = GetCategory(eCategory);
+        if ((m_nMask & category.nMask) == 0)
+            continue;
+        SSlot slot;
+        slot.eCategory = eCategory;
+        const auto target = CategoryFolderPath(m_strGameFolder, eCategory);
+        const auto recent = RecentPath(m_strGameFolder, eCategory);
+        const auto archive = ArchivePath(m_strGameFolder, eCategory);
+        if (!target || !recent || !archive)
+            return Fail("path too long for " + std::string(category.szWord));
+        slot.strTarget = *target;
+        slot.strRecent = *recent;
+        const fs::path parent = fs::path(slot.strTarget).parent_path();
+        const std::string strWord = category.szWord;
+        slot.strStageRoot = (parent / (".zav-stage-" + strWord)).string();
+        slot.strStaged = (fs::path(slot.strStageRoot) / category.szGameFolder).string();
+        slot.strAside = (parent / (".zav-old-" + strWord)).string();
+        slot.strRecentOld =
+            (fs::path(slot.strRecent).parent_path() / (".zav-old-" + strWord)).string();
+        m_vecSlots.push_back(std::move(slot));
+    }
+    return true;
+}
+
+CArchiveApplier::SSlot* CArchiveApplier::FindSlot(ECategory eCategory) {
+    for (SSlot& slot : m_vecSlots) {
+        if (slot.eCategory == eCategory)
+            return &slot;
+    }
+    return nullptr;
+}
+
+int CArchiveApplier::ApplyAll() {
+    m_strError.clear();
+    if (!PreparePaths())
+        return -1;
+    // Leftovers of an apply that was interrupted (the process ended midway).
+    for (const SSlot& slot : m_vecSlots) {
+        DeleteFolder(slot.strStageRoot);
+        DeleteFolder(slot.strAside);
+    }
+    for (const SSlot& slot : m_vecSlots) {
+        if (!ExtractArchive(slot.eCategory)) {
+            DiscardStaging();
+            return -1;
+        }
+    }
+    if (KeepOriginals() < 0) {
+        DiscardStaging();
+        return -1;
+    }
+    for (SSlot& slot : m_vecSlots) {
+        if (!SwapIn(slot)) {
+            RollBack();
+            DiscardStaging();
+            return -1;
+        }
+    }
+    FinishAll();
+    return 0;
+}
+
+bool CArchiveApplier::ExtractArchive(ECategory eCategory) {
+    if (m_vecSlots.empty())
+        PreparePaths();
+    SSlot* pSlot = FindSlot(eCategory);
+    const SCategory& category = GetCategory(eCategory);
+    if (pSlot == nullptr)
+        return Fail(std::string(category.szWord) + " is not part of this restore");
+    SSlot& slot = *pSlot;
+    const std::string strArchive = *ArchivePath(m_strGameFolder, eCategory);
+
+    std::error_code ec;
+    const fs::path parent = fs::path(slot.strTarget).parent_path();
+    if (slot.strCreated.empty())
+        slot.strCreated = FirstMissingAncestor(parent);
+    DeleteFolder(slot.strStageRoot);
+    fs::create_directories(slot.strStageRoot, ec);
+    if (ec)
+        return Fail("cannot create " + slot.strStageRoot + ": " + ec.message());
+
+    bool bOk = true;
+    try {
+        CZipArchiver zip;
+        zip.Open(strArchive, ZipOpenMode::ReadOnly);
+        const int nCount = zip.EntryCount();
+        if (nCount > 65535)
+            bOk = Fail(strArchive + ": too many entries");
+        // Every name first: nothing is written for an archive with a hostile entry.
+        for (int i = 0; bOk && i < nCount; ++i) {
+            CZipEntryHeader header;
+            if (!zip.GetFileInfo(static_cast<uint16_t>(i), header)) {
+                bOk = Fail(strArchive + ": entry unreadable");
+                break;
+            }
+            const std::string strName = header.GetFileName();
+            if (!IsSafeEntryName(strName, true))
+                bOk = Fail(strArchive + ": unsafe entry name " + strName);
+            else if (header.IsEncrypted())
+                bOk = Fail(strArchive + ": encrypted entry " + strName);
+            else if (!IsEntryInFolder(strName, header.IsDirectory(), category.szGameFolder))
+                bOk =
+                    Fail(strArchive + ": entry outside " + category.szGameFolder + ": " + strName);
+        }
+        for (int i = 0; bOk && i < nCount; ++i) {
+            if (!zip.ExtractEntry(static_cast<uint16_t>(i), slot.strStageRoot, true, kExtractChunk))
+                bOk = Fail(strArchive + ": entry " + std::to_string(i) + " not extracted whole");
+        }
+    } catch (const CException& e) {
+        bOk = Fail(strArchive + ": " + e.what());
+    }
+    if (!bOk)
+        DeleteFolder(slot.strStageRoot);
+    return bOk;
+}
+
+int CArchiveApplier::KeepOriginals() {
+    for (ECategory eCategory : kRestoreOrder) {
+        const auto original = OriginalPath(m_strGameFolder, eCategory);
+        const auto folder = CategoryFolderPath(m_strGameFolder, eCategory);
+        if (!original || !folder) {
+            Fail("path too long for the Original copies");
+            return -1;
+        }
+        if (PathExists(*original))
+            continue;
+        std::error_code ec;
+        if (!fs::is_directory(*folder, ec))
+            continue;
+        fs::create_directories(fs::path(*original).parent_path(), ec);
+        if (!CopyFolder(*folder, *original)) {
+            Fail("cannot copy " + *folder + " to " + *original);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+bool CArchiveApplier::SwapIn(SSlot& slot) {
+    std::error_code ec;
+    // The previous Recent copy stays aside until the whole restore has succeeded.
+    if (PathExists(slot.strRecent)) {
+        DeleteFolder(slot.strRecentOld);
+        if (!Rename(slot.strRecent, slot.strRecentOld, ec))
+            return Fail("cannot set aside " + slot.strRecent + ": " + ec.message());
+        slot.bRecentAside = true;
+    }
+    if (PathExists(slot.strTarget)) {
+        fs::create_directories(fs::path(slot.strRecent).parent_path(), ec);
+        if (Rename(slot.strTarget, slot.strRecent, ec)) {
+            slot.eMoved = EMoved::Renamed;
+        } else if (ec == std::errc::cross_device_link) {
+            // Recent on another file system: copy it there, then move the folder aside.
+            if (!CopyFolder(slot.strTarget, slot.strRecent))
+                return Fail("cannot copy " + slot.strTarget + " to " + slot.strRecent);
+            if (!Rename(slot.strTarget, slot.strAside, ec)) {
+                DeleteFolder(slot.strRecent);
+                return Fail("cannot move " + slot.strTarget + ": " + ec.message());
+            }
+            slot.eMoved = EMoved::Copied;
+        } else {
+            return Fail("cannot move " + slot.strTarget + ": " + ec.message());
+        }
+    }
+    if (PathExists(slot.strStaged)) {
+        if (!Rename(slot.strStaged, slot.strTarget, ec))
+            return Fail("cannot move the new " + slot.strTarget + " in: " + ec.message());
+        slot.bStagedIn = true;
+    }
+    return true;
+}
+
+void CArchiveApplier::RollBack() {
+    std::error_code ec;
+    for (auto it = m_vecSlots.rbegin(); it != m_vecSlots.rend(); ++it) {
+        SSlot& slot = *it;
+        if (slot.bStagedIn && Rename(slot.strTarget, slot.strStaged, ec))
+            slot.bStagedIn = false;
+        if (slot.eMoved == EMoved::Renamed && Rename(slot.strRecent, slot.strTarget, ec)) {
+            slot.eMoved = EMoved::None;
+        } else if (slot.eMoved == EMoved::Copied && Rename(slot.strAside, slot.strTarget, ec)) {
+            DeleteFolder(slot.strRecent);
+            slot.eMoved = EMoved::None;
+        }
+        if (slot.bRecentAside && !PathExists(slot.strRecent) &&
+            Rename(slot.strRecentOld, slot.strRecent, ec))
+            slot.bRecentAside = false;
+        if (slot.bStagedIn || slot.eMoved != EMoved::None || slot.bRecentAside)
+            m_strError += "; could not put back " + slot.strTarget;
+    }
+}
+
+void CArchiveApplier::DiscardStaging() {
+    for (SSlot& slot : m_vecSlots) {
+        DeleteFolder(slot.strStageRoot);
+        // Folders this apply created above the target (Cache/WDB for a first cache restore)
+        // hold nothing else while the target is not in place.
+        if (!slot.strCreated.empty() && !slot.bStagedIn && !PathExists(slot.strTarget))
+            DeleteFolder(slot.strCreated);
+    }
+}
+
+void CArchiveApplier::FinishAll() {
+    for (const SSlot& slot : m_vecSlots) {
+        DeleteFolder(slot.strRecentOld);
+        DeleteFolder(slot.strAside);
+        DeleteFolder(slot.strStageRoot);
+    }
+}

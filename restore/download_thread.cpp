@@ -1,0 +1,259 @@
+#include "restore/download_thread.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <utility>
+
+#include "app/categories.h"
+#include "app/main_logic.h"
+#include "net/endpoints.h"
+#include "net/http_transfer.h"
+#include "platform/codepage.h"
+#include "restore/archive_applier.h"
+
+namespace {
+
+constexpr const char* kAgent = "Tavrin";
+// The request path "/Kelpo/UserData/<id>/<archive>" must fit a 260-byte buffer.
+constexpr size_t kMaxRequestPath = 259;
+
+// Closes a file descriptor when it goes out of scope.
+class CFileHandle {
+public:
+    explicit CFileHandle(int nFd) : m_nFd(nFd) {}
+    ~CFileHandle() {
+        if (m_nFd >= 0)
+            ::close(m_nFd);
+    }
+    CFileHandle(const CFileHandle&) = delete;
+    CFileHandle& operator=(const CFileHandle&) = delete;
+    int Get() const { return m_nFd; }
+    // Closes now; false when the close reported a failed write.
+    bool Close() {
+        const int nFd = m_nFd;
+        m_nFd = -1;
+        return nFd < 0 || ::close(nFd) == 0;
+    }
+
+private:
+    int m_nFd;
+};
+
+// The text with its "%d" replaced by the code.
+std::string FormatCode(const std::string& strFormat, int nCode) {
+    std::string strText = strFormat;
+    if (const size_t nAt = strText.find("%d"); nAt != std::string::npos)
+        strText.replace(nAt, 2, std::to_string(nCode));
+    return strText;
+}
+
+}  // namespace
+
+CDownloadThread::CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId,
+                                 std::string strGameFolder, SDownloadSizes serverSizes)
+    : m_owner(owner),
+      m_nMask(nMask),
+      m_strId(std::move(strId)),
+      m_strGameFolder(std::move(strGameFolder)),
+      m_serverSizes(serverSizes) {}
+
+void CDownloadThread::ThreadBody() {
+    m_nTotalReceived = 0;
+    m_nTotalExpected = ComputeTotalSize();
+    if (m_nTotalExpected < 0) {
+        if (m_nTotalExpected != kDownloadNothing)
+            m_owner.View().Message(kMsgSizeUnknown);
+    } else if (const int nResult = DownloadAll(); nResult < 0) {
+        m_owner.View().Message(FormatCode(kMsgDownloadFailed, nResult));
+    } else if (ApplyAll() < 0) {
+        m_owner.View().Message(kMsgApplyFailed);
+    } else {
+        m_owner.SetProgress(0, 0, 1);
+        m_owner.View().Message(kMsgRestoreDone);
+    }
+    m_owner.RefreshUsage();
+}
+
+int32_t CDownloadThread::ComputeTotalSize() {
+    m_expected = SDownloadSizes{};
+    struct SPick {
+        uint8_t nBit;
+        int32_t nServer;
+        int32_t* pExpected;
+    };
+    const SPick picks[] = {{kMaskFonts, m_serverSizes.nFonts, &m_expected.nFonts},
+                           {kMaskInterface, m_serverSizes.nInterface, &m_expected.nInterface},
+                           {kMaskWdb, m_serverSizes.nWdb, &m_expected.nWdb},
+                           {kMaskWtf, m_serverSizes.nWtf, &m_expected.nWtf}};
+    for (const SPick& pick : picks) {
+        if ((m_nMask & pick.nBit) == 0)
+            continue;
+        if (pick.nServer > 0)
+            *pick.pExpected = pick.nServer;
+        else
+            m_nMask = static_cast<uint8_t>(m_nMask & ~pick.nBit);
+    }
+    if ((m_nMask & (kMaskFonts | kMaskInterface | kMaskWdb | kMaskWtf)) == 0) {
+        m_owner.View().Message(kMsgNothingToDownload);
+        return kDownloadNothing;
+    }
+    // Signed 32-bit sum as the protocol counts it: a total beyond its range comes out
+    // negative (and is reported as an unknown size), without overflowing in C++ terms.
+    const uint32_t nSum =
+        static_cast<uint32_t>(m_expected.nFonts) + static_cast<uint32_t>(m_expected.nInterface) +
+        static_cast<uint32_t>(m_expected.nWdb) + static_cast<uint32_t>(m_expected.nWtf);
+    return static_cast<int32_t>(nSum);
+}
+
+int CDownloadThread::DownloadAll() {
+    for (ECategory eCategory : kRestoreOrder) {
+        const SCategory& category = GetCategory(eCategory);
+        if ((m_nMask & category.nMask) == 0)
+            continue;
+        const int nResult = DownloadArchive(category.szArchiveName);
+        if (nResult < 0)
+            return nResult;
+    }
+    return 0;
+}
+
+int32_t CDownloadThread::ExpectedFor(const std::string& strArchiveName) const {
+    for (ECategory eCategory : kRestoreOrder) {
+        const SCategory& category = GetCategory(eCategory);
+        if (strArchiveName != category.szArchiveName)
+            continue;
+        switch (eCategory) {
+            case ECategory::Fonts:
+                return m_expected.nFonts;
+            case ECategory::Interface:
+                return m_expected.nInterface;
+            case ECategory::Wdb:
+                return m_expected.nWdb;
+            case ECategory::Wtf:
+                return m_expected.nWtf;
+        }
+    }
+    return 0;
+}
+
+int CDownloadThread::DownloadArchive(const std::string& strArchiveName) {
+    m_nCurrentReceived = 0;
+    m_nCurrentExpected = ExpectedFor(strArchiveName);
+
+    std::string strIdCp949;
+    if (!Utf8ToCp949(m_strId, strIdCp949))
+        return kDownloadBadRequest;
+    const std::string strPath =
+        std::string(endpoints::kUserDataPath) + strIdCp949 + "/" + strArchiveName;
+    if (strPath.size() > kMaxRequestPath)
+        return kDownloadBadRequest;
+
+    const auto local = GamePath(m_strGameFolder, std::string(kRalumTempPrefix) + strArchiveName);
+    if (!local)
+        return kDownloadOpenFailed;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(*local).parent_path(), ec);
+    CFileHandle file(::open(local->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
+    if (file.Get() < 0)
+        return kDownloadOpenFailed;
+
+    int nResult =
+        OpenRequest(kAgent, endpoints::ArchiveUrl(strIdCp949, strArchiveName), file.Get());
+    if (!file.Close() && nResult == 0)
+        nResult = kDownloadWriteFailed;
+    if (nResult == kDownloadBadStatus)
+        ::unlink(local->c_str());  // an error page is no archive
+    return nResult;
+}
+
+bool CDownloadThread::WritePiece(int nFile, const char* pData, size_t nSize) {
+    while (nSize > 0) {
+        const ssize_t nWritten = ::write(nFile, pData, nSize);
+        if (nWritten < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        pData += nWritten;
+        nSize -= static_cast<size_t>(nWritten);
+    }
+    return true;
+}
+
+int CDownloadThread::OpenRequest(const std::string& strAgent, const std::string& strUrl,
+                                 int nFile) {
+    // The body is cut into pieces of kDownloadPiece bytes counted from its start; each is
+    // written and counted, and the transfer ends when the count meets the expected size
+    // exactly at the end of a piece (the rest of a longer reply is not read).
+    std::string strPiece;
+    strPiece.reserve(kDownloadPiece);
+    bool bWriteFailed = false;
+    bool bReachedExpected = false;
+    auto flushPiece = [&]() {
+        if (!WritePiece(nFile, strPiece.data(), strPiece.size())) {
+            bWriteFailed = true;
+            return false;
+        }
+        const auto nBytes = static_cast<int32_t>(strPiece.size());
+        strPiece.clear();
+        AddProgress(nBytes);
+        if (m_nCurrentReceived == m_nCurrentExpected) {
+            bReachedExpected = true;
+            return false;
+        }
+        return true;
+    };
+    auto writeFn = [&](const char* pData, size_t nSize) {
+        while (nSize > 0) {
+            const size_t nTake = std::min(nSize, kDownloadPiece - strPiece.size());
+            strPiece.append(pData, nTake);
+            pData += nTake;
+            nSize -= nTake;
+            if (strPiece.size() == kDownloadPiece && !flushPiece())
+                return false;
+        }
+        return true;
+    };
+
+    SHttpResult result;
+    try {
+        CHttpTransfer transfer;
+        result = transfer.Get(strUrl, {}, true, strAgent, writeFn);
+    } catch (const std::bad_alloc&) {
+        return kDownloadNoSession;
+    }
+    if (bWriteFailed)
+        return kDownloadWriteFailed;
+    if (result.nStatus != 0 && (result.nStatus < 200 || result.nStatus > 299))
+        return kDownloadBadStatus;
+    if (bReachedExpected)
+        return 0;
+    if (!result.bTransportOk)
+        return result.nStatus == 0 ? kDownloadNoReply : kDownloadReadFailed;
+    if (!strPiece.empty() && !flushPiece() && bWriteFailed)
+        return kDownloadWriteFailed;
+    return 0;
+}
+
+int32_t CDownloadThread::AddProgress(int32_t n) {
+    m_nTotalReceived += n;
+    m_nCurrentReceived += n;
+    m_owner.SetProgress(static_cast<uint32_t>(m_nTotalReceived), m_nTotalExpected, 2);
+    return m_nTotalReceived;
+}
+
+int CDownloadThread::ApplyAll() {
+    CArchiveApplier applier(m_strGameFolder, m_nMask);
+    try {
+        return applier.ApplyAll();
+    } catch (const std::exception&) {
+        // Out of memory or a file-system error the applier did not expect: the restore
+        // failed, and the caller tells the member so.
+        return -1;
+    }
+}

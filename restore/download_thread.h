@@ -1,0 +1,86 @@
+// The restore worker: downloads the chosen archives into Ralum/Temp, one after the other, then
+// applies them (archive_applier.h), tells the member the outcome and refreshes the account
+// status. It works on its own copies of the member id, the game folder and the expected sizes,
+// taken when the command started, and forms every path from the game folder it was given.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CMainLogic;
+
+// Download result codes (0 is success); the negative ones reach the member as ERRCODE=[n].
+inline constexpr int kDownloadNoSession = -1;   // the transfer could not be set up
+inline constexpr int kDownloadNoConnect = -2;   // the server address is unusable
+inline constexpr int kDownloadBadRequest = -3;  // the request cannot be formed (id, path)
+inline constexpr int kDownloadNoReply = -5;     // the server is unreachable or refused
+inline constexpr int kDownloadReadFailed = -7;  // the reply broke off
+inline constexpr int kDownloadOpenFailed = -8;  // the local archive cannot be created
+inline constexpr int kDownloadBadStatus = -11;  // the server answered outside 200-299
+inline constexpr int kDownloadWriteFailed = -10;
+inline constexpr int kDownloadNothing = -19;  // nothing to download; the member was told
+
+// Size of each piece of the reply that is written and counted.
+inline constexpr size_t kDownloadPiece = 10240;
+
+// The worker's texts.
+inline constexpr const char* kMsgNothingToDownload = "다운로드할 파일이 없습니다.";
+inline constexpr const char* kMsgSizeUnknown = "송수신 패킷의 크기를 계산할 수 없습니다.";
+inline constexpr const char* kMsgDownloadFailed =
+    "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[%d]";
+inline constexpr const char* kMsgApplyFailed =
+    "다운로드 파일을 시스템에 적용하지 못하엿습니다.\n\n반복적인 경우 담당자에게 문의하세요.";
+inline constexpr const char* kMsgRestoreDone = "다운로드 및 적용이 완료되었습니다.";
+
+struct SDownloadSizes {
+    int32_t nFonts = 0;
+    int32_t nInterface = 0;
+    int32_t nWdb = 0;
+    int32_t nWtf = 0;
+};
+
+class CDownloadThread {
+public:
+    // owner: the main window's logic (progress, messages, account refresh); nMask: the chosen
+    // categories; the id (UTF-8), the game folder and the server's archive sizes are copies.
+    CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId, std::string strGameFolder,
+                    SDownloadSizes serverSizes);
+
+    // The whole restore: sizes, downloads, apply, final message, account refresh. Does not
+    // touch g_bTransferBusy: whoever runs the thread clears it after this returns.
+    void ThreadBody();
+
+    // Expected sizes of the chosen categories that the server holds; a chosen category of
+    // size 0 is dropped from the mask. The total, or -19 (told "nothing to download").
+    int32_t ComputeTotalSize();
+    // Every chosen archive, in restore order; 0 or the first negative code.
+    int DownloadAll();
+    // One archive into Ralum/Temp; 0 or a negative code.
+    int DownloadArchive(const std::string& strArchiveName);
+    // Runs the GET of strUrl with the agent name, passing the body to the archive file.
+    // 0, or -1, -2, -5, -7, -10 or -11.
+    int OpenRequest(const std::string& strAgent, const std::string& strUrl, int nFile);
+    // Counts n bytes just written and moves the bar; returns the total received.
+    int32_t AddProgress(int32_t n);
+    // Applies the downloaded archives; 0, or -1 (the game folder is unchanged).
+    int ApplyAll();
+
+    uint8_t Mask() const { return m_nMask; }
+    int32_t TotalExpected() const { return m_nTotalExpected; }
+    int32_t TotalReceived() const { return m_nTotalReceived; }
+
+private:
+    int32_t ExpectedFor(const std::string& strArchiveName) const;
+    bool WritePiece(int nFile, const char* pData, size_t nSize);
+
+    CMainLogic& m_owner;
+    uint8_t m_nMask;
+    std::string m_strId;
+    std::string m_strGameFolder;
+    SDownloadSizes m_serverSizes;
+    SDownloadSizes m_expected;
+    int32_t m_nTotalExpected = 0;
+    int32_t m_nTotalReceived = 0;
+    int32_t m_nCurrentExpected = 0;
+    int32_t m_nCurrentReceived = 0;
+};

@@ -1,0 +1,26 @@
+// Silent folder-tree operations: delete, move and copy. They ask nothing and show nothing;
+// each reports whether the tree ended up as asked, so that callers which must not lose data
+// can roll back, while callers that do not care simply ignore the result.
+#pragma once
+
+#include <string>
+
+// Deletes the tree at strPath for good (a link is removed, never followed). Owner-write bits
+// are added to read-only folders on the way so that they can be emptied. A missing path is no
+// error. False when something could not be deleted.
+bool DeleteFolder(const std::string& strPath);
+
+// Moves the tree at strSource to strDest, which must not exist. A rename when both lie on one
+// file system; otherwise a copy to strDest followed by deleting the source, so that a failed
+// copy leaves the source whole. A missing source moves nothing and is no error. False when
+// strDest exists or the move failed (after a failed rename or copy the source is in place).
+bool MoveFolder(const std::string& strSource, const std::string& strDest);
+
+// Copies the tree at strSource to strDest, which must not exist: files with their contents,
+// permissions and modification times, links as links. The copy is built under a temporary
+// name beside strDest and renamed into place, so strDest never holds half a copy. A missing
+// source copies nothing and is no error. False when strDest exists or the copy failed.
+bool CopyFolder(const std::string& strSource, const std::string& strDest);
+
+// True when something (a folder, a file or a link) stands at strPath.
+bool PathExists(const std::string& strPath);

@@ -1,0 +1,252 @@
+// Applying downloaded archives: the Recent and Original copies, and every fault leaving the
+// game folder exactly as it was.
+#include "restore/archive_applier.h"
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <filesystem>
+
+#include "restore_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace restore_test;
+
+namespace {
+
+class ApplyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_game.strRoot = m_temp.Path() + "/game/";
+        FillGameFolder(m_game);
+    }
+
+    // The saved state of a category: the folder as a backup took it, with different content.
+    void SaveArchive(const std::string& strFolder, const std::string& strArchiveName) {
+        CTempFolder saved;
+        SGame other{saved.Path() + "/"};
+        WriteFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
+        WriteFile(other.Path(strFolder + "/하늘바다/캐릭터.lua"), RandomBytes(5000, 7));
+        WriteFile(other.Path(strFolder + "/empty.bin"), "");
+        m_saved[strFolder] = SnapshotTree(other.Path(strFolder));
+        PackFolder(other.strRoot, strFolder, m_game.Path("Ralum/Temp/" + strArchiveName));
+    }
+
+    TreeMap Tree(const std::string& strRelative = "") const {
+        return SnapshotTree(m_game.Path(strRelative));
+    }
+    // Everything a restore may not change on failure (the downloads in Ralum/Temp may).
+    TreeMap Guarded() const { return SnapshotTree(m_game.strRoot, {"Ralum/Temp"}); }
+
+    CTempFolder m_temp;
+    SGame m_game;
+    std::map<std::string, TreeMap> m_saved;
+};
+
+TEST_F(ApplyTest, FirstRestoreOfWtfTakesAllFourOriginalsAndRestoresWtf) {
+    const TreeMap wtf = Tree("WTF"), fonts = Tree("Fonts"), iface = Tree("Interface"),
+                  wdb = Tree("Cache/WDB/koKR");
+    SaveArchive("WTF", "__WTF.zip");
+
+    CArchiveApplier applier(m_game.strRoot, kMaskWtf);
+    ASSERT_EQ(applier.ApplyAll(), 0) << applier.LastError();
+
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+    EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
+    EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
+    EXPECT_EQ(Tree("Ralum/Original/Fonts"), fonts);
+    EXPECT_EQ(Tree("Ralum/Original/Interface"), iface);
+    EXPECT_EQ(Tree("Ralum/Original/WDB"), wdb);
+    EXPECT_EQ(Tree("Fonts"), fonts);
+    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Recent/Fonts")));
+    // No staging or set-aside folder is left behind.
+    for (const auto& entry : fs::directory_iterator(m_game.strRoot))
+        EXPECT_EQ(entry.path().filename().string().rfind(".zav", 0), std::string::npos)
+            << entry.path();
+}
+
+TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
+    const TreeMap first = Tree("WTF");
+    SaveArchive("WTF", "__WTF.zip");
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
+
+    WriteFile(m_game.Path("WTF/added-after-restore.txt"), "new");
+    const TreeMap second = Tree("WTF");
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
+
+    EXPECT_EQ(Tree("Ralum/Original/WTF"), first);
+    EXPECT_EQ(Tree("Ralum/Recent/WTF"), second);
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+}
+
+TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndLosesItsRecentCopy) {
+    SaveArchive("Interface", "__Interface.zip");
+    fs::remove_all(m_game.Path("Interface"));
+    WriteFile(m_game.Path("Ralum/Recent/Interface/old.txt"), "older recent");
+
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
+
+    EXPECT_EQ(Tree("Interface"), m_saved["Interface"]);
+    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Recent/Interface")));
+    // No Original copy for a folder that did not exist; a later restore takes it.
+    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Original/Interface")));
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
+    EXPECT_EQ(Tree("Ralum/Original/Interface"), m_saved["Interface"]);
+}
+
+TEST_F(ApplyTest, CacheRestoreMovesKoKRToRecentWdbAndRecreatesIt) {
+    const TreeMap kokr = Tree("Cache/WDB/koKR");
+    SaveArchive("Cache/WDB/koKR", "__WDB.zip");
+
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWdb).ApplyAll(), 0);
+
+    EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
+    EXPECT_EQ(Tree("Ralum/Recent/WDB"), kokr);
+    EXPECT_EQ(Tree("Ralum/Original/WDB"), kokr);
+    EXPECT_EQ(ReadFile(m_game.Path("Cache/Other/keep.bin")), "cache outside koKR\n");
+    // Nothing but koKR is left in Cache/WDB: no staging folder.
+    EXPECT_EQ(SnapshotTree(m_game.Path("Cache/WDB")).size(), m_saved["Cache/WDB/koKR"].size() + 1);
+}
+
+TEST_F(ApplyTest, CacheRestoreIntoAGameWithoutCacheFolder) {
+    SaveArchive("Cache/WDB/koKR", "__WDB.zip");
+    fs::remove_all(m_game.Path("Cache"));
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWdb).ApplyAll(), 0);
+    EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
+}
+
+TEST(EntryInFolder, NamesOutsideTheCategoryFolderAreRefused) {
+    EXPECT_TRUE(IsEntryInFolder("WTF/Config.wtf", false, "WTF"));
+    EXPECT_TRUE(IsEntryInFolder("Cache/WDB/koKR/a.wdb", false, "Cache/WDB/koKR"));
+    EXPECT_TRUE(IsEntryInFolder("Cache/WDB/", true, "Cache/WDB/koKR"));
+    EXPECT_FALSE(IsEntryInFolder("Cache/WDB/a.wdb", false, "Cache/WDB/koKR"));
+    EXPECT_FALSE(IsEntryInFolder("WTF", false, "WTF"));
+    EXPECT_FALSE(IsEntryInFolder("Interface/x.lua", false, "WTF"));
+    EXPECT_FALSE(IsEntryInFolder("WTF/../Interface/x.lua", false, "WTF"));
+    EXPECT_FALSE(IsEntryInFolder("WTFX/a", false, "WTF"));
+}
+
+// Each bad archive in a restore of two categories: the good one is not applied either.
+struct SBadArchive {
+    const char* szName;
+    void (*make)(const std::string& strArchive);
+    friend void PrintTo(const SBadArchive& bad, std::ostream* pOut) { *pOut << bad.szName; }
+};
+
+class BadArchiveTest : public ApplyTest, public ::testing::WithParamInterface<SBadArchive> {};
+
+TEST_P(BadArchiveTest, LeavesTheGameFolderAsItWas) {
+    SaveArchive("Fonts", "__Fonts.zip");
+    SaveArchive("WTF", "__WTF.zip");
+    GetParam().make(m_game.Path("Ralum/Temp/__WTF.zip"));
+    const TreeMap before = Guarded();
+
+    CArchiveApplier applier(m_game.strRoot, kMaskFonts | kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_FALSE(applier.LastError().empty());
+    EXPECT_EQ(Guarded(), before);
+}
+
+void Corrupt(const std::string& strArchive) {
+    std::string strData = ReadFile(strArchive);
+    for (size_t i = 200; i < 1200 && i < strData.size(); ++i)
+        strData[i] = static_cast<char>(strData[i] ^ 0x5A);
+    WriteFile(strArchive, strData);
+}
+void Truncate(const std::string& strArchive) {
+    std::string strData = ReadFile(strArchive);
+    WriteFile(strArchive, strData.substr(0, strData.size() / 2));
+}
+void ErrorPage(const std::string& strArchive) {
+    WriteFile(strArchive, "<html><body>404 Not Found</body></html>");
+}
+void Encrypted(const std::string& strArchive) {
+    MarkEncrypted(strArchive);
+}
+void ClimbingEntry(const std::string& strArchive) {
+    PackEntries(strArchive, {{"WTF/ok.txt", "ok"}, {"WTF/../../escaped.txt", "evil"}});
+}
+void OtherCategory(const std::string& strArchive) {
+    PackEntries(strArchive, {{"WTF/ok.txt", "ok"}, {"Interface/AddOns/x.lua", "other"}});
+}
+void Missing(const std::string& strArchive) {
+    fs::remove(strArchive);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BadArchiveTest,
+    ::testing::Values(SBadArchive{"Corrupt", Corrupt}, SBadArchive{"Truncated", Truncate},
+                      SBadArchive{"ErrorPage", ErrorPage}, SBadArchive{"Encrypted", Encrypted},
+                      SBadArchive{"ClimbingEntry", ClimbingEntry},
+                      SBadArchive{"OtherCategory", OtherCategory}, SBadArchive{"Missing", Missing}),
+    [](const auto& row) { return std::string(row.param.szName); });
+
+TEST_F(ApplyTest, DiskFillingDuringExtractionLeavesTheGameFolderAsItWas) {
+    // The game folder on a small file system: the archive fits, its content does not.
+    CTempFolder mountPoint;
+    CTmpfsMount mount(mountPoint.Path(), 1536 * 1024);
+    if (!mount.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
+    SGame game{mountPoint.Path() + "/"};
+    FillGameFolder(game);
+    PackEntries(game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/a.bin", RandomBytes(400 * 1024, 11)},
+                                                    {"WTF/b.bin", RandomBytes(400 * 1024, 12)},
+                                                    {"WTF/c.bin", RandomBytes(400 * 1024, 13)}});
+    const TreeMap before = SnapshotTree(game.strRoot, {"Ralum/Temp"});
+
+    CArchiveApplier applier(game.strRoot, kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_NE(applier.LastError().find("No space"), std::string::npos) << applier.LastError();
+    EXPECT_EQ(SnapshotTree(game.strRoot, {"Ralum/Temp"}), before);
+}
+
+TEST_F(ApplyTest, FailedSwapPutsEveryFolderBack) {
+    // Ralum/Recent on its own small file system: the old folders must be copied there, and
+    // the second one does not fit, after the first category was already swapped in.
+    SaveArchive("Fonts", "__Fonts.zip");
+    PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/new.txt", "new"}});
+    WriteFile(m_game.Path("WTF/big.bin"), RandomBytes(600 * 1024, 21));
+    fs::create_directories(m_game.Path("Ralum/Original"));
+    for (const char* szCategory : {"Fonts", "Interface", "WDB", "WTF"})
+        fs::create_directories(m_game.Path(std::string("Ralum/Original/") + szCategory));
+    CTmpfsMount mount(m_game.Path("Ralum/Recent"), 256 * 1024);
+    if (!mount.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
+    WriteFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
+    const TreeMap before = Guarded();
+
+    CArchiveApplier applier(m_game.strRoot, kMaskFonts | kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_EQ(Guarded(), before) << applier.LastError();
+}
+
+TEST_F(ApplyTest, RecentOnAnotherFileSystemIsCopied) {
+    SaveArchive("Fonts", "__Fonts.zip");
+    const TreeMap fonts = Tree("Fonts");
+    CTmpfsMount mount(m_game.Path("Ralum/Recent"), 4 * 1024 * 1024);
+    if (!mount.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskFonts).ApplyAll(), 0);
+    EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
+    EXPECT_EQ(Tree("Ralum/Recent/Fonts"), fonts);
+    EXPECT_FALSE(fs::exists(m_game.Path(".zav-old-Fonts")));
+}
+
+TEST_F(ApplyTest, UnwritableCacheFolderFailsTheWholeRestore) {
+    SaveArchive("WTF", "__WTF.zip");
+    SaveArchive("Cache/WDB/koKR", "__WDB.zip");
+    CTmpfsMount mount(m_game.Path("Cache/WDB"), 1024 * 1024);
+    if (!mount.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
+    WriteFile(m_game.Path("Cache/WDB/koKR/itemcache.wdb"), "cache");
+    ASSERT_EQ(::mount(nullptr, m_game.Path("Cache/WDB").c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
+                      nullptr),
+              0);
+    const TreeMap before = Guarded();
+
+    CArchiveApplier applier(m_game.strRoot, kMaskWdb | kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_EQ(Guarded(), before) << applier.LastError();
+}
+
+}  // namespace

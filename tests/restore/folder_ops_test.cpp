@@ -1,0 +1,91 @@
+// The silent folder operations: what they leave behind in the cases the restore relies on.
+#include "restore/folder_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "restore_fixture.h"
+
+namespace fs = std::filesystem;
+using namespace restore_test;
+
+namespace {
+
+class FolderOpsTest : public ::testing::Test {
+protected:
+    std::string P(const std::string& strRelative) const {
+        return m_temp.Path() + "/" + strRelative;
+    }
+    void MakeTree(const std::string& strRoot) {
+        WriteFile(strRoot + "/a.txt", "alpha");
+        WriteFile(strRoot + "/sub/한글.bin", RandomBytes(3000, 5));
+        fs::create_directories(strRoot + "/empty");
+        fs::create_symlink("a.txt", strRoot + "/link");
+    }
+    CTempFolder m_temp;
+};
+
+TEST_F(FolderOpsTest, CopyKeepsContentTimesAndLinksAndLeavesTheSource) {
+    MakeTree(P("src"));
+    const auto tOld = fs::file_time_type::clock::now() - std::chrono::hours(240);
+    fs::last_write_time(P("src/sub/한글.bin"), tOld);
+    fs::permissions(P("src/a.txt"), fs::perms::owner_read);
+
+    ASSERT_TRUE(CopyFolder(P("src"), P("copy")));
+    EXPECT_EQ(SnapshotTree(P("copy")), SnapshotTree(P("src")));
+    EXPECT_EQ(fs::last_write_time(P("copy/sub/한글.bin")), tOld);
+    EXPECT_TRUE(fs::is_symlink(P("copy/link")));
+    EXPECT_EQ(fs::status(P("copy/a.txt")).permissions() & fs::perms::owner_write, fs::perms::none);
+    // Nothing but the copy was created beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_temp.Path()), fs::directory_iterator()), 2);
+}
+
+TEST_F(FolderOpsTest, CopyAndMoveRefuseAnExistingDestination) {
+    MakeTree(P("src"));
+    WriteFile(P("dest/keep.txt"), "keep");
+    const TreeMap src = SnapshotTree(P("src")), dest = SnapshotTree(P("dest"));
+    EXPECT_FALSE(CopyFolder(P("src"), P("dest")));
+    EXPECT_FALSE(MoveFolder(P("src"), P("dest")));
+    EXPECT_EQ(SnapshotTree(P("src")), src);
+    EXPECT_EQ(SnapshotTree(P("dest")), dest);
+}
+
+TEST_F(FolderOpsTest, MissingSourceDoesNothingAndIsNoError) {
+    EXPECT_TRUE(CopyFolder(P("none"), P("copy")));
+    EXPECT_TRUE(MoveFolder(P("none"), P("moved")));
+    EXPECT_TRUE(DeleteFolder(P("none")));
+    EXPECT_FALSE(fs::exists(P("copy")));
+    EXPECT_FALSE(fs::exists(P("moved")));
+}
+
+TEST_F(FolderOpsTest, MoveTakesTheWholeTree) {
+    MakeTree(P("src"));
+    const TreeMap src = SnapshotTree(P("src"));
+    ASSERT_TRUE(MoveFolder(P("src"), P("moved")));
+    EXPECT_FALSE(fs::exists(P("src")));
+    EXPECT_EQ(SnapshotTree(P("moved")), src);
+}
+
+TEST_F(FolderOpsTest, MoveAcrossFileSystemsCopiesThenDeletes) {
+    MakeTree(P("src"));
+    const TreeMap src = SnapshotTree(P("src"));
+    CTmpfsMount mount(P("other"), 1024 * 1024);
+    if (!mount.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
+    ASSERT_TRUE(MoveFolder(P("src"), P("other/moved")));
+    EXPECT_FALSE(fs::exists(P("src")));
+    EXPECT_EQ(SnapshotTree(P("other/moved")), src);
+}
+
+TEST_F(FolderOpsTest, DeleteRemovesReadOnlyFoldersButNotWhatLinksPointTo) {
+    MakeTree(P("victim"));
+    WriteFile(P("outside/precious.txt"), "precious");
+    fs::create_directory_symlink(P("outside"), P("victim/sub/linked"));
+    fs::permissions(P("victim/sub"), fs::perms::owner_read | fs::perms::owner_exec);
+    ASSERT_TRUE(DeleteFolder(P("victim")));
+    EXPECT_FALSE(fs::exists(P("victim")));
+    EXPECT_EQ(ReadFile(P("outside/precious.txt")), "precious");
+}
+
+}  // namespace

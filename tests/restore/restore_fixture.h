@@ -1,0 +1,70 @@
+// Helpers of the restore tests: a sandbox game folder, archives packed as the backup packs
+// them, tree snapshots for "nothing changed" checks, and tmpfs mounts for full disks.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace restore_test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class CTempFolder {
+public:
+    CTempFolder();
+    ~CTempFolder();
+    CTempFolder(const CTempFolder&) = delete;
+    CTempFolder& operator=(const CTempFolder&) = delete;
+    const std::string& Path() const { return m_strPath; }
+
+private:
+    std::string m_strPath;
+};
+
+void WriteFile(const std::string& strPath, const std::string& strContent);
+std::string ReadFile(const std::string& strPath);
+// Deterministic bytes that do not compress.
+std::string RandomBytes(size_t nSize, uint32_t nSeed);
+
+// Relative path -> "F:" + content for files, "D" for folders, "L:" + target for links.
+using TreeMap = std::map<std::string, std::string>;
+// The tree under strRoot; paths under any of vecSkip (relative) are left out.
+TreeMap SnapshotTree(const std::string& strRoot, const std::vector<std::string>& vecSkip = {});
+
+// Packs every file under strGameFolder + strFolder (relative, '/'-separated) into strArchive,
+// the entries named by their path relative to the game folder, as the backup names them.
+void PackFolder(const std::string& strGameFolder, const std::string& strFolder,
+                const std::string& strArchive);
+// Writes an archive of the given entries (name -> content), deflated.
+void PackEntries(const std::string& strArchive,
+                 const std::vector<std::pair<std::string, std::string>>& vecEntries);
+// Sets the "encrypted" flag bit of every entry, in the local and the central headers.
+void MarkEncrypted(const std::string& strArchive);
+
+// A game folder with its four category folders and working folders (path ends with '/').
+struct SGame {
+    std::string strRoot;  // the game folder, ending with '/'
+    std::string Path(const std::string& strRelative) const { return strRoot + strRelative; }
+};
+void FillGameFolder(const SGame& game);
+
+// A tmpfs of nBytes mounted at strPath (created when missing); unmounted on destruction.
+class CTmpfsMount {
+public:
+    CTmpfsMount(const std::string& strPath, size_t nBytes);
+    ~CTmpfsMount();
+    CTmpfsMount(const CTmpfsMount&) = delete;
+    CTmpfsMount& operator=(const CTmpfsMount&) = delete;
+    bool Mounted() const { return m_bMounted; }
+    const std::string& Error() const { return m_strError; }
+
+private:
+    std::string m_strPath;
+    bool m_bMounted = false;
+    std::string m_strError;
+};
+
+}  // namespace restore_test

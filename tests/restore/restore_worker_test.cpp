@@ -1,0 +1,331 @@
+// The restore command end to end: the worker downloading from a running service (or from a
+// scripted server for faults the service never shows), applying, and telling the member.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "app/login_logic.h"
+#include "app/main_logic.h"
+#include "app/settings.h"
+#include "fake_http_server.h"
+#include "net/endpoints.h"
+#include "net/http_request.h"
+#include "restore/download_thread.h"
+#include "restore_fixture.h"
+#include "support/live_service.h"
+#include "support/recording_view.h"
+
+namespace fs = std::filesystem;
+using namespace restore_test;
+
+namespace {
+
+constexpr const char* kAskRestore = "회원님의 설정파일들을 다운로드하고 적용하시겠습니까?";
+constexpr const char* kMsgBusy = "진행중입니다. 잠시만 기다려주십시오.";
+constexpr const char* kId = "gamer01";
+
+// Points the client at a base address for the lifetime of the object.
+class CScopedServiceUrl {
+public:
+    explicit CScopedServiceUrl(const std::string& strBase) {
+        if (const char* szOld = std::getenv("ZAV_SERVICE_URL"))
+            m_strOld = szOld, m_bHad = true;
+        ::setenv("ZAV_SERVICE_URL", strBase.c_str(), 1);
+    }
+    ~CScopedServiceUrl() {
+        if (m_bHad)
+            ::setenv("ZAV_SERVICE_URL", m_strOld.c_str(), 1);
+        else
+            ::unsetenv("ZAV_SERVICE_URL");
+    }
+    CScopedServiceUrl(const CScopedServiceUrl&) = delete;
+    CScopedServiceUrl& operator=(const CScopedServiceUrl&) = delete;
+
+private:
+    std::string m_strOld;
+    bool m_bHad = false;
+};
+
+// A game folder, the settings, the recording window and the logic under test.
+class RestoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_bTransferBusy = false;
+        m_game.strRoot = m_temp.Path() + "/game/";
+        FillGameFolder(m_game);
+        ASSERT_TRUE(m_settings.SetGameFolder(m_game.strRoot));
+        m_settings.SetId(kId);
+        m_view.SetChecked(IDC_MODE_MANUAL, true);
+        m_view.SetText(IDC_MANUAL_PATH, m_game.strRoot);
+    }
+
+    // An archive of a saved state of strFolder (different from the game folder's), bytes.
+    std::string SavedArchive(const std::string& strFolder, uint32_t nSeed = 7) {
+        CTempFolder saved;
+        SGame other{saved.Path() + "/"};
+        WriteFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
+        WriteFile(other.Path(strFolder + "/하늘바다/달빛궁수.lua"), RandomBytes(30000, nSeed));
+        m_saved[strFolder] = SnapshotTree(other.Path(strFolder));
+        const std::string strArchive = saved.Path() + "/archive.zip";
+        PackFolder(other.strRoot, strFolder, strArchive);
+        return ReadFile(strArchive);
+    }
+
+    void Check(int nId) { m_view.SetChecked(nId, true); }
+    void RunRestore() {
+        m_logic.OnRestore();
+        m_logic.WaitForWorker();
+    }
+    TreeMap Tree(const std::string& strRelative) const {
+        return SnapshotTree(m_game.Path(strRelative));
+    }
+    TreeMap Guarded() const { return SnapshotTree(m_game.strRoot, {"Ralum/Temp"}); }
+
+    CTempFolder m_temp;
+    SGame m_game;
+    CSettings m_settings;
+    CRecordingView m_view;
+    CMainLogic m_logic{m_view, m_settings};
+    std::map<std::string, TreeMap> m_saved;
+};
+
+// The same against a running zav-service holding the member's archives.
+class LiveRestoreTest : public RestoreTest {
+protected:
+    void SetUp() override {
+        RestoreTest::SetUp();
+        ASSERT_TRUE(m_service.IsRunning());
+        ASSERT_TRUE(m_service.AddMember(kId, "secret", "닉네임"));
+        m_env = std::make_unique<CScopedClientEnvironment>(m_service);
+        // The service serves a member's archives only to the address the member logged in from.
+        const SLoginReply login = ParseLoginReply(
+            HttpRequest(endpoints::LoginUrl(), kHttpPost, *MakeLoginBody(kId, "secret")));
+        ASSERT_EQ(login.eStatus, SLoginReply::Success);
+    }
+    void Store(const std::string& strArchiveName, const std::string& strBytes) {
+        WriteFile(m_service.DataDir() + "/UserData/" + kId + "/" + strArchiveName, strBytes);
+    }
+
+    CLiveService m_service;
+    std::unique_ptr<CScopedClientEnvironment> m_env;
+};
+
+TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForByte) {
+    Store("__WTF.zip", SavedArchive("WTF"));
+    const TreeMap wtf = Tree("WTF"), fonts = Tree("Fonts");
+    m_logic.QueryAccountStatus();
+    Check(IDC_RESTORE_ADDON);  // Interface is not on the server: skipped without a word
+
+    RunRestore();
+
+    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgRestoreDone}));
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+    EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
+    EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
+    EXPECT_EQ(Tree("Ralum/Original/Fonts"), fonts);
+    EXPECT_TRUE(fs::is_directory(m_game.Path("Ralum/Original/Interface")));
+    EXPECT_TRUE(fs::is_directory(m_game.Path("Ralum/Original/WDB")));
+    EXPECT_EQ(m_view.LastProgressWidth(), 260);
+    EXPECT_FALSE(g_bTransferBusy);
+    EXPECT_FALSE(m_view.WaitCursorOn());
+
+    // A second restore keeps the Originals and renews Recent.
+    WriteFile(m_game.Path("WTF/changed.txt"), "changed");
+    const TreeMap changed = Tree("WTF");
+    RunRestore();
+    EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
+    EXPECT_EQ(Tree("Ralum/Recent/WTF"), changed);
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+}
+
+TEST_F(LiveRestoreTest, CacheRestoreMovesKoKRToRecentWdb) {
+    Store("__WDB.zip", SavedArchive("Cache/WDB/koKR"));
+    const TreeMap kokr = Tree("Cache/WDB/koKR");
+    m_logic.QueryAccountStatus();
+    Check(IDC_RESTORE_CACHE);
+    RunRestore();
+    EXPECT_EQ(m_view.LastText(), kMsgRestoreDone);
+    EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
+    EXPECT_EQ(Tree("Ralum/Recent/WDB"), kokr);
+}
+
+TEST_F(LiveRestoreTest, NothingOnTheServerSaysSoAndNothingMore) {
+    Check(IDC_RESTORE_FONT);
+    Check(IDC_RESTORE_CACHE);
+    const TreeMap before = Guarded();
+    RunRestore();
+    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgNothingToDownload}));
+    EXPECT_EQ(Guarded(), before);
+    EXPECT_FALSE(g_bTransferBusy);
+}
+
+TEST_F(LiveRestoreTest, MissingArchiveIsAnErrorStatusAndNothingIsApplied) {
+    Store("__Fonts.zip", SavedArchive("Fonts"));
+    m_logic.QueryAccountStatus();
+    m_logic.m_nWtfSize = 5000;  // the account said so, but the archive is gone
+    Check(IDC_RESTORE_FONT);
+    Check(IDC_RESTORE_ADDON);
+    const TreeMap before = Guarded();
+    RunRestore();
+    ASSERT_GE(m_view.Texts().size(), 2u);
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-11]");
+    EXPECT_EQ(Guarded(), before);
+    // The archive fetched before the failure stays; the error page is not kept as an archive.
+    EXPECT_TRUE(fs::exists(m_game.Path("Ralum/Temp/__Fonts.zip")));
+    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Temp/__WTF.zip")));
+}
+
+TEST_F(LiveRestoreTest, ServiceDownIsCodeMinusFiveAndNothingIsApplied) {
+    Store("__WTF.zip", SavedArchive("WTF"));
+    m_logic.QueryAccountStatus();
+    Check(IDC_RESTORE_ADDON);
+    ASSERT_EQ(m_service.Stop(), 0);
+    const TreeMap before = Guarded();
+    RunRestore();
+    ASSERT_GE(m_view.Texts().size(), 2u);
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-5]");
+    EXPECT_EQ(Guarded(), before);
+    EXPECT_FALSE(g_bTransferBusy);
+}
+
+TEST_F(LiveRestoreTest, CorruptStoredArchiveIsNotApplied) {
+    std::string strBytes = SavedArchive("WTF");
+    for (size_t i = 100; i < 600; ++i)
+        strBytes[i] = static_cast<char>(strBytes[i] ^ 0x33);
+    Store("__WTF.zip", strBytes);
+    m_logic.QueryAccountStatus();
+    Check(IDC_RESTORE_ADDON);
+    const TreeMap before = Guarded();
+    RunRestore();
+    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgApplyFailed}));
+    EXPECT_NE(m_view.LastProgressWidth(), 260);
+    EXPECT_EQ(Guarded(), before);
+}
+
+TEST_F(LiveRestoreTest, BusyFlagHoldsUntilTheFinalMessageIsClosed) {
+    Store("__Fonts.zip", SavedArchive("Fonts"));
+    m_logic.QueryAccountStatus();
+    Check(IDC_RESTORE_FONT);
+    bool bBusyDuringBox = false;
+    m_view.SetOnBox([&](const CRecordingView::SBox& box) {
+        if (box.strText != kMsgRestoreDone)
+            return;
+        bBusyDuringBox = g_bTransferBusy;
+        m_logic.OnInitialize();
+        m_logic.OnRemoveAll();
+        m_logic.OnRestore();
+    });
+    RunRestore();
+    EXPECT_TRUE(bBusyDuringBox);
+    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgRestoreDone, kMsgBusy,
+                                                        kMsgBusy, kMsgBusy}));
+    EXPECT_FALSE(g_bTransferBusy);
+    EXPECT_TRUE(fs::exists(m_game.Path("WTF")));  // the refused initialize deleted nothing
+}
+
+// Archives served by a scripted server: order, pieces, progress and broken connections.
+class ScriptedRestoreTest : public RestoreTest {
+protected:
+    std::string Serve(const SFakeRequest& request) {
+        const std::string strPath = request.Path();
+        if (strPath == "/Kelpo/html/auth.php")
+            return CFakeHttpServer::Reply(200, m_strDuReply);
+        const std::string strPrefix = std::string("/Kelpo/UserData/") + kId + "/";
+        const auto it = m_mapReplies.find(strPath.substr(strPrefix.size()));
+        if (strPath.rfind(strPrefix, 0) != 0 || it == m_mapReplies.end())
+            return CFakeHttpServer::Reply(404, "<html>Not Found</html>");
+        return it->second;
+    }
+    void Offer(const std::string& strName, const std::string& strBytes) {
+        m_mapReplies[strName] = CFakeHttpServer::Reply(200, strBytes);
+    }
+
+    std::map<std::string, std::string> m_mapReplies;
+    std::string m_strDuReply = "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|";
+    CFakeHttpServer m_server{[this](const SFakeRequest& request) { return Serve(request); }};
+    CScopedServiceUrl m_url{m_server.Base()};
+};
+
+TEST_F(ScriptedRestoreTest, FetchesInCategoryOrderAsHttp10WithTheAgentName) {
+    const std::string strFonts = SavedArchive("Fonts"), strIface = SavedArchive("Interface"),
+                      strWdb = SavedArchive("Cache/WDB/koKR"), strWtf = SavedArchive("WTF");
+    Offer("__Fonts.zip", strFonts);
+    Offer("__Interface.zip", strIface);
+    Offer("__WDB.zip", strWdb);
+    Offer("__WTF.zip", strWtf);
+    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
+    m_logic.m_nWdbSize = static_cast<int32_t>(strWdb.size());
+    m_logic.m_nWtfSize = static_cast<int32_t>(strWtf.size());
+    Check(IDC_RESTORE_FONT);
+    Check(IDC_RESTORE_CACHE);
+    Check(IDC_RESTORE_ADDON);
+    RunRestore();
+
+    EXPECT_EQ(m_view.LastText(), kMsgRestoreDone);
+    const std::vector<SFakeRequest> requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 5u);  // four archives, then the account refresh
+    const char* names[] = {"__Fonts.zip", "__Interface.zip", "__WDB.zip", "__WTF.zip"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(requests[i].strRequestLine,
+                  std::string("GET /Kelpo/UserData/gamer01/") + names[i] + " HTTP/1.0");
+        EXPECT_NE(requests[i].strHeaders.find("User-Agent: Tavrin\r\n"), std::string::npos);
+    }
+    EXPECT_EQ(requests[4].Path(), "/Kelpo/html/auth.php");
+    for (const char* szFolder : {"Fonts", "Interface", "Cache/WDB/koKR", "WTF"})
+        EXPECT_EQ(Tree(szFolder), m_saved[szFolder]) << szFolder;
+    // The account refresh found nothing on the server: the restore boxes are cleared.
+    EXPECT_FALSE(m_view.Checked(IDC_RESTORE_ADDON));
+}
+
+TEST_F(ScriptedRestoreTest, ProgressStandsAt45PercentHalfwayAndFullAtTheEnd) {
+    const std::string strIface = SavedArchive("Interface", 3), strWtf = SavedArchive("WTF", 3);
+    // Nearly equal halves: the first archive ends at 50 % of the total (shown as 45 %).
+    ASSERT_LT(strIface.size() - strWtf.size(), strIface.size() / 100);
+    Offer("__Interface.zip", strIface);
+    Offer("__WTF.zip", strWtf);
+    m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
+    m_logic.m_nWtfSize = static_cast<int32_t>(strWtf.size());
+    Check(IDC_RESTORE_ADDON);
+    RunRestore();
+    const std::vector<int> widths = m_view.ProgressWidths();
+    EXPECT_NE(std::find(widths.begin(), widths.end(), 45 * 260 / 100), widths.end());
+    EXPECT_EQ(widths.back(), 260);
+    EXPECT_EQ(*std::max_element(widths.begin(), widths.end() - 1), 95 * 260 / 100);
+}
+
+TEST_F(ScriptedRestoreTest, ConnectionCutMidArchiveIsCodeMinusSevenAfterTheFirstArchive) {
+    const std::string strFonts = SavedArchive("Fonts"), strIface = SavedArchive("Interface");
+    Offer("__Fonts.zip", strFonts);
+    m_mapReplies["__Interface.zip"] = CFakeHttpServer::CutReply(strIface, strIface.size() / 2);
+    Offer("__WTF.zip", SavedArchive("WTF"));
+    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
+    m_logic.m_nWtfSize = 1000;
+    Check(IDC_RESTORE_FONT);
+    Check(IDC_RESTORE_ADDON);
+    const TreeMap before = Guarded();
+    RunRestore();
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-7]");
+    EXPECT_EQ(Guarded(), before);
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strFonts);
+    EXPECT_EQ(m_server.Paths(), (std::vector<std::string>{"/Kelpo/UserData/gamer01/__Fonts.zip",
+                                                          "/Kelpo/UserData/gamer01/__Interface.zip",
+                                                          "/Kelpo/html/auth.php"}));
+}
+
+TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) {
+    // The account says 2 pieces; the server sends more. The download keeps exactly 2 pieces.
+    const std::string strBody = RandomBytes(3 * kDownloadPiece, 5);
+    Offer("__Fonts.zip", strBody);
+    m_logic.m_nFontsSize = static_cast<int32_t>(2 * kDownloadPiece);
+    Check(IDC_RESTORE_FONT);
+    RunRestore();
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")),
+              strBody.substr(0, 2 * kDownloadPiece));
+    EXPECT_EQ(m_view.Texts()[1], kMsgApplyFailed);  // random bytes are no archive
+}
+
+}  // namespace
