@@ -146,7 +146,9 @@ bool CZipArchiver::AddFile(const std::string& strPath, int iLevel, bool bKeepPat
         CSourceFile source(strPath);
         if (!source.IsOpen())
             return false;
-        std::vector<uint8_t> chunk(nChunkSize);
+        std::vector<uint8_t>& chunk = m_pImpl->chunk;
+        if (chunk.size() != nChunkSize)
+            chunk.assign(nChunkSize, 0);
         while (true) {
             size_t n = source.Read(chunk.data(), nChunkSize);
             if (n > 0)

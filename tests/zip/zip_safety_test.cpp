@@ -1,0 +1,121 @@
+// Extraction never writes outside its folder and never creates links, devices or set-id files.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "zip/zip_archiver.h"
+#include "zip/zip_test_util.h"
+
+namespace {
+
+class ZipSafety : public ZipSandbox {
+protected:
+    void SetUp() override {
+        ZipSandbox::SetUp();
+        m_strOut = Path("game/inner");
+        ASSERT_TRUE(CreateFolderPath(m_strOut));
+    }
+    bool Extract(const std::vector<RawEntry>& entries, uint16_t uIndex = 0, bool bKeep = true) {
+        std::string strArchive = Path("in.zip");
+        WriteFileBytes(strArchive, BuildArchive(entries));
+        CZipArchiver zip;
+        zip.Open(strArchive, ZipOpenMode::ReadOnly);
+        return zip.ExtractEntry(uIndex, m_strOut, bKeep);
+    }
+    std::string m_strOut;
+};
+
+TEST_F(ZipSafety, NamesThatClimbOutAreRefusedBeforeTouchingAnything) {
+    // A read-only file outside the folder must keep its mode: the name is judged before the
+    // target's attributes are reset.
+    std::string strOutside = MakeFile("game/victim.txt", "keep");
+    chmod(strOutside.c_str(), 0444);
+    for (const char* szName : {"../victim.txt", "a/../../victim.txt", "..\\victim.txt",
+                               "C:..\\victim.txt", "./../victim.txt", "..", "../"}) {
+        SCOPED_TRACE(szName);
+        EXPECT_FALSE(Extract({StoredEntry(szName, "evil")}));
+        EXPECT_EQ(ReadFileBytes(strOutside), "keep");
+        struct stat st {};
+        ASSERT_EQ(stat(strOutside.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0444u);
+    }
+    EXPECT_FALSE(IsSafeEntryName("x/../../y"));
+    EXPECT_TRUE(IsSafeEntryName("x/../y"));
+    EXPECT_TRUE(IsSafeEntryName("WTF/..hidden"));
+    EXPECT_FALSE(IsSafeEntryName(std::string("a\0/../..", 8)));
+}
+
+TEST_F(ZipSafety, DrivesAndLeadingSeparatorsLandInsideTheFolder) {
+    EXPECT_TRUE(Extract({StoredEntry("/abs.txt", "1")}));
+    EXPECT_EQ(ReadFileBytes(m_strOut + "/abs.txt"), "1");
+    EXPECT_TRUE(Extract({StoredEntry("C:\\Games\\x.txt", "2")}));
+    EXPECT_EQ(ReadFileBytes(m_strOut + "/Games/x.txt"), "2");
+    EXPECT_TRUE(Extract({StoredEntry("a/../inside.txt", "3")}));
+    EXPECT_EQ(ReadFileBytes(m_strOut + "/inside.txt"), "3");
+    // keepPath false keeps only the last part, whatever came before it.
+    EXPECT_TRUE(Extract({StoredEntry("../../flat.txt", "4")}, 0, false));
+    EXPECT_EQ(ReadFileBytes(m_strOut + "/flat.txt"), "4");
+}
+
+TEST_F(ZipSafety, UnixLinkEntryBecomesARegularFileHoldingTheLinkText) {
+    RawEntry link = StoredEntry("link", "/etc/passwd");
+    link.uVersionMadeBy = 0x0314;       // Unix host
+    link.uExternal = (0120777u << 16);  // symbolic link
+    ASSERT_TRUE(Extract({link}));
+    struct stat st {};
+    ASSERT_EQ(lstat((m_strOut + "/link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFileBytes(m_strOut + "/link"), "/etc/passwd");
+}
+
+TEST_F(ZipSafety, SetIdAndStickyBitsAreDropped) {
+    RawEntry e = StoredEntry("tool", "#!/bin/sh\n");
+    e.uVersionMadeBy = 0x0314;
+    e.uExternal = (0106755u << 16);
+    ASSERT_TRUE(Extract({e}));
+    struct stat st {};
+    ASSERT_EQ(stat((m_strOut + "/tool").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+}
+
+TEST_F(ZipSafety, DeviceModeBecomesARegularFile) {
+    RawEntry e = StoredEntry("dev", "");
+    e.uVersionMadeBy = 0x0314;
+    e.uExternal = (020666u << 16);  // character device
+    ASSERT_TRUE(Extract({e}));
+    struct stat st {};
+    ASSERT_EQ(lstat((m_strOut + "/dev").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+TEST_F(ZipSafety, ExistingLinkAtTheTargetIsReplacedNotFollowed) {
+    std::string strOutside = MakeFile("game/outside.txt", "untouched");
+    ASSERT_EQ(symlink(strOutside.c_str(), (m_strOut + "/a.txt").c_str()), 0);
+    ASSERT_TRUE(Extract({StoredEntry("a.txt", "new")}));
+    EXPECT_EQ(ReadFileBytes(strOutside), "untouched");
+    struct stat st {};
+    ASSERT_EQ(lstat((m_strOut + "/a.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFileBytes(m_strOut + "/a.txt"), "new");
+}
+
+TEST_F(ZipSafety, NameEndingInSlashIsAFolderWhateverItsAttributes) {
+    RawEntry folder = StoredEntry("Interface/AddOns/", "");
+    folder.uVersionMadeBy = 0x0314;
+    folder.uExternal = (0100644u << 16);  // a Unix tool's mode without the 0x10 bit
+    ASSERT_TRUE(Extract({folder}));
+    EXPECT_EQ(PathKind(m_strOut + "/Interface/AddOns"), -1);
+    // A DOS folder entry without the trailing slash is a folder by its 0x10 bit.
+    RawEntry dosFolder = StoredEntry("Fonts", "");
+    dosFolder.uExternal = 0x10;
+    ASSERT_TRUE(Extract({dosFolder}));
+    EXPECT_EQ(PathKind(m_strOut + "/Fonts"), -1);
+}
+
+TEST_F(ZipSafety, EntryWithoutFileNameIsRefused) {
+    EXPECT_FALSE(Extract({StoredEntry("", "x")}));
+    EXPECT_FALSE(Extract({StoredEntry("a/..", "x")}));
+    EXPECT_FALSE(Extract({StoredEntry("a/.", "x")}));
+}
+
+}  // namespace

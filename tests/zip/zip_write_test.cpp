@@ -1,0 +1,248 @@
+// Archives as written: the record layout byte for byte, flags, methods, names and limits.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <ctime>
+
+#include "zip/zip_archiver.h"
+#include "zip/zip_test_util.h"
+
+namespace {
+
+class ZipWrite : public ZipSandbox {
+protected:
+    // Packs the files (paths relative to the sandbox) and returns the archive's bytes.
+    std::string Pack(const std::vector<std::string>& files, int iLevel = -1, bool bKeep = true) {
+        std::string strArchive = Path("out.zip");
+        EXPECT_EQ(chdir(m_strRoot.c_str()), 0);
+        CZipArchiver zip;
+        zip.Open(strArchive, ZipOpenMode::Create);
+        for (const auto& f : files)
+            EXPECT_TRUE(zip.AddFile(f, iLevel, bKeep, 65535)) << f;
+        zip.Close();
+        return ReadFileBytes(strArchive);
+    }
+};
+
+TEST_F(ZipWrite, EmptyArchiveIsTheEndRecordAlone) {
+    std::string bytes = Pack({});
+    ASSERT_EQ(bytes.size(), 22u);
+    EXPECT_EQ(U32At(bytes, 0), 0x06054b50u);
+    for (size_t i = 4; i < 22; ++i)
+        EXPECT_EQ(bytes[i], 0) << i;
+}
+
+TEST_F(ZipWrite, EmptyFileBecomesDeflatedEntryOfTwoBytesWithExactLayout) {
+    MakeFile("WTF/empty.txt", "");
+    ASSERT_EQ(chdir(m_strRoot.c_str()), 0);
+    CZipArchiver zip;
+    zip.Open("out.zip", ZipOpenMode::Create);
+    ASSERT_TRUE(zip.AddFile("WTF/empty.txt", -1, true, 65535));
+    zip.Close();
+    std::string b = ReadFileBytes("out.zip");
+    const std::string name = "WTF/empty.txt";
+    const size_t nLocal = 30 + name.size(), nData = 2, nCentral = 46 + name.size();
+    ASSERT_EQ(b.size(), nLocal + nData + nCentral + 22);
+    // Local header.
+    EXPECT_EQ(U32At(b, 0), 0x04034b50u);
+    EXPECT_EQ(U16At(b, 4), 20);
+    EXPECT_EQ(U16At(b, 6), 0);
+    EXPECT_EQ(U16At(b, 8), 8);
+    EXPECT_EQ(U32At(b, 14), 0u);
+    EXPECT_EQ(U32At(b, 18), 2u);
+    EXPECT_EQ(U32At(b, 22), 0u);
+    EXPECT_EQ(U16At(b, 26), name.size());
+    EXPECT_EQ(U16At(b, 28), 0);
+    EXPECT_EQ(b.substr(30, name.size()), name);
+    EXPECT_EQ(b.substr(nLocal, 2), std::string("\x03\x00", 2));
+    // Central header.
+    const size_t c = nLocal + nData;
+    EXPECT_EQ(U32At(b, c), 0x02014b50u);
+    EXPECT_EQ(U16At(b, c + 4), 20);
+    EXPECT_EQ(U16At(b, c + 6), 20);
+    EXPECT_EQ(U16At(b, c + 8), 0);
+    EXPECT_EQ(U16At(b, c + 10), 8);
+    EXPECT_EQ(U16At(b, c + 12), U16At(b, 10));
+    EXPECT_EQ(U16At(b, c + 14), U16At(b, 12));
+    EXPECT_EQ(U32At(b, c + 20), 2u);
+    EXPECT_EQ(U16At(b, c + 28), name.size());
+    EXPECT_EQ(U16At(b, c + 30), 0);
+    EXPECT_EQ(U16At(b, c + 32), 0);
+    EXPECT_EQ(U16At(b, c + 34), 0);
+    EXPECT_EQ(U16At(b, c + 36), 0);
+    EXPECT_EQ(U32At(b, c + 38), 0x20u);
+    EXPECT_EQ(U32At(b, c + 42), 0u);
+    // End record.
+    const size_t e = c + nCentral;
+    EXPECT_EQ(U32At(b, e), 0x06054b50u);
+    EXPECT_EQ(U16At(b, e + 8), 1);
+    EXPECT_EQ(U16At(b, e + 10), 1);
+    EXPECT_EQ(U32At(b, e + 12), nCentral);
+    EXPECT_EQ(U32At(b, e + 16), c);
+    EXPECT_EQ(U16At(b, e + 20), 0);
+}
+
+TEST_F(ZipWrite, FlagsFollowTheLevelAndLevelZeroStoresTheBytesUnchanged) {
+    const std::string data = "Interface data, Interface data, Interface data\n";
+    MakeFile("a.txt", data);
+    const std::pair<int, uint16_t> cases[] = {{-1, 0}, {1, 6}, {2, 4}, {3, 0}, {6, 0},
+                                              {7, 0},  {8, 2}, {9, 2}, {0, 0}};
+    for (auto [iLevel, uFlags] : cases) {
+        std::string b = Pack({"a.txt"}, iLevel);
+        SCOPED_TRACE(iLevel);
+        EXPECT_EQ(U16At(b, 6), uFlags);
+        EXPECT_EQ(U16At(b, 8), iLevel == 0 ? 0 : 8);
+        EXPECT_EQ(U32At(b, 14), Crc(data));
+        EXPECT_EQ(U32At(b, 22), data.size());
+        if (iLevel == 0) {
+            EXPECT_EQ(U32At(b, 18), data.size());
+            const size_t nNameLen = U16At(b, 26);
+            EXPECT_EQ(b.substr(30 + nNameLen, data.size()), data);
+        }
+    }
+}
+
+TEST_F(ZipWrite, StoredNameKeepsOrDropsTheFolders) {
+    EXPECT_EQ(StoredName("Cache/WDB/koKR/x.wdb", true), "Cache/WDB/koKR/x.wdb");
+    EXPECT_EQ(StoredName("Cache/WDB/koKR/x.wdb", false), "x.wdb");
+    EXPECT_EQ(StoredName("C:\\Games\\WTF\\Config.wtf", true), "Games\\WTF\\Config.wtf");
+    EXPECT_EQ(StoredName("//abs/file", true), "abs/file");
+    EXPECT_EQ(StoredName("WTF/", true), "WTF/");
+    EXPECT_EQ(StoredName("WTF/", false), "");
+}
+
+TEST_F(ZipWrite, RefusalsLeaveTheArchiveUnchanged) {
+    MakeFile("a.txt", "x");
+    mkdir(Path("folder").c_str(), 0755);
+    CZipArchiver zip;
+    EXPECT_FALSE(zip.AddFile(Path("a.txt")));  // nothing open
+    zip.Open(Path("out.zip"), ZipOpenMode::Create);
+    EXPECT_FALSE(zip.AddFile(Path("a.txt"), -1, true, 0));
+    EXPECT_FALSE(zip.AddFile(Path("folder") + "/"));
+    EXPECT_FALSE(zip.AddFile(Path("folder")));
+    EXPECT_FALSE(zip.AddFile(Path("missing.txt")));
+    EXPECT_EQ(zip.EntryCount(), 0);
+    zip.Close();
+    EXPECT_EQ(ReadFileBytes(Path("out.zip")).size(), 22u);
+}
+
+TEST_F(ZipWrite, SecondOpenOnAnOpenArchiveChangesNothing) {
+    MakeFile("a.txt", "x");
+    CZipArchiver zip;
+    zip.Open(Path("one.zip"), ZipOpenMode::Create);
+    ASSERT_TRUE(zip.AddFile(Path("a.txt")));
+    zip.Open(Path("two.zip"), ZipOpenMode::Create);
+    EXPECT_EQ(zip.GetArchivePath(), Path("one.zip"));
+    EXPECT_EQ(zip.EntryCount(), 1);
+    zip.Close();
+    EXPECT_EQ(PathKind(Path("two.zip")), 0);
+}
+
+TEST_F(ZipWrite, The65536thFileIsRefused) {
+    MakeFile("a", "");
+    CZipArchiver zip;
+    zip.Open(Path("many.zip"), ZipOpenMode::Create);
+    for (int i = 0; i < 65535; ++i)
+        ASSERT_TRUE(zip.AddFile(Path("a"), 0, false, 65535)) << i;
+    EXPECT_FALSE(zip.AddFile(Path("a"), 0, false, 65535));
+    zip.Close();
+    CZipArchiver reader;
+    reader.Open(Path("many.zip"), ZipOpenMode::ReadOnly);
+    EXPECT_EQ(reader.EntryCount(), 65535);
+}
+
+TEST_F(ZipWrite, EntryLeftOpenIsFinishedEmptyByClose) {
+    // A source that cannot be read after its entry was opened: Close still writes a valid
+    // directory in which that entry is empty.
+    std::string strFile = MakeFile("gone.txt", "data that never arrives");
+    CZipArchiver zip;
+    zip.Open(Path("out.zip"), ZipOpenMode::Create);
+    CZipEntryHeader header;
+    header.SetFileName("gone.txt");
+    ASSERT_TRUE(zip.OpenEntryForWriting(header, -1, strFile));
+    EXPECT_FALSE(zip.AddFile(strFile));  // an entry is open
+    zip.Close();
+    CZipArchiver reader;
+    reader.Open(Path("out.zip"), ZipOpenMode::ReadOnly);
+    ASSERT_EQ(reader.EntryCount(), 1);
+    CZipEntryHeader h;
+    reader.GetFileInfo(0, h);
+    EXPECT_EQ(h.m_uCrc32, 0u);
+    EXPECT_EQ(h.m_uUncomprSize, 0u);
+    EXPECT_TRUE(reader.TestArchive());
+}
+
+TEST_F(ZipWrite, DestroyingWithoutCloseLeavesNoDirectory) {
+    MakeFile("a.txt", "abc");
+    {
+        CZipArchiver zip;
+        zip.Open(Path("out.zip"), ZipOpenMode::Create);
+        ASSERT_TRUE(zip.AddFile(Path("a.txt")));
+    }
+    std::string b = ReadFileBytes(Path("out.zip"));
+    EXPECT_EQ(b.find("PK\x01\x02"), std::string::npos);
+    EXPECT_EQ(b.find("PK\x05\x06"), std::string::npos);
+    CZipArchiver reader;
+    try {
+        reader.Open(Path("out.zip"), ZipOpenMode::ReadOnly);
+        ADD_FAILURE() << "opened an archive without directory";
+    } catch (const CZipException& e) {
+        EXPECT_EQ(e.m_iCause, CZipException::EndRecordNotFound);
+    }
+}
+
+TEST_F(ZipWrite, DosTimeAndDateFollowLocalTime) {
+    uint16_t uDate = 0, uTime = 0;
+    struct tm parts {};
+    parts.tm_year = 2023 - 1900, parts.tm_mon = 11, parts.tm_mday = 31;
+    parts.tm_hour = 23, parts.tm_min = 59, parts.tm_sec = 59, parts.tm_isdst = -1;
+    DosDateTimeFromTime(mktime(&parts), uDate, uTime);
+    EXPECT_EQ(uTime, 0xBF7D);
+    EXPECT_EQ(uDate, (2023 - 1980) * 512 + 12 * 32 + 31);
+    parts.tm_year = 1979 - 1900, parts.tm_mon = 5, parts.tm_mday = 15;
+    DosDateTimeFromTime(mktime(&parts), uDate, uTime);
+    EXPECT_EQ(uDate >> 9, 0);
+    EXPECT_EQ(uDate & 0x1FF, 6 * 32 + 15);
+    // The file's own time lands in the entry.
+    std::string strFile = MakeFile("t.txt", "t");
+    struct utimbuf times {};
+    parts.tm_year = 2020 - 1900, parts.tm_mon = 0, parts.tm_mday = 2;
+    parts.tm_hour = 3, parts.tm_min = 4, parts.tm_sec = 6;
+    times.modtime = times.actime = mktime(&parts);
+    utime(strFile.c_str(), &times);
+    std::string b = Pack({"t.txt"});
+    EXPECT_EQ(U16At(b, 10), 3 * 2048 + 4 * 32 + 3);
+    EXPECT_EQ(U16At(b, 12), 40 * 512 + 1 * 32 + 2);
+}
+
+TEST_F(ZipWrite, ReadOnlySourceGetsTheReadOnlyBit) {
+    std::string strFile = MakeFile("ro.txt", "r");
+    chmod(strFile.c_str(), 0444);
+    std::string b = Pack({"ro.txt"});
+    const size_t c = 30 + U16At(b, 26) + U32At(b, 18);
+    EXPECT_EQ(U32At(b, c + 38), 0x21u);
+}
+
+TEST_F(ZipWrite, KoreanNamesAreStoredInCp949AndOthersInUtf8) {
+    // "설정" in CP949 is BC B3 C1 A4.
+    MakeFile("설정.txt", "k");
+    std::string b = Pack({"설정.txt"});
+    EXPECT_EQ(U16At(b, 6) & 0x0800, 0);
+    EXPECT_EQ(b.substr(30, U16At(b, 26)), std::string("\xBC\xB3\xC1\xA4.txt"));
+    // A Thai letter has no CP949 form: stored as UTF-8 with bit 11, in both headers.
+    MakeFile("\xE0\xB8\x81.txt", "t");
+    b = Pack({"\xE0\xB8\x81.txt"});
+    EXPECT_EQ(U16At(b, 6) & 0x0800, 0x0800);
+    EXPECT_EQ(b.substr(30, U16At(b, 26)), "\xE0\xB8\x81.txt");
+    const size_t c = 30 + U16At(b, 26) + U32At(b, 18);
+    EXPECT_EQ(U16At(b, c + 8) & 0x0800, 0x0800);
+    // Both read back as the UTF-8 names they came from.
+    CZipArchiver zip;
+    zip.Open(Path("out.zip"), ZipOpenMode::ReadOnly);
+    CZipEntryHeader h;
+    zip.GetFileInfo(0, h);
+    EXPECT_EQ(h.GetFileName(), "\xE0\xB8\x81.txt");
+}
+
+}  // namespace
