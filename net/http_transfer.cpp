@@ -15,7 +15,10 @@ constexpr size_t kMaxPostReplyBytes = 64 * 1024;
 struct SPostState {
     const CHttpTransfer::ReadFn* pRead = nullptr;
     std::string* pReply = nullptr;
+    uint64_t nLength = 0;  // announced
+    uint64_t nGiven = 0;   // handed to libcurl so far
     bool bAborted = false;
+    bool bShort = false;  // the reader ended before the announced length
 };
 
 struct SGetState {
@@ -26,11 +29,23 @@ struct SGetState {
 size_t ReadBody(char* pBuffer, size_t nSize, size_t nCount, void* pUser) {
     auto* pState = static_cast<SPostState*>(pUser);
     size_t nCapacity = nSize * nCount;
+    // Never more than announced: the server reads exactly Content-Length bytes.
+    uint64_t nLeft = pState->nLength - pState->nGiven;
+    if (nLeft < nCapacity)
+        nCapacity = static_cast<size_t>(nLeft);
+    if (nCapacity == 0)
+        return 0;
     size_t nGiven = (*pState->pRead)(pBuffer, nCapacity);
     if (nGiven == CHttpTransfer::kAbort || nGiven > nCapacity) {
         pState->bAborted = true;
         return CURL_READFUNC_ABORT;
     }
+    if (nGiven == 0) {
+        // A body shorter than announced would leave the server waiting for the rest.
+        pState->bShort = true;
+        return CURL_READFUNC_ABORT;
+    }
+    pState->nGiven += nGiven;
     return nGiven;
 }
 
@@ -115,7 +130,10 @@ SHttpResult CHttpTransfer::Post(const std::string& strUrl,
     CHeaderList headers;
     bool bOk = AppendLines(headers, headerLines) && headers.Append("Expect:") &&
                headers.Append("Transfer-Encoding:");
-    SPostState state{&readFn, pReplyBody, false};
+    SPostState state;
+    state.pRead = &readFn;
+    state.pReply = pReplyBody;
+    state.nLength = nContentLength;
     auto set = [&bOk](CURLcode code) { bOk = bOk && code == CURLE_OK; };
     set(curl_easy_setopt(p, CURLOPT_POST, 1L));
     set(curl_easy_setopt(p, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(nContentLength)));
@@ -132,6 +150,8 @@ SHttpResult CHttpTransfer::Post(const std::string& strUrl,
         pReplyBody->clear();
     CURLcode code = curl_easy_perform(p);
     m_pImpl->Finish(code, state.bAborted, result);
+    if (state.bShort)
+        result.strError = "the body ended before its announced length";
     return result;
 }
 

@@ -25,8 +25,9 @@ struct SHttpResult {
 
 class CHttpTransfer {
 public:
-    // Fills buffer[0 .. nSize) and returns how many bytes were written (0 = end of body,
-    // which must not come before contentLength bytes were given), or kAbort to stop.
+    // Fills buffer[0 .. nSize) and returns how many bytes were written, or kAbort to stop.
+    // It is never asked for more than the announced length; returning 0 before that length
+    // was given fails the transfer (bTransportOk false) instead of leaving the server waiting.
     using ReadFn = std::function<size_t(char* pBuffer, size_t nSize)>;
     static constexpr size_t kAbort = static_cast<size_t>(-1);
     // Receives the next bytes of the reply body; false stops the transfer.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "raw_listener.h"
 
@@ -67,6 +68,24 @@ TEST(HttpTransfer, PostStopsWhenTheReaderAborts) {
     SHttpResult result = transfer.Post(listener.BaseUrl() + "/p", {}, 100000, readFn);
     EXPECT_FALSE(result.bTransportOk);
     EXPECT_TRUE(result.bAborted);
+}
+
+TEST(HttpTransfer, PostWhoseReaderEndsEarlyFailsAtOnce) {
+    // A file that shrank after its length was announced.
+    CRawListener listener({{CRawListener::Reply(200, "stored"), 0}});
+    size_t nGiven = 0;
+    auto readFn = [&](char* pBuffer, size_t nSize) -> size_t {
+        size_t n = std::min(nSize, 5000 - nGiven);
+        std::fill_n(pBuffer, n, 'y');
+        nGiven += n;
+        return n;
+    };
+    CHttpTransfer transfer;
+    auto start = std::chrono::steady_clock::now();
+    SHttpResult result = transfer.Post(listener.BaseUrl() + "/p", {}, 8000, readFn);
+    EXPECT_FALSE(result.bTransportOk);
+    EXPECT_FALSE(result.bAborted);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
 TEST(HttpTransfer, PostToUnreachableServerIsATransportFailure) {
