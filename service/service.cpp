@@ -228,6 +228,9 @@ void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
     const size_t nMaxBody = static_cast<size_t>(m_options.nMaxUploadMb) * 1000000 + (1 << 20);
     for (httplib::Server* pServer : {&http, &https}) {
         pServer->set_pre_routing_handler(HideMultipartType);
+        // One request per connection: httplib keeps a connection open whatever the response's
+        // Connection header says, and would read the rest of a refused upload as new requests.
+        pServer->set_keep_alive_max_count(1);
         pServer->set_payload_max_length(nMaxBody);
         pServer->Get(
             "/board/powerbbs.php", [this](const httplib::Request& req, httplib::Response& res) {

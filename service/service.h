@@ -43,6 +43,9 @@ public:
     // Prepares the data folder, listens, prints the two "listening" lines and serves until
     // SIGINT or SIGTERM. Returns the process exit code.
     int Run();
+    // Creates the data folder, opens the member database and clears stale temporaries; Run
+    // calls it first. Public so that the route handlers can be driven in-process.
+    bool Prepare();
 
     // Route handlers; public for the upload handler's file.
     void OnConfig(const httplib::Request& req, httplib::Response& res);
@@ -55,7 +58,6 @@ public:
                  const httplib::ContentReader& reader);
 
 private:
-    bool Prepare();
     void SetUpRoutes(httplib::Server& http, httplib::Server& https);
     // True when the member's last successful login came from this address within the session.
     bool IsBound(const SMember& member, const std::string& strAddr) const;

@@ -120,8 +120,16 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
 
     CUploadSink sink(m_archives.MemberDir(strId), nLimit);
     CMultipartParser parser(*boundary, sink);
-    bool bRead = reader([&](const char* p, size_t n) { return parser.Feed(p, n); });
-    if (!bRead || !parser.Finish()) {
+    // After a refusal the rest of the body (bounded by the announced limit) is still read and
+    // dropped, so that the client gets to see the answer instead of a reset connection.
+    int64_t nReceived = 0;
+    bool bParsed = true;
+    bool bRead = reader([&](const char* p, size_t n) {
+        nReceived += static_cast<int64_t>(n);
+        bParsed = bParsed && parser.Feed(p, n);
+        return bParsed || nReceived <= nLimit + kBodyOverhead;
+    });
+    if (!bRead || !bParsed || !parser.Finish()) {
         if (sink.m_bTooLarge) {
             Refuse(res, 413, sink.m_strReason);
         } else if (sink.m_bServerFault) {

@@ -1,0 +1,193 @@
+// zav-service against hostile or mistaken requests: address binding of a login, ids and paths
+// that try to leave the data folder, password storage and guessing, and malformed traffic.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "service/service_client.h"
+#include "support/live_service.h"
+
+namespace {
+
+using namespace svctest;
+
+constexpr const char* kOther = "127.0.0.2";
+
+bool LoggedIn(const SReply& reply) {
+    return reply.strBody.size() >= 69 && reply.strBody.substr(67, 2) == "OK";
+}
+
+TEST(LiveSecurity, MemberDataIsServedOnlyToTheAddressOfTheLastLogin) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    const std::string strWtf = RandomBytes(3000, 1);
+    ASSERT_EQ(Upload(service, "gamer01", {{"UserFile002", "__WTF.zip", strWtf}}).nStatus, 200);
+
+    SReply du = PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01", kOther);
+    ASSERT_TRUE(du.bOk) << "could not connect from " << kOther;
+    EXPECT_EQ(du.nStatus, 403);
+    EXPECT_EQ(du.strBody.substr(0, 4), "-ERR");
+    EXPECT_EQ(
+        PostForm(service, "/Kelpo/html/auth.php", "mode=removeall&id=gamer01", kOther).nStatus,
+        403);
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip", kOther).nStatus, 403);
+    EXPECT_EQ(Upload(service, "gamer01", {{"UserFile002", "__WTF.zip", "evil"}}, kOther).nStatus,
+              403);
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").strBody, strWtf);
+
+    // A login from the other address moves the binding there.
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret", kOther)));
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip", kOther).strBody, strWtf);
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").nStatus, 403);
+    // A failed login does not move it.
+    EXPECT_FALSE(LoggedIn(Login(service, "gamer01", "wrong")));
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip", kOther).nStatus, 200);
+}
+
+TEST(LiveSecurity, IdsAndPathsCannotReachOutsideTheMembersFolder) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    ASSERT_EQ(Upload(service, "gamer01", {{"UserFile002", "__WTF.zip", "abc"}}).nStatus, 200);
+
+    for (const char* pszTarget :
+         {"/Kelpo/UserData/gamer01/../../zav.db", "/Kelpo/UserData/%2e%2e/zav.db",
+          "/Kelpo/UserData/gamer01/..%2f..%2fzav.db", "/Kelpo/UserData/gamer01/zav.db",
+          "/Kelpo/UserData/gamer01/__wtf.zip", "/Kelpo/UserData/gamer01%2f..%2f../zav.db",
+          "/Kelpo/UserData/.gamer01/__WTF.zip", "/Kelpo/UserData/gamer01/%2e%2e",
+          "/Kelpo/UserData/../tls/key.pem", "/Kelpo/UserData/tls/key.pem"}) {
+        SReply reply = Get(service, pszTarget);
+        EXPECT_TRUE(reply.nStatus == 404 || reply.nStatus == 400 || reply.nStatus == 403)
+            << pszTarget << " -> " << reply.nStatus;
+        EXPECT_EQ(reply.strBody.find("PRIVATE KEY"), std::string::npos) << pszTarget;
+    }
+    for (const char* pszId : {"..", "../gamer01", "gamer01%2f..", "%2e%2e", ".x", "a%00b",
+                              "abcdefghijklmnopqrstuvwxyz012345"}) {
+        SReply reply = Upload(service, pszId, {{"UserFile002", "__WTF.zip", "zzz"}});
+        EXPECT_EQ(reply.nStatus, 400) << pszId;
+    }
+    SReply reply = PostForm(service, "/Kelpo/html/auth.php", "mode=removeall&id=..");
+    EXPECT_EQ(reply.nStatus, 400);
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").strBody, "abc");
+
+    // Only the member folders and the service's own files exist in the data folder.
+    std::vector<std::string> vecTop;
+    for (const auto& entry : std::filesystem::directory_iterator(service.DataDir())) {
+        std::string strName = entry.path().filename().string();
+        if (strName.rfind("zav.db", 0) != 0) {
+            vecTop.push_back(strName);
+        }
+    }
+    std::sort(vecTop.begin(), vecTop.end());
+    EXPECT_EQ(vecTop, (std::vector<std::string>{"UserData", "tls"}));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(service.DataDir()).parent_path() /
+                                         "__WTF.zip"));
+}
+
+TEST(LiveSecurity, MemberCommandsValidateAndManageMembers) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    for (const char* pszId :
+         {"", ".hidden", "a/b", "../x", "한글", "abcdefghijklmnopqrstuvwxyz012345"}) {
+        EXPECT_FALSE(service.AddMember(pszId, "pw", "n")) << pszId;
+    }
+    EXPECT_FALSE(service.AddMember("empty", "", "n"));
+    EXPECT_FALSE(service.AddMember("toolong", std::string(82, 'p'), "n"));  // id + pw over 88
+    EXPECT_TRUE(service.AddMember("longpw", std::string(82, 'p'), "n"));
+    EXPECT_FALSE(service.AddMember("bad", "pw", std::string(201, 'n')));
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "닉네임"));
+    EXPECT_FALSE(service.AddMember("gamer01", "other", "x"));
+
+    std::string strList;
+    ASSERT_EQ(service.RunCommand({"member", "list", "--data", service.DataDir()}, &strList), 0);
+    EXPECT_NE(strList.find("gamer01\t닉네임\t"), std::string::npos) << strList;
+
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    ASSERT_EQ(Upload(service, "gamer01", {{"UserFile002", "__WTF.zip", "abc"}}).nStatus, 200);
+    ASSERT_EQ(service.RunCommand({"member", "remove", "--data", service.DataDir(), "gamer01"}), 0);
+    EXPECT_FALSE(LoggedIn(Login(service, "gamer01", "secret")));
+    EXPECT_FALSE(std::filesystem::exists(service.DataDir() + "/UserData/gamer01"));
+    EXPECT_NE(service.RunCommand({"member", "remove", "--data", service.DataDir(), "gamer01"}), 0);
+    EXPECT_EQ(service.RunCommand({"member", "frobnicate", "--data", service.DataDir()}), 2);
+}
+
+TEST(LiveSecurity, PasswordsAreStoredHashedAndGuessingIsSlowedDown) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "SuperSecret77", "n"));
+    std::string strDb;  // the database with its write-ahead log
+    for (const auto& entry : std::filesystem::directory_iterator(service.DataDir())) {
+        if (entry.path().filename().string().rfind("zav.db", 0) == 0) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            strDb.append(std::istreambuf_iterator<char>(in), {});
+        }
+    }
+    EXPECT_EQ(strDb.find("SuperSecret77"), std::string::npos);
+    EXPECT_NE(strDb.find("pbkdf2-sha256$"), std::string::npos);
+
+    const std::string strWrong = Login(service, "gamer01", "guess").strBody;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(Login(service, "gamer01", "guess").strBody, strWrong);
+    }
+    // After five failures even the right password waits; the refusal says so in its own words.
+    SReply held = Login(service, "gamer01", "SuperSecret77");
+    EXPECT_EQ(held.strBody.substr(67, 3), "ERR");
+    EXPECT_NE(held.strBody, strWrong);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "SuperSecret77")));
+    EXPECT_EQ(Login(service, "gamer01", "guess").strBody, strWrong);
+}
+
+TEST(LiveSecurity, MalformedTrafficNeverTakesTheServiceDown) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    const std::vector<std::string> vecJunk = {
+        "\r\n\r\n",
+        "GARBAGE\r\n\r\n",
+        "GET\r\n\r\n",
+        "GET / HTTP/9.9\r\n\r\n",
+        "GET /" + std::string(100000, 'a') + " HTTP/1.1\r\n\r\n",
+        "POST /Kelpo/html/auth.php HTTP/1.1\r\nContent-Length: -5\r\n\r\n",
+        "POST /Kelpo/html/auth.php HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n",
+        "POST /Kelpo/html/auth.php HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+        "POST /Kelpo/html/post.php?userid=gamer01 HTTP/1.1\r\nContent-Type: multipart/form-data\r\n"
+        "Content-Length: 3\r\n\r\nabc",
+        "POST /app/login HTTP/1.1\r\nContent-Length: 4\r\n\r\nabcd",
+        "PUT /anything HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n",
+        RandomBytes(5000, 3),
+    };
+    for (const auto& strJunk : vecJunk) {
+        std::string strReply =
+            Exchange(service.HttpPort(), strJunk, nullptr, std::string::npos, true);
+        if (!strReply.empty()) {
+            SReply reply = ParseReply(strReply);
+            EXPECT_NE(reply.nStatus / 100, 2) << strJunk.substr(0, 60);
+        }
+        Exchange(service.HttpsPort(), strJunk, nullptr, std::string::npos, true);  // not TLS
+    }
+    EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php").nStatus, 200);
+    SReply login = Login(service, "x", "y");
+    EXPECT_EQ(login.nStatus, 200);
+    ASSERT_GT(login.strBody.size(), 70u);
+    EXPECT_EQ(login.strBody.substr(67, 3), "ERR");
+    EXPECT_EQ(service.Stop(), 0);
+}
+
+TEST(LiveSecurity, DemoModeProvidesTheDemoMember) {
+    CLiveService service({"--demo"});
+    ASSERT_TRUE(service.IsRunning());
+    SReply login = Login(service, "gamer01", "zavdemo");
+    ASSERT_TRUE(LoggedIn(login));
+    std::string strNick = login.strBody.substr(87, login.strBody.size() - 105);
+    EXPECT_FALSE(strNick.empty());
+    EXPECT_NE(Cp949(strNick), "<iconv failed>");
+    EXPECT_GT(static_cast<unsigned char>(strNick[0]), 0x7F) << "a Korean nickname";
+}
+
+}  // namespace

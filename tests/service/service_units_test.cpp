@@ -1,0 +1,66 @@
+// Password hashing, member ids and the login reply template of the service.
+#include <gtest/gtest.h>
+
+#include "service/password.h"
+#include "service/replies.h"
+#include "service/text_util.h"
+
+namespace {
+
+TEST(ServicePassword, HashesAreSaltedAndVerifyOnlyTheRightPassword) {
+    const std::string strHash1 = zavsvc::HashPassword("p&w=x", 1000);
+    const std::string strHash2 = zavsvc::HashPassword("p&w=x", 1000);
+    ASSERT_EQ(strHash1.rfind("pbkdf2-sha256$1000$", 0), 0u) << strHash1;
+    EXPECT_NE(strHash1, strHash2);
+    EXPECT_EQ(strHash1.find("p&w=x"), std::string::npos);
+    EXPECT_TRUE(zavsvc::VerifyPassword("p&w=x", strHash1));
+    EXPECT_TRUE(zavsvc::VerifyPassword("p&w=x", strHash2));
+    EXPECT_FALSE(zavsvc::VerifyPassword("p&w=X", strHash1));
+    EXPECT_FALSE(zavsvc::VerifyPassword("", strHash1));
+    std::string strTampered = strHash1;
+    strTampered.back() = strTampered.back() == '0' ? '1' : '0';
+    EXPECT_FALSE(zavsvc::VerifyPassword("p&w=x", strTampered));
+    EXPECT_FALSE(zavsvc::VerifyPassword("p&w=x", "plain"));
+    EXPECT_FALSE(zavsvc::VerifyPassword("p&w=x", "pbkdf2-sha256$0$00$00"));
+}
+
+TEST(ServicePassword, ProductionDefaultIsSlowAndTheTestSettingHasAFloor) {
+    ::unsetenv("ZAV_SERVICE_HASH_ITERATIONS");
+    EXPECT_GE(zavsvc::HashIterations(), 600000);
+    ::setenv("ZAV_SERVICE_HASH_ITERATIONS", "5", 1);
+    EXPECT_EQ(zavsvc::HashIterations(), 1000);
+    ::unsetenv("ZAV_SERVICE_HASH_ITERATIONS");
+}
+
+TEST(ServiceMemberId, AcceptsOnlySafeShortNames) {
+    for (std::string str : {std::string("a"), std::string("gamer01"), std::string("A.b-c_d"),
+                            std::string("x."), std::string(31, 'z')}) {
+        EXPECT_TRUE(zavsvc::IsValidMemberId(str)) << str;
+    }
+    for (std::string str :
+         {std::string(), std::string(".hidden"), std::string(".."), std::string("a/b"),
+          std::string("a\\b"), std::string("a b"), std::string(32, 'z'),
+          std::string("\xEA\xB0\x80"), std::string("a\0b", 3), std::string("a%2f")}) {
+        EXPECT_FALSE(zavsvc::IsValidMemberId(str)) << str;
+    }
+}
+
+TEST(ServiceLoginReply, CutsLongPayloadsAtACharacterBoundary) {
+    std::string strLong;
+    for (int i = 0; i < 100; ++i) {
+        strLong += "가";  // three bytes each
+    }
+    std::string strReply = zavsvc::LoginReply(true, strLong);
+    std::string strPayload = strReply.substr(87, strReply.size() - 87 - 18);
+    EXPECT_EQ(strPayload.size(), 198u);
+    EXPECT_TRUE(zavsvc::IsValidUtf8(strPayload));
+}
+
+TEST(ServiceAuthReply, ErrorMessageStartsAtByteFifteenInCp949) {
+    std::string strReply = zavsvc::AuthErr(403, "가");
+    ASSERT_EQ(strReply.size(), 17u);
+    EXPECT_EQ(strReply.substr(0, 4), "-ERR");
+    EXPECT_EQ(strReply.substr(15), "\xB0\xA1");
+}
+
+}  // namespace
