@@ -29,6 +29,7 @@ import sys
 import time
 import traceback
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from e2e_harness import (Display, Service, StepFailed, archive_problems, compare_trees,
                          copy_game, log, stop_process, wait_until)
 
