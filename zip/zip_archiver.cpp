@@ -163,10 +163,19 @@ bool CZipArchiver::AddFile(const std::string& strPath, int iLevel, bool bKeepPat
 
 bool CZipArchiver::OpenEntryForWriting(CZipEntryHeader& header, int iLevel,
                                        const std::string& strPath) {
-    if (!m_file.IsOpen() || !m_bWritable || m_entryState != kNone)
+    if (!CanBeginEntry())
         return false;
-    if (m_directory.Count() >= CZipDirectory::kMaxEntries)
+    if (!ReadSourceStatus(header, strPath))
         return false;
+    return BeginEntry(header, iLevel, true);
+}
+
+bool CZipArchiver::CanBeginEntry() const {
+    return m_file.IsOpen() && m_bWritable && m_entryState == kNone &&
+           m_directory.Count() < CZipDirectory::kMaxEntries;
+}
+
+bool ReadSourceStatus(CZipEntryHeader& header, const std::string& strPath) {
     struct stat st {};
     if (stat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
@@ -179,7 +188,10 @@ bool CZipArchiver::OpenEntryForWriting(CZipEntryHeader& header, int iLevel,
     if (!GetFileAttributeWord(strPath, uAttributes))
         return false;
     header.m_uExternalAttr = uAttributes;
+    return true;
+}
 
+bool CZipArchiver::BeginEntry(CZipEntryHeader& header, int iLevel, bool bStartStream) {
     bool bUtf8 = false;
     std::string strStored = EncodeStoredName(header.GetFileName(), bUtf8);
     // Checked before the entry joins the directory, so a refused name leaves no trace.
@@ -230,7 +242,7 @@ bool CZipArchiver::OpenEntryForWriting(CZipEntryHeader& header, int iLevel,
     im.nTotalIn = 0;
     im.nTotalOut = 0;
     im.PrepareStream();
-    if (entry.m_uMethod == 8) {
+    if (entry.m_uMethod == 8 && bStartStream) {
         int iResult =
             deflateInit2(&im.stream, iLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
         if (iResult != Z_OK && iResult != Z_NEED_DICT) {
@@ -315,11 +327,17 @@ bool CZipArchiver::CloseEntryForWriting() {
         if (iResult != Z_OK)
             Throw(iResult);
     }
-    if (im.nTotalIn > 0xFFFFFFFFULL || im.nTotalOut > 0xFFFFFFFFULL)
+    FinishEntry(im.uCrc, im.nTotalIn, im.nTotalOut);
+    return true;
+}
+
+void CZipArchiver::FinishEntry(uint32_t uCrc, uint64_t nTotalIn, uint64_t nTotalOut) {
+    CZipEntryHeader& entry = *m_directory.m_pCurrent;
+    if (nTotalIn > 0xFFFFFFFFULL || nTotalOut > 0xFFFFFFFFULL)
         Throw(kZipGenericError);
-    entry.m_uCrc32 = im.uCrc;
-    entry.m_uComprSize = static_cast<uint32_t>(im.nTotalOut);
-    entry.m_uUncomprSize = static_cast<uint32_t>(im.nTotalIn);
+    entry.m_uCrc32 = uCrc;
+    entry.m_uComprSize = static_cast<uint32_t>(nTotalOut);
+    entry.m_uUncomprSize = static_cast<uint32_t>(nTotalIn);
 
     uint8_t patch[12];
     PutU32(patch + 0, entry.m_uCrc32);
@@ -334,7 +352,6 @@ bool CZipArchiver::CloseEntryForWriting() {
     m_directory.m_pCurrent = nullptr;
     m_entryState = kNone;
     ReleaseTransfer();
-    return true;
 }
 
 void CZipArchiver::Close() {

@@ -48,6 +48,10 @@ bool CreateFolderPath(const std::string& strPath);
 // -1 for a folder, 1 for a file (or anything else that is not a folder), 0 when absent.
 int PathKind(const std::string& strPath);
 
+// Takes time, date and the attribute word of the regular file at strPath into header.
+// False when it cannot be read, is not a regular file, or is 4 GiB or larger.
+bool ReadSourceStatus(CZipEntryHeader& header, const std::string& strPath);
+
 class CZipArchiver {
 public:
     static constexpr size_t kTransferBufferSize = 16384;
@@ -139,8 +143,25 @@ public:
     enum EntryState { kNone, kAdding, kExtracting };
     EntryState GetEntryState() const { return m_entryState; }
 
+    // Adds the files in order exactly as AddFile (strPaths[i], iLevel, bKeepPath, nChunkSize)
+    // one after another would, and writes the same bytes; worker threads (nThreads of them)
+    // read and compress the next files while this thread writes entries in order. At most
+    // nLookAheadBytes of compressed data (besides the entry being written) and 64 files wait
+    // ahead. Returns how many files were added: fewer than strPaths.size() when AddFile would
+    // have refused the next one (for a source that cannot be opened, its entry is then left
+    // open exactly as AddFile leaves it). Throws what AddFile throws.
+    size_t AddFiles(const std::vector<std::string>& strPaths, int iLevel = -1,
+                    bool bKeepPath = true, uint32_t nChunkSize = kDefaultChunkSize,
+                    unsigned nThreads = 2, size_t nLookAheadBytes = size_t{8} << 20);
+
 private:
     struct Impl;
+    bool CanBeginEntry() const;
+    // Writes the local header of a new entry (time and attributes already in header) and
+    // makes it the entry being added; starts the deflate stream when bStartStream.
+    bool BeginEntry(CZipEntryHeader& header, int iLevel, bool bStartStream);
+    // Records CRC and sizes of the entry being added, patches its local header, ends it.
+    void FinishEntry(uint32_t uCrc, uint64_t nTotalIn, uint64_t nTotalOut);
     [[noreturn]] void Throw(int iCode) const;
     void ReleaseTransfer();
     void FlushPending();

@@ -1,5 +1,6 @@
 // zavzip: the archive layer on the command line.
 //   zavzip pack ARCHIVE FOLDER...   every file of each folder, depth-first, names relative
+//   zavzip pack -j N ARCHIVE FOLDER...   the same archive, compressed on N worker threads
 //   zavzip list ARCHIVE             one tab-separated line per entry
 //   zavzip extract ARCHIVE DEST     every entry, stopping at the first refusal
 // Exit codes: 0 done, 1 extraction stopped early, 2 usage, 3 archive error, 4 file error.
@@ -9,8 +10,10 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "zip/zip_archiver.h"
 
@@ -18,16 +21,17 @@ namespace {
 
 int Usage() {
     std::fputs(
-        "usage: zavzip pack ARCHIVE FOLDER...\n"
+        "usage: zavzip pack [-j THREADS] ARCHIVE FOLDER...\n"
         "       zavzip list ARCHIVE\n"
         "       zavzip extract ARCHIVE DEST\n",
         stderr);
     return 2;
 }
 
-// Adds every file under strFolder, depth-first in listing order. False when a file was
-// refused (its path is reported).
-bool AddFolder(CZipArchiver& zip, const std::string& strFolder) {
+// Walks strFolder depth-first in listing order, skipping "." and "..", and hands every file
+// to onFile; stops when onFile returns false.
+template <typename OnFile>
+bool WalkFolder(const std::string& strFolder, OnFile&& onFile) {
     DIR* pDir = opendir(strFolder.c_str());
     if (pDir == nullptr)
         throw CFileException(errno, strFolder);
@@ -44,25 +48,47 @@ bool AddFolder(CZipArchiver& zip, const std::string& strFolder) {
         if (stat(strPath.c_str(), &st) != 0)
             continue;  // vanished since the listing
         if (S_ISDIR(st.st_mode)) {
-            if (!AddFolder(zip, strPath))
+            if (!WalkFolder(strPath, onFile))
                 return false;
-        } else if (!zip.AddFile(strPath, -1, true, 65535)) {
-            std::fprintf(stderr, "zavzip: cannot add %s\n", strPath.c_str());
+        } else if (!onFile(strPath)) {
             return false;
         }
     }
     return true;
 }
 
-int Pack(const std::string& strArchive, int argc, char** argv) {
+std::string TrimFolder(std::string strFolder) {
+    while (strFolder.size() > 1 && strFolder.back() == '/')
+        strFolder.pop_back();
+    return strFolder;
+}
+
+int Pack(const std::string& strArchive, int argc, char** argv, unsigned nThreads) {
     CZipArchiver zip;
     zip.Open(strArchive, ZipOpenMode::Create);
     bool bOk = true;
-    for (int i = 0; i < argc && bOk; ++i) {
-        std::string strFolder = argv[i];
-        while (strFolder.size() > 1 && strFolder.back() == '/')
-            strFolder.pop_back();
-        bOk = AddFolder(zip, strFolder);
+    if (nThreads == 0) {
+        for (int i = 0; i < argc && bOk; ++i) {
+            bOk = WalkFolder(TrimFolder(argv[i]), [&](const std::string& strPath) {
+                if (zip.AddFile(strPath, -1, true, 65535))
+                    return true;
+                std::fprintf(stderr, "zavzip: cannot add %s\n", strPath.c_str());
+                return false;
+            });
+        }
+    } else {
+        std::vector<std::string> paths;
+        for (int i = 0; i < argc; ++i) {
+            WalkFolder(TrimFolder(argv[i]), [&](const std::string& strPath) {
+                paths.push_back(strPath);
+                return true;
+            });
+        }
+        size_t nAdded = zip.AddFiles(paths, -1, true, 65535, nThreads);
+        if (nAdded < paths.size()) {
+            std::fprintf(stderr, "zavzip: cannot add %s\n", paths[nAdded].c_str());
+            bOk = false;
+        }
     }
     zip.Close();
     return bOk ? 0 : 1;
@@ -102,8 +128,14 @@ int main(int argc, char** argv) {
         return Usage();
     std::string strCommand = argv[1];
     try {
+        if (strCommand == "pack" && argc >= 6 && std::strcmp(argv[2], "-j") == 0) {
+            int nThreads = std::atoi(argv[3]);
+            if (nThreads < 1 || nThreads > 64)
+                return Usage();
+            return Pack(argv[4], argc - 5, argv + 5, static_cast<unsigned>(nThreads));
+        }
         if (strCommand == "pack" && argc >= 4)
-            return Pack(argv[2], argc - 3, argv + 3);
+            return Pack(argv[2], argc - 3, argv + 3, 0);
         if (strCommand == "list" && argc == 3)
             return List(argv[2]);
         if (strCommand == "extract" && argc == 4)
