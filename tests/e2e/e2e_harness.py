@@ -231,6 +231,12 @@ class Service:
             self.logf.close()
         return status
 
+    def request_count(self, method, path):
+        """How many requests for path the service has answered so far (from its log)."""
+        needle = f" {method} {path} "
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            return sum(1 for line in f if needle in line)
+
     @property
     def ca_file(self):
         return os.path.join(self.data, "tls", "cert.pem")

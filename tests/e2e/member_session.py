@@ -221,8 +221,9 @@ class Session:
         self.display.screenshot(path)
         log(f"screenshot {os.path.basename(path)}")
 
-    def expect_box(self, kind, text, timeout, shot, answer="Return"):
-        """Waits for the next box, checks its kind and text, shoots it, answers it with keys."""
+    def expect_box(self, kind, text, timeout, shot, answer="Return", on_shown=None):
+        """Waits for the next box, checks its kind and text, shoots it, answers it with keys.
+        on_shown runs while the box is still open; its result is returned."""
         def next_entry():
             self.check_alive()
             entries = self.messages()
@@ -238,10 +239,22 @@ class Session:
         wid = sorted(boxes)[-1]
         time.sleep(0.3)  # let it paint
         self.screenshot(shot)
+        result = on_shown() if on_shown else None
         self.display.focus(wid)
         self.display.key(answer)
         wait_until(lambda: self.check_alive() or wid not in self.boxes(), 30,
                    f"the box to close after {answer}")
+        return result
+
+    def account_queries(self):
+        return self.service.request_count("POST", "/Kelpo/html/auth.php")
+
+    def wait_transfer_end(self, queries_before):
+        """A worker refreshes the account status after its last box and then ends: wait for
+        that query, so that the next command does not find the transfer still running."""
+        wait_until(lambda: self.check_alive() or self.account_queries() > queries_before, 60,
+                   "the account status refresh at the end of the transfer")
+        time.sleep(0.5)
 
     # -- steps --
 
@@ -298,8 +311,9 @@ class Session:
         time.sleep(0.3)
         self.display.click(self.main_wid, BTN_BACKUP)
         self.expect_box("confirm", TXT_BACKUP_ASK, 30, "backup-confirm")
-        self.expect_box("message", TXT_BACKUP_DONE, self.args.transfer_timeout, "backup-done")
-        time.sleep(1)  # the worker refreshes the account status after the box
+        queries = self.expect_box("message", TXT_BACKUP_DONE, self.args.transfer_timeout,
+                                  "backup-done", on_shown=self.account_queries)
+        self.wait_transfer_end(queries)
         self.no_new_messages()
         self.screenshot("after-backup")
 
@@ -329,8 +343,9 @@ class Session:
         self.screenshot("before-restore")
         self.display.click(self.main_wid, BTN_RESTORE)
         self.expect_box("confirm", TXT_RESTORE_ASK, 30, "restore-confirm")
-        self.expect_box("message", TXT_RESTORE_DONE, self.args.transfer_timeout, "restore-done")
-        time.sleep(1)
+        queries = self.expect_box("message", TXT_RESTORE_DONE, self.args.transfer_timeout,
+                                  "restore-done", on_shown=self.account_queries)
+        self.wait_transfer_end(queries)
         self.no_new_messages()
         self.screenshot("after-restore")
 
