@@ -20,6 +20,7 @@ namespace {
 
 constexpr auto kStartTimeout = std::chrono::seconds(30);
 constexpr auto kStopTimeout = std::chrono::seconds(15);
+constexpr auto kCommandTimeout = std::chrono::seconds(60);
 constexpr const char* kHashIterations = "ZAV_SERVICE_HASH_ITERATIONS=1000";
 
 // The parent's environment plus the test-only hash setting, as a NULL-terminated array.
@@ -344,17 +345,36 @@ int CLiveService::RunCommand(const std::vector<std::string>& vecArgs, std::strin
     if (nErr != 0) {
         return -1;
     }
+    // Bounded: a command that does not end (a serve that should have refused its arguments)
+    // is killed and reported as a failure.
     std::string strOut;
     char ach[4096];
-    ssize_t n;
-    while ((n = ::read(outRead.n, ach, sizeof ach)) != 0) {
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+    const auto deadline = std::chrono::steady_clock::now() + kCommandTimeout;
+    bool bTimedOut = false;
+    while (true) {
+        auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd pfd{outRead.n, POLLIN, 0};
+        int r = nLeft.count() > 0 ? ::poll(&pfd, 1, static_cast<int>(nLeft.count())) : 0;
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r <= 0) {
+            bTimedOut = r == 0;
+            break;
+        }
+        ssize_t n = ::read(outRead.n, ach, sizeof ach);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
             break;
         }
         strOut.append(ach, static_cast<size_t>(n));
+    }
+    if (bTimedOut) {
+        ADD_FAILURE() << "zav-service did not end within the time limit; killing it";
+        ::kill(pid, SIGKILL);
     }
     int nStatus = 0;
     while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
@@ -362,7 +382,7 @@ int CLiveService::RunCommand(const std::vector<std::string>& vecArgs, std::strin
     if (pStrOut != nullptr) {
         *pStrOut = strOut;
     }
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    return (!bTimedOut && WIFEXITED(nStatus)) ? WEXITSTATUS(nStatus) : -1;
 }
 
 std::vector<std::string> CLiveService::LogLines() const {
