@@ -1,9 +1,11 @@
 #include "ui/artwork.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QPainter>
 #include <QStringList>
+#include <QStyleFactory>
 #include <QSvgRenderer>
 
 namespace artwork {
@@ -159,6 +161,12 @@ QFont BoldFont(int nPixelHeight) {
     font.setPixelSize(nPixelHeight);
     font.setWeight(QFont::Bold);
     return font;
+}
+
+void ApplyApplicationLook() {
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setFont(DialogFont());
+    QApplication::setWindowIcon(AppIcon());
 }
 
 QRect DluRect(int x, int y, int cx, int cy) {

@@ -55,6 +55,10 @@ QImage KeyOut(QImage image, QColor key);
 QFont DialogFont();
 QFont BoldFont(int nPixelHeight);
 
+// The application-wide look: the Fusion style (the same on every desktop), the dialog font and
+// the icon. Call once after the QApplication exists.
+void ApplyApplicationLook();
+
 // Dialog units to pixels: 7/4 pixel across and 12/8 pixel down per unit, each edge rounded
 // as the dialog manager rounds it.
 QRect DluRect(int x, int y, int cx, int cy);

@@ -2,7 +2,6 @@
 // check), then the login dialog, whose handler runs the main window. The process ends when
 // the main window (or the login dialog) closes.
 #include <QApplication>
-#include <QStyleFactory>
 
 #include "app/settings.h"
 #include "app/startup.h"
@@ -12,9 +11,7 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setFont(artwork::DialogFont());
-    QApplication::setWindowIcon(artwork::AppIcon());
+    artwork::ApplyApplicationLook();
     QApplication::setQuitOnLastWindowClosed(false);
 
     CBoxMessageView view;  // boxes before any window exists

@@ -21,6 +21,14 @@ namespace {
 
 constexpr const char* kUsageStyle = "QLabel { color: rgb(0, 54, 255); background: transparent; }";
 
+// Black text on whatever the artwork shows (the button paints no background of its own).
+void SetBlackText(QWidget* pWidget) {
+    QPalette palette = pWidget->palette();
+    palette.setColor(QPalette::WindowText, Qt::black);
+    pWidget->setPalette(palette);
+    pWidget->setAutoFillBackground(false);
+}
+
 QString ObjectName(int nId) {
     return QStringLiteral("control%1").arg(nId);
 }
@@ -70,15 +78,14 @@ void CMainDialog::CreateControls() {
         auto* pBox = new QCheckBox(QString::fromUtf8(szText), this);
         pBox->setObjectName(ObjectName(nId));
         pBox->setGeometry(rect);
-        pBox->setStyleSheet(QStringLiteral("QCheckBox { color: black; background: transparent; }"));
+        SetBlackText(pBox);
         m_mapControls[nId] = pBox;
     };
     auto addRadio = [this](int nId, QRect rect, const char* szText) {
         auto* pRadio = new QRadioButton(QString::fromUtf8(szText), this);
         pRadio->setObjectName(ObjectName(nId));
         pRadio->setGeometry(rect);
-        pRadio->setStyleSheet(
-            QStringLiteral("QRadioButton { color: black; background: transparent; }"));
+        SetBlackText(pRadio);
         connect(pRadio, &QAbstractButton::clicked, this, [this] { m_logic.OnGameFolderMode(); });
         m_mapControls[nId] = pRadio;
     };
