@@ -9,7 +9,8 @@ the server. Every message box the program opens is read from its ZAV_MESSAGE_LOG
 answered with the keyboard. A screenshot of the whole screen is taken at every step.
 
 Steps (--steps picks which run; the ones not picked are reported as skipped, with the reason):
-  login       type id and password, press Enter, the main window opens
+  login       type id and a wrong password, press Enter, read the refusal; type the right
+              password, press Enter, the main window opens
   backup      click the backup button, confirm, wait for the upload; check the server's archives
   restore     change and delete files, click restore, confirm, wait; check the game folder byte
               for byte and the Recent and Original copies (needs backup)
@@ -54,6 +55,7 @@ CATEGORIES = [
 ]
 
 # The program's own texts.
+TXT_LOGIN_REFUSED = "아이디 또는 비밀번호가 올바르지 않습니다."  # the service's text
 TXT_BACKUP_ASK = "회원님의 설정파일들을 서버에 백업하시겠습니까?"
 TXT_BACKUP_DONE = "업로드가 완료되었습니다."
 TXT_RESTORE_ASK = "회원님의 설정파일들을 다운로드하고 적용하시겠습니까?"
@@ -271,8 +273,17 @@ class Session:
         self.no_new_messages()
         self.screenshot("login")
         self.display.focus(self.login_wid)
+        # A mistyped password first: the service's refusal is shown as it is, and the dialog
+        # stays for another try with the focus in the id field.
         self.display.type_text(MEMBER_ID)
         self.display.key("Tab")
+        self.display.type_text(MEMBER_PW + "x")
+        self.display.key("Return")
+        self.expect_box("message", TXT_LOGIN_REFUSED, 60, "login-refused")
+        if self.login_wid not in self.display.visible_windows():
+            raise StepFailed("the login window is gone after a refused login")
+        self.display.focus(self.login_wid)
+        self.display.key("Tab")  # to the password field, which selects its text
         self.display.type_text(MEMBER_PW)
         self.screenshot("login-typed")
         self.display.key("Return")
