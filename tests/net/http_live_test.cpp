@@ -11,7 +11,6 @@
 
 #include "net/endpoints.h"
 #include "net/http_request.h"
-#include "net/http_transfer.h"
 #include "raw_listener.h"
 #include "support/live_service.h"
 
@@ -77,45 +76,6 @@ TEST_F(LiveTransport, MissingArchiveGivesTheErrorStatusAndItsBody) {
         HttpExchange(endpoints::ArchiveUrl("gamer01", "__WTF.zip"), kHttpGet, nullptr);
     EXPECT_TRUE(reply.bTransportOk);
     EXPECT_EQ(reply.nStatus, 404);
-}
-
-TEST_F(LiveTransport, StreamedUploadIsServedBackByteForByte) {
-    ASSERT_TRUE(Login("secret").has_value());
-    std::string strArchive(700000, '\0');
-    for (size_t i = 0; i < strArchive.size(); ++i)
-        strArchive[i] = static_cast<char>(i * 31 + 7);
-    std::string strBody =
-        "--AaB03x\r\ncontent-disposition: form-data; name=\"UserFile004\"; "
-        "filename=\"__Fonts.zip\"\r\nContent-Type: multipart/mixed\r\n"
-        "Content-Transfer-Encoding: binary\r\n\r\n" +
-        strArchive + "\r\n--AaB03x\r\n\r\n";
-    size_t nOffset = 0;
-    CHttpTransfer transfer;
-    SHttpResult posted = transfer.Post(endpoints::UploadUrl("gamer01"),
-                                       {"Content-Type: multipart/form-data, boundary=AaB03x"},
-                                       strBody.size(), [&](char* pBuffer, size_t nSize) {
-                                           size_t n = std::min(nSize, strBody.size() - nOffset);
-                                           std::copy_n(strBody.data() + nOffset, n, pBuffer);
-                                           nOffset += n;
-                                           return n;
-                                       });
-    ASSERT_TRUE(posted.bTransportOk) << posted.strError;
-    EXPECT_EQ(posted.nStatus / 100, 2);
-
-    std::string strReceived;
-    SHttpResult got = transfer.Get(endpoints::ArchiveUrl("gamer01", "__Fonts.zip"), {}, true,
-                                   "Tavrin", [&](const char* p, size_t n) {
-                                       strReceived.append(p, n);
-                                       return true;
-                                   });
-    ASSERT_TRUE(got.bTransportOk) << got.strError;
-    EXPECT_EQ(got.nStatus, 200);
-    EXPECT_TRUE(strReceived == strArchive);
-
-    std::optional<std::string> du =
-        HttpRequest(endpoints::AuthUrl(), kHttpPost, "mode=du&id=gamer01");
-    ASSERT_TRUE(du.has_value());
-    EXPECT_NE(du->find("Fonts=700000"), std::string::npos) << *du;
 }
 
 // Answers one HTTPS request with the service's certificate and records it, so the lines the
@@ -223,14 +183,6 @@ TEST_F(LiveTransport, HttpsPostAddsOnlyTheContentType) {
     EXPECT_EQ(CountHeader(strRequest, "User-Agent"), 0);
     EXPECT_EQ(CountHeader(strRequest, "Content-Type"), 1);
     EXPECT_EQ(BodyOf(strRequest), "code=x&id=a&pw=b");
-}
-
-TEST(LiveTransportDown, StoppedServiceGivesNoReply) {
-    CLiveService service;
-    ASSERT_TRUE(service.IsRunning());
-    CScopedClientEnvironment env(service);
-    service.Stop();
-    EXPECT_EQ(HttpRequest(endpoints::ConfigUrl(), kHttpGet), std::nullopt);
 }
 
 }  // namespace
