@@ -1,6 +1,11 @@
 // zav-service against hostile or mistaken requests: address binding of a login, ids and paths
 // that try to leave the data folder, password storage and guessing, and malformed traffic.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -47,6 +52,50 @@ TEST(LiveSecurity, MemberDataIsServedOnlyToTheAddressOfTheLastLogin) {
     // A failed login does not move it.
     EXPECT_FALSE(LoggedIn(Login(service, "gamer01", "wrong")));
     EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip", kOther).nStatus, 200);
+}
+
+TEST(LiveSecurity, TheBindingEndsWhenTheSessionHoursHavePassed) {
+    CLiveService service({"--session-hours", "2"});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    ASSERT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 200);
+
+    // Move the login back in time, as the clock would: 1 h 59 min is still inside, 2 h is not.
+    auto backdate = [&](int nMinutes) {
+        sqlite3* pDb = nullptr;
+        ASSERT_EQ(sqlite3_open((service.DataDir() + "/zav.db").c_str(), &pDb), SQLITE_OK);
+        sqlite3_busy_timeout(pDb, 5000);
+        const std::string strSql = "UPDATE members SET session_time = session_time - " +
+                                   std::to_string(int64_t{nMinutes} * 60 * 1000) +
+                                   " WHERE id = 'gamer01'";
+        EXPECT_EQ(sqlite3_exec(pDb, strSql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(pDb);
+    };
+    backdate(119);
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 200);
+    backdate(1);
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 403);
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").nStatus, 403);
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 200);
+}
+
+TEST(LiveSecurity, ListenersTakeOnlyTheAddressTheyWereGiven) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    // 127.0.0.2 is loopback too, but the listeners were bound to 127.0.0.1 alone.
+    for (int nPort : {service.HttpPort(), service.HttpsPort()}) {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(nPort));
+        ::inet_pton(AF_INET, kOther, &addr.sin_addr);
+        EXPECT_NE(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << nPort;
+        ::close(fd);
+    }
+    EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php").nStatus, 200);
 }
 
 TEST(LiveSecurity, IdsAndPathsCannotReachOutsideTheMembersFolder) {
