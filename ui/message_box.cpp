@@ -1,6 +1,9 @@
 #include "ui/message_box.h"
 
+#include <QAbstractButton>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
