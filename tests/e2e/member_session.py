@@ -112,7 +112,7 @@ class Session:
         self.args = args
         self.out = os.path.abspath(args.out)
         self.work = os.path.join(self.out, "work")
-        self.game = os.path.join(self.work, "game") + "/"
+        self.game = os.path.join(self.work, "와우 World of Warcraft") + "/"
         self.saved = os.path.join(self.work, "saved")
         self.before_restore = os.path.join(self.work, "before-restore")
         self.msg_log = os.path.join(self.out, "messages.jsonl")
@@ -223,6 +223,12 @@ class Session:
         self.display.screenshot(path)
         log(f"screenshot {os.path.basename(path)}")
 
+    def window_shot(self, wid, name):
+        """One window alone (for the documentation)."""
+        path = os.path.join(self.out, name)
+        self.display.tool("import", "-window", str(wid), path, timeout=60)
+        log(f"screenshot {name}")
+
     def expect_box(self, kind, text, timeout, shot, answer="Return", on_shown=None):
         """Waits for the next box, checks its kind and text, shoots it, answers it with keys.
         on_shown runs while the box is still open; its result is returned."""
@@ -286,6 +292,7 @@ class Session:
         self.display.key("Tab")  # to the password field, which selects its text
         self.display.type_text(MEMBER_PW)
         self.screenshot("login-typed")
+        self.window_shot(self.login_wid, "window-login.png")
         self.display.key("Return")
 
         def main_window():
@@ -327,6 +334,7 @@ class Session:
         self.wait_transfer_end(queries)
         self.no_new_messages()
         self.screenshot("after-backup")
+        self.window_shot(self.main_wid, "window-main.png")
 
         problems = self.temp_archives()
         for folder, _, archive in CATEGORIES:
