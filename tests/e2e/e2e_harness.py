@@ -293,6 +293,13 @@ def compare_trees(actual, expected, what, skip_top=()):
                                     shallow=False)]
     for p in differing[:10]:
         problems.append(f"{what}: content differs: {p}")
+    # The archives carry the read-only attribute: the owner's write permission must survive.
+    for p in sorted(a_files & e_files):
+        a_ro = not os.stat(os.path.join(actual, p)).st_mode & 0o200
+        e_ro = not os.stat(os.path.join(expected, p)).st_mode & 0o200
+        if a_ro != e_ro:
+            problems.append(f"{what}: {p} is {'read-only' if a_ro else 'writable'}, expected "
+                            f"{'read-only' if e_ro else 'writable'}")
     if not problems:
         log(f"{what}: {len(a_files)} files in {len(a_dirs)} folders equal byte for byte")
     return problems
@@ -326,6 +333,11 @@ def archive_problems(data, category_dir, saved_root, name):
         with open(os.path.join(saved_root, p), "rb") as f:
             if archive.read(files[p]) != f.read():
                 problems.append(f"{name}: content differs: {p}")
+        # DOS attribute 0x01 (read-only) exactly when the owner cannot write the file.
+        read_only = not os.stat(os.path.join(saved_root, p)).st_mode & 0o200
+        if bool(files[p].external_attr & 0x01) != read_only:
+            problems.append(f"{name}: {p}: attributes 0x{files[p].external_attr:x}, read-only "
+                            f"expected {read_only}")
     if not problems:
         log(f"{name}: {len(files)} files, equal to the game folder")
     return problems

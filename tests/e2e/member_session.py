@@ -11,9 +11,10 @@ answered with the keyboard. A screenshot of the whole screen is taken at every s
 Steps (--steps picks which run; the ones not picked are reported as skipped, with the reason):
   login       type id and a wrong password, press Enter, read the refusal; type the right
               password, press Enter, the main window opens
-  backup      click the backup button, confirm, wait for the upload; check the server's archives
+  backup      click the backup button and answer No (nothing is sent); check the font box,
+              click again, confirm, wait for the upload; check the server's archives
   restore     change and delete files, click restore, confirm, wait; check the game folder byte
-              for byte and the Recent and Original copies (needs backup)
+              for byte (and the read-only Config.wtf) and the Recent and Original copies
   initialize  click initialize, confirm; Fonts, Interface and WTF are gone, the cache stays
   removeall   click remove all, confirm; the server holds nothing for the member any more
 
@@ -81,7 +82,9 @@ CHK_BACKUP_FONT = dlu_rect(18, 139, 49, 10)
 
 def change_game_folder(game):
     """What a member might do between backup and restore: edit, add and delete files."""
-    with open(os.path.join(game, "WTF", "Config.wtf"), "ab") as f:
+    config = os.path.join(game, "WTF", "Config.wtf")
+    os.chmod(config, 0o644)  # read-only at the backup
+    with open(config, "ab") as f:
         f.write(b'SET gxWindow "1"\n')
     account = os.path.join(game, "WTF", "Account")
     account = os.path.join(account, sorted(os.listdir(account))[0])
@@ -143,6 +146,8 @@ class Session:
         if result.returncode != 0:
             raise StepFailed(f"make-corpus.py failed: {result.stderr.strip()}")
         log("game folder (scale %s):\n%s" % (self.args.scale, result.stdout.rstrip()))
+        # Players often keep Config.wtf read-only so that the game cannot change it.
+        os.chmod(os.path.join(self.game, "WTF", "Config.wtf"), 0o444)
         copy_game(self.game, self.saved)
 
         config = os.path.join(self.work, "config")
