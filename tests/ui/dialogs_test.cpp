@@ -162,6 +162,12 @@ private slots:
         QVERIFY(!strId.empty());
         QVERIFY(strId.size() <= kMaxAuthIdBytes);
         QVERIFY(LoginInputFits(strId, strPw));
+        // The fields do not scroll: typing stops at the visible width.
+        dlg.IdEdit()->clear();
+        QTest::keyClicks(dlg.IdEdit(), QString(60, QLatin1Char('W')));
+        QVERIFY(dlg.IdEdit()->text().size() < 38);
+        QVERIFY(dlg.IdEdit()->inputMethodQuery(Qt::ImCursorRectangle).toRect().right() <=
+                dlg.IdEdit()->width());
         // A character without a CP949 code is not taken.
         dlg.IdEdit()->clear();
         for (const QString& strPart :
