@@ -16,6 +16,7 @@
 #include "app/auth_reply.h"
 #include "app/game_folder.h"
 #include "app/settings.h"
+#include "net/http_request.h"
 #include "support/live_service.h"
 #include "ui/artwork.h"
 #include "ui/login_dialog.h"
@@ -72,6 +73,7 @@ private:
 private slots:
     void initTestCase() {
         artwork::ApplyApplicationLook();
+        QVERIFY(HttpGlobalInit());  // before the web view's worker makes its first request
         QVERIFY(m_dir.isValid());
         qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toUtf8());
         qputenv("WINEPREFIX", m_dir.filePath(QStringLiteral("no-wine")).toUtf8());
