@@ -14,12 +14,13 @@ Steps (--steps picks which run; the ones not picked are reported as skipped, wit
   backup      click the backup button and answer No (nothing is sent); check the font box,
               click again, confirm, wait for the upload; check the server's archives
   restore     change and delete files, click restore, confirm, wait; check the game folder byte
-              for byte (and the read-only Config.wtf) and the Recent and Original copies
+              for byte (and the read-only Config.wtf) and the Recent and Original copies; then
+              once more with only the add-on box checked
   initialize  click initialize, confirm; Fonts, Interface and WTF are gone, the cache stays
   removeall   click remove all, confirm; the server holds nothing for the member any more
 
 Exit status: 0 when every step that ran passed, 1 when one failed (the message log and the
-program's output are printed; screenshots and the work folder are kept), 2 for a bad set-up.
+program's output are printed; screenshots and the work folder are kept), 2 for bad arguments.
 Python 3 standard library only; needs Xvfb, xdotool and ImageMagick's import.
 """
 import argparse
@@ -78,34 +79,37 @@ BTN_RESTORE = dlu_rect(274, 70, 81, 37)
 BTN_INITIALIZE = dlu_rect(200, 239, 62, 16)
 BTN_REMOVE_ALL = dlu_rect(264, 239, 87, 16)
 CHK_BACKUP_FONT = dlu_rect(18, 139, 49, 10)
+CHK_RESTORE_CACHE = dlu_rect(278, 125, 57, 10)
+CHK_RESTORE_FONT = dlu_rect(278, 139, 49, 10)
 
 
-def change_game_folder(game):
-    """What a member might do between backup and restore: edit, add and delete files."""
+def change_game_folder(game, round_no):
+    """What a member might do between backup and restore: edit, add and delete files. Each
+    round changes other files, so that the copies of different rounds differ."""
+    tag = f"round {round_no}".encode()
     config = os.path.join(game, "WTF", "Config.wtf")
     os.chmod(config, 0o644)  # read-only at the backup
     with open(config, "ab") as f:
-        f.write(b'SET gxWindow "1"\n')
+        f.write(b'SET gxWindow "' + tag + b'"\n')
     account = os.path.join(game, "WTF", "Account")
     account = os.path.join(account, sorted(os.listdir(account))[0])
-    with open(os.path.join(account, "added-after-backup.txt"), "wb") as f:
+    with open(os.path.join(account, f"added-in-round-{round_no}.txt"), "wb") as f:
         f.write(b"only in the Recent copy after the restore\n")
     # A file below a Hangul-named realm folder: truncated.
     for base, _, names in os.walk(account):
         if any(ord(c) > 127 for c in base) and names:
             with open(os.path.join(base, sorted(names)[0]), "wb") as f:
-                f.write(b"broken")
+                f.write(tag)
             break
     else:
         raise StepFailed("the corpus has no file below a Hangul folder name")
     addons = os.path.join(game, "Interface", "AddOns")
-    shutil.rmtree(os.path.join(addons, sorted(os.listdir(addons))[0]))
-    os.remove(os.path.join(game, "Fonts", sorted(os.listdir(os.path.join(game, "Fonts")))[0]))
+    shutil.rmtree(os.path.join(addons, sorted(os.listdir(addons))[round_no]))
+    fonts = os.path.join(game, "Fonts")
+    os.remove(os.path.join(fonts, sorted(os.listdir(fonts))[round_no]))
     wdb = os.path.join(game, "Cache", "WDB", "koKR")
     with open(os.path.join(wdb, sorted(os.listdir(wdb))[0]), "r+b") as f:
-        f.write(b"\xff" * 64)
-
-
+        f.write(tag * 8)
 
 
 # ---- the session ----------------------------------------------------------------------------
@@ -117,7 +121,6 @@ class Session:
         self.work = os.path.join(self.out, "work")
         self.game = os.path.join(self.work, "와우 World of Warcraft") + "/"
         self.saved = os.path.join(self.work, "saved")
-        self.before_restore = os.path.join(self.work, "before-restore")
         self.msg_log = os.path.join(self.out, "messages.jsonl")
         self.zav_log = os.path.join(self.out, "zav.log")
         self.shot_no = 0
@@ -359,25 +362,29 @@ class Session:
         left = sorted(os.listdir(temp))
         return [f"Ralum/Temp is not empty: {left}"] if left else []
 
-    def step_restore(self):
-        change_game_folder(self.game)
-        if not compare_trees(self.game, self.saved, "changed folder", skip_top={"Ralum"}):
-            raise StepFailed("changing the game folder changed nothing")
-        copy_game(self.game, self.before_restore)
-        self.screenshot("before-restore")
+    def restore_round(self, name, before):
+        """Clicks restore, confirms, waits for the end; before: copy of the game folder."""
+        copy_game(self.game, before)
+        self.screenshot(f"before-{name}")
         self.display.click(self.main_wid, BTN_RESTORE)
-        self.expect_box("confirm", TXT_RESTORE_ASK, 30, "restore-confirm")
+        self.expect_box("confirm", TXT_RESTORE_ASK, 30, f"{name}-confirm")
         queries = self.expect_box("message", TXT_RESTORE_DONE, self.args.transfer_timeout,
-                                  "restore-done", on_shown=self.account_queries)
+                                  f"{name}-done", on_shown=self.account_queries)
         self.wait_transfer_end(queries)
         self.no_new_messages()
-        self.screenshot("after-restore")
+        self.screenshot(f"after-{name}")
 
+    def step_restore(self):
+        change_game_folder(self.game, 0)
+        if not compare_trees(self.game, self.saved, "changed folder", skip_top={"Ralum"}):
+            raise StepFailed("changing the game folder changed nothing")
+        first = os.path.join(self.work, "before-restore")
+        self.restore_round("restore", first)
         problems = compare_trees(self.game, self.saved, "restored game folder",
                                  skip_top={"Ralum"})
         ralum = os.path.join(self.game, "Ralum")
         for folder, copy_name, archive in CATEGORIES:
-            before = os.path.join(self.before_restore, folder)
+            before = os.path.join(first, folder)
             problems += compare_trees(os.path.join(ralum, "Recent", copy_name), before,
                                       f"Ralum/Recent/{copy_name}")
             # The first restore takes the Original copies, of what was there just before it.
@@ -387,6 +394,33 @@ class Session:
                 problems.append(f"Ralum/Temp/{archive}: the downloaded archive is missing")
         if problems:
             raise StepFailed("after the restore:\n  " + "\n  ".join(problems))
+
+        # Again, with only the add-on box on the restore side: Interface and WTF come back,
+        # the cache and the fonts stay as they are; the Original copies stay the first ones.
+        change_game_folder(self.game, 1)
+        if not compare_trees(os.path.join(self.game, "Fonts"),
+                             os.path.join(first, "Fonts"), "second change"):
+            raise StepFailed("the second change left Fonts as the first one did")
+        self.display.click(self.main_wid, CHK_RESTORE_CACHE)
+        self.display.click(self.main_wid, CHK_RESTORE_FONT)
+        second = os.path.join(self.work, "before-second-restore")
+        self.restore_round("second-restore", second)
+        restored = {"Interface", "WTF"}
+        for folder, copy_name, _ in CATEGORIES:
+            if copy_name in restored:
+                problems += compare_trees(os.path.join(self.game, folder),
+                                          os.path.join(self.saved, folder), folder)
+                recent = os.path.join(second, folder)
+            else:
+                problems += compare_trees(os.path.join(self.game, folder),
+                                          os.path.join(second, folder), f"{folder} (kept)")
+                recent = os.path.join(first, folder)
+            problems += compare_trees(os.path.join(ralum, "Recent", copy_name), recent,
+                                      f"Ralum/Recent/{copy_name}")
+            problems += compare_trees(os.path.join(ralum, "Original", copy_name),
+                                      os.path.join(first, folder), f"Ralum/Original/{copy_name}")
+        if problems:
+            raise StepFailed("after the second restore:\n  " + "\n  ".join(problems))
 
     def step_initialize(self):
         keep = os.path.join(self.work, "before-initialize")
