@@ -92,7 +92,7 @@ int Status(const httplib::Response& res) {
 void CheckAuthReply(const httplib::Response& res) {
     const SAuthReply reply = ParseAuthReply(res.body);
     if (Status(res) == 200 ? reply.eStatus != SAuthReply::Success
-                          : reply.eStatus != SAuthReply::Refused || reply.strMessage.empty())
+                           : reply.eStatus != SAuthReply::Refused || reply.strMessage.empty())
         abort();
 }
 
@@ -241,5 +241,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
             OnLogin(provider, req, res, nSeed);
             break;
     }
+    // ZAV_FUZZ_VERBOSE=1 shows each request's outcome, for looking at seeds and findings.
+    static const bool s_bVerbose = getenv("ZAV_FUZZ_VERBOSE") != nullptr;
+    if (s_bVerbose)
+        std::fprintf(stderr, "route %d %s: status %d, %.80s\n", nRoute, req.path.c_str(),
+                     res.status, res.body.c_str());
     return 0;
 }

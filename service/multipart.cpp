@@ -200,7 +200,9 @@ bool CMultipartParser::Step(bool* pbProgress) {
             }
             size_t nEnd = m_strPending.find("\r\n\r\n");
             if (nEnd == std::string::npos) {
-                if (m_strPending.size() > kMaxHeaderBlock) {
+                // The pending text may end with the first three bytes of an empty line that
+                // still starts within the limit; how the body was cut must not matter.
+                if (m_strPending.size() > kMaxHeaderBlock + 3) {
                     return Fail("part headers too long");
                 }
                 return true;
