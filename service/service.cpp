@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -206,6 +207,11 @@ int CService::Run() {
     }
     std::thread httpThread([&] { http.listen_after_bind(); });
     std::thread httpsThread([&] { https.listen_after_bind(); });
+    // stop() only reaches a server whose accept loop has started; a signal right after the
+    // "listening" lines must not be lost.
+    for (int i = 0; i < 5000 && !(http.is_running() && https.is_running()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     std::printf("listening http %s:%d\n", m_options.http.strHostText.c_str(), nHttpPort);
     std::printf("listening https %s:%d\n", m_options.https.strHostText.c_str(), nHttpsPort);
     std::fflush(stdout);

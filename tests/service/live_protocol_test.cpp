@@ -214,3 +214,16 @@ TEST(LiveService, LogsOneLinePerRequestAndStopsCleanlyOnSigterm) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LiveService, StopsOnSigtermEvenRightAfterItStarted) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(service.Stop(), 0) << "round " << i;
+        ASSERT_TRUE(service.Start());
+    }
+}
+
+}  // namespace
