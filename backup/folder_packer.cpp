@@ -50,7 +50,9 @@ private:
 // written, so a file that cannot be opened leaves the archive as it was. False for a refusal;
 // archive and source read failures are thrown by the archive layer's exceptions.
 bool AddFileAs(CZipArchiver& zip, const std::string& strPath, const std::string& strName) {
-    CFd source(open(strPath.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking so that a pipe put in the file's place after the walk looked at it cannot
+    // hang the window; for regular files the flag changes nothing.
+    CFd source(open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (source.Get() < 0)
         return false;
     struct stat st {};

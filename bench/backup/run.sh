@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Backup benchmark: the scale-1 game folder packed and uploaded to zav-service on loopback by
+# the program's own packaging and upload worker, against `zip -r -q -6` of the same folders
+# and `curl -T` (streamed) of the same body bytes to the same service, in one run.
+#   bench/backup/run.sh [WORK_DIR] [RUNS]   (default /tmp/zav-backup-bench, 3; removed afterwards)
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+WORK=${1:-/tmp/zav-backup-bench}
+RUNS=${2:-3}
+BUILD=$ROOT/build/backup-bench
+CORPUS_SCRIPT=$ROOT/../shared/bench/make-corpus.py
+ID=benchuser
+PW=benchpass
+
+cmake -S "$ROOT/bench/backup" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$BUILD" -j2 --target backup_bench zav-service >/dev/null
+SERVICE=$BUILD/zav/service/zav-service
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+SERVICE_PID=
+cleanup() {
+  [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null && wait "$SERVICE_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+GAME=$WORK/game
+python3 "$CORPUS_SCRIPT" "$GAME" 1 >/dev/null
+mkdir -p "$GAME/Ralum/Temp" "$WORK/zip"
+DATA=$WORK/data
+ZAV_SERVICE_HASH_ITERATIONS=1000 "$SERVICE" member add --data "$DATA" "$ID" "$PW" bench >/dev/null 2>&1
+"$SERVICE" serve --data "$DATA" --http 127.0.0.1:0 --https 127.0.0.1:0 \
+  --max-upload-mb 2000 >"$WORK/service.out" 2>/dev/null &
+SERVICE_PID=$!
+for _ in $(seq 100); do grep -q 'listening https' "$WORK/service.out" 2>/dev/null && break; sleep 0.1; done
+HTTP=$(sed -n 's/^listening http \(.*\)$/\1/p' "$WORK/service.out")
+HTTPS=$(sed -n 's/^listening https \(.*\)$/\1/p' "$WORK/service.out")
+export ZAV_SERVICE_URL=http://$HTTP ZAV_PORTAL_URL=https://$HTTPS ZAV_CA_FILE=$DATA/tls/cert.pem
+CORPUS_MB=$(du -sm --exclude=Ralum "$GAME" | cut -f1)
+sync
+
+TIMEFORMAT=%R
+standard_zip() {
+  (cd "$GAME" && for f in Interface WTF Cache/WDB/koKR Fonts; do
+     rm -f "$WORK/zip/${f//\//_}.zip"
+     zip -r -q -6 "$WORK/zip/${f//\//_}.zip" "$f"
+   done)
+}
+# The same multipart body the program sends, from the program's own archives.
+make_body() {
+  python3 - "$GAME/Ralum/Temp" "$WORK/body.bin" <<'PY'
+import shutil, sys
+temp, out = sys.argv[1], sys.argv[2]
+parts = [("UserFile001", "__Interface.zip"), ("UserFile002", "__WTF.zip"),
+         ("UserFile003", "__WDB.zip"), ("UserFile004", "__Fonts.zip")]
+with open(out, "wb") as body:
+    for field, name in parts:
+        body.write(('--AaB03x\r\ncontent-disposition: form-data; name="%s"; filename="%s"\r\n'
+                    'Content-Type: multipart/mixed\r\nContent-Transfer-Encoding: binary\r\n\r\n'
+                    % (field, name)).encode())
+        with open(temp + "/" + name, "rb") as f:
+            shutil.copyfileobj(f, body, 1 << 20)
+        body.write(b"\r\n")
+    body.write(b"--AaB03x\r\n\r\n")
+PY
+}
+standard_upload() {
+  curl -s -f -o /dev/null -X POST -T "$WORK/body.bin" -H 'Expect:' \
+    -H 'Content-Type: multipart/form-data, boundary=AaB03x' \
+    "$ZAV_SERVICE_URL/Kelpo/html/post.php?userid=$ID"
+}
+
+echo "corpus ${CORPUS_MB} MB ($(nproc) cores, $(uname -m))"
+for run in $(seq "$RUNS"); do
+  OURS=$("$BUILD/backup_bench" "$GAME" "$ID" "$PW" 2>"$WORK/bench.err") || { cat "$WORK/bench.err"; exit 1; }
+  make_body
+  sync
+  ZIP_S=$( { time standard_zip >/dev/null 2>&1; } 2>&1 )
+  CURL_S=$( { time standard_upload; } 2>&1 )
+  rm -f "$WORK/body.bin" "$GAME"/Ralum/Temp/*.zip
+  sync
+  PACK_S=$(sed -n 's/.*pack_seconds=\([0-9.]*\).*/\1/p' <<<"$OURS")
+  UP_S=$(sed -n 's/.*upload_seconds=\([0-9.]*\).*/\1/p' <<<"$OURS")
+  BODY=$(sed -n 's/.*body_bytes=\([0-9]*\).*/\1/p' <<<"$OURS")
+  SENT=$(sed -n 's/.*sent_bytes=\([0-9]*\).*/\1/p' <<<"$OURS")
+  GROWTH=$(sed -n 's/.*growth_kib=\([0-9-]*\).*/\1/p' <<<"$OURS")
+  python3 - "$run" "$PACK_S" "$ZIP_S" "$UP_S" "$CURL_S" "$BODY" "$SENT" "$GROWTH" <<'PY'
+import sys
+run, pack, zipt, up, curl, body, sent, growth = sys.argv[1:]
+pack, zipt, up, curl, body = float(pack), float(zipt), float(up), float(curl), int(body)
+mb = body / 1e6
+print(f"run {run}: pack {pack:.2f}s vs zip -6 {zipt:.2f}s (ratio {pack / zipt:.2f}); "
+      f"upload {mb:.0f} MB in {up:.2f}s = {mb / up:.0f} MB/s vs curl {curl:.2f}s = "
+      f"{mb / curl:.0f} MB/s (throughput ratio {curl / up:.2f}); "
+      f"sent {sent} of {body} bytes; memory growth during upload {growth} KiB")
+PY
+done
