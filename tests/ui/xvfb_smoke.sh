@@ -18,17 +18,13 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ -f "$WORK/service.err" ] && tail -5 "$WORK/service.err" >&2; exit 1; }
 
-# A free display number: no socket and no lock file.
-DISPLAY_NUM=""
-for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then DISPLAY_NUM=$n; break; fi
-done
-[ -n "$DISPLAY_NUM" ] || fail "no free X display number"
-Xvfb ":$DISPLAY_NUM" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+# Xvfb picks a free display number itself and writes it to fd 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
 PIDS+=($!)
+for _ in $(seq 1 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+DISPLAY_NUM=$(head -n1 "$WORK/display" 2>/dev/null)
+[ -n "$DISPLAY_NUM" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
 export DISPLAY=":$DISPLAY_NUM"
-for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$DISPLAY_NUM" ] && break; sleep 0.1; done
-[ -e "/tmp/.X11-unix/X$DISPLAY_NUM" ] || fail "Xvfb did not start"
 
 # The service, on ephemeral loopback ports, with one member.
 export ZAV_SERVICE_HASH_ITERATIONS=1000
@@ -60,8 +56,8 @@ PIDS+=($ZAV_PID)
 
 visible_zav_windows() { xdotool search --onlyvisible --name '^ZAV$' 2>/dev/null; }
 wait_for_window() {  # prints the window id once one appears that is not $1
-    for _ in $(seq 1 300); do
-        kill -0 "$ZAV_PID" 2>/dev/null || return 1
+    for _ in $(seq 1 600); do
+        kill -0 "$ZAV_PID" 2>/dev/null || { echo "zav ended" >&2; return 1; }
         for w in $(visible_zav_windows); do
             [ "$w" != "$1" ] && { echo "$w"; return 0; }
         done
@@ -70,7 +66,8 @@ wait_for_window() {  # prints the window id once one appears that is not $1
     return 1
 }
 
-LOGIN=$(wait_for_window none) || { cat "$WORK/zav.log" >&2; fail "no ZAV login window"; }
+LOGIN=$(wait_for_window none) || {
+    cat "$WORK/zav.log" "$WORK/messages.jsonl" >&2 2>/dev/null; fail "no ZAV login window"; }
 [ ! -s "$WORK/messages.jsonl" ] || fail "start-up showed: $(cat "$WORK/messages.jsonl")"
 echo "login window $LOGIN"
 
