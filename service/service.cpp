@@ -247,6 +247,8 @@ void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
                 res.set_content(BoardPage(m_options.strClientVersion), "text/html; charset=utf-8");
             });
     }
+    http.set_expect_100_continue_handler(
+        [this](const auto& req, auto& res) { return OnExpectContinue(req, res); });
     http.set_logger([](const auto& req, const auto& res) { Log("http", req, res); });
     https.set_logger([](const auto& req, const auto& res) { Log("https", req, res); });
 

@@ -46,6 +46,8 @@ public:
     // Creates the data folder, opens the member database and clears stale temporaries; Run
     // calls it first. Public so that the route handlers can be driven in-process.
     bool Prepare();
+    // Member, address binding and announced length of an upload; false with res filled.
+    bool CheckUploadRequest(const httplib::Request& req, httplib::Response& res);
 
     // Route handlers; public for the upload handler's file.
     void OnConfig(const httplib::Request& req, httplib::Response& res);
@@ -54,6 +56,8 @@ public:
     void OnUpload(const httplib::Request& req, httplib::Response& res,
                   const httplib::ContentReader& reader);
     void OnDownload(const httplib::Request& req, httplib::Response& res);
+    // The answer to "Expect: 100-continue": 100, or the refusal's status with res filled.
+    int OnExpectContinue(const httplib::Request& req, httplib::Response& res);
     void OnLogin(const httplib::Request& req, httplib::Response& res,
                  const httplib::ContentReader& reader);
 

@@ -93,18 +93,41 @@ void Refuse(httplib::Response& res, int nStatus, const std::string& strReason) {
 
 }  // namespace
 
-void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
-                        const httplib::ContentReader& reader) {
+bool CService::CheckUploadRequest(const httplib::Request& req, httplib::Response& res) {
     const std::string strId = req.get_param_value("userid");
     if (!IsValidMemberId(strId)) {
         Refuse(res, 400, "bad member id");
-        return;
+        return false;
     }
     auto member = m_members.Find(strId);
     if (!member || !IsBound(*member, ClientAddress(req))) {
         Refuse(res, 403, "not logged in from this address");
+        return false;
+    }
+    const int64_t nLimit = int64_t{m_options.nMaxUploadMb} * 1000000;
+    if (req.has_header("Content-Length") && req.get_header_value<uint64_t>("Content-Length") >
+                                                static_cast<uint64_t>(nLimit + kBodyOverhead)) {
+        Refuse(res, 413, "the body exceeds the upload limit");
+        return false;
+    }
+    return true;
+}
+
+int CService::OnExpectContinue(const httplib::Request& req, httplib::Response& res) {
+    // A client that waits for "100 Continue" learns of a refusal before it sends the body.
+    if (req.method == "POST" && req.path == "/Kelpo/html/post.php" &&
+        !CheckUploadRequest(req, res)) {
+        return res.status;
+    }
+    return 100;
+}
+
+void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader) {
+    if (!CheckUploadRequest(req, res)) {
         return;
     }
+    const std::string strId = req.get_param_value("userid");
     std::string strType = req.get_header_value("X-Zav-Original-Content-Type");
     auto boundary = MultipartBoundary(strType);
     if (!boundary) {
@@ -112,11 +135,6 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
         return;
     }
     const int64_t nLimit = int64_t{m_options.nMaxUploadMb} * 1000000;
-    if (req.has_header("Content-Length") && req.get_header_value<uint64_t>("Content-Length") >
-                                                static_cast<uint64_t>(nLimit + kBodyOverhead)) {
-        Refuse(res, 413, "the body exceeds the upload limit");
-        return;
-    }
 
     CUploadSink sink(m_archives.MemberDir(strId), nLimit);
     CMultipartParser parser(*boundary, sink);

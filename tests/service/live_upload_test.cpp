@@ -202,6 +202,23 @@ TEST_F(LiveUpload, ArchivesBeyondTheUploadLimitAreRefused) {
     EXPECT_EQ(MemberFiles(), (std::vector<std::string>{"__Interface.zip"}));
 }
 
+TEST_F(LiveUpload, AClientWaitingForContinueHearsTheRefusalBeforeSendingTheBody) {
+    const std::string strHead =
+        "POST /Kelpo/html/post.php?userid=gamer01 HTTP/1.1\r\nHost: x\r\n"
+        "Content-Type: multipart/form-data, boundary=AaB03x\r\nExpect: 100-continue\r\n";
+    SReply tooLong =
+        ParseReply(Exchange(m_service.HttpPort(), strHead + "Content-Length: 900000000\r\n\r\n"));
+    EXPECT_EQ(tooLong.nStatus, 413);
+    SReply stranger = ParseReply(
+        Exchange(m_service.HttpPort(), strHead + "Content-Length: 1000\r\n\r\n", "127.0.0.2"));
+    EXPECT_EQ(stranger.nStatus, 403);
+    // A request the service will take is told to go on.
+    std::string strContinue =
+        FirstAnswer(m_service.HttpPort(), strHead + "Content-Length: 1000\r\n\r\n");
+    EXPECT_EQ(strContinue.rfind("HTTP/1.1 100 Continue\r\n", 0), 0u) << strContinue;
+    EXPECT_EQ(MemberFiles(), std::vector<std::string>{});
+}
+
 TEST_F(LiveUpload, RestartKeepsMembersArchivesAndTheCertificate) {
     const std::string strWtf = ArchiveBytes(5000, 14);
     ASSERT_EQ(Upload(m_service, "gamer01", {{"UserFile002", "__WTF.zip", strWtf}}).nStatus, 200);

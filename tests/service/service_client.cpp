@@ -120,6 +120,17 @@ std::string Exchange(int nPort, const std::string& strRequest, const char* pszSo
     return strReply;
 }
 
+std::string FirstAnswer(int nPort, const std::string& strRequest) {
+    CSocket sock(Connect(nPort, nullptr));
+    if (sock.Get() < 0 || ::send(sock.Get(), strRequest.data(), strRequest.size(), MSG_NOSIGNAL) !=
+                              static_cast<ssize_t>(strRequest.size())) {
+        return {};
+    }
+    char ach[4096];
+    ssize_t n = ::recv(sock.Get(), ach, sizeof ach, 0);
+    return n > 0 ? std::string(ach, static_cast<size_t>(n)) : std::string();
+}
+
 std::string TlsExchange(int nPort, const std::string& strRequest, const std::string& strCaFile,
                         const char* pszSource) {
     std::unique_ptr<SSL_CTX, SSslCtxFree> ctx(SSL_CTX_new(TLS_client_method()));

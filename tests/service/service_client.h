@@ -21,6 +21,8 @@ struct SReply {
 // shuts the sending side after the request.
 std::string Exchange(int nPort, const std::string& strRequest, const char* pszSource = nullptr,
                      size_t nSendBytes = std::string::npos, bool bHalfClose = false);
+// Sends the bytes and returns whatever the server answers first, without waiting for the end.
+std::string FirstAnswer(int nPort, const std::string& strRequest);
 std::string TlsExchange(int nPort, const std::string& strRequest, const std::string& strCaFile,
                         const char* pszSource = nullptr);
 SReply ParseReply(const std::string& strRaw);
