@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -201,6 +202,12 @@ private slots:
         QCOMPARE(pDialog->Control(IDC_BROWSER)->size(), QSize(288, 136));
         QTRY_VERIFY_WITH_TIMEOUT(pDialog->Browser()->IsLoaded(), 20000);
         QVERIFY(pDialog->Browser()->toPlainText().contains(QStringLiteral("게임 설정")));
+        // The page's image came through the program's HTTP layer.
+        QImage logo = qvariant_cast<QImage>(pDialog->Browser()->document()->resource(
+            QTextDocument::ImageResource, QUrl(QStringLiteral("logo.png"))));
+        QVERIFY(!logo.isNull());
+        QVERIFY(!pDialog->Browser()->horizontalScrollBar()->isVisible());
+        QVERIFY(!pDialog->Browser()->verticalScrollBar()->isVisible());
 
         // Escape and Enter do nothing here.
         QTest::keyClick(pDialog->Control(IDC_MANUAL_PATH), Qt::Key_Escape);
