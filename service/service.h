@@ -46,10 +46,8 @@ public:
     // Creates the data folder, opens the member database and clears stale temporaries; Run
     // calls it first. Public so that the route handlers can be driven in-process.
     bool Prepare();
-    // Member, address binding and announced length of an upload; false with res filled.
-    bool CheckUploadRequest(const httplib::Request& req, httplib::Response& res);
 
-    // Route handlers; public for the upload handler's file.
+    // Route handlers.
     void OnConfig(const httplib::Request& req, httplib::Response& res);
     void OnAuth(const httplib::Request& req, httplib::Response& res,
                 const httplib::ContentReader& reader);
@@ -62,6 +60,8 @@ public:
                  const httplib::ContentReader& reader);
 
 private:
+    // Member, address binding and announced length of an upload; false with res filled.
+    bool CheckUploadRequest(const httplib::Request& req, httplib::Response& res);
     void SetUpRoutes(httplib::Server& http, httplib::Server& https);
     // True when the member's last successful login came from this address within the session.
     bool IsBound(const SMember& member, const std::string& strAddr) const;
