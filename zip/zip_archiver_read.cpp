@@ -26,15 +26,18 @@ public:
     CTargetFile(const CTargetFile&) = delete;
     CTargetFile& operator=(const CTargetFile&) = delete;
 
-    // Creates or truncates a regular file. Whatever else sits at the path (a link, a pipe, a
-    // device) is removed first, so the data can never land outside the target path.
+    // Creates a regular file or opens the existing one. Whatever else sits at the path (a
+    // link, a pipe, a device, a file with other hard links) is removed first, so the data can
+    // never land outside the target path. An existing file is overwritten in place and cut to
+    // length by Close: restoring a tree over itself then reuses the files' blocks instead of
+    // freeing and allocating them again.
     void Create(const std::string& strPath) {
         m_strPath = strPath;
         struct stat st {};
-        if (lstat(strPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        if (lstat(strPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+            (!S_ISREG(st.st_mode) || st.st_nlink > 1))
             ::unlink(strPath.c_str());
-        m_nFd =
-            ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        m_nFd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (m_nFd < 0)
             throw CFileException(errno, strPath);
     }
@@ -48,17 +51,23 @@ public:
             }
             p += n;
             nCount -= static_cast<size_t>(n);
+            m_nWritten += static_cast<off_t>(n);
         }
     }
     void Close() {
         int nFd = m_nFd;
         m_nFd = -1;
+        const bool bCut = ftruncate(nFd, m_nWritten) == 0;
+        const int nCutError = errno;
         if (::close(nFd) != 0)
             throw CFileException(errno, m_strPath);
+        if (!bCut)
+            throw CFileException(nCutError, m_strPath);
     }
 
 private:
     int m_nFd = -1;
+    off_t m_nWritten = 0;
     std::string m_strPath;
 };
 

@@ -50,7 +50,7 @@ public:
     CPackPipeline(const std::vector<std::string>& strPaths, int iLevel, uint32_t nChunkSize,
                   size_t nLookAheadBytes)
         : m_strPaths(strPaths),
-          m_jobs(strPaths.size()),
+          m_jobs(strPaths.size()),  // each job is made when a worker takes it
           m_iLevel(iLevel),
           m_nChunkSize(nChunkSize),
           m_nBudget(nLookAheadBytes) {}
@@ -72,15 +72,15 @@ public:
     // Waits until job k has its status read; returns the status.
     PackJob::Status WaitStatus(size_t k) {
         std::unique_lock lock(m_mutex);
-        m_writerCv.wait(lock, [&] { return m_jobs[k].status != PackJob::kWaiting; });
-        return m_jobs[k].status;
+        m_writerCv.wait(lock, [&] { return m_jobs[k] && m_jobs[k]->status != PackJob::kWaiting; });
+        return m_jobs[k]->status;
     }
-    PackJob& Job(size_t k) { return m_jobs[k]; }
+    PackJob& Job(size_t k) { return *m_jobs[k]; }
 
     // Next piece of job k into piece; false when the job has no more (done or failed).
     bool NextPiece(size_t k, std::vector<uint8_t>& piece) {
         std::unique_lock lock(m_mutex);
-        PackJob& job = m_jobs[k];
+        PackJob& job = *m_jobs[k];
         m_writerCv.wait(lock, [&] {
             return !job.pieces.empty() || job.status == PackJob::kDone ||
                    job.status == PackJob::kFailed;
@@ -99,6 +99,7 @@ public:
     void Advance(size_t k) {
         {
             std::lock_guard lock(m_mutex);
+            m_jobs[k].reset();  // written: its memory goes back
             m_nHead = k + 1;
         }
         m_workerCv.notify_all();
@@ -118,13 +119,14 @@ private:
                 if (m_bStop)
                     return;
                 k = m_nNext++;
+                m_jobs[k] = std::make_unique<PackJob>();
             }
             try {
                 Compress(k, chunk);
             } catch (...) {
                 std::lock_guard lock(m_mutex);
-                m_jobs[k].error = std::current_exception();
-                m_jobs[k].status = PackJob::kFailed;
+                m_jobs[k]->error = std::current_exception();
+                m_jobs[k]->status = PackJob::kFailed;
             }
             m_writerCv.notify_all();
         }
@@ -133,7 +135,7 @@ private:
     void SetStatus(size_t k, PackJob::Status status) {
         {
             std::lock_guard lock(m_mutex);
-            m_jobs[k].status = status;
+            m_jobs[k]->status = status;
         }
         m_writerCv.notify_all();
     }
@@ -143,14 +145,14 @@ private:
     bool Deliver(size_t k, std::vector<uint8_t>&& piece) {
         std::unique_lock lock(m_mutex);
         m_nInFlight += piece.size();
-        m_jobs[k].pieces.push_back(std::move(piece));
+        m_jobs[k]->pieces.push_back(std::move(piece));
         m_writerCv.notify_all();
         m_workerCv.wait(lock, [&] { return m_bStop || k == m_nHead || m_nInFlight <= m_nBudget; });
         return !m_bStop;
     }
 
     void Compress(size_t k, std::vector<uint8_t>& chunk) {
-        PackJob& job = m_jobs[k];
+        PackJob& job = *m_jobs[k];
         const std::string& strPath = m_strPaths[k];
         CZipEntryHeader header;
         if (!ReadSourceStatus(header, strPath)) {
@@ -260,7 +262,7 @@ private:
     }
 
     const std::vector<std::string>& m_strPaths;
-    std::vector<PackJob> m_jobs;
+    std::vector<std::unique_ptr<PackJob>> m_jobs;
     const int m_iLevel;
     const uint32_t m_nChunkSize;
     const size_t m_nBudget;

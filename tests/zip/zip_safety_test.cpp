@@ -99,6 +99,14 @@ TEST_F(ZipSafety, ExistingLinkAtTheTargetIsReplacedNotFollowed) {
     EXPECT_EQ(ReadFileBytes(m_strOut + "/a.txt"), "new");
 }
 
+TEST_F(ZipSafety, ExistingHardLinkAtTheTargetIsReplacedNotWrittenThrough) {
+    std::string strOutside = MakeFile("game/outside.txt", "untouched");
+    ASSERT_EQ(link(strOutside.c_str(), (m_strOut + "/a.txt").c_str()), 0);
+    ASSERT_TRUE(Extract({StoredEntry("a.txt", "new")}));
+    EXPECT_EQ(ReadFileBytes(strOutside), "untouched");
+    EXPECT_EQ(ReadFileBytes(m_strOut + "/a.txt"), "new");
+}
+
 TEST_F(ZipSafety, NameEndingInSlashIsAFolderWhateverItsAttributes) {
     RawEntry folder = StoredEntry("Interface/AddOns/", "");
     folder.uVersionMadeBy = 0x0314;
