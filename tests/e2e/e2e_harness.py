@@ -6,6 +6,7 @@ import ctypes.util
 import filecmp
 import io
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -56,6 +57,8 @@ class Display:
         text = b""
         deadline = time.monotonic() + 30
         while not text.endswith(b"\n") and time.monotonic() < deadline:
+            if not select.select([rfd], [], [], 0.5)[0]:
+                continue
             chunk = os.read(rfd, 64)
             if not chunk:
                 break
@@ -202,34 +205,35 @@ class Service:
             raise StepFailed(f"member add failed: {result.stderr.strip()}")
 
     def start(self):
-        self.logf = open(self.log_path, "wb")
-        # --capacity-mb: the free-space answer must not depend on this machine's disk.
-        self.proc = subprocess.Popen(
-            [self.binary, "serve", "--data", self.data, "--http", "127.0.0.1:0", "--https",
-             "127.0.0.1:0", "--capacity-mb", "100000", "--max-upload-mb", "200"],
-            env=self.env, stdout=subprocess.PIPE, stderr=self.logf, start_new_session=True)
-        deadline = time.monotonic() + 60
-        while (self.http is None or self.https is None) and time.monotonic() < deadline:
-            line = self.proc.stdout.readline().decode(errors="replace")
-            if not line:
-                break
-            parts = line.split()
-            if len(parts) == 3 and parts[0] == "listening":
-                port = parts[2].rsplit(":", 1)[1]
-                if parts[1] == "http":
-                    self.http = f"http://127.0.0.1:{port}"
-                elif parts[1] == "https":
-                    self.https = f"https://127.0.0.1:{port}"
-        if self.http is None or self.https is None:
-            raise StepFailed(f"zav-service did not report its listeners (see {self.log_path})")
+        out_path = self.log_path + ".out"
+        with open(self.log_path, "wb") as logf, open(out_path, "wb") as outf:
+            # --capacity-mb: the free-space answer must not depend on this machine's disk.
+            self.proc = subprocess.Popen(
+                [self.binary, "serve", "--data", self.data, "--http", "127.0.0.1:0",
+                 "--https", "127.0.0.1:0", "--capacity-mb", "100000", "--max-upload-mb", "200"],
+                env=self.env, stdout=outf, stderr=logf, start_new_session=True)
+
+        def listeners():
+            ports = {}
+            with open(out_path, encoding="utf-8", errors="replace") as f:
+                for line in f:
+                    parts = line.split()
+                    if len(parts) == 3 and parts[0] == "listening":
+                        ports[parts[1]] = parts[2].rsplit(":", 1)[1]
+            if "http" in ports and "https" in ports:
+                return ports
+            if self.proc.poll() is not None:
+                raise StepFailed(f"zav-service ended with status {self.proc.returncode} "
+                                 f"(see {self.log_path})")
+            return None
+
+        ports = wait_until(listeners, 60, "zav-service to report its listeners")
+        self.http = f"http://127.0.0.1:{ports['http']}"
+        self.https = f"https://127.0.0.1:{ports['https']}"
         log(f"zav-service: {self.http} and {self.https}")
 
     def stop(self):
-        status = stop_process(self.proc, "zav-service")
-        if self.proc is not None:
-            self.proc.stdout.close()
-            self.logf.close()
-        return status
+        return stop_process(self.proc, "zav-service")
 
     def request_count(self, method, path):
         """How many requests for path the service has answered so far (from its log)."""
