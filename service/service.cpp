@@ -237,6 +237,12 @@ void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
         // One request per connection: httplib keeps a connection open whatever the response's
         // Connection header says, and would read the rest of a refused upload as new requests.
         pServer->set_keep_alive_max_count(1);
+        // httplib's default sets SO_REUSEPORT, which would let a second service take the same
+        // port and split the traffic between two data folders. Only SO_REUSEADDR, for restarts.
+        pServer->set_socket_options([](socket_t sock) {
+            int nYes = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &nYes, sizeof nYes);
+        });
         pServer->set_payload_max_length(nMaxBody);
         pServer->Get(
             "/board/powerbbs.php", [this](const httplib::Request& req, httplib::Response& res) {

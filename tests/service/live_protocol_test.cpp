@@ -227,3 +227,21 @@ TEST(LiveService, StopsOnSigtermEvenRightAfterItStarted) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LiveService, APortInUseIsReportedAndTheServiceExits) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    const std::string strOther = service.DataDir() + "-second";
+    EXPECT_EQ(service.RunCommand({"serve", "--data", strOther, "--http",
+                                  "127.0.0.1:" + std::to_string(service.HttpPort()), "--https",
+                                  "127.0.0.1:0"}),
+              1);
+    EXPECT_EQ(service.RunCommand(
+                  {"serve", "--data", strOther, "--http", "127.0.0.1:0", "--https", "[::1:0"}),
+              2);
+    EXPECT_EQ(svctest::Get(service, "/Kelpo/html/new_config.php").nStatus, 200);
+}
+
+}  // namespace
