@@ -125,9 +125,10 @@ void CSkinButton::leaveEvent(QEvent* pEvent) {
 
 void CSkinButton::mouseMoveEvent(QMouseEvent* pEvent) {
     QAbstractButton::mouseMoveEvent(pEvent);
+    // While the left button is held the button keeps the mouse, so leaving shows up here.
     if (rect().contains(pEvent->position().toPoint())) {
         TrackHover();
-    } else if (!(pEvent->buttons() & Qt::LeftButton)) {
+    } else {
         LeaveHover();
     }
     update();

@@ -217,6 +217,28 @@ private slots:
 
         QVERIFY(pDialog->grab().toImage().save(Screenshot("main.png")));
 
+        // The backup button under the mouse, then pressed: its hover and pressed faces.
+        CSkinButton* pBackup = pDialog->SkinButton(IDC_BACKUP);
+        QVERIFY(QTest::qWaitForWindowActive(pDialog.get()));
+        QTest::mouseMove(pBackup, pBackup->rect().center());
+        QTRY_VERIFY(pBackup->IsHover());
+        QCOMPARE(pBackup->CurrentImage(), 1);
+        QVERIFY(pDialog->grab().toImage().save(Screenshot("main_hover.png")));
+        QTest::mousePress(pBackup, Qt::LeftButton, {}, pBackup->rect().center());
+        QCOMPARE(pBackup->CurrentImage(), 3);
+        QVERIFY(
+            pDialog->grab(QRect(0, 90, 200, 90)).toImage().save(Screenshot("main_pressed.png")));
+        // Dragged off and released there: the normal face again, and no click.
+        QSignalSpy clicked(pBackup, &QAbstractButton::clicked);
+        // (The button keeps the mouse while it is held, so the moves and the release go to it.)
+        const QPoint outside(-40, -40);
+        QTest::mouseMove(pBackup, outside);
+        QTRY_VERIFY(!pBackup->IsHover());
+        QCOMPARE(pBackup->CurrentImage(), 2);
+        QTest::mouseRelease(pBackup, Qt::LeftButton, {}, outside);
+        QCOMPARE(clicked.count(), 0);
+        QVERIFY(m_boxes.isEmpty());
+
         // The progress band: painted from bitmap 143's rows, from the left edge.
         pDialog->Logic().SetProgress(60, 100, 0);
         QCOMPARE(pDialog->ProgressWidth(), 156);
