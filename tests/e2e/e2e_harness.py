@@ -15,8 +15,9 @@ import urllib.error
 import urllib.request
 import zipfile
 
+
 class StepFailed(Exception):
-    pass
+    """A step of the session did not do what it must; the message says what and where."""
 
 
 def log(text):
