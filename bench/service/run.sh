@@ -123,6 +123,10 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
     echo "| $phase | $s | $b | $(ratio "$s" "$b") | ${PEAK_OF[$phase/service]} | ${PEAK_OF[$phase/baseline]} | $(ratio "${PEAK_OF[$phase/service]}" "${PEAK_OF[$phase/baseline]}") |"
   done
   echo
+  echo "Both sides run in the same session on the same disk, so the ratios hold better than the"
+  echo "absolute figures, which move by a third between runs on a shared machine (upload speed is"
+  echo "bounded by the disk: both sides fsync the 400 MB before answering)."
+  echo
   echo "Reproduce: \`bench/service/run.sh [WORK_DIR] [RUNS] [ARCHIVE_MB]\`."
 } >"$RESULTS"
 cat "$RESULTS"
