@@ -1,12 +1,43 @@
 #include "zip/zip_directory.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "zip/zip_bytes.h"
 #include "zip/zip_exception.h"
 #include "zip/zip_names.h"
+
+namespace {
+
+// The UTF-8 name of the Unicode path extra field (id 0x7075) that some Unix tools add beside
+// a name stored without bit 11. It counts only when it was made for these very name bytes
+// (its CRC-32 of the stored name matches) and is valid UTF-8.
+bool FindUnicodePath(const CZipByteBuffer& extra, const uint8_t* pName, size_t nNameSize,
+                     std::string& strName) {
+    const uint8_t* p = extra.Data();
+    size_t nLeft = extra.Size();
+    while (nLeft >= 4) {
+        const uint16_t uId = GetU16(p);
+        const uint16_t uSize = GetU16(p + 2);
+        if (uSize > nLeft - 4)
+            return false;
+        if (uId == 0x7075 && uSize >= 5 && p[4] == 1 &&
+            GetU32(p + 5) == crc32(0, pName, static_cast<uInt>(nNameSize))) {
+            strName = DecodeStoredName(p + 9, uSize - 5u, true);
+            return IsValidUtf8(std::string_view(reinterpret_cast<const char*>(p + 9), uSize - 5u));
+        }
+        p += 4 + uSize;
+        nLeft -= 4 + uSize;
+    }
+    return false;
+}
+
+}  // namespace
 
 void CZipDirectory::Reset() {
     m_entries.clear();
@@ -111,6 +142,11 @@ void CZipDirectory::ReadDirectory(CZipBufferedFile& file, const std::string& str
         h.m_extraField.Allocate(uExtraSize);
         if (uExtraSize)
             std::memcpy(h.m_extraField.Data(), cursor.Take(uExtraSize), uExtraSize);
+        if ((h.m_uFlag & CZipEntryHeader::kFlagUtf8) == 0) {
+            std::string strUnicode;
+            if (FindUnicodePath(h.m_extraField, pName, uNameSize, strUnicode))
+                h.SetFileName(strUnicode);
+        }
         h.m_comment.Allocate(uCommentLen);
         if (uCommentLen)
             std::memcpy(h.m_comment.Data(), cursor.Take(uCommentLen), uCommentLen);

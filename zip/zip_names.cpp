@@ -40,10 +40,15 @@ std::string EncodeStoredName(const std::string& strName, bool& bUtf8) {
 std::string DecodeStoredName(const uint8_t* pData, size_t nSize, bool bUtf8) {
     std::string_view raw(reinterpret_cast<const char*>(pData), nSize);
     std::string strName;
+    // Without bit 11 the name is CP949. Some Unix tools write UTF-8 names without the bit: a
+    // name that is not CP949 but is well-formed UTF-8 is taken as UTF-8.
     if (IsAscii(raw) || (bUtf8 && IsValidUtf8(raw))) {
         strName.assign(raw);
     } else if (!Cp949ToUtf8(raw, strName)) {
-        strName = Cp949ToUtf8Lossy(raw);
+        if (IsValidUtf8(raw))
+            strName.assign(raw);
+        else
+            strName = Cp949ToUtf8Lossy(raw);
     }
     for (char& c : strName) {
         if (c == '\\')

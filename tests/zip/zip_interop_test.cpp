@@ -72,6 +72,9 @@ TEST_F(ZipInterop, ArchivesOfInfoZipAndPythonExtractHere) {
                   ReadFileBytes("src/WTF/Config.wtf"));
     }
     EXPECT_EQ(ReadFileBytes("x-infozip.zip/Fonts/font.ttf"), ReadFileBytes("src/Fonts/font.ttf"));
+    // Info-ZIP on Unix stores the UTF-8 bytes without bit 11; they are not CP949, so they are
+    // read as UTF-8.
+    EXPECT_EQ(ReadFileBytes("x-infozip.zip/Interface/AddOns/캐릭터/설정.lua"), "local x = 1\n");
     // Python marks its UTF-8 names with bit 11.
     EXPECT_EQ(ReadFileBytes("x-py.zip/한글/파일.txt"), "내용");
     EXPECT_EQ(ReadFileBytes("x-py.zip/s.txt"), "st");

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "zip/zip_archiver.h"
+#include "zip/zip_names.h"
 #include "zip/zip_test_util.h"
 
 namespace {
@@ -243,6 +244,33 @@ TEST_F(ZipWrite, KoreanNamesAreStoredInCp949AndOthersInUtf8) {
     CZipEntryHeader h;
     zip.GetFileInfo(0, h);
     EXPECT_EQ(h.GetFileName(), "\xE0\xB8\x81.txt");
+}
+
+}  // namespace
+
+namespace {
+
+std::string Decode(const std::string& raw, bool bUtf8) {
+    return DecodeStoredName(reinterpret_cast<const uint8_t*>(raw.data()), raw.size(), bUtf8);
+}
+
+TEST(ZipNames, StoredNamesDecodeByFlagThenByWhatTheBytesAre) {
+    EXPECT_EQ(Decode("\xBC\xB3\xC1\xA4.txt", false), "설정.txt");
+    EXPECT_EQ(Decode("설정.txt", true), "설정.txt");
+    EXPECT_EQ(Decode("WTF\\Account\\a.txt", false), "WTF/Account/a.txt");
+    // UTF-8 bytes written without bit 11 that are not CP949.
+    EXPECT_EQ(Decode("캐릭터/설정.lua", false), "캐릭터/설정.lua");
+    // Neither CP949 nor UTF-8: the bad byte becomes U+FFFD, the rest survives.
+    EXPECT_EQ(Decode("a\xFF"
+                     "b",
+                     false),
+              "a\xEF\xBF\xBD"
+              "b");
+    bool bUtf8 = true;
+    EXPECT_EQ(EncodeStoredName("Interface/설정.lua", bUtf8), "Interface/\xBC\xB3\xC1\xA4.lua");
+    EXPECT_FALSE(bUtf8);
+    EXPECT_EQ(EncodeStoredName("\xE0\xB8\x81", bUtf8), "\xE0\xB8\x81");
+    EXPECT_TRUE(bUtf8);
 }
 
 }  // namespace
