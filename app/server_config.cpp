@@ -1,9 +1,11 @@
 #include "app/server_config.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <string_view>
 
 #include "app/settings.h"
 #include "app/split_text.h"
@@ -110,9 +112,20 @@ int ApplyServerConfig(CSettings& settings, const std::string& strBody, IMessageV
     int nPieces = SplitText(szBody, "<br>", 0, nullptr, 0);
     if (nPieces == 0)
         return 0;
-    for (int i = 0; i < nPieces; ++i) {  // -1 (a body over the limit) parses nothing
-        char szLine[100] = {};
-        SplitText(szBody, "<br>", i, szLine, 99);
+    if (nPieces < 0)
+        return 1;  // a body over the limit parses nothing
+    // The lines in one pass: asking SplitText for each line by its index would rescan the whole
+    // body for every line, which a long body turns into hours.
+    const std::string_view body(szBody);
+    const std::string_view separator("<br>");
+    for (size_t nStart = 0; nStart <= body.size();) {
+        size_t nFound = std::min(body.find(separator, nStart), body.size());
+        std::string_view line = body.substr(nStart, nFound - nStart);
+        nStart = nFound + separator.size();
+        if (line.empty())
+            continue;
+        char szLine[100] = {};  // the line cut to 98 bytes
+        std::memcpy(szLine, line.data(), std::min<size_t>(line.size(), 98));
         char szBuffer[50] = {};
         SplitText(szLine, "=", 0, szBuffer, 49);
         const SConfigName* pName = nullptr;
