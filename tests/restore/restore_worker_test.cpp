@@ -290,6 +290,10 @@ TEST_F(ScriptedRestoreTest, ProgressStandsAt45PercentHalfwayAndFullAtTheEnd) {
     m_logic.m_nWtfSize = static_cast<int32_t>(strWtf.size());
     Check(IDC_RESTORE_ADDON);
     RunRestore();
+    // The Addon box alone brings Interface, then WTF.
+    EXPECT_EQ(m_server.Paths(), (std::vector<std::string>{"/Kelpo/UserData/gamer01/__Interface.zip",
+                                                          "/Kelpo/UserData/gamer01/__WTF.zip",
+                                                          "/Kelpo/html/auth.php"}));
     const std::vector<int> widths = m_view.ProgressWidths();
     EXPECT_NE(std::find(widths.begin(), widths.end(), 45 * 260 / 100), widths.end());
     EXPECT_EQ(widths.back(), 260);
