@@ -97,12 +97,15 @@ public:
     bool GetFileInfo(uint16_t uIndex, CZipEntryHeader& header) const;
 
     // Extracts entry uIndex under strFolder (the stored folders rebuilt with bKeepPath, else
-    // the file directly in strFolder), written in chunks of nChunkSize. A name ending in '/'
+    // the file directly in strFolder; "" is the current folder), written in chunks of
+    // nChunkSize (0 is refused). Missing folders are created. A name ending in '/'
     // or with the folder bit is created as a folder. Returns false, writing nothing, for: an
     // index out of range, an unsafe name (see IsSafeEntryName), an entry already open, an
     // encrypted entry; and false after writing when the data ended before its declared size
     // or the file's times / permissions cannot be set. Never creates links, devices or
-    // setuid/setgid files; an existing link at the target is replaced by a regular file.
+    // setuid/setgid files; a link (or a hard-linked file) at the target is replaced by a new
+    // regular file, an existing file is overwritten. The file gets the entry's time and the
+    // permissions of its attribute word (read-only 0444, else 0644; a Unix tool's rwx bits).
     // Throws CFileException when the target cannot be created or written, CZipException
     // BadArchive (10) for a local header that disagrees with the directory, DataError (6) /
     // BufferError (8) for corrupt deflate data, CrcMismatch (11) after the file was written.

@@ -76,6 +76,12 @@ std::string ParentFolder(const std::string& strPath) {
     return nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
 }
 
+// A file entry needs a last part that names a file (not empty, "." or "..").
+bool HasFileName(const std::string& strStored) {
+    const std::string strLast = strStored.substr(strStored.find_last_of('/') + 1);
+    return !strLast.empty() && strLast != "." && strLast != "..";
+}
+
 }  // namespace
 
 bool CZipArchiver::OpenEntryForReading(uint16_t uIndex) {
@@ -282,8 +288,7 @@ bool CZipArchiver::ExtractEntry(uint16_t uIndex, const std::string& strFolder, b
                                      header.m_uExternalAttr, header.m_uVersionMadeBy >> 8, true));
         return true;
     }
-    const std::string strLast = strStored.substr(strStored.find_last_of('/') + 1);
-    if (strLast.empty() || strLast == "." || strLast == "..")
+    if (!HasFileName(strStored))
         return false;
     MakeFileReplaceable(strTarget);
     if (!OpenEntryForReading(uIndex))
@@ -307,7 +312,10 @@ bool CZipArchiver::ExtractEntry(uint16_t uIndex, const std::string& strFolder, b
 bool CZipArchiver::TestEntry(uint16_t uIndex) {
     if (uIndex >= m_directory.Count() || m_entryState != kNone)
         return false;
-    if (!IsSafeEntryName(m_directory.m_entries[uIndex]->GetFileName(), true))
+    const CZipEntryHeader& header = *m_directory.m_entries[uIndex];
+    if (!IsSafeEntryName(header.GetFileName(), true))
+        return false;
+    if (!header.IsDirectory() && !HasFileName(StoredName(header.GetFileName(), true)))
         return false;
     if (!OpenEntryForReading(uIndex))
         return false;

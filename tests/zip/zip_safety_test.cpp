@@ -124,6 +124,9 @@ TEST_F(ZipSafety, EntryWithoutFileNameIsRefused) {
     EXPECT_FALSE(Extract({StoredEntry("", "x")}));
     EXPECT_FALSE(Extract({StoredEntry("a/..", "x")}));
     EXPECT_FALSE(Extract({StoredEntry("a/.", "x")}));
+    CZipArchiver zip;
+    zip.Open(Path("in.zip"), ZipOpenMode::ReadOnly);
+    EXPECT_FALSE(zip.TestArchive());  // verification refuses what extraction would
 }
 
 }  // namespace
