@@ -241,8 +241,12 @@ int CDownloadThread::OpenRequest(const std::string& strAgent, const std::string&
 }
 
 int32_t CDownloadThread::AddProgress(int32_t n) {
-    m_nTotalReceived += n;
-    m_nCurrentReceived += n;
+    // Counted as the protocol counts them, in 32 bits; a reply past 2 GB wraps instead of
+    // overflowing.
+    m_nTotalReceived =
+        static_cast<int32_t>(static_cast<uint32_t>(m_nTotalReceived) + static_cast<uint32_t>(n));
+    m_nCurrentReceived =
+        static_cast<int32_t>(static_cast<uint32_t>(m_nCurrentReceived) + static_cast<uint32_t>(n));
     m_owner.SetProgress(static_cast<uint32_t>(m_nTotalReceived), m_nTotalExpected, 2);
     return m_nTotalReceived;
 }

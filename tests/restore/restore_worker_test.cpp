@@ -332,4 +332,32 @@ TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) 
     EXPECT_EQ(m_view.Texts()[1], kMsgApplyFailed);  // random bytes are no archive
 }
 
+TEST_F(ScriptedRestoreTest, LocalFileFaultsHaveTheirOwnCodes) {
+    const std::string strFonts = RandomBytes(200 * 1024, 9);
+    Offer("__Fonts.zip", strFonts);
+    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    Check(IDC_RESTORE_FONT);
+    const TreeMap before = Guarded();
+
+    // The archive's name is taken by a folder: it cannot be created.
+    fs::create_directories(m_game.Path("Ralum/Temp/__Fonts.zip/x"));
+    RunRestore();
+    ASSERT_GE(m_view.Texts().size(), 2u) << m_view.LastText();
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-8]");
+    fs::remove_all(m_game.Path("Ralum/Temp/__Fonts.zip"));
+
+    // Ralum/Temp fills up while the archive arrives.
+    CTmpfsMount mount(m_game.Path("Ralum/Temp"), 64 * 1024);
+    if (!mount.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
+    m_view.ClearLog();
+    // The account refresh cleared the box and the size.
+    Check(IDC_RESTORE_FONT);
+    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    RunRestore();
+    ASSERT_GE(m_view.Texts().size(), 2u) << m_view.LastText();
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-10]");
+    EXPECT_EQ(Guarded(), before);
+}
+
 }  // namespace
