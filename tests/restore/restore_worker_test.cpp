@@ -140,6 +140,28 @@ TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForB
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
 }
 
+TEST_F(LiveRestoreTest, BackupThenRestoreBringsEveryFileBack) {
+    m_settings.m_nMaxUploadLimit = 50 * 1000 * 1000;
+    for (int nId : {IDC_BACKUP_ADDON, IDC_BACKUP_CACHE, IDC_BACKUP_FONT})
+        Check(nId);
+    const TreeMap saved = SnapshotTree(m_game.strRoot, {"Ralum"});
+    m_logic.OnBackup();
+    m_logic.WaitForWorker();
+    ASSERT_EQ(m_view.LastText(), "업로드가 완료되었습니다.");
+
+    // The member loses and changes things; the refresh after the upload checked the boxes.
+    fs::remove_all(m_game.Path("WTF"));
+    fs::remove_all(m_game.Path("Cache/WDB/koKR"));
+    WriteFile(m_game.Path("Interface/AddOns/Bag/Bag.lua"), "broken");
+    WriteFile(m_game.Path("Fonts/extra.ttf"), "extra");
+    m_view.ClearLog();
+    RunRestore();
+
+    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgRestoreDone}));
+    EXPECT_EQ(SnapshotTree(m_game.strRoot, {"Ralum"}), saved);
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Recent/Fonts/extra.ttf")), "extra");
+}
+
 TEST_F(LiveRestoreTest, CacheRestoreMovesKoKRToRecentWdb) {
     Store("__WDB.zip", SavedArchive("Cache/WDB/koKR"));
     const TreeMap kokr = Tree("Cache/WDB/koKR");
