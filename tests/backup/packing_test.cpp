@@ -74,6 +74,15 @@ TEST_F(PackingTest, StoresEveryFileUnderItsPathRelativeToTheGameFolder) {
     EXPECT_GE(m_view.KeepAliveCount(), 6) << "the window must be kept alive between files";
 }
 
+TEST_F(PackingTest, PathsLongerThanTheOldPathBufferArePackedNotDropped) {
+    std::string strDeep = "Interface";
+    while (strDeep.size() < 300)
+        strDeep += "/긴폴더이름_long_folder_name";
+    m_box.Write(strDeep + "/deep.lua", "deep");
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), 1);
+    EXPECT_EQ(ArchiveNames(Archive("Interface")), std::vector<std::string>{strDeep + "/deep.lua"});
+}
+
 TEST_F(PackingTest, StoresEntriesDepthFirstWithEachFolderTogether) {
     m_box.Write("WTF/a/1.txt", "1");
     m_box.Write("WTF/a/b/2.txt", "2");

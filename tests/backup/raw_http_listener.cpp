@@ -147,9 +147,15 @@ void CRawHttpListener::HandleConnection(int nFd) {
     }
     if (request.strBody.size() >= nCut && nCut < request.nAnnounced) {
         request.bCutOff = true;
-        std::lock_guard lock(m_mutex);
-        m_vecRequests.push_back(std::move(request));
-        return;  // closed without a reply, with unread bytes pending
+        {
+            std::lock_guard lock(m_mutex);
+            m_vecRequests.push_back(std::move(request));
+        }
+        if (m_bReplyBeforeCut) {
+            SendAll(nFd, "HTTP/1.1 " + std::to_string(m_nUploadStatus.load()) +
+                             " Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        }
+        return;  // closed with unread bytes pending
     }
 
     std::string strReplyBody;

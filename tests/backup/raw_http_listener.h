@@ -31,6 +31,8 @@ public:
     void SetUploadStatus(int nStatus) { m_nUploadStatus = nStatus; }
     // Closes an upload's connection, without a reply, after this many body bytes.
     void CutUploadAfter(size_t nBytes) { m_nCutAfter = nBytes; }
+    // With CutUploadAfter: answer the upload with its status before closing.
+    void SetReplyBeforeCut(bool bReply) { m_bReplyBeforeCut = bReply; }
     // Body of the reply to auth.php (default "+OK<br>").
     void SetAuthReply(std::string strBody);
 
@@ -47,6 +49,7 @@ private:
     std::atomic<bool> m_bStop{false};
     std::atomic<int> m_nUploadStatus{200};
     std::atomic<size_t> m_nCutAfter{static_cast<size_t>(-1)};
+    std::atomic<bool> m_bReplyBeforeCut{false};
     mutable std::mutex m_mutex;
     std::string m_strAuthReply = "+OK<br>";
     std::vector<SRequest> m_vecRequests;

@@ -228,6 +228,16 @@ TEST_F(UploadJobTest, ConnectionCutMidPartGivesMinusSeven) {
     EXPECT_TRUE(listener.RequestsTo("post.php")[0].bCutOff);
 }
 
+TEST_F(UploadJobTest, SuccessStatusBeforeTheWholeBodyIsNoCompleteUpload) {
+    CRawHttpListener listener;
+    CScopedServiceUrl url(listener.Base());
+    listener.CutUploadAfter(5000);
+    listener.SetReplyBeforeCut(true);
+    RunJob(Prepare({{0, RandomBytes(8000000, 13)}}, nullptr));
+    ASSERT_FALSE(m_view.Messages().empty());
+    EXPECT_EQ(m_view.Messages().front(), FailureText(CUploadThread::kErrWrite));
+}
+
 TEST_F(UploadJobTest, UnreachableServerGivesMinusFive) {
     CScopedServiceUrl url("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
     RunJob(Prepare({{2, "d"}}, nullptr));
