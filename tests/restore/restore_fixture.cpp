@@ -24,6 +24,13 @@ CTempFolder::CTempFolder() {
 }
 
 CTempFolder::~CTempFolder() {
+    // A test that stopped early may have left a file system mounted inside.
+    std::ifstream mounts("/proc/mounts");
+    std::string strDevice, strMountPoint, strRest;
+    while (mounts >> strDevice >> strMountPoint && std::getline(mounts, strRest)) {
+        if (strMountPoint.rfind(m_strPath + "/", 0) == 0)
+            ::umount2(strMountPoint.c_str(), MNT_DETACH);
+    }
     std::error_code ec;
     // Tests may leave read-only folders behind.
     for (fs::recursive_directory_iterator it(m_strPath, ec), end; !ec && it != end;
