@@ -11,7 +11,8 @@ class CMainLogic;
 
 // Download result codes (0 is success); the negative ones reach the member as ERRCODE=[n].
 inline constexpr int kDownloadNoSession = -1;   // the transfer could not be set up
-inline constexpr int kDownloadNoConnect = -2;   // the server address is unusable
+// -2 (no connection could be set up) does not occur: the transfer layer opens the connection
+// and sends the request in one step, so an unusable or unreachable server gives -5.
 inline constexpr int kDownloadBadRequest = -3;  // the request cannot be formed (id, path)
 inline constexpr int kDownloadNoReply = -5;     // the server is unreachable or refused
 inline constexpr int kDownloadReadFailed = -7;  // the reply broke off
@@ -57,8 +58,8 @@ public:
     int DownloadAll();
     // One archive into Ralum/Temp; 0 or a negative code.
     int DownloadArchive(const std::string& strArchiveName);
-    // Runs the GET of strUrl with the agent name, passing the body to the archive file.
-    // 0, or -1, -2, -5, -7, -10 or -11.
+    // Runs the GET of strUrl (HTTP/1.0, never from a cache) with the agent name, writing the
+    // body to the archive file nFile. 0, or -1, -5, -7, -10 or -11.
     int OpenRequest(const std::string& strAgent, const std::string& strUrl, int nFile);
     // Counts n bytes just written and moves the bar; returns the total received.
     int32_t AddProgress(int32_t n);
