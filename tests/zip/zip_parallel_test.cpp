@@ -67,4 +67,17 @@ TEST_F(ZipParallel, StopsWhereAddFileWouldRefuse) {
     EXPECT_EQ(nAdded, 3u);
 }
 
+TEST_F(ZipParallel, SourceReadFailureOnAWorkerReachesTheCaller) {
+    // /proc/self/mem is a regular file whose first read fails (EIO): the same failure AddFile
+    // throws on this thread comes out of AddFiles from the worker.
+    std::vector<std::string> files = {m_files[1], "/proc/self/mem", m_files[2]};
+    CZipArchiver seq;
+    seq.Open("seq.zip", ZipOpenMode::Create);
+    ASSERT_TRUE(seq.AddFile(files[0]));
+    EXPECT_THROW(seq.AddFile(files[1]), CFileException);
+    CZipArchiver par;
+    par.Open("par.zip", ZipOpenMode::Create);
+    EXPECT_THROW(par.AddFiles(files, -1, true, 65535, 2, 16384), CFileException);
+}
+
 }  // namespace
