@@ -51,18 +51,26 @@ std::string Field(std::string_view value, std::size_t nPos, std::size_t nLen) {
     return std::string(value.substr(nPos, nLen));
 }
 
+// A text field of the date as "%N.Ns" shows its CP949 bytes: at most nLen of them, blanks in
+// front up to nLen; converted for display only then, so that no character is cut in two.
+std::string TextField(std::string_view value, std::size_t nPos, std::size_t nLen) {
+    std::string strField = Field(value, nPos, nLen);
+    strField.insert(0, nLen - strField.size(), ' ');
+    return Cp949ToUtf8Lossy(strField);
+}
+
 // "2010-07-06 15:16:00" -> "2010년 7월 6일 15:16"; month and day lose their leading zero.
 std::string FormatLastUpload(std::string_view value) {
     if (value.empty())
         return kMsgNoUpload;
-    std::string strYear = Cp949ToUtf8Lossy(Field(value, 0, 4));
-    std::string strHour = Cp949ToUtf8Lossy(Field(value, 11, 2));
-    std::string strMinute = Cp949ToUtf8Lossy(Field(value, 14, 2));
+    std::string strYear = TextField(value, 0, 4);
+    std::string strHour = TextField(value, 11, 2);
+    std::string strMinute = TextField(value, 14, 2);
     int nMonth = ParseInt(Field(value, 5, 2));
     int nDay = ParseInt(Field(value, 8, 2));
     char szText[128] = {};
-    std::snprintf(szText, sizeof(szText), "%4.4s년 %d월 %d일 %2.2s:%2.2s", strYear.c_str(), nMonth,
-                  nDay, strHour.c_str(), strMinute.c_str());
+    std::snprintf(szText, sizeof(szText), "%s년 %d월 %d일 %s:%s", strYear.c_str(), nMonth, nDay,
+                  strHour.c_str(), strMinute.c_str());
     return szText;
 }
 
@@ -133,7 +141,10 @@ void CMainLogic::QueryAccountStatus() {
         m_view.Message(kMsgSystemFailure);
         return;
     }
-    SAuthReply reply = ParseAuthReply(HttpRequest(endpoints::AuthUrl(), kHttpPost, *body));
+    ApplyAccountStatus(ParseAuthReply(HttpRequest(endpoints::AuthUrl(), kHttpPost, *body)));
+}
+
+void CMainLogic::ApplyAccountStatus(const SAuthReply& reply) {
     if (reply.eStatus == SAuthReply::Refused) {
         m_view.Message(reply.strMessage);
         return;

@@ -18,6 +18,8 @@
 #include "app/settings.h"
 #include "app/view.h"
 
+struct SAuthReply;
+
 class CMainLogic {
 public:
     CMainLogic(IMainView& view, CSettings& settings);
@@ -38,6 +40,9 @@ public:
 
     // Account status (auth.php mode du).
     void QueryAccountStatus();
+    // Takes the account values from a reply of mode du, or shows why there are none;
+    // QueryAccountStatus fetches the reply and hands it here.
+    void ApplyAccountStatus(const SAuthReply& reply);
     int32_t GetTotalUsage() const;
     void RefreshUsage();
 

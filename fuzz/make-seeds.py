@@ -101,6 +101,17 @@ def auth_reply():
     write(t, "cut_items", b"+OK<br>" + b"N" * 60 + b"=" + b"7" * 60 + b"|A==5|=|B=|||")
 
 
+def account_status():
+    t = "account_status_fuzzer"
+    write(t, "du", DU)
+    write(t, "du_empty", b"+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|LASTUPLOAD=|Data=0")
+    write(t, "du_large", b"+OK<br>Fonts=2147483647|Interface=99999999999|WDB=-5|WTF=+12x|"
+          b"LASTUPLOAD=2026-12-31 23:59:59|Data=0")
+    write(t, "du_short_date", b"+OK<br>LASTUPLOAD=2010-7|WTF=1")
+    write(t, "refused", b"-ERR 403 <br>\r\n" + cp949("로그인 정보가 없습니다."))
+    write(t, "failure", b"<html>500</html>")
+
+
 def login_reply():
     t = "login_reply_fuzzer"
     def reply(status, payload):
@@ -173,6 +184,7 @@ if __name__ == "__main__":
     split_text()
     server_config()
     auth_reply()
+    account_status()
     login_reply()
     service_multipart()
     service_handler()

@@ -2,14 +2,25 @@
 // fixed.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "app/auth_reply.h"
+#include "app/main_logic.h"
 #include "app/server_config.h"
 #include "app/settings.h"
 #include "app/split_text.h"
 #include "support/recording_view.h"
 
 namespace {
+
+std::string ReadData(const char* szName) {
+    std::ifstream file(std::string(ZAV_SOURCE_DIR "/tests/app/fuzz_data/") + szName,
+                       std::ios::binary);
+    EXPECT_TRUE(file.good()) << szName;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
 
 // A configuration body of many lines was read line by line from its start, so that a body near
 // the splitter's limit took hours: the start-up of the program hung on it. Read in one pass,
@@ -27,6 +38,21 @@ TEST(ServerConfigFuzzRegression, LongBodyOfManyLinesIsReadInOnePass) {
     EXPECT_EQ(ApplyServerConfig(settings, strBody, view), 1);
     EXPECT_EQ(settings.m_nMaxUploadLimit, 7000000);
     EXPECT_EQ(settings.m_nPointForWdb, 3);
+    EXPECT_TRUE(view.Boxes().empty());
+}
+
+// The last-upload date was converted to UTF-8 first and then cut to its field width in bytes,
+// which split a Hangul year in two and put broken text on the window. The width counts the
+// server's CP949 bytes, as blanks in front of a short field still show.
+TEST(AccountStatusFuzzRegression, DateFieldsAreCutBeforeConversion) {
+    CSettings settings;
+    CRecordingView view;
+    CMainLogic logic(view, settings);
+    logic.ApplyAccountStatus(ParseAuthReply(ReadData("account_status_hangul_year")));
+    EXPECT_EQ(logic.m_strLastUpload, "가나년 7월 6일 15:16");
+
+    logic.ApplyAccountStatus(ParseAuthReply(std::string("+OK<br>LASTUPLOAD=201")));
+    EXPECT_EQ(logic.m_strLastUpload, " 201년 0월 0일   :  ");
     EXPECT_TRUE(view.Boxes().empty());
 }
 
