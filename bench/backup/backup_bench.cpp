@@ -3,12 +3,17 @@
 //   backup_bench GAME_FOLDER ID PASSWORD
 // The service's addresses come from ZAV_SERVICE_URL, ZAV_PORTAL_URL and ZAV_CA_FILE. The
 // temporary archives are left in GAME_FOLDER/Ralum/Temp for the comparison that follows.
-#include <sys/stat.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "app/login_logic.h"
 #include "app/main_logic.h"
@@ -47,6 +52,36 @@ long StatusKib(const char* szName) {
     return -1;
 }
 
+// Resident size from /proc/self/statm, in KiB.
+long ResidentKib() {
+    std::ifstream in("/proc/self/statm");
+    long nSize = 0;
+    long nResident = 0;
+    in >> nSize >> nResident;
+    return nResident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Samples the resident size every millisecond while it lives; the kernel's own peak (VmHWM)
+// is not always brought up to date while the process runs.
+class CResidentSampler {
+public:
+    CResidentSampler()
+        : m_thread([this](std::stop_token stop) {
+              while (!stop.stop_requested()) {
+                  long nKib = ResidentKib();
+                  long nOld = m_nPeakKib.load();
+                  while (nKib > nOld && !m_nPeakKib.compare_exchange_weak(nOld, nKib)) {
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          }) {}
+    long PeakKib() const { return m_nPeakKib.load(); }
+
+private:
+    std::atomic<long> m_nPeakKib{0};
+    std::jthread m_thread;
+};
+
 // Starts a new peak: VmHWM is set back to the current resident size.
 void ResetPeak() {
     std::ofstream out("/proc/self/clear_refs");
@@ -55,6 +90,15 @@ void ResetPeak() {
 
 double Seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// User and system time of the whole process so far: unlike wall time it does not grow when
+// other work shares the cores.
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto toSeconds = [](const timeval& tv) { return tv.tv_sec + tv.tv_usec / 1e6; };
+    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
 }
 
 }  // namespace
@@ -79,9 +123,11 @@ int main(int argc, char** argv) {
     logic.m_strCommandFolder = strGame;
     logic.m_nSelInterface = logic.m_nSelWtf = logic.m_nSelWdb = logic.m_nSelFonts = 1;
 
+    double dPackCpu = CpuSeconds();
     auto packStart = std::chrono::steady_clock::now();
     int nPacked = logic.PackSelectedFolders();
     double dPack = Seconds(packStart);
+    dPackCpu = CpuSeconds() - dPackCpu;
     if (nPacked != 4) {
         std::fprintf(stderr, "packing gave %d\n", nPacked);
         return 1;
@@ -93,19 +139,23 @@ int main(int argc, char** argv) {
     CUploadThread upload(logic, nMask, strGame, argv[2]);
     ResetPeak();
     long nBaseKib = StatusKib("VmRSS:");
+    auto pSampler = std::make_unique<CResidentSampler>();
+    double dUploadCpu = CpuSeconds();
     auto uploadStart = std::chrono::steady_clock::now();
     int64_t nLength = upload.ComputeContentLength();
     int nCode = nLength < 0 ? -100 : upload.UploadAll();
     double dUpload = Seconds(uploadStart);
-    long nPeakKib = StatusKib("VmHWM:");
+    dUploadCpu = CpuSeconds() - dUploadCpu;
+    long nPeakKib = std::max(StatusKib("VmHWM:"), pSampler->PeakKib());
+    pSampler.reset();
     if (nCode != 0) {
         std::fprintf(stderr, "upload gave %d\n", nCode);
         return 1;
     }
     std::printf(
-        "pack_seconds=%.3f upload_seconds=%.3f body_bytes=%lld sent_bytes=%lld "
-        "growth_kib=%ld\n",
-        dPack, dUpload, static_cast<long long>(nLength),
-        static_cast<long long>(upload.GetBytesSent()), nPeakKib - nBaseKib);
+        "pack_seconds=%.3f pack_cpu=%.3f upload_seconds=%.3f upload_cpu=%.3f "
+        "body_bytes=%lld sent_bytes=%lld base_kib=%ld growth_kib=%ld\n",
+        dPack, dPackCpu, dUpload, dUploadCpu, static_cast<long long>(nLength),
+        static_cast<long long>(upload.GetBytesSent()), nBaseKib, nPeakKib - nBaseKib);
     return 0;
 }

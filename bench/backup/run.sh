@@ -40,7 +40,6 @@ export ZAV_SERVICE_URL=http://$HTTP ZAV_PORTAL_URL=https://$HTTPS ZAV_CA_FILE=$D
 CORPUS_MB=$(du -sm --exclude=Ralum "$GAME" | cut -f1)
 sync
 
-TIMEFORMAT=%R
 standard_zip() {
   (cd "$GAME" && for f in Interface WTF Cache/WDB/koKR Fonts; do
      rm -f "$WORK/zip/${f//\//_}.zip"
@@ -65,34 +64,39 @@ with open(out, "wb") as body:
     body.write(b"--AaB03x\r\n\r\n")
 PY
 }
-standard_upload() {
-  curl -s -f -o /dev/null -X POST -T "$WORK/body.bin" -H 'Expect:' \
-    -H 'Content-Type: multipart/form-data, boundary=AaB03x' \
-    "$ZAV_SERVICE_URL/Kelpo/html/post.php?userid=$ID"
+
+# Wall and CPU seconds (user + system) of a command: "WALL CPU".
+timed() {
+  /usr/bin/time -f '%e %U %S' -o "$WORK/time.out" "$@" >/dev/null 2>&1 || return 1
+  awk '{printf "%s %.2f\n", $1, $2 + $3}' "$WORK/time.out"
 }
 
-echo "corpus ${CORPUS_MB} MB ($(nproc) cores, $(uname -m))"
+echo "corpus ${CORPUS_MB} MB ($(nproc) cores, $(uname -m), load $(cut -d' ' -f1-3 /proc/loadavg))"
 for run in $(seq "$RUNS"); do
   OURS=$("$BUILD/backup_bench" "$GAME" "$ID" "$PW" 2>"$WORK/bench.err") || { cat "$WORK/bench.err"; exit 1; }
   make_body
   sync
-  ZIP_S=$( { time standard_zip >/dev/null 2>&1; } 2>&1 )
-  CURL_S=$( { time standard_upload; } 2>&1 )
-  rm -f "$WORK/body.bin" "$GAME"/Ralum/Temp/*.zip
+  ZIP=$(timed bash -c "$(declare -f standard_zip); GAME='$GAME' WORK='$WORK' standard_zip")
+  CURL=$(timed curl -s -f -o /dev/null -X POST -T "$WORK/body.bin" -H 'Expect:' \
+    -H 'Content-Type: multipart/form-data, boundary=AaB03x' \
+    "$ZAV_SERVICE_URL/Kelpo/html/post.php?userid=$ID")
+  rm -f "$WORK/body.bin" "$GAME"/Ralum/Temp/*.zip "$WORK"/zip/*.zip
   sync
-  PACK_S=$(sed -n 's/.*pack_seconds=\([0-9.]*\).*/\1/p' <<<"$OURS")
-  UP_S=$(sed -n 's/.*upload_seconds=\([0-9.]*\).*/\1/p' <<<"$OURS")
-  BODY=$(sed -n 's/.*body_bytes=\([0-9]*\).*/\1/p' <<<"$OURS")
-  SENT=$(sed -n 's/.*sent_bytes=\([0-9]*\).*/\1/p' <<<"$OURS")
-  GROWTH=$(sed -n 's/.*growth_kib=\([0-9-]*\).*/\1/p' <<<"$OURS")
-  python3 - "$run" "$PACK_S" "$ZIP_S" "$UP_S" "$CURL_S" "$BODY" "$SENT" "$GROWTH" <<'PY'
+  python3 - "$run" "$OURS" "$ZIP" "$CURL" <<'PY'
 import sys
-run, pack, zipt, up, curl, body, sent, growth = sys.argv[1:]
-pack, zipt, up, curl, body = float(pack), float(zipt), float(up), float(curl), int(body)
+run, ours, zipt, curlt = sys.argv[1:]
+v = dict(kv.split("=") for kv in ours.split())
+pack, pack_cpu = float(v["pack_seconds"]), float(v["pack_cpu"])
+up, up_cpu = float(v["upload_seconds"]), float(v["upload_cpu"])
+body, sent = int(v["body_bytes"]), int(v["sent_bytes"])
+zip_wall, zip_cpu = map(float, zipt.split())
+curl_wall, curl_cpu = map(float, curlt.split())
 mb = body / 1e6
-print(f"run {run}: pack {pack:.2f}s vs zip -6 {zipt:.2f}s (ratio {pack / zipt:.2f}); "
-      f"upload {mb:.0f} MB in {up:.2f}s = {mb / up:.0f} MB/s vs curl {curl:.2f}s = "
-      f"{mb / curl:.0f} MB/s (throughput ratio {curl / up:.2f}); "
-      f"sent {sent} of {body} bytes; memory growth during upload {growth} KiB")
+print(f"run {run}: pack wall {pack:.2f}s vs zip -6 {zip_wall:.2f}s (ratio {pack / zip_wall:.2f}), "
+      f"cpu {pack_cpu:.2f}s vs {zip_cpu:.2f}s (ratio {pack_cpu / zip_cpu:.2f}); "
+      f"upload {mb:.0f} MB in {up:.2f}s = {mb / up:.0f} MB/s vs curl {curl_wall:.2f}s = "
+      f"{mb / curl_wall:.0f} MB/s (throughput ratio {curl_wall / up:.2f}), "
+      f"cpu {up_cpu:.2f}s vs {curl_cpu:.2f}s; sent {sent} of {body} bytes; "
+      f"rss before upload {int(v['base_kib']) // 1024} MiB, growth during upload {v['growth_kib']} KiB")
 PY
 done
