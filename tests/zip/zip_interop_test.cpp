@@ -82,7 +82,7 @@ TEST_F(ZipInterop, ArchivesOfInfoZipAndPythonExtractHere) {
 
 TEST_F(ZipInterop, ZavzipListsAndExtractsWithItsExitCodes) {
     ASSERT_EQ(chdir("src"), 0);
-    ASSERT_EQ(RunShell(Zavzip("pack ../ours.zip WTF")), 0);
+    ASSERT_EQ(RunShell(Zavzip("pack ../ours.zip WTF Interface")), 0);
     ASSERT_EQ(chdir(".."), 0);
     ASSERT_EQ(RunShell(Zavzip("list ours.zip > list.txt")), 0);
     std::string list = ReadFileBytes("list.txt");
@@ -91,6 +91,9 @@ TEST_F(ZipInterop, ZavzipListsAndExtractsWithItsExitCodes) {
     EXPECT_NE(list.find("\t00000000\t2\t0\t00000020\tWTF/empty.txt\n"), std::string::npos);
     EXPECT_EQ(RunShell(Zavzip("extract ours.zip dest")), 0);
     EXPECT_EQ(ReadFileBytes("dest/WTF/Account/Macros.txt"), "/dance\n/wave\n");
+    // Korean names make the round trip through their CP949 form.
+    EXPECT_NE(list.find("\tInterface/AddOns/캐릭터/설정.lua\n"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes("dest/Interface/AddOns/캐릭터/설정.lua"), "local x = 1\n");
 
     WriteFileBytes("slip.zip",
                    BuildArchive({StoredEntry("ok.txt", "1"), StoredEntry("../bad.txt", "2")}));
