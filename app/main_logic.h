@@ -5,8 +5,8 @@
 //   app/main_logic.cpp       set-up, SetProgress, account status (QueryAccountStatus ...)
 //   app/game_folder_ui.cpp   OnBrowseFolder, OnGameFolderMode, GetGamePathText
 //   backup/backup_command.cpp   OnBackup, CheckUploadSize, StartUpload, PackSelectedFolders
-//   restore/restore_command.cpp OnRestore, StartDownload, OnInitialize, OnRemoveAll,
-//                               QueryFreeSpace
+//   backup/free_space.cpp       QueryFreeSpace
+//   restore/restore_command.cpp OnRestore, StartDownload, OnInitialize, OnRemoveAll
 #pragma once
 
 #include <atomic>
