@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -152,6 +153,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "upload gave %d\n", nCode);
         return 1;
     }
+    // The same upload once more into a discarding sink, when one is given: the client's own
+    // speed without the service's storage work.
+    double dSink = 0;
+    if (const char* szSink = std::getenv("ZAV_BENCH_SINK_URL")) {
+        setenv("ZAV_SERVICE_URL", szSink, 1);
+        CUploadThread sinkUpload(logic, nMask, strGame, argv[2]);
+        auto sinkStart = std::chrono::steady_clock::now();
+        int nSinkCode = sinkUpload.ComputeContentLength() < 0 ? -100 : sinkUpload.UploadAll();
+        dSink = Seconds(sinkStart);
+        if (nSinkCode != 0) {
+            std::fprintf(stderr, "upload to the sink gave %d\n", nSinkCode);
+            return 1;
+        }
+    }
+    std::printf("sink_seconds=%.3f ", dSink);
     std::printf(
         "pack_seconds=%.3f pack_cpu=%.3f upload_seconds=%.3f upload_cpu=%.3f "
         "body_bytes=%lld sent_bytes=%lld base_kib=%ld growth_kib=%ld\n",

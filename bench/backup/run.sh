@@ -19,9 +19,14 @@ SERVICE=$BUILD/zav/service/zav-service
 rm -rf "$WORK"
 mkdir -p "$WORK"
 SERVICE_PID=
+SINK_PID=
 cleanup() {
+  local status=$?
+  set +e
+  [ -n "$SINK_PID" ] && kill "$SINK_PID" 2>/dev/null && wait "$SINK_PID" 2>/dev/null
   [ -n "$SERVICE_PID" ] && kill "$SERVICE_PID" 2>/dev/null && wait "$SERVICE_PID" 2>/dev/null
   rm -rf "$WORK"
+  exit "$status"
 }
 trap cleanup EXIT
 
@@ -37,6 +42,10 @@ for _ in $(seq 100); do grep -q 'listening https' "$WORK/service.out" 2>/dev/nul
 HTTP=$(sed -n 's/^listening http \(.*\)$/\1/p' "$WORK/service.out")
 HTTPS=$(sed -n 's/^listening https \(.*\)$/\1/p' "$WORK/service.out")
 export ZAV_SERVICE_URL=http://$HTTP ZAV_PORTAL_URL=https://$HTTPS ZAV_CA_FILE=$DATA/tls/cert.pem
+python3 "$ROOT/bench/backup/sink.py" >"$WORK/sink.out" &
+SINK_PID=$!
+for _ in $(seq 100); do grep -q 'listening' "$WORK/sink.out" 2>/dev/null && break; sleep 0.1; done
+export ZAV_BENCH_SINK_URL=http://127.0.0.1:$(sed -n 's/^listening \(.*\)$/\1/p' "$WORK/sink.out")
 CORPUS_MB=$(du -sm --exclude=Ralum "$GAME" | cut -f1)
 sync
 
@@ -80,11 +89,13 @@ for run in $(seq "$RUNS"); do
   CURL=$(timed curl -s -f -o /dev/null -X POST -T "$WORK/body.bin" -H 'Expect:' \
     -H 'Content-Type: multipart/form-data, boundary=AaB03x' \
     "$ZAV_SERVICE_URL/Kelpo/html/post.php?userid=$ID")
+  CURL_SINK=$(timed curl -s -f -o /dev/null -X POST -T "$WORK/body.bin" -H 'Expect:' \
+    -H 'Content-Type: multipart/form-data, boundary=AaB03x' "$ZAV_BENCH_SINK_URL/x")
   rm -f "$WORK/body.bin" "$GAME"/Ralum/Temp/*.zip "$WORK"/zip/*.zip
   sync
-  python3 - "$run" "$OURS" "$ZIP" "$CURL" <<'PY'
+  python3 - "$run" "$OURS" "$ZIP" "$CURL" "$CURL_SINK" <<'PY'
 import sys
-run, ours, zipt, curlt = sys.argv[1:]
+run, ours, zipt, curlt, sinkt = sys.argv[1:]
 v = dict(kv.split("=") for kv in ours.split())
 pack, pack_cpu = float(v["pack_seconds"]), float(v["pack_cpu"])
 up, up_cpu = float(v["upload_seconds"]), float(v["upload_cpu"])
@@ -98,5 +109,8 @@ print(f"run {run}: pack wall {pack:.2f}s vs zip -6 {zip_wall:.2f}s (ratio {pack 
       f"{mb / curl_wall:.0f} MB/s (throughput ratio {curl_wall / up:.2f}), "
       f"cpu {up_cpu:.2f}s vs {curl_cpu:.2f}s; sent {sent} of {body} bytes; "
       f"rss before upload {int(v['base_kib']) // 1024} MiB, growth during upload {v['growth_kib']} KiB")
+sink, curl_sink = float(v["sink_seconds"]), float(sinkt.split()[0])
+print(f"       into a discarding sink: zav {mb / sink:.0f} MB/s, curl {mb / curl_sink:.0f} MB/s "
+      f"(throughput ratio {curl_sink / sink:.2f})")
 PY
 done
