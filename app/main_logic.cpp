@@ -146,7 +146,8 @@ void CMainLogic::QueryAccountStatus() {
 
 void CMainLogic::ApplyAccountStatus(const SAuthReply& reply) {
     if (reply.eStatus == SAuthReply::Refused) {
-        m_view.Message(reply.strMessage);
+        // A refusal without text would be an empty box: say what failed instead.
+        m_view.Message(reply.strMessage.empty() ? kMsgSystemFailure : reply.strMessage);
         return;
     }
     if (reply.eStatus != SAuthReply::Success) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "app/auth_reply.h"
 #include "app/main_logic.h"
@@ -54,6 +55,20 @@ TEST(AccountStatusFuzzRegression, DateFieldsAreCutBeforeConversion) {
     logic.ApplyAccountStatus(ParseAuthReply(std::string("+OK<br>LASTUPLOAD=201")));
     EXPECT_EQ(logic.m_strLastUpload, " 201년 0월 0일   :  ");
     EXPECT_TRUE(view.Boxes().empty());
+}
+
+// A refusal whose text ends at once (here at a NUL byte right after the status line) showed an
+// empty message box; it now says that the query failed, as the login and remove-all do.
+TEST(AccountStatusFuzzRegression, RefusalWithoutTextSaysTheQueryFailed) {
+    CSettings settings;
+    CRecordingView view;
+    CMainLogic logic(view, settings);
+    const SAuthReply reply = ParseAuthReply(ReadData("account_status_empty_refusal"));
+    ASSERT_EQ(reply.eStatus, SAuthReply::Refused);
+    logic.ApplyAccountStatus(reply);
+    EXPECT_EQ(view.Texts(),
+              std::vector<std::string>{
+                  "일시적인 시스템 장애입니다.\n\n잠시후에 다시 시도해 보시기 바랍니다."});
 }
 
 }  // namespace
