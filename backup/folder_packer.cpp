@@ -24,61 +24,64 @@ const SBackupCategory kBackupCategories[kBackupCategoryCount] = {
 namespace {
 
 // Chunk in which a source file is read and handed to the compressor.
-constexpr size_t kSourceChunk = 65535;
+constexpr uint32_t kSourceChunk = 65535;
 
 struct SDirCloser {
     void operator()(DIR* p) const { closedir(p); }
 };
 using DirHandle = std::unique_ptr<DIR, SDirCloser>;
 
-class CFd {
-public:
-    explicit CFd(int nFd) : m_nFd(nFd) {}
-    ~CFd() {
-        if (m_nFd >= 0)
-            close(m_nFd);
-    }
-    CFd(const CFd&) = delete;
-    CFd& operator=(const CFd&) = delete;
-    int Get() const { return m_nFd; }
-
-private:
-    int m_nFd;
-};
-
-// Adds the disk file strPath as the entry strName. The source is opened before anything is
-// written, so a file that cannot be opened leaves the archive as it was. False for a refusal;
-// archive and source read failures are thrown by the archive layer's exceptions.
-bool AddFileAs(CZipArchiver& zip, const std::string& strPath, const std::string& strName) {
-    // Non-blocking so that a pipe put in the file's place after the walk looked at it cannot
-    // hang the window; for regular files the flag changes nothing.
-    CFd source(open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (source.Get() < 0)
+// True for what the walk packs: a regular file, or a link to one. A link is packed as the
+// file it points to; links to folders are not followed (they could loop or leave the game
+// folder). Pipes, sockets and devices are no settings files: reading a pipe could block the
+// window for ever.
+bool IsPackable(const std::string& strFull, const struct stat& stLink) {
+    struct stat st = stLink;
+    if (S_ISLNK(st.st_mode) && stat(strFull.c_str(), &st) != 0)
         return false;
-    struct stat st {};
-    if (fstat(source.Get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
+    return S_ISREG(st.st_mode);
+}
 
-    CZipEntryHeader header;
-    header.SetFileName(strName);
-    if (!zip.OpenEntryForWriting(header, -1, strPath))
-        return false;
-    // One chunk buffer per thread, kept between files: packing meets tens of thousands.
-    thread_local std::vector<char> vecChunk(kSourceChunk);
+// Appends the files of the tree strRelFolder to files, depth-first in listing order, each
+// named by its path relative to the game folder. False when a listing broke off (files then
+// holds what came before). A folder that cannot be opened adds nothing.
+bool CollectFiles(IMainView& view, const std::string& strGameFolder,
+                  const std::string& strRelFolder, std::vector<SZipSource>& files) {
+    DirHandle dir(opendir((strGameFolder + strRelFolder).c_str()));
+    if (!dir)
+        return true;  // a missing or unreadable folder is an empty one
     for (;;) {
-        ssize_t nRead = read(source.Get(), vecChunk.data(), vecChunk.size());
-        if (nRead < 0) {
-            if (errno == EINTR)
-                continue;
-            throw CFileException(errno, strPath);
+        errno = 0;
+        const dirent* pEntry = readdir(dir.get());
+        if (pEntry == nullptr)
+            return errno == 0;
+        std::string strName = pEntry->d_name;
+        if (strName == "." || strName == "..")
+            continue;
+        std::string strRel = strRelFolder + kNativeSep + strName;
+        std::string strFull = strGameFolder + strRel;
+
+        // Lets the window repaint between files; the wait cursor keeps input out.
+        view.KeepAlive();
+
+        struct stat st {};
+        if (lstat(strFull.c_str(), &st) != 0)
+            continue;  // vanished since the listing
+        if (S_ISDIR(st.st_mode)) {
+            if (!CollectFiles(view, strGameFolder, strRel, files))
+                return false;
+            continue;
         }
-        if (nRead > 0 && !zip.WriteEntryData(vecChunk.data(), static_cast<uint32_t>(nRead)))
-            return false;
-        // A regular file gives a short read only at its end.
-        if (static_cast<size_t>(nRead) < vecChunk.size())
-            break;
+        if (IsPackable(strFull, st))
+            files.push_back({std::move(strFull), std::move(strRel)});
     }
-    return zip.CloseEntryForWriting();
+}
+
+// True when the file is no longer one the walk would pack (gone, or replaced by a folder,
+// a pipe or a dangling link): it is passed over as the walk passes over it.
+bool NoLongerPackable(const SZipSource& file) {
+    struct stat st {};
+    return lstat(file.strPath.c_str(), &st) != 0 || !IsPackable(file.strPath, st);
 }
 
 }  // namespace
@@ -102,7 +105,8 @@ int TryAddFile(IMessageView& view, CZipArchiver& zip, const std::string& strGame
                const std::string& strRelPath) {
     bool bAdded = false;
     try {
-        bAdded = AddFileAs(zip, strGameFolder + strRelPath, strRelPath);
+        bAdded =
+            zip.AddFilesAs({{strGameFolder + strRelPath, strRelPath}}, -1, kSourceChunk, 1) == 1;
     } catch (const CException&) {
     } catch (const std::bad_alloc&) {
     }
@@ -125,55 +129,47 @@ int TryCloseArchive(IMessageView& view, CZipArchiver& zip) {
 
 int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& strGameFolder,
                        const std::string& strRelFolder) {
-    DirHandle dir(opendir((strGameFolder + strRelFolder).c_str()));
-    if (!dir)
-        return 0;  // a missing or unreadable folder is an empty one
+    std::vector<SZipSource> files;
+    const bool bListed = CollectFiles(view, strGameFolder, strRelFolder, files);
 
+    // Both cores: the next files are compressed while this thread writes, in walk order.
+    size_t nDone = 0;
     int nCount = 0;
-    for (;;) {
-        errno = 0;
-        const dirent* pEntry = readdir(dir.get());
-        if (pEntry == nullptr) {
-            if (errno == 0)
-                return nCount;
-            // The listing broke off: the archive would silently lack the rest of the folder.
-            view.Message(kMsgAddFileFailed);
-            TryCloseArchive(view, zip);
-            return kPackAddFailed;
+    bool bFailed = false;
+    while (nDone < files.size()) {
+        std::vector<SZipSource> rest;
+        if (nDone > 0)
+            rest.assign(files.begin() + static_cast<ptrdiff_t>(nDone), files.end());
+        size_t nAdded = 0;
+        try {
+            nAdded = zip.AddFilesAs(nDone > 0 ? rest : files, -1, kSourceChunk, 2, size_t{8} << 20,
+                                    [&view] { view.KeepAlive(); });
+        } catch (const CException&) {
+            bFailed = true;
+        } catch (const std::bad_alloc&) {
+            bFailed = true;
         }
-        std::string strName = pEntry->d_name;
-        if (strName == "." || strName == "..")
-            continue;
-        std::string strRel = strRelFolder + kNativeSep + strName;
-        std::string strFull = strGameFolder + strRel;
-
-        // Lets the window repaint between files; the wait cursor keeps input out.
-        view.KeepAlive();
-
-        struct stat st {};
-        if (lstat(strFull.c_str(), &st) != 0)
-            continue;  // vanished since the listing
-        if (S_ISDIR(st.st_mode)) {
-            int nSub = AddFolderToArchive(view, zip, strGameFolder, strRel);
-            if (nSub < 0)
-                return nSub;
-            nCount += nSub;
-            continue;
+        if (bFailed)
+            break;
+        nDone += nAdded;
+        nCount += static_cast<int>(nAdded);
+        if (nDone == files.size())
+            break;
+        // A refused file: one that vanished since the walk saw it is passed over silently,
+        // any other stops the packing.
+        if (!NoLongerPackable(files[nDone])) {
+            bFailed = true;
+            break;
         }
-        // A link is packed as the file it points to; links to folders are not followed
-        // (they could loop or leave the game folder). Pipes, sockets and devices are no
-        // settings files: reading a pipe could block the window for ever.
-        if (S_ISLNK(st.st_mode) && stat(strFull.c_str(), &st) != 0)
-            continue;
-        if (!S_ISREG(st.st_mode))
-            continue;
-
-        if (!TryAddFile(view, zip, strGameFolder, strRel)) {
-            TryCloseArchive(view, zip);
-            return kPackAddFailed;
-        }
-        ++nCount;
+        ++nDone;
     }
+    // A listing that broke off also fails: the archive would silently lack the rest.
+    if (bFailed || !bListed) {
+        view.Message(kMsgAddFileFailed);
+        TryCloseArchive(view, zip);
+        return kPackAddFailed;
+    }
+    return nCount;
 }
 
 int PackFolder(IMainView& view, const std::string& strGameFolder, const char* szWord,

@@ -47,6 +47,9 @@ int PackFolder(IMainView& view, const std::string& strGameFolder, const char* sz
 // Adds every file of the tree strRelFolder (relative to the game folder) to the open archive,
 // depth-first in listing order. Returns the number of files added, or -4 after showing the
 // add-failure message and closing the archive. A folder that cannot be listed adds nothing.
+// The tree is walked first, then its files are compressed on two worker threads while this
+// thread writes them and keeps the window alive; a file that is gone (or no longer a regular
+// file) by the time its turn comes is passed over, as the walk passes over it.
 int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& strGameFolder,
                        const std::string& strRelFolder);
 

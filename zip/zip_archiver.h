@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,13 @@ std::string StoredName(const std::string& strPath, bool bKeepPath);
 // True when strName (an entry name in memory form) is safe to extract under a folder: after
 // StoredName, its ".." parts never climb above the folder, and it is not empty or "."/"..".
 bool IsSafeEntryName(const std::string& strName, bool bKeepPath = true);
+
+// One file for CZipArchiver::AddFilesAs: the native path it is read from and the name of its
+// entry (memory form), which need not be related.
+struct SZipSource {
+    std::string strPath;
+    std::string strName;
+};
 
 // Creates strPath and its missing parents. True when it exists as a folder afterwards.
 bool CreateFolderPath(const std::string& strPath);
@@ -152,13 +160,34 @@ public:
     // nLookAheadBytes of compressed data (besides the entry being written) and 64 files wait
     // ahead. Returns how many files were added: fewer than strPaths.size() when AddFile would
     // have refused the next one (for a source that cannot be opened, its entry is then left
-    // open exactly as AddFile leaves it). Throws what AddFile throws.
+    // open exactly as AddFile leaves it). Throws what AddFile throws; after a source read
+    // failure the entry holds what was read, as Close() after the failed AddFile writes it.
     size_t AddFiles(const std::vector<std::string>& strPaths, int iLevel = -1,
                     bool bKeepPath = true, uint32_t nChunkSize = kDefaultChunkSize,
                     unsigned nThreads = 2, size_t nLookAheadBytes = size_t{8} << 20);
 
+    // The same pipeline, each file added under the entry name given beside its path, as this
+    // sequence would add it: open the source (non-blocking, so a pipe cannot hang), refuse it
+    // unless it is a regular file, header.SetFileName(strName), OpenEntryForWriting(header,
+    // iLevel, strPath), WriteEntryData of its nChunkSize chunks, CloseEntryForWriting. A
+    // refused file (not openable, not a regular file, status unreadable, no room for the
+    // entry) writes nothing and leaves no entry open. Returns how many files were added.
+    // fnProgress, when given, runs on the calling thread before each entry and while a large
+    // entry is written (about every MiB of output), e.g. to keep a window responsive.
+    // When a source read fails the entry is finished with the data read before the failure
+    // (so Close() writes a readable archive, as after the sequence above) and the
+    // CFileException is thrown; otherwise throws what AddFiles throws.
+    size_t AddFilesAs(const std::vector<SZipSource>& sources, int iLevel = -1,
+                      uint32_t nChunkSize = kDefaultChunkSize, unsigned nThreads = 2,
+                      size_t nLookAheadBytes = size_t{8} << 20,
+                      const std::function<void()>& fnProgress = {});
+
 private:
     struct Impl;
+    // AddFiles (bAsAddFile: AddFile's rules) and AddFilesAs share this writer loop.
+    size_t AddSources(const std::vector<SZipSource>& sources, int iLevel, uint32_t nChunkSize,
+                      unsigned nThreads, size_t nLookAheadBytes,
+                      const std::function<void()>& fnProgress, bool bAsAddFile);
     bool CanBeginEntry() const;
     // Writes the local header of a new entry (time and attributes already in header) and
     // makes it the entry being added; starts the deflate stream when bStartStream.

@@ -2,7 +2,10 @@
 // calling thread writes finished data in archive order. Every worker repeats exactly the zlib
 // calls of AddFile (same input chunks, same 16384-byte output steps), so the archive is
 // byte-identical to the one AddFile calls write one after another.
+// AddFilesAs runs the same pipeline with the entry names given by the caller and the rules of
+// OpenEntryForWriting on a source opened first (a refused file writes nothing).
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -30,6 +33,8 @@ struct PackJob {
     uint32_t uCrc = 0;
     uint64_t nTotalIn = 0;
     uint64_t nTotalOut = 0;
+    bool bOpened = false;    // header read and source open: the writer begins the entry
+    bool bFinished = false;  // failed reading the source; crc and sizes cover what was read
     std::exception_ptr error;
 };
 
@@ -47,13 +52,14 @@ struct CDeflateGuard {
 
 class CPackPipeline {
 public:
-    CPackPipeline(const std::vector<std::string>& strPaths, int iLevel, uint32_t nChunkSize,
-                  size_t nLookAheadBytes)
-        : m_strPaths(strPaths),
-          m_jobs(strPaths.size()),  // each job is made when a worker takes it
+    CPackPipeline(const std::vector<SZipSource>& sources, int iLevel, uint32_t nChunkSize,
+                  size_t nLookAheadBytes, bool bOpenFirst)
+        : m_sources(sources),
+          m_jobs(sources.size()),  // each job is made when a worker takes it
           m_iLevel(iLevel),
           m_nChunkSize(nChunkSize),
-          m_nBudget(nLookAheadBytes) {}
+          m_nBudget(nLookAheadBytes),
+          m_bOpenFirst(bOpenFirst) {}
 
     void Start(unsigned nThreads) {
         for (unsigned i = 0; i < nThreads; ++i)
@@ -75,7 +81,10 @@ public:
         m_writerCv.wait(lock, [&] { return m_jobs[k] && m_jobs[k]->status != PackJob::kWaiting; });
         return m_jobs[k]->status;
     }
-    PackJob& Job(size_t k) { return *m_jobs[k]; }
+    PackJob& Job(size_t k) {
+        std::lock_guard lock(m_mutex);
+        return *m_jobs[k];
+    }
 
     // Next piece of job k into piece; false when the job has no more (done or failed).
     bool NextPiece(size_t k, std::vector<uint8_t>& piece) {
@@ -151,23 +160,45 @@ private:
         return !m_bStop;
     }
 
-    void Compress(size_t k, std::vector<uint8_t>& chunk) {
-        PackJob& job = *m_jobs[k];
-        const std::string& strPath = m_strPaths[k];
-        CZipEntryHeader header;
+    // Opens the source of job k and reads its header fields; -1 after setting a refusal.
+    int OpenSource(size_t k, CZipEntryHeader& header) {
+        const std::string& strPath = m_sources[k].strPath;
+        if (m_bOpenFirst) {
+            // As a caller of OpenEntryForWriting that opens the source before anything else.
+            int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+            struct stat st {};
+            if (nFd >= 0 && (::fstat(nFd, &st) != 0 || !S_ISREG(st.st_mode) ||
+                             !ReadSourceStatus(header, strPath))) {
+                ::close(nFd);
+                nFd = -1;
+            }
+            if (nFd < 0)
+                SetStatus(k, PackJob::kRefused);
+            return nFd;
+        }
+        // As AddFile: the status first, then the source (whose entry AddFile has begun).
         if (!ReadSourceStatus(header, strPath)) {
             SetStatus(k, PackJob::kRefused);
-            return;
+            return -1;
         }
         int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
         if (nFd < 0) {
             {
                 std::lock_guard lock(m_mutex);
-                job.header = header;
+                m_jobs[k]->header = header;
             }
             SetStatus(k, PackJob::kOpenFailed);
-            return;
         }
+        return nFd;
+    }
+
+    void Compress(size_t k, std::vector<uint8_t>& chunk) {
+        PackJob& job = *m_jobs[k];
+        const std::string& strPath = m_sources[k].strPath;
+        CZipEntryHeader header;
+        const int nFd = OpenSource(k, header);
+        if (nFd < 0)
+            return;
         struct FdCloser {
             int n;
             ~FdCloser() { ::close(n); }
@@ -175,6 +206,7 @@ private:
         {
             std::lock_guard lock(m_mutex);
             job.header = header;
+            job.bOpened = true;
         }
         SetStatus(k, PackJob::kRunning);
 
@@ -202,14 +234,20 @@ private:
             zs.avail_out = static_cast<uInt>(out.size());
             return Deliver(k, std::move(piece));
         };
+        // A read failure ends the data here: the entry is finished with what came before it,
+        // as closing the archive after a failed AddFile finishes it, and the failure reported.
+        std::exception_ptr readError;
         while (true) {
             size_t nRead = 0;
             while (nRead < m_nChunkSize) {
                 ssize_t n = ::read(nFd, chunk.data() + nRead, m_nChunkSize - nRead);
                 if (n < 0 && errno == EINTR)
                     continue;
-                if (n < 0)
-                    throw CFileException(errno, strPath);
+                if (n < 0) {
+                    readError = std::make_exception_ptr(CFileException(errno, strPath));
+                    nRead = 0;
+                    break;
+                }
                 if (n == 0)
                     break;
                 nRead += static_cast<size_t>(n);
@@ -237,7 +275,7 @@ private:
                     }
                 }
             }
-            if (nRead < m_nChunkSize)
+            if (nRead < m_nChunkSize || readError)
                 break;
         }
         if (bDeflate) {
@@ -254,18 +292,27 @@ private:
         }
         if (!flush())
             return;
-        std::lock_guard lock(m_mutex);
-        job.uCrc = uCrc;
-        job.nTotalIn = nIn;
-        job.nTotalOut = nOut;
-        job.status = PackJob::kDone;
+        {
+            std::lock_guard lock(m_mutex);
+            job.uCrc = uCrc;
+            job.nTotalIn = nIn;
+            job.nTotalOut = nOut;
+            if (readError) {
+                job.error = readError;
+                job.bFinished = true;
+                job.status = PackJob::kFailed;
+            } else {
+                job.status = PackJob::kDone;
+            }
+        }
     }
 
-    const std::vector<std::string>& m_strPaths;
+    const std::vector<SZipSource>& m_sources;
     std::vector<std::unique_ptr<PackJob>> m_jobs;
     const int m_iLevel;
     const uint32_t m_nChunkSize;
     const size_t m_nBudget;
+    const bool m_bOpenFirst;
     std::mutex m_mutex;
     std::condition_variable m_workerCv;
     std::condition_variable m_writerCv;
@@ -276,23 +323,47 @@ private:
     std::vector<std::thread> m_workers;
 };
 
+// Output pieces written between two progress calls (16 KiB each: about 1 MiB).
+constexpr size_t kPiecesPerProgress = 64;
+
 }  // namespace
 
 size_t CZipArchiver::AddFiles(const std::vector<std::string>& strPaths, int iLevel, bool bKeepPath,
                               uint32_t nChunkSize, unsigned nThreads, size_t nLookAheadBytes) {
-    if (nChunkSize == 0 || strPaths.empty() || !CanBeginEntry())
+    std::vector<SZipSource> sources;
+    sources.reserve(strPaths.size());
+    for (const std::string& strPath : strPaths)
+        sources.push_back({strPath, StoredName(strPath, bKeepPath)});
+    return AddSources(sources, iLevel, nChunkSize, nThreads, nLookAheadBytes, {}, true);
+}
+
+size_t CZipArchiver::AddFilesAs(const std::vector<SZipSource>& sources, int iLevel,
+                                uint32_t nChunkSize, unsigned nThreads, size_t nLookAheadBytes,
+                                const std::function<void()>& fnProgress) {
+    return AddSources(sources, iLevel, nChunkSize, nThreads, nLookAheadBytes, fnProgress, false);
+}
+
+size_t CZipArchiver::AddSources(const std::vector<SZipSource>& sources, int iLevel,
+                                uint32_t nChunkSize, unsigned nThreads, size_t nLookAheadBytes,
+                                const std::function<void()>& fnProgress, bool bAsAddFile) {
+    if (nChunkSize == 0 || sources.empty() || !CanBeginEntry())
         return 0;
-    CPackPipeline pipeline(strPaths, iLevel, nChunkSize, nLookAheadBytes);
+    CPackPipeline pipeline(sources, iLevel, nChunkSize, nLookAheadBytes, !bAsAddFile);
     pipeline.Start(std::max(1u, nThreads));
     std::vector<uint8_t> piece;
-    for (size_t k = 0; k < strPaths.size(); ++k) {
-        const std::string strName = StoredName(strPaths[k], bKeepPath);
-        if (strName.empty() || !CanBeginEntry())
+    for (size_t k = 0; k < sources.size(); ++k) {
+        if (fnProgress)
+            fnProgress();
+        const std::string& strName = sources[k].strName;
+        if ((bAsAddFile && strName.empty()) || !CanBeginEntry())
             return k;
         const PackJob::Status status = pipeline.WaitStatus(k);
         if (status == PackJob::kRefused)
             return k;
-        CZipEntryHeader header = pipeline.Job(k).header;
+        PackJob& job = pipeline.Job(k);
+        if (status == PackJob::kFailed && !job.bOpened)
+            std::rethrow_exception(job.error);  // failed before anything could be written
+        CZipEntryHeader header = job.header;
         header.SetFileName(strName);
         if (status == PackJob::kOpenFailed) {
             // As AddFile: the entry is opened, then the source cannot be read.
@@ -301,13 +372,19 @@ size_t CZipArchiver::AddFiles(const std::vector<std::string>& strPaths, int iLev
         }
         if (!BeginEntry(header, iLevel, false))
             return k;
-        while (pipeline.NextPiece(k, piece))
+        size_t nPieces = 0;
+        while (pipeline.NextPiece(k, piece)) {
             m_file.Write(piece.data(), piece.size());
-        PackJob& job = pipeline.Job(k);
-        if (pipeline.WaitStatus(k) == PackJob::kFailed)
+            if (fnProgress && ++nPieces % kPiecesPerProgress == 0)
+                fnProgress();
+        }
+        if (pipeline.WaitStatus(k) == PackJob::kFailed) {
+            if (job.bFinished)
+                FinishEntry(job.uCrc, job.nTotalIn, job.nTotalOut);
             std::rethrow_exception(job.error);
+        }
         FinishEntry(job.uCrc, job.nTotalIn, job.nTotalOut);
         pipeline.Advance(k);
     }
-    return strPaths.size();
+    return sources.size();
 }
