@@ -1,5 +1,6 @@
 # The project's two everyday commands, and a few more for developers.
-#   make test   installs what is missing, builds the debug preset, runs every test
+#   make test   installs what is missing, builds the debug preset and runs every test, then
+#               runs the threaded tests again under ThreadSanitizer (the tsan preset)
 #   make run    runs the program against the local stand-in service with demo data
 .PHONY: test run build deps tsan fuzz bench format clean
 
@@ -14,6 +15,7 @@ build: deps
 
 test: build
 	ctest --preset debug -j $(JOBS)
+	$(MAKE) --no-print-directory tsan
 
 run: deps
 	@scripts/run-demo
