@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/app_messages.h"
 #include "app/settings.h"
 #include "app/view.h"
 
@@ -20,8 +21,6 @@ inline constexpr std::size_t kMaxLoginPayloadBytes = 200;
 
 inline constexpr const char* kMsgEnterId = "아이디를 입력하십시오.";
 inline constexpr const char* kMsgEnterPw = "패스워드를 입력하십시오.";
-inline constexpr const char* kMsgSystemFailure =
-    "일시적인 시스템 장애입니다.\n\n잠시후에 다시 시도해 보시기 바랍니다.";
 
 // Bytes the text takes on the wire (CP949), or nullopt when CP949 cannot encode it.
 std::optional<std::size_t> WireBytes(std::string_view strUtf8);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "app/app_messages.h"
 #include "app/auth_reply.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
@@ -13,9 +14,6 @@
 
 namespace {
 
-constexpr const char* kMsgBusy = "진행중입니다. 잠시만 기다려주십시오.";
-constexpr const char* kMsgSystemFailure =
-    "일시적인 시스템 장애입니다.\n\n잠시후에 다시 시도해 보시기 바랍니다.";
 constexpr const char* kMsgNoUpload = "업로드 하신 내용이 없습니다.";
 
 // The progress band: 260 pixels at 100 %.

@@ -47,6 +47,20 @@ struct SFolderPick {
     std::string strPath;  // for Path: the chosen folder, as the picker returned it
 };
 
+class IMainView;
+
+// Shows the wait cursor for the lifetime of a command's preparation.
+class CWaitCursor {
+public:
+    explicit CWaitCursor(IMainView& view);
+    ~CWaitCursor();
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+
+private:
+    IMainView& m_view;
+};
+
 class IMainView : public IMessageView {
 public:
     virtual bool IsChecked(int nId) = 0;
@@ -61,3 +75,10 @@ public:
     virtual void KeepAlive() = 0;
     virtual SFolderPick PickFolder() = 0;
 };
+
+inline CWaitCursor::CWaitCursor(IMainView& view) : m_view(view) {
+    m_view.SetWaitCursor(true);
+}
+inline CWaitCursor::~CWaitCursor() {
+    m_view.SetWaitCursor(false);
+}

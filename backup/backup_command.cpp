@@ -11,22 +11,6 @@
 #include "backup/folder_packer.h"
 #include "backup/upload_thread.h"
 
-namespace {
-
-// The wait cursor for the lifetime of a command.
-class CWaitCursor {
-public:
-    explicit CWaitCursor(IMainView& view) : m_view(view) { m_view.SetWaitCursor(true); }
-    ~CWaitCursor() { m_view.SetWaitCursor(false); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-
-private:
-    IMainView& m_view;
-};
-
-}  // namespace
-
 std::string OverLimitMessage(uint64_t nTotal, int32_t nLimit) {
     char szText[256];
     std::snprintf(szText, sizeof szText,

@@ -4,9 +4,8 @@
 #include <cstdint>
 #include <string>
 
-inline constexpr const char* kMsgBusy = "진행중입니다. 잠시만 기다려주십시오.";
-inline constexpr const char* kMsgNoGameFolder =
-    "World of Warcraft 설치 경로가 지정되지 않았습니다.";
+#include "app/app_messages.h"
+
 inline constexpr const char* kMsgNothingChosen = "업로드하실 대상을 선택하세요.";
 inline constexpr const char* kMsgConfirmBackup = "회원님의 설정파일들을 서버에 백업하시겠습니까?";
 inline constexpr const char* kMsgServerBusy =

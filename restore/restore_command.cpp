@@ -3,6 +3,7 @@
 #include <string>
 #include <system_error>
 
+#include "app/app_messages.h"
 #include "app/auth_reply.h"
 #include "app/categories.h"
 #include "app/main_logic.h"
@@ -13,8 +14,6 @@
 
 namespace {
 
-constexpr const char* kMsgBusy = "진행중입니다. 잠시만 기다려주십시오.";
-constexpr const char* kMsgNoGameFolder = "World of Warcraft 설치 경로가 지정되지 않았습니다.";
 constexpr const char* kMsgSelectTarget = "다운로드하실 대상을 선택하세요.";
 constexpr const char* kAskRestore = "회원님의 설정파일들을 다운로드하고 적용하시겠습니까?";
 constexpr const char* kMsgNoThread =
@@ -27,20 +26,6 @@ constexpr const char* kAskRemoveAll =
     "삭제하시겠습니까?";
 constexpr const char* kMsgRemoved =
     "서버에 업로드 되어 있는 모든 파일이 정상적으로 삭제되었습니다.";
-constexpr const char* kMsgTemporaryFailure =
-    "일시적인 시스템 장애입니다.\n\n잠시후에 다시 시도해 보시기 바랍니다.";
-
-// Shows the wait cursor for the lifetime of the object.
-class CWaitCursor {
-public:
-    explicit CWaitCursor(IMainView& view) : m_view(view) { m_view.SetWaitCursor(true); }
-    ~CWaitCursor() { m_view.SetWaitCursor(false); }
-    CWaitCursor(const CWaitCursor&) = delete;
-    CWaitCursor& operator=(const CWaitCursor&) = delete;
-
-private:
-    IMainView& m_view;
-};
 
 // Every path of a command is the game folder followed by a relative path: an empty or a
 // relative game folder would make them relative to wherever the process happens to run.
@@ -144,12 +129,12 @@ void CMainLogic::OnRemoveAll() {
     // An id whose body would not fit the protocol's buffer is never sent cut short.
     const auto body = MakeAuthBody("removeall", m_settings.m_strId);
     if (!body) {
-        m_view.Message(kMsgTemporaryFailure);
+        m_view.Message(kMsgSystemFailure);
         return;
     }
     const auto reply = HttpRequest(endpoints::AuthUrl(), kHttpPost, *body);
     if (!reply) {
-        m_view.Message(kMsgTemporaryFailure);
+        m_view.Message(kMsgSystemFailure);
         return;
     }
     const SAuthReply parsed = ParseAuthReply(reply);
@@ -158,6 +143,6 @@ void CMainLogic::OnRemoveAll() {
     else if (parsed.eStatus == SAuthReply::Refused && !parsed.strMessage.empty())
         m_view.Message(parsed.strMessage);
     else
-        m_view.Message(kMsgTemporaryFailure);
+        m_view.Message(kMsgSystemFailure);
     RefreshUsage();
 }
