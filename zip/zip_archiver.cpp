@@ -31,21 +31,7 @@ public:
     CSourceFile(const CSourceFile&) = delete;
     CSourceFile& operator=(const CSourceFile&) = delete;
     bool IsOpen() const { return m_nFd >= 0; }
-    size_t Read(uint8_t* p, size_t nCount) {
-        size_t nDone = 0;
-        while (nDone < nCount) {
-            ssize_t n = ::read(m_nFd, p + nDone, nCount - nDone);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw CFileException(errno, m_strPath);
-            }
-            if (n == 0)
-                break;
-            nDone += static_cast<size_t>(n);
-        }
-        return nDone;
-    }
+    size_t Read(uint8_t* p, size_t nCount) { return ReadFully(m_nFd, p, nCount, m_strPath); }
 
 private:
     int m_nFd;

@@ -42,17 +42,8 @@ public:
             throw CFileException(errno, strPath);
     }
     void Write(const uint8_t* p, size_t nCount) {
-        while (nCount > 0) {
-            ssize_t n = ::write(m_nFd, p, nCount);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw CFileException(errno, m_strPath);
-            }
-            p += n;
-            nCount -= static_cast<size_t>(n);
-            m_nWritten += static_cast<off_t>(n);
-        }
+        WriteFully(m_nFd, p, nCount, m_strPath);
+        m_nWritten += static_cast<off_t>(nCount);
     }
     void Close() {
         int nFd = m_nFd;

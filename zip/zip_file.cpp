@@ -40,15 +40,15 @@ void CZipBigFile::Close() {
         throw CFileException(errno, m_strPath);
 }
 
-size_t CZipBigFile::Read(void* pBuffer, size_t nCount) {
+size_t ReadFully(int nFd, void* pBuffer, size_t nCount, const std::string& strPath) {
     size_t nDone = 0;
     auto* p = static_cast<uint8_t*>(pBuffer);
     while (nDone < nCount) {
-        ssize_t n = ::read(m_nFd, p + nDone, nCount - nDone);
+        ssize_t n = ::read(nFd, p + nDone, nCount - nDone);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw CFileException(errno, m_strPath);
+            throw CFileException(errno, strPath);
         }
         if (n == 0)
             break;
@@ -57,18 +57,26 @@ size_t CZipBigFile::Read(void* pBuffer, size_t nCount) {
     return nDone;
 }
 
-void CZipBigFile::Write(const void* pBuffer, size_t nCount) {
+void WriteFully(int nFd, const void* pBuffer, size_t nCount, const std::string& strPath) {
     const auto* p = static_cast<const uint8_t*>(pBuffer);
     while (nCount > 0) {
-        ssize_t n = ::write(m_nFd, p, nCount);
+        ssize_t n = ::write(nFd, p, nCount);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw CFileException(errno, m_strPath);
+            throw CFileException(errno, strPath);
         }
         p += n;
         nCount -= static_cast<size_t>(n);
     }
+}
+
+size_t CZipBigFile::Read(void* pBuffer, size_t nCount) {
+    return ReadFully(m_nFd, pBuffer, nCount, m_strPath);
+}
+
+void CZipBigFile::Write(const void* pBuffer, size_t nCount) {
+    WriteFully(m_nFd, pBuffer, nCount, m_strPath);
 }
 
 int64_t CZipBigFile::Seek(int64_t nOffset, SeekFrom from) {

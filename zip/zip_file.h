@@ -8,6 +8,12 @@
 
 // The archive's binary file: a POSIX descriptor with the file's path. Every failure throws
 // CFileException (errno and path). Destruction closes the file if it is open.
+// Reads up to nCount bytes from a descriptor, retrying short reads and interruptions; fewer
+// only at the end of the file. Throws CFileException (errno, strPath) on an error.
+size_t ReadFully(int nFd, void* pBuffer, size_t nCount, const std::string& strPath);
+// Writes all nCount bytes, retrying short writes and interruptions. Throws CFileException.
+void WriteFully(int nFd, const void* pBuffer, size_t nCount, const std::string& strPath);
+
 class CZipBigFile {
 public:
     enum OpenMode { kReadOnly, kCreateReadWrite };
