@@ -86,8 +86,14 @@ bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText
     QMessageBox box(QMessageBox::Warning, QStringLiteral("ZAV"), QString::fromStdString(strText),
                     bConfirm ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, pParent);
     box.setDefaultButton(bConfirm ? QMessageBox::Yes : QMessageBox::Ok);
-    if (bConfirm)
+    // The captions a Korean system gives these buttons; Y and N stay their keys.
+    if (bConfirm) {
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("예(&Y)"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("아니요(&N)"));
         box.setEscapeButton(QMessageBox::No);
+    } else {
+        box.button(QMessageBox::Ok)->setText(QStringLiteral("확인"));
+    }
     int nResult = box.exec();
     return bConfirm ? nResult == QMessageBox::Yes : true;
 }
