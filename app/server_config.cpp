@@ -51,10 +51,15 @@ int32_t Saturate(int64_t nValue) {
 }
 
 std::string Format(const char* szTemplate, const std::string& strValue) {
-    std::string strText = szTemplate;
-    size_t nPos = strText.find("%s");
-    if (nPos != std::string::npos)
-        strText.replace(nPos, 2, strValue);
+    std::string_view strTemplate = szTemplate;
+    size_t nPos = strTemplate.find("%s");
+    if (nPos == std::string_view::npos)
+        return std::string(strTemplate);
+    std::string strText;
+    strText.reserve(strTemplate.size() + strValue.size());
+    strText.append(strTemplate.substr(0, nPos))
+        .append(strValue)
+        .append(strTemplate.substr(nPos + 2));
     return strText;
 }
 
