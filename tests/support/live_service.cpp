@@ -23,28 +23,7 @@ constexpr auto kStopTimeout = std::chrono::seconds(15);
 constexpr auto kCommandTimeout = std::chrono::seconds(60);
 constexpr const char* kHashIterations = "ZAV_SERVICE_HASH_ITERATIONS=1000";
 
-// The parent's environment plus the test-only hash setting, as a NULL-terminated array.
-class CChildEnvironment {
-public:
-    CChildEnvironment() {
-        for (char** pp = environ; *pp != nullptr; ++pp) {
-            if (std::strncmp(*pp, "ZAV_SERVICE_HASH_ITERATIONS=", 28) != 0) {
-                m_vecStrings.emplace_back(*pp);
-            }
-        }
-        m_vecStrings.emplace_back(kHashIterations);
-        for (auto& str : m_vecStrings) {
-            m_vecPointers.push_back(str.data());
-        }
-        m_vecPointers.push_back(nullptr);
-    }
-    char** Get() { return m_vecPointers.data(); }
-
-private:
-    std::vector<std::string> m_vecStrings;
-    std::vector<char*> m_vecPointers;
-};
-
+// A NULL-terminated array of C strings (an argv or an envp) that owns its strings.
 class CArgv {
 public:
     explicit CArgv(const std::vector<std::string>& vecArgs) : m_vecStrings(vecArgs) {
@@ -59,6 +38,18 @@ private:
     std::vector<std::string> m_vecStrings;
     std::vector<char*> m_vecPointers;
 };
+
+// The parent's environment plus the test-only hash setting.
+std::vector<std::string> ChildEnvironment() {
+    std::vector<std::string> vecEnv;
+    for (char** pp = environ; *pp != nullptr; ++pp) {
+        if (std::strncmp(*pp, "ZAV_SERVICE_HASH_ITERATIONS=", 28) != 0) {
+            vecEnv.emplace_back(*pp);
+        }
+    }
+    vecEnv.emplace_back(kHashIterations);
+    return vecEnv;
+}
 
 struct SFd {
     int n = -1;
@@ -165,7 +156,7 @@ bool CLiveService::Start() {
                                         "--http",     "127.0.0.1:0", "--https", "127.0.0.1:0"};
     vecArgs.insert(vecArgs.end(), m_vecExtraArgs.begin(), m_vecExtraArgs.end());
     CArgv argv(vecArgs);
-    CChildEnvironment env;
+    CArgv env(ChildEnvironment());
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -331,7 +322,7 @@ int CLiveService::RunCommand(const std::vector<std::string>& vecArgs, std::strin
     std::vector<std::string> vecAll = {BinaryPath()};
     vecAll.insert(vecAll.end(), vecArgs.begin(), vecArgs.end());
     CArgv argv(vecAll);
-    CChildEnvironment env;
+    CArgv env(ChildEnvironment());
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, outWrite.n, STDOUT_FILENO);
