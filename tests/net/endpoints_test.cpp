@@ -1,37 +1,10 @@
 #include "net/endpoints.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+
+#include "support/scoped_env.h"
 
 namespace {
-
-// Sets one environment variable for a scope.
-class CScopedEnv {
-public:
-    CScopedEnv(const char* szName, const char* szValue) : m_strName(szName) {
-        const char* szOld = getenv(szName);
-        m_bHad = szOld != nullptr;
-        if (m_bHad)
-            m_strOld = szOld;
-        if (szValue != nullptr) {
-            setenv(szName, szValue, 1);
-        } else {
-            unsetenv(szName);
-        }
-    }
-    ~CScopedEnv() {
-        if (m_bHad) {
-            setenv(m_strName.c_str(), m_strOld.c_str(), 1);
-        } else {
-            unsetenv(m_strName.c_str());
-        }
-    }
-
-private:
-    std::string m_strName;
-    std::string m_strOld;
-    bool m_bHad = false;
-};
 
 TEST(Endpoints, ServicePathsFollowTheEnvironmentBase) {
     CScopedEnv env("ZAV_SERVICE_URL", "http://127.0.0.1:9/");  // trailing '/' is dropped
@@ -49,7 +22,7 @@ TEST(Endpoints, ServicePathsFollowTheEnvironmentBase) {
 TEST(Endpoints, EmptyVariableFallsBackToTheBuiltInBase) {
     CScopedEnv env("ZAV_SERVICE_URL", "");
     EXPECT_EQ(endpoints::ServiceBase(), ZAV_TEST_SERVICE_DEFAULT);
-    CScopedEnv portal("ZAV_PORTAL_URL", nullptr);
+    CScopedEnv portal("ZAV_PORTAL_URL", std::nullopt);
     EXPECT_EQ(endpoints::LoginUrl(), std::string(ZAV_TEST_PORTAL_DEFAULT) + "/app/login");
 }
 

@@ -1,14 +1,10 @@
 #include "raw_listener.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+
+#include "support/test_socket.h"
 
 namespace {
 
@@ -33,67 +29,40 @@ size_t ContentLength(const std::string& strHead) {
     return 0;
 }
 
-bool WaitReadable(int nFd, int nTimeoutMs) {
-    pollfd pfd{nFd, POLLIN, 0};
-    return poll(&pfd, 1, nTimeoutMs) > 0;
-}
-
-int OpenListener(int& nPort) {
-    int nFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (nFd < 0)
-        return -1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t nLen = sizeof(addr);
-    if (bind(nFd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || listen(nFd, 8) != 0 ||
-        getsockname(nFd, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0) {
-        close(nFd);
-        return -1;
-    }
-    nPort = ntohs(addr.sin_port);
-    return nFd;
-}
-
 }  // namespace
 
 CRawListener::CRawListener(std::vector<SStep> reply) : m_vecReply(std::move(reply)) {
-    m_nListenFd = OpenListener(m_nPort);
-    if (m_nListenFd < 0 || pipe(m_nWakeFd) != 0)
+    m_nListenFd = test_socket::Listen(m_nPort);
+    if (m_nListenFd == test_socket::kNone)
         return;
     m_thread = std::thread([this] { Serve(); });
 }
 
 CRawListener::~CRawListener() {
-    if (m_nWakeFd[1] >= 0) {
-        char c = 'x';
-        [[maybe_unused]] ssize_t n = write(m_nWakeFd[1], &c, 1);
-    }
-    if (m_thread.joinable())
+    if (m_thread.joinable()) {
+        // A connection of its own wakes the accepting thread, which then sees the flag.
+        m_bStopping = true;
+        test_socket::Close(test_socket::Connect(m_nPort));
         m_thread.join();
-    for (int nFd : {m_nListenFd, m_nWakeFd[0], m_nWakeFd[1]}) {
-        if (nFd >= 0)
-            close(nFd);
     }
+    test_socket::Close(m_nListenFd);
 }
 
 void CRawListener::Serve() {
     while (true) {
-        pollfd pfds[2] = {{m_nListenFd, POLLIN, 0}, {m_nWakeFd[0], POLLIN, 0}};
-        if (poll(pfds, 2, -1) < 0)
-            continue;
-        if (pfds[1].revents != 0)
+        test_socket::Socket nFd = test_socket::Accept(m_nListenFd);
+        if (m_bStopping) {
+            test_socket::Close(nFd);
             return;
-        int nFd = accept4(m_nListenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (nFd < 0)
+        }
+        if (nFd == test_socket::kNone)
             continue;
         Answer(nFd);
-        close(nFd);
+        test_socket::Close(nFd);
     }
 }
 
-void CRawListener::Answer(int nFd) {
+void CRawListener::Answer(test_socket::Socket nFd) {
     std::string strRequest;
     size_t nHeadEnd = std::string::npos;
     char buffer[65536];
@@ -102,9 +71,9 @@ void CRawListener::Answer(int nFd) {
         if (nHeadEnd != std::string::npos &&
             strRequest.size() >= nHeadEnd + 4 + ContentLength(strRequest.substr(0, nHeadEnd)))
             break;
-        if (!WaitReadable(nFd, 10000))
+        if (!test_socket::WaitReadable(nFd, 10000))
             break;
-        ssize_t n = recv(nFd, buffer, sizeof(buffer), 0);
+        long n = test_socket::Receive(nFd, buffer, sizeof(buffer));
         if (n <= 0)
             break;
         strRequest.append(buffer, static_cast<size_t>(n));
@@ -119,18 +88,13 @@ void CRawListener::Answer(int nFd) {
     for (const SStep& step : m_vecReply) {
         if (step.nPauseMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(step.nPauseMs));
-        size_t nSent = 0;
-        while (nSent < step.strData.size()) {
-            ssize_t n =
-                send(nFd, step.strData.data() + nSent, step.strData.size() - nSent, MSG_NOSIGNAL);
-            if (n <= 0)
-                return;
-            nSent += static_cast<size_t>(n);
-        }
+        if (!test_socket::SendAll(nFd, step.strData))
+            return;
     }
-    shutdown(nFd, SHUT_WR);
+    test_socket::ShutdownWrite(nFd);
     // Let the client read everything before the socket goes away.
-    while (WaitReadable(nFd, 2000) && recv(nFd, buffer, sizeof(buffer), 0) > 0) {
+    while (test_socket::WaitReadable(nFd, 2000) &&
+           test_socket::Receive(nFd, buffer, sizeof(buffer)) > 0) {
     }
 }
 
@@ -181,8 +145,6 @@ int CountHeader(const std::string& strRequest, const std::string& strName) {
 
 int UnusedPort() {
     int nPort = 0;
-    int nFd = OpenListener(nPort);
-    if (nFd >= 0)
-        close(nFd);
+    test_socket::Close(test_socket::Listen(nPort));
     return nPort;
 }

@@ -3,12 +3,15 @@
 // off early.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/test_socket.h"
 
 class CRawListener {
 public:
@@ -37,12 +40,12 @@ public:
 
 private:
     void Serve();
-    void Answer(int nFd);
+    void Answer(test_socket::Socket nFd);
 
     std::vector<SStep> m_vecReply;
-    int m_nListenFd = -1;
+    test_socket::Socket m_nListenFd = test_socket::kNone;
     int m_nPort = 0;
-    int m_nWakeFd[2] = {-1, -1};
+    std::atomic<bool> m_bStopping{false};
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cv;
     std::vector<std::string> m_vecRequests;

@@ -1,7 +1,75 @@
 #include "support/live_service.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "support/scoped_env.h"
+
+// The service's addresses and the client's environment are the same everywhere; starting and
+// stopping the process is POSIX here and a broker on the host for Windows
+// (live_service_broker.cpp).
+
+std::string CLiveService::HttpBase() const {
+    return "http://127.0.0.1:" + std::to_string(m_nHttpPort);
+}
+
+std::string CLiveService::HttpsBase() const {
+    // Windows checks the certificate against host names only; the service's certificate
+    // names localhost beside the loopback addresses.
+#ifdef _WIN32
+    return "https://localhost:" + std::to_string(m_nHttpsPort);
+#else
+    return "https://127.0.0.1:" + std::to_string(m_nHttpsPort);
+#endif
+}
+
+std::string CLiveService::CaFile() const {
+    return m_strDataDir + "/tls/cert.pem";
+}
+
+std::string CLiveService::BoardUrl() const {
+    return HttpBase() + "/board/powerbbs.php?come_idx=1206";
+}
+
+bool CLiveService::AddMember(const std::string& strId, const std::string& strPw,
+                             const std::string& strNickname) const {
+    return RunCommand({"member", "add", "--data", ServiceDataDir(), strId, strPw, strNickname}) ==
+           0;
+}
+
+void CLiveService::ExportClientEnvironment() const {
+    SetEnv("ZAV_SERVICE_URL", HttpBase());
+    SetEnv("ZAV_PORTAL_URL", HttpsBase());
+    SetEnv("ZAV_BOARD_URL", BoardUrl());
+    SetEnv("ZAV_CA_FILE", CaFile());
+}
+
+CScopedClientEnvironment::CScopedClientEnvironment(const CLiveService& service) {
+    for (const char* pszName :
+         {"ZAV_SERVICE_URL", "ZAV_PORTAL_URL", "ZAV_BOARD_URL", "ZAV_CA_FILE"}) {
+        SSaved saved;
+        saved.strName = pszName;
+        if (std::optional<std::string> value = GetEnv(pszName)) {
+            saved.bWasSet = true;
+            saved.strValue = *value;
+        }
+        m_vecSaved.push_back(std::move(saved));
+    }
+    service.ExportClientEnvironment();
+}
+
+CScopedClientEnvironment::~CScopedClientEnvironment() {
+    for (const auto& saved : m_vecSaved) {
+        if (saved.bWasSet) {
+            SetEnv(saved.strName, saved.strValue);
+        } else {
+            UnsetEnv(saved.strName);
+        }
+    }
+}
+
+#ifndef _WIN32
+
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -292,25 +360,8 @@ bool CLiveService::IsRunning() const {
     return m_pid > 0;
 }
 
-std::string CLiveService::HttpBase() const {
-    return "http://127.0.0.1:" + std::to_string(m_nHttpPort);
-}
-
-std::string CLiveService::HttpsBase() const {
-    return "https://127.0.0.1:" + std::to_string(m_nHttpsPort);
-}
-
-std::string CLiveService::CaFile() const {
-    return m_strDataDir + "/tls/cert.pem";
-}
-
-std::string CLiveService::BoardUrl() const {
-    return HttpBase() + "/board/powerbbs.php?come_idx=1206";
-}
-
-bool CLiveService::AddMember(const std::string& strId, const std::string& strPw,
-                             const std::string& strNickname) const {
-    return RunCommand({"member", "add", "--data", m_strDataDir, strId, strPw, strNickname}) == 0;
+std::string CLiveService::ServiceDataDir() const {
+    return m_strDataDir;
 }
 
 int CLiveService::RunCommand(const std::vector<std::string>& vecArgs, std::string* pStrOut) const {
@@ -394,33 +445,4 @@ bool CLiveService::WaitForLogLine(const std::string& strNeedle,
     });
 }
 
-void CLiveService::ExportClientEnvironment() const {
-    ::setenv("ZAV_SERVICE_URL", HttpBase().c_str(), 1);
-    ::setenv("ZAV_PORTAL_URL", HttpsBase().c_str(), 1);
-    ::setenv("ZAV_BOARD_URL", BoardUrl().c_str(), 1);
-    ::setenv("ZAV_CA_FILE", CaFile().c_str(), 1);
-}
-
-CScopedClientEnvironment::CScopedClientEnvironment(const CLiveService& service) {
-    for (const char* pszName :
-         {"ZAV_SERVICE_URL", "ZAV_PORTAL_URL", "ZAV_BOARD_URL", "ZAV_CA_FILE"}) {
-        SSaved saved;
-        saved.strName = pszName;
-        if (const char* psz = std::getenv(pszName); psz != nullptr) {
-            saved.bWasSet = true;
-            saved.strValue = psz;
-        }
-        m_vecSaved.push_back(std::move(saved));
-    }
-    service.ExportClientEnvironment();
-}
-
-CScopedClientEnvironment::~CScopedClientEnvironment() {
-    for (const auto& saved : m_vecSaved) {
-        if (saved.bWasSet) {
-            ::setenv(saved.strName.c_str(), saved.strValue.c_str(), 1);
-        } else {
-            ::unsetenv(saved.strName.c_str());
-        }
-    }
-}
+#endif  // !_WIN32
