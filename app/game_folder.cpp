@@ -12,9 +12,32 @@
 
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
+
+#include "platform/native_text.h"
 #endif
 
 namespace {
+
+#ifdef _WIN32
+
+// Paths are UTF-8 in the program and UTF-16 for the system, so Korean folder names work
+// whatever the system code page is.
+bool Exists(const std::string& strPath) {
+    return GetFileAttributesW(WideFromUtf8(strPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const std::string& strPath) {
+    DWORD dwAttributes = GetFileAttributesW(WideFromUtf8(strPath).c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeFolder(const std::string& strPath) {
+    return CreateDirectoryW(WideFromUtf8(strPath).c_str(), nullptr) ||
+           (GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(strPath));
+}
+
+#else
 
 bool Exists(const std::string& strPath) {
     struct stat st {};
@@ -27,13 +50,10 @@ bool IsFolder(const std::string& strPath) {
 }
 
 bool MakeFolder(const std::string& strPath) {
-#ifdef _WIN32
-    int nResult = _mkdir(strPath.c_str());
-#else
-    int nResult = mkdir(strPath.c_str(), 0777);
-#endif
-    return nResult == 0 || (errno == EEXIST && IsFolder(strPath));
+    return mkdir(strPath.c_str(), 0777) == 0 || (errno == EEXIST && IsFolder(strPath));
 }
+
+#endif
 
 }  // namespace
 

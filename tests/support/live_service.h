@@ -80,6 +80,14 @@ public:
 
     static std::string BinaryPath();
 
+#ifdef _WIN32
+    // The broker answers one HTTPS request with this service's certificate (the service must
+    // have started once) and keeps it: StartTlsRecorder gives its port, 0 when it could not
+    // start; RecordedTlsRequest the request as it came, head and body.
+    int StartTlsRecorder() const;
+    std::string RecordedTlsRequest() const;
+#endif
+
 private:
     // The data folder as the service itself names it (a host path on Windows).
     std::string ServiceDataDir() const;

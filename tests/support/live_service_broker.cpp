@@ -188,4 +188,18 @@ bool CLiveService::WaitForLogLine(const std::string& strNeedle,
            vecReply.size() == 2 && vecReply[1] == "1";
 }
 
+int CLiveService::StartTlsRecorder() const {
+    std::vector<std::string> vecReply;
+    if (!AskBroker({"tlsrecord"}, vecReply) || vecReply.size() != 2)
+        return 0;
+    return std::stoi(vecReply[1]);
+}
+
+std::string CLiveService::RecordedTlsRequest() const {
+    std::vector<std::string> vecReply;
+    if (!AskBroker({"tlsrequest"}, vecReply) || vecReply.size() != 2)
+        return {};
+    return vecReply[1];
+}
+
 #endif  // _WIN32

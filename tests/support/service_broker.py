@@ -19,13 +19,17 @@ text; the first field is the command. Replies have the same form, "ok" or "err" 
     run ARGS...             -> ok EXIT_CODE STDOUT
     log                     -> ok LINE...
     waitlog NEEDLE MS       -> ok 1|0
+    tlsrecord               -> ok PORT: answers one HTTPS request with the service's certificate
+    tlsrequest              -> ok REQUEST: that request as it came (head and body)
     quit                    -> ok, then the broker stops every service and ends
 """
 
 import os
+import re
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -39,7 +43,9 @@ IDLE_SECONDS = 1800  # a broker left behind by an interrupted run ends by itself
 
 
 def encode(fields):
-    return (" ".join(str(f).encode("utf-8").hex() for f in fields) + "\n").encode("ascii")
+    def raw(field):
+        return field if isinstance(field, bytes) else str(field).encode("utf-8")
+    return (" ".join(raw(f).hex() for f in fields) + "\n").encode("ascii")
 
 
 def decode(line):
@@ -123,6 +129,56 @@ class Instance:
             found = self.cond.wait_for(lambda: any(needle in l for l in self.log), ms / 1000.0)
         return ["ok", 1 if found else 0]
 
+    def tls_record(self):
+        """Answers one HTTPS request with the service's certificate and keeps it, so that the
+        lines a client adds over TLS can be checked byte for byte."""
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls = os.path.join(self.data, "tls")
+        try:
+            context.load_cert_chain(os.path.join(tls, "cert.pem"), os.path.join(tls, "key.pem"))
+        except (OSError, ssl.SSLError) as error:
+            return ["err", "no certificate of the service: %s" % error]
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        listener.settimeout(COMMAND_SECONDS)
+        self.recorded = b""
+
+        def serve():
+            try:
+                conn, _ = listener.accept()
+                with context.wrap_socket(conn, server_side=True) as tls_conn:
+                    tls_conn.settimeout(COMMAND_SECONDS)
+                    data = b""
+                    while True:
+                        head_end = data.find(b"\r\n\r\n")
+                        if head_end >= 0:
+                            length = re.search(rb"(?im)^content-length:\s*(\d+)", data[:head_end])
+                            body = int(length.group(1)) if length else 0
+                            if len(data) >= head_end + 4 + body:
+                                break
+                        piece = tls_conn.recv(65536)
+                        if not piece:
+                            break
+                        data += piece
+                    self.recorded = data
+                    tls_conn.sendall(b"HTTP/1.1 200 X\r\nContent-Length: 6\r\n"
+                                     b"Connection: close\r\n\r\nanswer")
+            except (OSError, ssl.SSLError) as error:
+                print("service_broker: TLS recorder: %s" % error, file=sys.stderr)
+            finally:
+                listener.close()
+
+        self.recorder = threading.Thread(target=serve, daemon=True)
+        self.recorder.start()
+        return ["ok", listener.getsockname()[1]]
+
+    def tls_request(self):
+        if getattr(self, "recorder", None) is None:
+            return ["err", "no TLS recorder was started"]
+        self.recorder.join(COMMAND_SECONDS)
+        return ["ok", self.recorded]
+
     def close(self):
         self.stop()
         if not os.environ.get("ZAV_KEEP_TEST_DATA"):
@@ -151,6 +207,10 @@ def serve_client(conn, binary, stopping):
                     reply = ["ok"] + instance.log
             elif command == "waitlog" and len(args) == 2:
                 reply = instance.wait_log(args[0], int(args[1]))
+            elif command == "tlsrecord":
+                reply = instance.tls_record()
+            elif command == "tlsrequest":
+                reply = instance.tls_request()
             elif command == "quit":
                 stopping.set()
                 reply = ["ok"]
