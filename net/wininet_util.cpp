@@ -293,6 +293,7 @@ bool CRequest::ReadBody(size_t nPiece, const std::function<bool(const char*, siz
         nReceived += dwRead;
         if (!sink(buffer.data(), dwRead)) {
             bStopped = true;
+            strError = "the transfer was stopped by its receiver";
             return false;
         }
         if (stall.Stalled(dwRead, net_detail::CStallGuard::Clock::now())) {

@@ -59,9 +59,9 @@ bool GetFileAttributeWord(const std::string& strPath, uint32_t& uAttributes) {
 void MakeFileReplaceable(const std::string& strPath) {
     std::wstring path = WideFromUtf8(strPath);
     DWORD dwAttributes = GetFileAttributesW(path.c_str());
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES ||
-        (dwAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return;
+    // A folder keeps its folder bit whatever is asked; only the others are reset.
     if ((dwAttributes & (kDosReadOnly | kDosHidden | kDosSystem)) != 0)
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
