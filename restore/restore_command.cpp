@@ -27,11 +27,9 @@ constexpr const char* kAskRemoveAll =
 constexpr const char* kMsgRemoved =
     "서버에 업로드 되어 있는 모든 파일이 정상적으로 삭제되었습니다.";
 
-// Every path of a command is the game folder followed by a relative path: an empty or a
-// relative game folder would make them relative to wherever the process happens to run.
-bool IsUsableGameFolder(const char* szGameFolder) {
-    return szGameFolder[0] == '/';
-}
+constexpr const char* kMsgInitializeFailed = "다음 폴더를 초기화하지 못하였습니다.";
+constexpr const char* kMsgInitializeHint =
+    "게임이나 다른 프로그램이 사용 중인지 확인하신 후 다시 시도하시기 바랍니다.";
 
 }  // namespace
 
@@ -41,10 +39,9 @@ void CMainLogic::OnRestore() {
         return;
     }
     CWaitCursor wait(m_view);
-    if (GetGamePathText().empty() || !IsUsableGameFolder(m_settings.m_szGameFolder)) {
-        m_view.Message(kMsgNoGameFolder);
+    const std::string strFolder = TakeShownGameFolder();
+    if (strFolder.empty())
         return;
-    }
     m_nSelFonts = m_nSelInterface = m_nSelWdb = m_nSelWtf = 0;
     if (m_view.IsChecked(IDC_RESTORE_ADDON)) {
         m_nSelInterface = 1;
@@ -70,7 +67,7 @@ void CMainLogic::OnRestore() {
         nMask |= kMaskWdb;
     if (m_nSelWtf != 0)
         nMask |= kMaskWtf;
-    m_strCommandFolder = m_settings.m_szGameFolder;
+    m_strCommandFolder = strFolder;
     StartDownload(nMask);
 }
 
@@ -87,7 +84,6 @@ int CMainLogic::StartDownload(uint8_t nMask) {
         RunWorker([pWorker = std::move(pThread)]() mutable {
             pWorker->ThreadBody();
             pWorker.reset();
-            g_bTransferBusy = false;
         });
     } catch (const std::system_error&) {
         g_bTransferBusy = false;
@@ -102,20 +98,26 @@ void CMainLogic::OnInitialize() {
         m_view.Message(kMsgBusy);
         return;
     }
-    // Without a game folder the three folders would be looked for wherever the process runs.
-    const std::string strGameFolder = m_settings.m_szGameFolder;
-    if (!IsUsableGameFolder(strGameFolder.c_str())) {
-        m_view.Message(kMsgNoGameFolder);
+    // Without a usable game folder the three folders would be looked for wherever the
+    // process runs.
+    const std::string strGameFolder = TakeShownGameFolder();
+    if (strGameFolder.empty())
         return;
-    }
     if (!m_view.Confirm(kAskInitialize))
         return;
     CWaitCursor wait(m_view);
+    std::string strFailed;
     for (const char* szFolder : {"Fonts", "Interface", "WTF"}) {
-        if (const auto path = GamePath(strGameFolder, szFolder))
-            DeleteFolder(*path);
+        const auto path = GamePath(strGameFolder, szFolder);
+        if (!path || !DeleteFolder(*path))
+            strFailed += std::string("\n") + szFolder;
     }
-    m_view.Message(kMsgInitialized);
+    // A partial result is never reported as done: the member learns which folders stayed.
+    if (strFailed.empty())
+        m_view.Message(kMsgInitialized);
+    else
+        m_view.Message(std::string(kMsgInitializeFailed) + "\n" + strFailed + "\n\n" +
+                       kMsgInitializeHint);
 }
 
 void CMainLogic::OnRemoveAll() {

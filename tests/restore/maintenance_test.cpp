@@ -43,6 +43,8 @@ protected:
         WriteFile(m_game.Path("Ralum/Recent/Fonts/keep.txt"), "recent");
         ASSERT_TRUE(m_settings.SetGameFolder(m_game.strRoot));
         m_settings.SetId(kId);
+        m_view.SetChecked(IDC_MODE_MANUAL, true);
+        m_view.SetText(IDC_MANUAL_PATH, m_game.strRoot);
     }
 
     CTempFolder m_temp;
@@ -86,12 +88,29 @@ TEST_F(MaintenanceTest, InitializeWithoutAGameFolderDeletesNothing) {
     // The folders that bare names would reach: those of the process's current folder.
     const std::string strCwd = fs::current_path().string();
     ASSERT_EQ(::chdir(m_game.strRoot.c_str()), 0);
-    ASSERT_TRUE(m_settings.SetGameFolder(""));
+    m_view.SetText(IDC_MANUAL_PATH, "");
     m_logic.OnInitialize();
     ASSERT_EQ(::chdir(strCwd.c_str()), 0);
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kMsgNoGameFolder}));
     for (const char* szFolder : {"Fonts", "Interface", "WTF"})
         EXPECT_TRUE(fs::exists(m_game.Path(szFolder))) << szFolder;
+}
+
+TEST_F(MaintenanceTest, InitializeThatCannotRemoveAFolderSaysWhichAndNeverThatItIsDone) {
+    // An immutable file keeps Fonts from being removed, even for root.
+    const std::string strLocked = m_game.Path("Fonts/FRIZQT__.TTF");
+    if (std::system(("chattr +i '" + strLocked + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "chattr +i is not available on " << m_temp.Path();
+    m_logic.OnInitialize();
+    std::system(("chattr -i '" + strLocked + "'").c_str());
+    EXPECT_EQ(m_view.Texts(),
+              (std::vector<std::string>{
+                  kAskInitialize,
+                  "다음 폴더를 초기화하지 못하였습니다.\n\nFonts\n\n게임이나 다른 프로그램이 "
+                  "사용 중인지 확인하신 후 다시 시도하시기 바랍니다."}));
+    EXPECT_TRUE(fs::exists(strLocked));
+    EXPECT_FALSE(fs::exists(m_game.Path("Interface")));
+    EXPECT_FALSE(fs::exists(m_game.Path("WTF")));
 }
 
 // Remove-all against the running service.

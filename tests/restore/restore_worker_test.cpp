@@ -342,6 +342,49 @@ TEST_F(ScriptedRestoreTest, ConnectionCutMidArchiveIsCodeMinusSevenAfterTheFirst
                                                           "/Kelpo/html/auth.php"}));
 }
 
+TEST_F(ScriptedRestoreTest, FailedDownloadKeepsTheArchiveAnEarlierOneLeft) {
+    // An unreachable server, then an error page: the earlier download stays as it was.
+    const std::string strEarlier = SavedArchive("Fonts");
+    WriteFile(m_game.Path("Ralum/Temp/__Fonts.zip"), strEarlier);
+    m_logic.m_nFontsSize = 5000;
+    Check(IDC_RESTORE_FONT);
+    {
+        CScopedServiceUrl unreachable("http://127.0.0.1:1");
+        RunRestore();
+    }
+    ASSERT_GE(m_view.Texts().size(), 2u);
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-5]");
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
+
+    m_view.ClearLog();
+    m_logic.m_nFontsSize = 5000;
+    Check(IDC_RESTORE_FONT);
+    RunRestore();  // the scripted server has no such archive: 404
+    ASSERT_GE(m_view.Texts().size(), 2u);
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-11]");
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
+    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Temp/__Fonts.zip.part")));
+}
+
+TEST_F(ScriptedRestoreTest, RestoreWorksOnTheFolderTheWindowShows) {
+    // The folder was typed into the manual field; the radio was not clicked again.
+    CTempFolder shownTemp;
+    SGame shown{shownTemp.Path() + "/World of Warcraft"};
+    FillGameFolder(SGame{shown.strRoot + "/"});
+    const std::string strFonts = SavedArchive("Fonts");
+    Offer("__Fonts.zip", strFonts);
+    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    m_view.SetText(IDC_MANUAL_PATH, shown.strRoot);  // no final separator either
+    Check(IDC_RESTORE_FONT);
+    const TreeMap before = Guarded();
+    RunRestore();
+    EXPECT_EQ(m_view.LastText(), kMsgRestoreDone);
+    EXPECT_EQ(SnapshotTree(shown.strRoot + "/Fonts"), m_saved["Fonts"]);
+    EXPECT_EQ(Guarded(), before);  // the folder chosen earlier is untouched
+    EXPECT_EQ(m_settings.GetGameFolder(), shown.strRoot + "/");
+    EXPECT_FALSE(fs::exists(shown.strRoot + "Ralum"));
+}
+
 TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) {
     // The account says 2 pieces; the server sends more. The download keeps exactly 2 pieces.
     const std::string strBody = RandomBytes(3 * kDownloadPiece, 5);
