@@ -10,7 +10,7 @@
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "restore/download_thread.h"
-#include "restore/folder_ops.h"
+#include "restore/reset_folders.h"
 
 namespace {
 
@@ -20,16 +20,11 @@ constexpr const char* kMsgNoThread =
     "다운로드 쓰레드를 생성하지 못하였습니다.\n\n지속적으로 발생시 담당자에게 문의하시기 "
     "바랍니다.";
 constexpr const char* kAskInitialize = "현재 시스템의 설정파일들을 초기화 하시겠습니까?";
-constexpr const char* kMsgInitialized = "초기화가 완료되었습니다.";
 constexpr const char* kAskRemoveAll =
     "서버에 존재하는 모든 업로드 파일을 삭제합니다.\n\n삭제후 복구되지 않습니다. 정말 "
     "삭제하시겠습니까?";
 constexpr const char* kMsgRemoved =
     "서버에 업로드 되어 있는 모든 파일이 정상적으로 삭제되었습니다.";
-
-constexpr const char* kMsgInitializeFailed = "다음 폴더를 초기화하지 못하였습니다.";
-constexpr const char* kMsgInitializeHint =
-    "게임이나 다른 프로그램이 사용 중인지 확인하신 후 다시 시도하시기 바랍니다.";
 
 }  // namespace
 
@@ -106,18 +101,9 @@ void CMainLogic::OnInitialize() {
     if (!m_view.Confirm(kAskInitialize))
         return;
     CWaitCursor wait(m_view);
-    std::string strFailed;
-    for (const char* szFolder : {"Fonts", "Interface", "WTF"}) {
-        const auto path = GamePath(strGameFolder, szFolder);
-        if (!path || !DeleteFolder(*path))
-            strFailed += std::string("\n") + szFolder;
-    }
-    // A partial result is never reported as done: the member learns which folders stayed.
-    if (strFailed.empty())
-        m_view.Message(kMsgInitialized);
-    else
-        m_view.Message(std::string(kMsgInitializeFailed) + "\n" + strFailed + "\n\n" +
-                       kMsgInitializeHint);
+    // The folders go to Ralum/Reset, where the member can take them back. A partial result is
+    // never reported as done: the member learns which folders stayed.
+    m_view.Message(ResetMessage(strGameFolder, MoveToReset(strGameFolder)));
 }
 
 void CMainLogic::OnRemoveAll() {
