@@ -1,6 +1,8 @@
 #include "restore/archive_applier.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -40,6 +42,20 @@ bool Rename(const std::string& strFrom, const std::string& strTo, std::error_cod
     ec.clear();
     fs::rename(strFrom, strTo, ec);
     return !ec;
+}
+
+// The files of a tree (links counted as files), by their path relative to it, sorted.
+std::vector<std::string> FileNames(const std::string& strRoot) {
+    std::vector<std::string> vecNames;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(strRoot, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code ecEntry;
+        if (!it->is_directory(ecEntry) || it->is_symlink(ecEntry))
+            vecNames.push_back(it->path().lexically_relative(strRoot).generic_string());
+    }
+    std::sort(vecNames.begin(), vecNames.end());
+    return vecNames;
 }
 
 // The first missing folder on the way down to strFolder, or "" when it exists.
@@ -132,7 +148,18 @@ int CArchiveApplier::ApplyAll() {
     }
     // Every archive is checked: from here on an interrupted apply is finished, not discarded.
     std::error_code ec;
+    m_vecChanges.clear();
     for (const SSlot& slot : m_vecSlots) {
+        const std::vector<std::string> vecOld = FileNames(slot.strTarget);
+        const std::vector<std::string> vecNew = FileNames(
+            (fs::path(slot.strStageRoot) / GetCategory(slot.eCategory).szGameFolder).string());
+        std::vector<std::string> vecBoth;
+        std::set_intersection(vecOld.begin(), vecOld.end(), vecNew.begin(), vecNew.end(),
+                              std::back_inserter(vecBoth));
+        const auto nBoth = static_cast<int>(vecBoth.size());
+        m_vecChanges.push_back({slot.eCategory, static_cast<int>(vecNew.size()) - nBoth, nBoth,
+                                static_cast<int>(vecOld.size()) - nBoth});
+
         if (!Rename(slot.strStageRoot, slot.strReadyRoot, ec)) {
             Fail("cannot mark " + slot.strStageRoot + " ready: " + ec.message());
             DiscardStaging();

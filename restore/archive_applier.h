@@ -49,6 +49,15 @@ inline constexpr const char* kMsgApplyNotRecovered =
 
 class IMessageView;
 
+// What a restore changed in one category folder, counted by file names (contents are not
+// read): files only in the new folder, in both, and only in the old one.
+struct SCategoryChange {
+    ECategory eCategory;
+    int nAdded = 0;
+    int nReplaced = 0;
+    int nRemoved = 0;
+};
+
 class CArchiveApplier {
 public:
     // strGameFolder: the game folder as the command took it (ends with the separator);
@@ -79,6 +88,8 @@ public:
 
     // What went wrong, for the record (the member sees the fixed apply-failure message).
     const std::string& LastError() const { return m_strError; }
+    // After a successful ApplyAll: the change of each restored category, in restore order.
+    const std::vector<SCategoryChange>& Changes() const { return m_vecChanges; }
 
 private:
     enum class EMoved { None, Renamed, Copied };
@@ -112,6 +123,7 @@ private:
     std::string m_strGameFolder;
     uint8_t m_nMask;
     std::vector<SSlot> m_vecSlots;  // the selected categories, in restore order
+    std::vector<SCategoryChange> m_vecChanges;
     std::string m_strError;
 };
 

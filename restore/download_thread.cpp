@@ -89,6 +89,27 @@ private:
     bool m_bCommitted = false;
 };
 
+std::string RestoreDoneMessage(const std::string& strGameFolder,
+                               const std::vector<SCategoryChange>& vecChanges) {
+    std::string strText = kMsgRestoreDone;
+    if (vecChanges.empty())
+        return strText;
+    strText += "\n";
+    bool bReplaced = false;
+    for (const SCategoryChange& change : vecChanges) {
+        bReplaced = bReplaced || change.nReplaced + change.nRemoved > 0;
+        char szLine[160];
+        std::snprintf(szLine, sizeof szLine, "\n%s 폴더: 파일 %d개 추가, %d개 교체, %d개 삭제",
+                      GetCategory(change.eCategory).szGameFolder, change.nAdded, change.nReplaced,
+                      change.nRemoved);
+        strText += szLine;
+    }
+    if (bReplaced)
+        strText += std::string("\n\n교체되기 전의 폴더는 다음 위치에 보관되어 있습니다.\n") +
+                   strGameFolder + kRalumRecent;
+    return strText;
+}
+
 CDownloadThread::CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId,
                                  std::string strGameFolder, SDownloadSizes serverSizes)
     : m_owner(owner),
@@ -109,7 +130,7 @@ void CDownloadThread::ThreadBody() {
         m_owner.View().Message(kMsgApplyFailed);
     } else {
         m_owner.SetProgress(0, 0, 1);
-        m_owner.View().Message(kMsgRestoreDone);
+        m_owner.View().Message(RestoreDoneMessage(m_strGameFolder, m_vecChanges));
     }
     m_owner.RefreshUsage();
 }
@@ -270,7 +291,9 @@ int32_t CDownloadThread::AddProgress(int32_t n) {
 int CDownloadThread::ApplyAll() {
     CArchiveApplier applier(m_strGameFolder, m_nMask);
     try {
-        return applier.ApplyAll();
+        const int nResult = applier.ApplyAll();
+        m_vecChanges = applier.Changes();
+        return nResult;
     } catch (const std::exception&) {
         // Out of memory or a file-system error the applier did not expect: the restore
         // failed, and the caller tells the member so.

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "restore/archive_applier.h"
 
 class CMainLogic;
 class CPartialFile;
@@ -33,6 +36,11 @@ inline constexpr const char* kMsgDownloadFailed =
 inline constexpr const char* kMsgApplyFailed =
     "다운로드 파일을 시스템에 적용하지 못하엿습니다.\n\n반복적인 경우 담당자에게 문의하세요.";
 inline constexpr const char* kMsgRestoreDone = "다운로드 및 적용이 완료되었습니다.";
+
+// The completion text of a restore with one line per restored category (files added,
+// replaced and removed) and where the replaced folders are kept.
+std::string RestoreDoneMessage(const std::string& strGameFolder,
+                               const std::vector<SCategoryChange>& vecChanges);
 
 struct SDownloadSizes {
     int32_t nFonts = 0;
@@ -81,6 +89,7 @@ private:
     std::string m_strGameFolder;
     SDownloadSizes m_serverSizes;
     SDownloadSizes m_expected;
+    std::vector<SCategoryChange> m_vecChanges;  // what the last ApplyAll changed
     int32_t m_nTotalExpected = 0;
     int32_t m_nTotalReceived = 0;
     int32_t m_nCurrentExpected = 0;

@@ -237,9 +237,11 @@ class Session:
         self.display.tool("import", "-window", str(wid), path, timeout=60)
         log(f"screenshot {name}")
 
-    def expect_box(self, kind, text, timeout, shot, answer="Return", on_shown=None):
-        """Waits for the next box, checks its kind and text, shoots it, answers it with keys.
-        on_shown runs while the box is still open; its result is returned."""
+    def expect_box(self, kind, text, timeout, shot, answer="Return", on_shown=None,
+                   prefix=False):
+        """Waits for the next box, checks its kind and text (or, with prefix, how its text
+        begins), shoots it, answers it with keys. on_shown runs while the box is still open;
+        its result is returned."""
         def next_entry():
             self.check_alive()
             entries = self.messages()
@@ -247,7 +249,8 @@ class Session:
 
         entry = wait_until(next_entry, timeout, f'the {kind} box "{text}"', interval=0.25)
         self.seen += 1
-        if entry.get("kind") != kind or entry.get("text") != text:
+        shown = entry.get("text", "")
+        if entry.get("kind") != kind or (shown[:len(text)] if prefix else shown) != text:
             raise StepFailed(f'expected the {kind} box "{text}", the program showed {entry}')
         log(f'{kind} box: "{text}"')
         boxes = wait_until(lambda: self.check_alive() or self.boxes(), 30,
@@ -369,7 +372,7 @@ class Session:
         self.display.click(self.main_wid, BTN_RESTORE)
         self.expect_box("confirm", TXT_RESTORE_ASK, 30, f"{name}-confirm")
         queries = self.expect_box("message", TXT_RESTORE_DONE, self.args.transfer_timeout,
-                                  f"{name}-done", on_shown=self.account_queries)
+                                  f"{name}-done", on_shown=self.account_queries, prefix=True)
         self.wait_transfer_end(queries)
         self.no_new_messages()
         self.screenshot(f"after-{name}")
@@ -427,14 +430,20 @@ class Session:
         shutil.copytree(self.game, keep, symlinks=True)
         self.display.click(self.main_wid, BTN_INITIALIZE)
         self.expect_box("confirm", TXT_INIT_ASK, 30, "initialize-confirm")
-        self.expect_box("message", TXT_INIT_DONE, 120, "initialize-done")
+        self.expect_box("message", TXT_INIT_DONE, 120, "initialize-done", prefix=True)
         time.sleep(0.5)
         self.no_new_messages()
         self.screenshot("after-initialize")
         problems = [f"{name} still exists after initialize" for name in
                     ("Fonts", "Interface", "WTF") if os.path.exists(os.path.join(self.game, name))]
+        # The folders wait under Ralum/Reset, where the member can take them back.
+        for name in ("Fonts", "Interface", "WTF"):
+            problems += compare_trees(os.path.join(self.game, "Ralum", "Reset", name),
+                                      os.path.join(keep, name), f"Ralum/Reset/{name}")
         problems += compare_trees(self.game, keep, "initialized game folder",
-                                  skip_top={"Fonts", "Interface", "WTF"})
+                                  skip_top={"Fonts", "Interface", "WTF", "Ralum"})
+        problems += compare_trees(os.path.join(self.game, "Ralum"), os.path.join(keep, "Ralum"),
+                                  "Ralum", skip_top={"Reset"})
         if problems:
             raise StepFailed("after initialize:\n  " + "\n  ".join(problems))
 
