@@ -23,11 +23,11 @@ protected:
 
     // The saved state of a category: the folder as a backup took it, with different content.
     void SaveArchive(const std::string& strFolder, const std::string& strArchiveName) {
-        CTempFolder saved;
+        CSandbox saved;
         SGame other{saved.Path() + "/"};
-        WriteFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
-        WriteFile(other.Path(strFolder + "/하늘바다/캐릭터.lua"), RandomBytes(5000, 7));
-        WriteFile(other.Path(strFolder + "/empty.bin"), "");
+        WriteWholeFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
+        WriteWholeFile(other.Path(strFolder + "/하늘바다/캐릭터.lua"), RandomBytes(5000, 7));
+        WriteWholeFile(other.Path(strFolder + "/empty.bin"), "");
         m_saved[strFolder] = SnapshotTree(other.Path(strFolder));
         PackFolder(other.strRoot, strFolder, m_game.Path("Ralum/Temp/" + strArchiveName));
     }
@@ -38,7 +38,7 @@ protected:
     // Everything a restore may not change on failure (the downloads in Ralum/Temp may).
     TreeMap Guarded() const { return SnapshotTree(m_game.strRoot, {"Ralum/Temp"}); }
 
-    CTempFolder m_temp;
+    CSandbox m_temp;
     SGame m_game;
     std::map<std::string, TreeMap> m_saved;
 };
@@ -70,7 +70,7 @@ TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
     SaveArchive("WTF", "__WTF.zip");
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
 
-    WriteFile(m_game.Path("WTF/added-after-restore.txt"), "new");
+    WriteWholeFile(m_game.Path("WTF/added-after-restore.txt"), "new");
     const TreeMap second = Tree("WTF");
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
 
@@ -82,7 +82,7 @@ TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
 TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndLosesItsRecentCopy) {
     SaveArchive("Interface", "__Interface.zip");
     fs::remove_all(m_game.Path("Interface"));
-    WriteFile(m_game.Path("Ralum/Recent/Interface/old.txt"), "older recent");
+    WriteWholeFile(m_game.Path("Ralum/Recent/Interface/old.txt"), "older recent");
 
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
 
@@ -103,7 +103,7 @@ TEST_F(ApplyTest, CacheRestoreMovesKoKRToRecentWdbAndRecreatesIt) {
     EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
     EXPECT_EQ(Tree("Ralum/Recent/WDB"), kokr);
     EXPECT_EQ(Tree("Ralum/Original/WDB"), kokr);
-    EXPECT_EQ(ReadFile(m_game.Path("Cache/Other/keep.bin")), "cache outside koKR\n");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Cache/Other/keep.bin")), "cache outside koKR\n");
     // Nothing but koKR is left in Cache/WDB: no staging folder.
     EXPECT_EQ(SnapshotTree(m_game.Path("Cache/WDB")).size(), m_saved["Cache/WDB/koKR"].size() + 1);
 }
@@ -148,17 +148,17 @@ TEST_P(BadArchiveTest, LeavesTheGameFolderAsItWas) {
 }
 
 void Corrupt(const std::string& strArchive) {
-    std::string strData = ReadFile(strArchive);
+    std::string strData = ReadWholeFile(strArchive);
     for (size_t i = 200; i < 1200 && i < strData.size(); ++i)
         strData[i] = static_cast<char>(strData[i] ^ 0x5A);
-    WriteFile(strArchive, strData);
+    WriteWholeFile(strArchive, strData);
 }
 void Truncate(const std::string& strArchive) {
-    std::string strData = ReadFile(strArchive);
-    WriteFile(strArchive, strData.substr(0, strData.size() / 2));
+    std::string strData = ReadWholeFile(strArchive);
+    WriteWholeFile(strArchive, strData.substr(0, strData.size() / 2));
 }
 void ErrorPage(const std::string& strArchive) {
-    WriteFile(strArchive, "<html><body>404 Not Found</body></html>");
+    WriteWholeFile(strArchive, "<html><body>404 Not Found</body></html>");
 }
 void Encrypted(const std::string& strArchive) {
     MarkEncrypted(strArchive);
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ApplyTest, DiskFillingDuringExtractionLeavesTheGameFolderAsItWas) {
     // The game folder on a small file system: the archive fits, its content does not.
-    CTempFolder mountPoint;
+    CSandbox mountPoint;
     CTmpfsMount mount(mountPoint.Path(), 1536 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
@@ -205,14 +205,14 @@ TEST_F(ApplyTest, FailedSwapPutsEveryFolderBack) {
     // the second one does not fit, after the first category was already swapped in.
     SaveArchive("Fonts", "__Fonts.zip");
     PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/new.txt", "new"}});
-    WriteFile(m_game.Path("WTF/big.bin"), RandomBytes(600 * 1024, 21));
+    WriteWholeFile(m_game.Path("WTF/big.bin"), RandomBytes(600 * 1024, 21));
     fs::create_directories(m_game.Path("Ralum/Original"));
     for (const char* szCategory : {"Fonts", "Interface", "WDB", "WTF"})
         fs::create_directories(m_game.Path(std::string("Ralum/Original/") + szCategory));
     CTmpfsMount mount(m_game.Path("Ralum/Recent"), 256 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
-    WriteFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
+    WriteWholeFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
     const TreeMap before = Guarded();
 
     CArchiveApplier applier(m_game.strRoot, kMaskFonts | kMaskWtf);
@@ -238,7 +238,7 @@ TEST_F(ApplyTest, UnwritableCacheFolderFailsTheWholeRestore) {
     CTmpfsMount mount(m_game.Path("Cache/WDB"), 1024 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
-    WriteFile(m_game.Path("Cache/WDB/koKR/itemcache.wdb"), "cache");
+    WriteWholeFile(m_game.Path("Cache/WDB/koKR/itemcache.wdb"), "cache");
     ASSERT_EQ(::mount(nullptr, m_game.Path("Cache/WDB").c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
                       nullptr),
               0);

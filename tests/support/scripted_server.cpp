@@ -189,6 +189,13 @@ std::vector<CScriptedServer::SRequest> CScriptedServer::RequestsTo(
     return vec;
 }
 
+std::vector<std::string> CScriptedServer::Paths() const {
+    std::vector<std::string> paths;
+    for (const SRequest& request : Requests())
+        paths.push_back(request.Path());
+    return paths;
+}
+
 std::string CScriptedServer::Request() const {
     std::vector<SRequest> requests = Requests(1);
     return requests.empty() ? std::string() : requests.front().Raw();

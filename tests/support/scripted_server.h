@@ -71,6 +71,8 @@ public:
     std::vector<SRequest> Requests(size_t nAtLeast = 0) const;
     // Those whose request line contains strNeedle.
     std::vector<SRequest> RequestsTo(const std::string& strNeedle) const;
+    // The paths of the requests so far, in order.
+    std::vector<std::string> Paths() const;
     // The first request as received ("" when none arrived within 10 s).
     std::string Request() const;
 
