@@ -5,6 +5,7 @@
 
 #include "net/endpoints.h"
 #include "net/http_request.h"
+#include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/scripted_server.h"
 
@@ -58,7 +59,8 @@ TEST_F(LiveTransport, LoginOverHttpsTrustsTheServiceCertificate) {
 }
 
 TEST_F(LiveTransport, HttpsWithoutTheExtraCertificateIsRefused) {
-    unsetenv("ZAV_CA_FILE");
+    CEnvGuard noExtraCertificate;
+    noExtraCertificate.Unset("ZAV_CA_FILE");
     SHttpReply reply = HttpExchange(endpoints::LoginUrl(), kHttpPost, nullptr);
     EXPECT_FALSE(reply.bTransportOk);
     EXPECT_EQ(Login("secret"), std::nullopt);
