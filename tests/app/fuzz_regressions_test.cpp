@@ -2,8 +2,6 @@
 // fixed.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -12,15 +10,16 @@
 #include "app/server_config.h"
 #include "app/settings.h"
 #include "app/split_text.h"
+#include "support/file_io.h"
 #include "support/recording_view.h"
 
 namespace {
 
 std::string ReadData(const char* szName) {
-    std::ifstream file(std::string(ZAV_SOURCE_DIR "/tests/app/fuzz_data/") + szName,
-                       std::ios::binary);
-    EXPECT_TRUE(file.good()) << szName;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::string strData =
+        ReadWholeFile(std::string(ZAV_SOURCE_DIR "/tests/app/fuzz_data/") + szName);
+    EXPECT_FALSE(strData.empty()) << szName;
+    return strData;
 }
 
 // A configuration body of many lines was read line by line from its start, so that a body near

@@ -36,9 +36,9 @@ TEST_F(WorkingFolders, AreMadeUnderTheGameFolderWithoutThePlaceholder) {
     EXPECT_EQ(m_settings.CreateWorkingFolders(), 1);
     EXPECT_EQ(Tree(strGame), kWorkingTree);
     // Again, with everything there: nothing changes and it still succeeds.
-    WriteText(strGame + "Ralum/Temp/__WTF.zip", "keep");
+    WriteWholeFile(strGame + "Ralum/Temp/__WTF.zip", "keep");
     EXPECT_EQ(m_settings.CreateWorkingFolders(), 1);
-    EXPECT_EQ(ReadText(strGame + "Ralum/Temp/__WTF.zip"), "keep");
+    EXPECT_EQ(ReadWholeFile(strGame + "Ralum/Temp/__WTF.zip"), "keep");
 }
 
 TEST_F(WorkingFolders, GameFolderWithoutSeparatorGetsOneAndNothingLandsBesideIt) {
@@ -58,7 +58,7 @@ TEST_F(WorkingFolders, MissingParentsOfAnAbsolutePathAreMadeFromTheRoot) {
 
 TEST_F(WorkingFolders, StopAtTheFirstFolderThatCannotBeMade) {
     std::string strGame = Root() + "/WoW/";
-    WriteText(strGame + "Ralum/Original", "a file in the way");
+    WriteWholeFile(strGame + "Ralum/Original", "a file in the way");
     ASSERT_TRUE(m_settings.SetGameFolder(strGame));
     EXPECT_EQ(m_settings.CreateWorkingFolders(), 0);
     EXPECT_FALSE(fs::exists(strGame + "Ralum/Recent"));
@@ -166,7 +166,7 @@ TEST_F(FolderControls, CancelledOrEmptyPickChangesNothing) {
 }
 
 TEST_F(FolderControls, PickThatCannotBeStoredIsStillUsed) {
-    WriteText(Root() + "/config", "a file where the config folder should be");
+    WriteWholeFile(Root() + "/config", "a file where the config folder should be");
     std::string strPicked = Root() + "/WoW/";
     m_view.SetPickResult({SFolderPick::Path, strPicked});
     m_logic.OnBrowseFolder();

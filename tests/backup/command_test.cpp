@@ -11,7 +11,7 @@
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
 #include "backup_sandbox.h"
-#include "raw_http_listener.h"
+#include "support/env_guard.h"
 #include "support/file_size_limit.h"
 #include "support/recording_view.h"
 
@@ -22,11 +22,12 @@ constexpr const char* kMsgDone = "업로드가 완료되었습니다.";
 
 class BackupCommandTest : public ::testing::Test {
 protected:
-    BackupCommandTest() : m_url(m_listener.Base()), m_logic(m_view, m_settings) {
+    BackupCommandTest()
+        : m_url("ZAV_SERVICE_URL", m_listener.BaseUrl()), m_logic(m_view, m_settings) {
         m_settings.SetId("gamer01");
         m_settings.SetGameFolder(m_box.Folder());
         m_settings.m_nMaxUploadLimit = 20000000;
-        m_listener.SetAuthReply("+OK<br>12%");
+        m_listener.SetHandler(ServiceHandler({.strAuthReply = "+OK<br>12%"}));
         m_view.SetChecked(IDC_MODE_AUTO, true);
         m_view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
         Choose(true, false, false);
@@ -56,8 +57,8 @@ protected:
     size_t Uploads() const { return m_listener.RequestsTo("post.php").size(); }
 
     CGameSandbox m_box;
-    CRawHttpListener m_listener;
-    CScopedServiceUrl m_url;
+    CScriptedServer m_listener{ServiceHandler()};
+    CEnvGuard m_url;
     CRecordingView m_view;
     CSettings m_settings;
     CMainLogic m_logic;
@@ -110,7 +111,7 @@ TEST_F(BackupCommandTest, AnsweringNoSendsNothingAndCreatesNoArchive) {
 
 TEST_F(BackupCommandTest, ServerThatRefusesUploadsStopsBeforePacking) {
     m_box.Write("WTF/Config.wtf", "x");
-    m_listener.SetAuthReply("+OK<br>90%");
+    m_listener.SetHandler(ServiceHandler({.strAuthReply = "+OK<br>90%"}));
     Backup();
     EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgServerBusy}));
     ASSERT_EQ(m_listener.Requests().size(), 1u);

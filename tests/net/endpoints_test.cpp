@@ -1,40 +1,13 @@
 #include "net/endpoints.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+
+#include "support/env_guard.h"
 
 namespace {
 
-// Sets one environment variable for a scope.
-class CScopedEnv {
-public:
-    CScopedEnv(const char* szName, const char* szValue) : m_strName(szName) {
-        const char* szOld = getenv(szName);
-        m_bHad = szOld != nullptr;
-        if (m_bHad)
-            m_strOld = szOld;
-        if (szValue != nullptr) {
-            setenv(szName, szValue, 1);
-        } else {
-            unsetenv(szName);
-        }
-    }
-    ~CScopedEnv() {
-        if (m_bHad) {
-            setenv(m_strName.c_str(), m_strOld.c_str(), 1);
-        } else {
-            unsetenv(m_strName.c_str());
-        }
-    }
-
-private:
-    std::string m_strName;
-    std::string m_strOld;
-    bool m_bHad = false;
-};
-
 TEST(Endpoints, ServicePathsFollowTheEnvironmentBase) {
-    CScopedEnv env("ZAV_SERVICE_URL", "http://127.0.0.1:9/");  // trailing '/' is dropped
+    CEnvGuard env("ZAV_SERVICE_URL", "http://127.0.0.1:9/");  // trailing '/' is dropped
     EXPECT_EQ(endpoints::ServiceBase(), "http://127.0.0.1:9");
     EXPECT_EQ(endpoints::ConfigUrl(), "http://127.0.0.1:9/Kelpo/html/new_config.php");
     EXPECT_EQ(endpoints::LogoUrl(), "http://127.0.0.1:9/Kelpo/html/logo.html");
@@ -47,30 +20,31 @@ TEST(Endpoints, ServicePathsFollowTheEnvironmentBase) {
 }
 
 TEST(Endpoints, EmptyVariableFallsBackToTheBuiltInBase) {
-    CScopedEnv env("ZAV_SERVICE_URL", "");
+    CEnvGuard env("ZAV_SERVICE_URL", "");
     EXPECT_EQ(endpoints::ServiceBase(), ZAV_TEST_SERVICE_DEFAULT);
-    CScopedEnv portal("ZAV_PORTAL_URL", nullptr);
+    CEnvGuard portal;
+    portal.Unset("ZAV_PORTAL_URL");
     EXPECT_EQ(endpoints::LoginUrl(), std::string(ZAV_TEST_PORTAL_DEFAULT) + "/app/login");
 }
 
 TEST(Endpoints, PortalLoginAndCertificateFile) {
-    CScopedEnv portal("ZAV_PORTAL_URL", "https://localhost:8443");
-    CScopedEnv ca("ZAV_CA_FILE", "/tmp/cert.pem");
+    CEnvGuard portal("ZAV_PORTAL_URL", "https://localhost:8443");
+    CEnvGuard ca("ZAV_CA_FILE", "/tmp/cert.pem");
     EXPECT_EQ(endpoints::LoginUrl(), "https://localhost:8443/app/login");
     EXPECT_EQ(endpoints::CaFile(), "/tmp/cert.pem");
 }
 
 TEST(Endpoints, BoardAcceptsABaseOrAFullPage) {
     {
-        CScopedEnv board("ZAV_BOARD_URL", "http://127.0.0.1:7");
+        CEnvGuard board("ZAV_BOARD_URL", "http://127.0.0.1:7");
         EXPECT_EQ(endpoints::BoardUrl(), "http://127.0.0.1:7/board/powerbbs.php?come_idx=1206");
     }
     {
-        CScopedEnv board("ZAV_BOARD_URL", "http://127.0.0.1:7/");
+        CEnvGuard board("ZAV_BOARD_URL", "http://127.0.0.1:7/");
         EXPECT_EQ(endpoints::BoardUrl(), "http://127.0.0.1:7/board/powerbbs.php?come_idx=1206");
     }
     {
-        CScopedEnv board("ZAV_BOARD_URL", "http://example.test/news?id=3");
+        CEnvGuard board("ZAV_BOARD_URL", "http://example.test/news?id=3");
         EXPECT_EQ(endpoints::BoardUrl(), "http://example.test/news?id=3");
     }
 }

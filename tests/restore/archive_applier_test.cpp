@@ -25,11 +25,11 @@ protected:
 
     // The saved state of a category: the folder as a backup took it, with different content.
     void SaveArchive(const std::string& strFolder, const std::string& strArchiveName) {
-        CTempFolder saved;
+        CSandbox saved;
         SGame other{saved.Path() + "/"};
-        WriteFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
-        WriteFile(other.Path(strFolder + "/하늘바다/캐릭터.lua"), RandomBytes(5000, 7));
-        WriteFile(other.Path(strFolder + "/empty.bin"), "");
+        WriteWholeFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
+        WriteWholeFile(other.Path(strFolder + "/하늘바다/캐릭터.lua"), RandomBytes(5000, 7));
+        WriteWholeFile(other.Path(strFolder + "/empty.bin"), "");
         m_saved[strFolder] = SnapshotTree(other.Path(strFolder));
         PackFolder(other.strRoot, strFolder, m_game.Path("Ralum/Temp/" + strArchiveName));
     }
@@ -40,7 +40,7 @@ protected:
     // Everything a restore may not change on failure (the downloads in Ralum/Temp may).
     TreeMap Guarded() const { return SnapshotTree(m_game.strRoot, {"Ralum/Temp"}); }
 
-    CTempFolder m_temp;
+    CSandbox m_temp;
     SGame m_game;
     std::map<std::string, TreeMap> m_saved;
 };
@@ -72,7 +72,7 @@ TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
     SaveArchive("WTF", "__WTF.zip");
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
 
-    WriteFile(m_game.Path("WTF/added-after-restore.txt"), "new");
+    WriteWholeFile(m_game.Path("WTF/added-after-restore.txt"), "new");
     const TreeMap second = Tree("WTF");
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
 
@@ -84,13 +84,13 @@ TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
 TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndKeepsItsRecentCopy) {
     SaveArchive("Interface", "__Interface.zip");
     fs::remove_all(m_game.Path("Interface"));
-    WriteFile(m_game.Path("Ralum/Recent/Interface/old.txt"), "older recent");
+    WriteWholeFile(m_game.Path("Ralum/Recent/Interface/old.txt"), "older recent");
 
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
 
     EXPECT_EQ(Tree("Interface"), m_saved["Interface"]);
     // Nothing replaced it: the member's only Recent copy stays.
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Recent/Interface/old.txt")), "older recent");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Recent/Interface/old.txt")), "older recent");
     // No Original copy for a folder that did not exist; a later restore takes it.
     EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Original/Interface")));
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
@@ -106,7 +106,7 @@ TEST_F(ApplyTest, CacheRestoreMovesKoKRToRecentWdbAndRecreatesIt) {
     EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
     EXPECT_EQ(Tree("Ralum/Recent/WDB"), kokr);
     EXPECT_EQ(Tree("Ralum/Original/WDB"), kokr);
-    EXPECT_EQ(ReadFile(m_game.Path("Cache/Other/keep.bin")), "cache outside koKR\n");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Cache/Other/keep.bin")), "cache outside koKR\n");
     // Nothing but koKR is left in Cache/WDB: no staging folder.
     EXPECT_EQ(SnapshotTree(m_game.Path("Cache/WDB")).size(), m_saved["Cache/WDB/koKR"].size() + 1);
 }
@@ -120,7 +120,7 @@ TEST_F(ApplyTest, CacheRestoreIntoAGameWithoutCacheFolder) {
 
 TEST_F(ApplyTest, OriginalCopyThatFailsOnlyBlocksTheCategoriesBeingRestored) {
     // Interface is too large for what the disk still takes; WTF's files are small.
-    WriteFile(m_game.Path("Interface/AddOns/Big/textures.blp"), RandomBytes(300 * 1024, 5));
+    WriteWholeFile(m_game.Path("Interface/AddOns/Big/textures.blp"), RandomBytes(300 * 1024, 5));
     SaveArchive("WTF", "__WTF.zip");
     {
         CFileSizeLimit limit(200 * 1024);
@@ -153,7 +153,7 @@ struct SCut {
 class InterruptedApplyTest : public ApplyTest, public ::testing::WithParamInterface<SCut> {};
 
 TEST_P(InterruptedApplyTest, IsFinishedByTheNextStart) {
-    WriteFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
+    WriteWholeFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
     const TreeMap fonts = Tree("Fonts"), wtf = Tree("WTF");
     SaveArchive("Fonts", "__Fonts.zip");
     SaveArchive("WTF", "__WTF.zip");
@@ -215,9 +215,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ApplyTest, ApplyCutOffWhileExtractingChangesNothingAndIsCleanedUp) {
     SaveArchive("WTF", "__WTF.zip");
     const TreeMap before = Guarded();
-    WriteFile(m_game.Path(".zav-stage-WTF/WTF/half.lua"), "half of an extracted file");
-    WriteFile(m_game.Path(".zav-ready-Fonts/Fonts/new.ttf"), "checked, but WTF was not");
-    WriteFile(m_game.Path("Ralum/Original/.Interface.zav-copy0/x"), "half a copy");
+    WriteWholeFile(m_game.Path(".zav-stage-WTF/WTF/half.lua"), "half of an extracted file");
+    WriteWholeFile(m_game.Path(".zav-ready-Fonts/Fonts/new.ttf"), "checked, but WTF was not");
+    WriteWholeFile(m_game.Path("Ralum/Original/.Interface.zav-copy0/x"), "half a copy");
 
     CRecordingView view;
     EXPECT_EQ(RecoverInterruptedApply(view, m_game.strRoot), ERecovery::Nothing);
@@ -262,17 +262,17 @@ TEST_P(BadArchiveTest, LeavesTheGameFolderAsItWas) {
 }
 
 void Corrupt(const std::string& strArchive) {
-    std::string strData = ReadFile(strArchive);
+    std::string strData = ReadWholeFile(strArchive);
     for (size_t i = 200; i < 1200 && i < strData.size(); ++i)
         strData[i] = static_cast<char>(strData[i] ^ 0x5A);
-    WriteFile(strArchive, strData);
+    WriteWholeFile(strArchive, strData);
 }
 void Truncate(const std::string& strArchive) {
-    std::string strData = ReadFile(strArchive);
-    WriteFile(strArchive, strData.substr(0, strData.size() / 2));
+    std::string strData = ReadWholeFile(strArchive);
+    WriteWholeFile(strArchive, strData.substr(0, strData.size() / 2));
 }
 void ErrorPage(const std::string& strArchive) {
-    WriteFile(strArchive, "<html><body>404 Not Found</body></html>");
+    WriteWholeFile(strArchive, "<html><body>404 Not Found</body></html>");
 }
 void Encrypted(const std::string& strArchive) {
     MarkEncrypted(strArchive);
@@ -297,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ApplyTest, DiskFillingDuringExtractionLeavesTheGameFolderAsItWas) {
     // The game folder on a small file system: the archive fits, its content does not.
-    CTempFolder mountPoint;
+    CSandbox mountPoint;
     CTmpfsMount mount(mountPoint.Path(), 1536 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
@@ -319,14 +319,14 @@ TEST_F(ApplyTest, FailedSwapPutsEveryFolderBack) {
     // the second one does not fit, after the first category was already swapped in.
     SaveArchive("Fonts", "__Fonts.zip");
     PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/new.txt", "new"}});
-    WriteFile(m_game.Path("WTF/big.bin"), RandomBytes(600 * 1024, 21));
+    WriteWholeFile(m_game.Path("WTF/big.bin"), RandomBytes(600 * 1024, 21));
     fs::create_directories(m_game.Path("Ralum/Original"));
     for (const char* szCategory : {"Fonts", "Interface", "WDB", "WTF"})
         fs::create_directories(m_game.Path(std::string("Ralum/Original/") + szCategory));
     CTmpfsMount mount(m_game.Path("Ralum/Recent"), 256 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
-    WriteFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
+    WriteWholeFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
     const TreeMap before = Guarded();
 
     CArchiveApplier applier(m_game.strRoot, kMaskFonts | kMaskWtf);
@@ -352,7 +352,7 @@ TEST_F(ApplyTest, UnwritableCacheFolderFailsTheWholeRestore) {
     CTmpfsMount mount(m_game.Path("Cache/WDB"), 1024 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
-    WriteFile(m_game.Path("Cache/WDB/koKR/itemcache.wdb"), "cache");
+    WriteWholeFile(m_game.Path("Cache/WDB/koKR/itemcache.wdb"), "cache");
     ASSERT_EQ(::mount(nullptr, m_game.Path("Cache/WDB").c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
                       nullptr),
               0);

@@ -9,12 +9,13 @@
 #include "app/login_logic.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
-#include "fake_http_server.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "restore_fixture.h"
+#include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/scripted_server.h"
 
 namespace fs = std::filesystem;
 using namespace restore_test;
@@ -39,15 +40,15 @@ protected:
         g_bTransferBusy = false;
         m_game.strRoot = m_temp.Path() + "/game/";
         FillGameFolder(m_game);
-        WriteFile(m_game.Path("Ralum/Original/WTF/keep.txt"), "original");
-        WriteFile(m_game.Path("Ralum/Recent/Fonts/keep.txt"), "recent");
+        WriteWholeFile(m_game.Path("Ralum/Original/WTF/keep.txt"), "original");
+        WriteWholeFile(m_game.Path("Ralum/Recent/Fonts/keep.txt"), "recent");
         ASSERT_TRUE(m_settings.SetGameFolder(m_game.strRoot));
         m_settings.SetId(kId);
         m_view.SetChecked(IDC_MODE_MANUAL, true);
         m_view.SetText(IDC_MANUAL_PATH, m_game.strRoot);
     }
 
-    CTempFolder m_temp;
+    CSandbox m_temp;
     SGame m_game;
     CSettings m_settings;
     CRecordingView m_view;
@@ -85,9 +86,9 @@ TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
     EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")), before["WTF"]);
 
     // A new WTF replaces the earlier copy of WTF only.
-    WriteFile(m_game.Path("WTF/Config.wtf"), "new settings");
+    WriteWholeFile(m_game.Path("WTF/Config.wtf"), "new settings");
     m_logic.OnInitialize();
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Reset/WTF/Config.wtf")), "new settings");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/WTF/Config.wtf")), "new settings");
     EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")).size(), 1u);
     EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/Fonts")), before["Fonts"]);
     EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset"), {"Fonts", "Interface", "WTF"}).size(), 0u);
@@ -121,7 +122,7 @@ TEST_F(MaintenanceTest, InitializeThatCannotMoveAFolderSaysWhichAndNeverThatItIs
     // An immutable folder cannot be moved, even by root.
     const std::string strLocked = m_game.Path("Fonts");
     const TreeMap fonts = SnapshotTree(strLocked);
-    WriteFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf"), "an earlier copy");
+    WriteWholeFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf"), "an earlier copy");
     if (std::system(("chattr +i '" + strLocked + "' 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "chattr +i is not available on " << m_temp.Path();
     m_logic.OnInitialize();
@@ -134,7 +135,7 @@ TEST_F(MaintenanceTest, InitializeThatCannotMoveAFolderSaysWhichAndNeverThatItIs
                   "WTF 폴더는 다음 위치에 보관되어 있습니다.\n" +
                       m_game.Path("Ralum/Reset")}));
     EXPECT_EQ(SnapshotTree(strLocked), fonts);
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf")), "an earlier copy");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf")), "an earlier copy");
     EXPECT_FALSE(fs::exists(m_game.Path("Interface")));
     EXPECT_FALSE(fs::exists(m_game.Path("WTF")));
 }
@@ -147,7 +148,7 @@ protected:
         ASSERT_TRUE(m_service.IsRunning());
         ASSERT_TRUE(m_service.AddMember(kId, "secret", "닉네임"));
         m_env = std::make_unique<CScopedClientEnvironment>(m_service);
-        WriteFile(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip", "stored");
+        WriteWholeFile(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip", "stored");
     }
     void Login() {
         const SLoginReply login = ParseLoginReply(
@@ -191,16 +192,15 @@ class ScriptedRemoveAllTest : public MaintenanceTest,
                               public ::testing::WithParamInterface<SRemoveAllCase> {};
 
 TEST_P(ScriptedRemoveAllTest, ShowsTheRightTextAndRefreshes) {
-    CFakeHttpServer server([](const SFakeRequest& request) {
+    CScriptedServer server([](const CScriptedServer::SRequest& request) {
         if (request.strBody.rfind("mode=removeall&id=gamer01", 0) == 0)
-            return CFakeHttpServer::Reply(200, GetParam().szReply);
-        return CFakeHttpServer::Reply(200, "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|");
+            return CScriptedServer::Reply(200, GetParam().szReply);
+        return CScriptedServer::Reply(200, "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|");
     });
-    ::setenv("ZAV_SERVICE_URL", server.Base().c_str(), 1);
+    CEnvGuard url("ZAV_SERVICE_URL", server.BaseUrl());
     m_logic.OnRemoveAll();
-    ::unsetenv("ZAV_SERVICE_URL");
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, GetParam().szShown}));
-    const std::vector<SFakeRequest> requests = server.Requests();
+    const std::vector<CScriptedServer::SRequest> requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].strBody, "mode=removeall&id=gamer01");
     EXPECT_EQ(requests[1].strBody, "mode=du&id=gamer01");  // the refresh
@@ -216,24 +216,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.szName); });
 
 TEST_F(MaintenanceTest, RemoveAllWithoutAReplyDoesNotRefresh) {
-    std::string strBase;
-    {
-        CFakeHttpServer gone([](const SFakeRequest&) { return std::string(); });
-        strBase = gone.Base();
-    }  // nothing listens there any more
-    ::setenv("ZAV_SERVICE_URL", strBase.c_str(), 1);
+    CClosedPort closed;  // nothing listens there
+    CEnvGuard url("ZAV_SERVICE_URL", closed.BaseUrl());
     m_logic.OnRemoveAll();
-    ::unsetenv("ZAV_SERVICE_URL");
     // One failure message: a refresh would have shown a second one.
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgTemporaryFailure}));
 }
 
 TEST_F(MaintenanceTest, RemoveAllNeverSendsACutId) {
-    CFakeHttpServer server([](const SFakeRequest&) { return CFakeHttpServer::Reply(200, "+OK"); });
-    ::setenv("ZAV_SERVICE_URL", server.Base().c_str(), 1);
+    CScriptedServer server(CScriptedServer::Reply(200, "+OK"));
+    CEnvGuard url("ZAV_SERVICE_URL", server.BaseUrl());
     m_settings.SetId(std::string(32, 'a'));  // one byte more than the body holds
     m_logic.OnRemoveAll();
-    ::unsetenv("ZAV_SERVICE_URL");
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgTemporaryFailure}));
 }

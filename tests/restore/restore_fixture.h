@@ -1,5 +1,5 @@
-// Helpers of the restore tests: a sandbox game folder, archives packed as the backup packs
-// them, tree snapshots for "nothing changed" checks, and tmpfs mounts for full disks.
+// Helpers of the restore tests: archives packed as the backup packs them, tree snapshots for
+// "nothing changed" checks, and tmpfs mounts for full disks.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,23 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "support/file_io.h"
+#include "support/sandbox.h"
+
 namespace restore_test {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class CTempFolder {
-public:
-    CTempFolder();
-    ~CTempFolder();
-    CTempFolder(const CTempFolder&) = delete;
-    CTempFolder& operator=(const CTempFolder&) = delete;
-    const std::string& Path() const { return m_strPath; }
-
-private:
-    std::string m_strPath;
-};
-
-void WriteFile(const std::string& strPath, const std::string& strContent);
-std::string ReadFile(const std::string& strPath);
 // Deterministic bytes that do not compress.
 std::string RandomBytes(size_t nSize, uint32_t nSeed);
 

@@ -10,13 +10,14 @@
 #include "app/login_logic.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
-#include "fake_http_server.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "restore/download_thread.h"
 #include "restore_fixture.h"
+#include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/scripted_server.h"
 
 namespace fs = std::filesystem;
 using namespace restore_test;
@@ -26,28 +27,6 @@ namespace {
 constexpr const char* kAskRestore = "회원님의 설정파일들을 다운로드하고 적용하시겠습니까?";
 constexpr const char* kMsgBusy = "진행중입니다. 잠시만 기다려주십시오.";
 constexpr const char* kId = "gamer01";
-
-// Points the client at a base address for the lifetime of the object.
-class CScopedServiceUrl {
-public:
-    explicit CScopedServiceUrl(const std::string& strBase) {
-        if (const char* szOld = std::getenv("ZAV_SERVICE_URL"))
-            m_strOld = szOld, m_bHad = true;
-        ::setenv("ZAV_SERVICE_URL", strBase.c_str(), 1);
-    }
-    ~CScopedServiceUrl() {
-        if (m_bHad)
-            ::setenv("ZAV_SERVICE_URL", m_strOld.c_str(), 1);
-        else
-            ::unsetenv("ZAV_SERVICE_URL");
-    }
-    CScopedServiceUrl(const CScopedServiceUrl&) = delete;
-    CScopedServiceUrl& operator=(const CScopedServiceUrl&) = delete;
-
-private:
-    std::string m_strOld;
-    bool m_bHad = false;
-};
 
 // A game folder, the settings, the recording window and the logic under test.
 class RestoreTest : public ::testing::Test {
@@ -64,14 +43,14 @@ protected:
 
     // An archive of a saved state of strFolder (different from the game folder's), bytes.
     std::string SavedArchive(const std::string& strFolder, uint32_t nSeed = 7) {
-        CTempFolder saved;
+        CSandbox saved;
         SGame other{saved.Path() + "/"};
-        WriteFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
-        WriteFile(other.Path(strFolder + "/하늘바다/달빛궁수.lua"), RandomBytes(30000, nSeed));
+        WriteWholeFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
+        WriteWholeFile(other.Path(strFolder + "/하늘바다/달빛궁수.lua"), RandomBytes(30000, nSeed));
         m_saved[strFolder] = SnapshotTree(other.Path(strFolder));
         const std::string strArchive = saved.Path() + "/archive.zip";
         PackFolder(other.strRoot, strFolder, strArchive);
-        return ReadFile(strArchive);
+        return ReadWholeFile(strArchive);
     }
 
     void Check(int nId) { m_view.SetChecked(nId, true); }
@@ -84,7 +63,7 @@ protected:
     }
     TreeMap Guarded() const { return SnapshotTree(m_game.strRoot, {"Ralum/Temp"}); }
 
-    CTempFolder m_temp;
+    CSandbox m_temp;
     SGame m_game;
     CSettings m_settings;
     CRecordingView m_view;
@@ -106,7 +85,7 @@ protected:
         ASSERT_EQ(login.eStatus, SLoginReply::Success);
     }
     void Store(const std::string& strArchiveName, const std::string& strBytes) {
-        WriteFile(m_service.DataDir() + "/UserData/" + kId + "/" + strArchiveName, strBytes);
+        WriteWholeFile(m_service.DataDir() + "/UserData/" + kId + "/" + strArchiveName, strBytes);
     }
 
     CLiveService m_service;
@@ -139,7 +118,7 @@ TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForB
     EXPECT_FALSE(m_view.WaitCursorOn());
 
     // A second restore keeps the Originals and renews Recent.
-    WriteFile(m_game.Path("WTF/changed.txt"), "changed");
+    WriteWholeFile(m_game.Path("WTF/changed.txt"), "changed");
     const TreeMap changed = Tree("WTF");
     RunRestore();
     EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
@@ -159,15 +138,15 @@ TEST_F(LiveRestoreTest, BackupThenRestoreBringsEveryFileBack) {
     // The member loses and changes things; the refresh after the upload checked the boxes.
     fs::remove_all(m_game.Path("WTF"));
     fs::remove_all(m_game.Path("Cache/WDB/koKR"));
-    WriteFile(m_game.Path("Interface/AddOns/Bag/Bag.lua"), "broken");
-    WriteFile(m_game.Path("Fonts/extra.ttf"), "extra");
+    WriteWholeFile(m_game.Path("Interface/AddOns/Bag/Bag.lua"), "broken");
+    WriteWholeFile(m_game.Path("Fonts/extra.ttf"), "extra");
     m_view.ClearLog();
     RunRestore();
 
     ASSERT_EQ(m_view.Texts().size(), 2u);
     EXPECT_THAT(m_view.Texts()[1], ::testing::StartsWith(kMsgRestoreDone));
     EXPECT_EQ(SnapshotTree(m_game.strRoot, {"Ralum"}), saved);
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Recent/Fonts/extra.ttf")), "extra");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Recent/Fonts/extra.ttf")), "extra");
 }
 
 TEST_F(LiveRestoreTest, CacheRestoreMovesKoKRToRecentWdb) {
@@ -260,24 +239,25 @@ TEST_F(LiveRestoreTest, BusyFlagHoldsUntilTheFinalMessageIsClosed) {
 // Archives served by a scripted server: order, pieces, progress and broken connections.
 class ScriptedRestoreTest : public RestoreTest {
 protected:
-    std::string Serve(const SFakeRequest& request) {
+    std::string Serve(const CScriptedServer::SRequest& request) {
         const std::string strPath = request.Path();
         if (strPath == "/Kelpo/html/auth.php")
-            return CFakeHttpServer::Reply(200, m_strDuReply);
+            return CScriptedServer::Reply(200, m_strDuReply);
         const std::string strPrefix = std::string("/Kelpo/UserData/") + kId + "/";
         const auto it = m_mapReplies.find(strPath.substr(strPrefix.size()));
         if (strPath.rfind(strPrefix, 0) != 0 || it == m_mapReplies.end())
-            return CFakeHttpServer::Reply(404, "<html>Not Found</html>");
+            return CScriptedServer::Reply(404, "<html>Not Found</html>");
         return it->second;
     }
     void Offer(const std::string& strName, const std::string& strBytes) {
-        m_mapReplies[strName] = CFakeHttpServer::Reply(200, strBytes);
+        m_mapReplies[strName] = CScriptedServer::Reply(200, strBytes);
     }
 
     std::map<std::string, std::string> m_mapReplies;
     std::string m_strDuReply = "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|";
-    CFakeHttpServer m_server{[this](const SFakeRequest& request) { return Serve(request); }};
-    CScopedServiceUrl m_url{m_server.Base()};
+    CScriptedServer m_server{
+        [this](const CScriptedServer::SRequest& request) { return Serve(request); }};
+    CEnvGuard m_url{"ZAV_SERVICE_URL", m_server.BaseUrl()};
 };
 
 TEST_F(ScriptedRestoreTest, FetchesInCategoryOrderAsHttp10WithTheAgentName) {
@@ -297,13 +277,13 @@ TEST_F(ScriptedRestoreTest, FetchesInCategoryOrderAsHttp10WithTheAgentName) {
     RunRestore();
 
     EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
-    const std::vector<SFakeRequest> requests = m_server.Requests();
+    const std::vector<CScriptedServer::SRequest> requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 5u);  // four archives, then the account refresh
     const char* names[] = {"__Fonts.zip", "__Interface.zip", "__WDB.zip", "__WTF.zip"};
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(requests[i].strRequestLine,
+        EXPECT_EQ(requests[i].RequestLine(),
                   std::string("GET /Kelpo/UserData/gamer01/") + names[i] + " HTTP/1.0");
-        EXPECT_NE(requests[i].strHeaders.find("User-Agent: Tavrin\r\n"), std::string::npos);
+        EXPECT_NE(requests[i].strHead.find("User-Agent: Tavrin\r\n"), std::string::npos);
     }
     EXPECT_EQ(requests[4].Path(), "/Kelpo/html/auth.php");
     for (const char* szFolder : {"Fonts", "Interface", "Cache/WDB/koKR", "WTF"})
@@ -335,7 +315,7 @@ TEST_F(ScriptedRestoreTest, ProgressStandsAt45PercentHalfwayAndFullAtTheEnd) {
 TEST_F(ScriptedRestoreTest, ConnectionCutMidArchiveIsCodeMinusSevenAfterTheFirstArchive) {
     const std::string strFonts = SavedArchive("Fonts"), strIface = SavedArchive("Interface");
     Offer("__Fonts.zip", strFonts);
-    m_mapReplies["__Interface.zip"] = CFakeHttpServer::CutReply(strIface, strIface.size() / 2);
+    m_mapReplies["__Interface.zip"] = CScriptedServer::CutReply(strIface, strIface.size() / 2);
     Offer("__WTF.zip", SavedArchive("WTF"));
     m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
     m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
@@ -346,7 +326,7 @@ TEST_F(ScriptedRestoreTest, ConnectionCutMidArchiveIsCodeMinusSevenAfterTheFirst
     RunRestore();
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-7]");
     EXPECT_EQ(Guarded(), before);
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strFonts);
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strFonts);
     EXPECT_EQ(m_server.Paths(), (std::vector<std::string>{"/Kelpo/UserData/gamer01/__Fonts.zip",
                                                           "/Kelpo/UserData/gamer01/__Interface.zip",
                                                           "/Kelpo/html/auth.php"}));
@@ -355,16 +335,17 @@ TEST_F(ScriptedRestoreTest, ConnectionCutMidArchiveIsCodeMinusSevenAfterTheFirst
 TEST_F(ScriptedRestoreTest, FailedDownloadKeepsTheArchiveAnEarlierOneLeft) {
     // An unreachable server, then an error page: the earlier download stays as it was.
     const std::string strEarlier = SavedArchive("Fonts");
-    WriteFile(m_game.Path("Ralum/Temp/__Fonts.zip"), strEarlier);
+    WriteWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip"), strEarlier);
     m_logic.m_nFontsSize = 5000;
     Check(IDC_RESTORE_FONT);
     {
-        CScopedServiceUrl unreachable("http://127.0.0.1:1");
+        CClosedPort closed;
+        CEnvGuard unreachable("ZAV_SERVICE_URL", closed.BaseUrl());
         RunRestore();
     }
     ASSERT_GE(m_view.Texts().size(), 2u);
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-5]");
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
 
     m_view.ClearLog();
     m_logic.m_nFontsSize = 5000;
@@ -372,13 +353,13 @@ TEST_F(ScriptedRestoreTest, FailedDownloadKeepsTheArchiveAnEarlierOneLeft) {
     RunRestore();  // the scripted server has no such archive: 404
     ASSERT_GE(m_view.Texts().size(), 2u);
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-11]");
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
     EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Temp/__Fonts.zip.part")));
 }
 
 TEST_F(ScriptedRestoreTest, RestoreWorksOnTheFolderTheWindowShows) {
     // The folder was typed into the manual field; the radio was not clicked again.
-    CTempFolder shownTemp;
+    CSandbox shownTemp;
     SGame shown{shownTemp.Path() + "/World of Warcraft"};
     FillGameFolder(SGame{shown.strRoot + "/"});
     const std::string strFonts = SavedArchive("Fonts");
@@ -402,7 +383,7 @@ TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) 
     m_logic.m_nFontsSize = static_cast<int32_t>(2 * kDownloadPiece);
     Check(IDC_RESTORE_FONT);
     RunRestore();
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")),
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")),
               strBody.substr(0, 2 * kDownloadPiece));
     EXPECT_EQ(m_view.Texts()[1], kMsgApplyFailed);  // random bytes are no archive
 }

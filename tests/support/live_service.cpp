@@ -115,13 +115,13 @@ int WaitWithTimeout(pid_t pid, std::chrono::milliseconds timeout, bool* pbExited
 
 CLiveService::CLiveService(std::vector<std::string> vecExtraArgs, bool bStart)
     : m_vecExtraArgs(std::move(vecExtraArgs)) {
-    std::string strTemplate = (std::filesystem::temp_directory_path() / "zav-service-XXXXXX");
-    if (::mkdtemp(strTemplate.data()) == nullptr) {
-        ADD_FAILURE() << "cannot make a temporary folder: " << std::strerror(errno);
+    try {
+        m_pSandbox = std::make_unique<CSandbox>("zav-service");
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
         return;
     }
-    m_strTempDir = strTemplate;
-    m_strDataDir = m_strTempDir + "/data";
+    m_strDataDir = m_pSandbox->Path("data");
     if (bStart) {
         Start();
     }
@@ -129,10 +129,6 @@ CLiveService::CLiveService(std::vector<std::string> vecExtraArgs, bool bStart)
 
 CLiveService::~CLiveService() {
     Stop();
-    if (!m_strTempDir.empty() && std::getenv("ZAV_KEEP_TEST_DATA") == nullptr) {
-        std::error_code ec;
-        std::filesystem::remove_all(m_strTempDir, ec);
-    }
 }
 
 std::string CLiveService::BinaryPath() {
@@ -144,7 +140,7 @@ bool CLiveService::Start() {
         ADD_FAILURE() << "zav-service is already running";
         return false;
     }
-    if (m_strTempDir.empty()) {
+    if (!m_pSandbox) {
         return false;
     }
     SFd outRead, outWrite, errRead, errWrite;
@@ -394,33 +390,9 @@ bool CLiveService::WaitForLogLine(const std::string& strNeedle,
     });
 }
 
-void CLiveService::ExportClientEnvironment() const {
-    ::setenv("ZAV_SERVICE_URL", HttpBase().c_str(), 1);
-    ::setenv("ZAV_PORTAL_URL", HttpsBase().c_str(), 1);
-    ::setenv("ZAV_BOARD_URL", BoardUrl().c_str(), 1);
-    ::setenv("ZAV_CA_FILE", CaFile().c_str(), 1);
-}
-
 CScopedClientEnvironment::CScopedClientEnvironment(const CLiveService& service) {
-    for (const char* pszName :
-         {"ZAV_SERVICE_URL", "ZAV_PORTAL_URL", "ZAV_BOARD_URL", "ZAV_CA_FILE"}) {
-        SSaved saved;
-        saved.strName = pszName;
-        if (const char* psz = std::getenv(pszName); psz != nullptr) {
-            saved.bWasSet = true;
-            saved.strValue = psz;
-        }
-        m_vecSaved.push_back(std::move(saved));
-    }
-    service.ExportClientEnvironment();
-}
-
-CScopedClientEnvironment::~CScopedClientEnvironment() {
-    for (const auto& saved : m_vecSaved) {
-        if (saved.bWasSet) {
-            ::setenv(saved.strName.c_str(), saved.strValue.c_str(), 1);
-        } else {
-            ::unsetenv(saved.strName.c_str());
-        }
-    }
+    m_env.Set("ZAV_SERVICE_URL", service.HttpBase())
+        .Set("ZAV_PORTAL_URL", service.HttpsBase())
+        .Set("ZAV_BOARD_URL", service.BoardUrl())
+        .Set("ZAV_CA_FILE", service.CaFile());
 }

@@ -1,0 +1,353 @@
+#include "scripted_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kReadTimeoutMs = 10000;  // a client silent this long is dropped
+constexpr int kDrainMs = 2000;         // after the answer: until the client closes
+constexpr size_t kMaxHead = 1 << 20;
+
+// A TCP socket bound to 127.0.0.1 on an ephemeral port; -1 on failure.
+int BindLoopback(int& nPort) {
+    int nFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (nFd < 0)
+        return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLen = sizeof addr;
+    if (bind(nFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(nFd, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0) {
+        close(nFd);
+        return -1;
+    }
+    nPort = ntohs(addr.sin_port);
+    return nFd;
+}
+
+size_t ContentLength(const std::string& strRequest) {
+    std::vector<std::string> lines = HeadLines(strRequest);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        if (strncasecmp(lines[i].c_str(), "content-length:", 15) == 0)
+            return std::strtoull(lines[i].c_str() + 15, nullptr, 10);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// One accepted connection, plain or TLS.
+class CScriptedServer::CConnection {
+public:
+    CConnection(int nFd, void* pTlsCtx) : m_nFd(nFd) {
+        if (pTlsCtx == nullptr)
+            return;
+        m_pSsl = SSL_new(static_cast<SSL_CTX*>(pTlsCtx));
+        if (m_pSsl == nullptr || SSL_set_fd(m_pSsl, nFd) != 1 || SSL_accept(m_pSsl) != 1)
+            m_bBroken = true;
+    }
+    ~CConnection() {
+        if (m_pSsl != nullptr)
+            SSL_free(m_pSsl);
+        close(m_nFd);
+    }
+    CConnection(const CConnection&) = delete;
+    CConnection& operator=(const CConnection&) = delete;
+
+    bool Broken() const { return m_bBroken; }
+
+    // Bytes read into pBuffer; 0 when the peer closed, -1 on an error or a time-out.
+    ssize_t Read(char* pBuffer, size_t nSize, int nTimeoutMs) {
+        if (m_pSsl == nullptr || SSL_pending(m_pSsl) == 0) {
+            pollfd pfd{m_nFd, POLLIN, 0};
+            if (poll(&pfd, 1, nTimeoutMs) <= 0)
+                return -1;
+        }
+        if (m_pSsl == nullptr)
+            return recv(m_nFd, pBuffer, nSize, 0);
+        int n = SSL_read(m_pSsl, pBuffer, static_cast<int>(std::min<size_t>(nSize, 1 << 20)));
+        if (n > 0)
+            return n;
+        return SSL_get_error(m_pSsl, n) == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+    }
+
+    bool Write(const std::string& strData) {
+        size_t nSent = 0;
+        while (nSent < strData.size()) {
+            ssize_t n;
+            if (m_pSsl == nullptr) {
+                n = send(m_nFd, strData.data() + nSent, strData.size() - nSent, MSG_NOSIGNAL);
+            } else {
+                n = SSL_write(m_pSsl, strData.data() + nSent,
+                              static_cast<int>(std::min<size_t>(strData.size() - nSent, 1 << 20)));
+            }
+            if (n <= 0)
+                return false;
+            nSent += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    // Ends the sending side, then reads until the client closes so that it gets every byte.
+    void FinishAndDrain() {
+        if (m_pSsl != nullptr)
+            SSL_shutdown(m_pSsl);
+        shutdown(m_nFd, SHUT_WR);
+        char buffer[16384];
+        while (Read(buffer, sizeof buffer, kDrainMs) > 0) {
+        }
+    }
+
+private:
+    int m_nFd;
+    SSL* m_pSsl = nullptr;
+    bool m_bBroken = false;
+};
+
+void CScriptedServer::SSslCtxFree::operator()(void* p) const {
+    SSL_CTX_free(static_cast<SSL_CTX*>(p));
+}
+
+CScriptedServer::CScriptedServer(SAnswer answer, std::optional<STls> tls)
+    : CScriptedServer([answer](const SRequest&) { return answer; }, std::move(tls)) {}
+
+CScriptedServer::CScriptedServer(Handler handler, std::optional<STls> tls)
+    : m_handler(std::move(handler)) {
+    if (tls) {
+        // OpenSSL writes without MSG_NOSIGNAL: a client that hung up must not end the test.
+        std::signal(SIGPIPE, SIG_IGN);
+        m_pTlsCtx.reset(SSL_CTX_new(TLS_server_method()));
+        SSL_CTX* pCtx = static_cast<SSL_CTX*>(m_pTlsCtx.get());
+        if (pCtx == nullptr ||
+            SSL_CTX_use_certificate_chain_file(pCtx, tls->strCertFile.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(pCtx, tls->strKeyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+            throw std::runtime_error("scripted server: cannot load " + tls->strCertFile);
+    }
+    m_nListenFd = BindLoopback(m_nPort);
+    if (m_nListenFd < 0 || listen(m_nListenFd, 16) != 0 || pipe2(m_nWakeFd, O_CLOEXEC) != 0) {
+        for (int nFd : {m_nListenFd, m_nWakeFd[0], m_nWakeFd[1]}) {
+            if (nFd >= 0)
+                close(nFd);
+        }
+        throw std::runtime_error("scripted server: cannot listen on 127.0.0.1");
+    }
+    m_thread = std::thread([this] { Serve(); });
+}
+
+CScriptedServer::~CScriptedServer() {
+    char c = 'x';
+    [[maybe_unused]] ssize_t n = write(m_nWakeFd[1], &c, 1);
+    m_thread.join();
+    for (int nFd : {m_nListenFd, m_nWakeFd[0], m_nWakeFd[1]})
+        close(nFd);
+}
+
+std::string CScriptedServer::BaseUrl() const {
+    return std::string(m_pTlsCtx ? "https" : "http") + "://127.0.0.1:" + std::to_string(m_nPort);
+}
+
+void CScriptedServer::SetHandler(Handler handler) {
+    std::lock_guard lock(m_mutex);
+    m_handler = std::move(handler);
+}
+
+void CScriptedServer::SetAnswer(SAnswer answer) {
+    SetHandler([answer = std::move(answer)](const SRequest&) { return answer; });
+}
+
+void CScriptedServer::SetBodyLimit(size_t nBytes) {
+    std::lock_guard lock(m_mutex);
+    m_nBodyLimit = nBytes;
+}
+
+std::vector<CScriptedServer::SRequest> CScriptedServer::Requests(size_t nAtLeast) const {
+    std::unique_lock lock(m_mutex);
+    m_cv.wait_for(lock, std::chrono::seconds(10), [&] { return m_vecRequests.size() >= nAtLeast; });
+    return m_vecRequests;
+}
+
+std::vector<CScriptedServer::SRequest> CScriptedServer::RequestsTo(
+    const std::string& strNeedle) const {
+    std::vector<SRequest> vec;
+    for (SRequest& request : Requests()) {
+        if (request.RequestLine().find(strNeedle) != std::string::npos)
+            vec.push_back(std::move(request));
+    }
+    return vec;
+}
+
+std::vector<std::string> CScriptedServer::Paths() const {
+    std::vector<std::string> paths;
+    for (const SRequest& request : Requests())
+        paths.push_back(request.Path());
+    return paths;
+}
+
+std::string CScriptedServer::Request() const {
+    std::vector<SRequest> requests = Requests(1);
+    return requests.empty() ? std::string() : requests.front().Raw();
+}
+
+std::string CScriptedServer::Reply(int nStatus, const std::string& strBody,
+                                   const std::string& strExtraHeaders) {
+    return "HTTP/1.1 " + std::to_string(nStatus) +
+           " X\r\nContent-Length: " + std::to_string(strBody.size()) + "\r\nConnection: close\r\n" +
+           strExtraHeaders + "\r\n" + strBody;
+}
+
+std::string CScriptedServer::CutReply(const std::string& strBody, size_t nSent) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(strBody.size()) +
+           "\r\nConnection: close\r\n\r\n" + strBody.substr(0, nSent);
+}
+
+void CScriptedServer::Serve() {
+    while (true) {
+        pollfd pfds[2] = {{m_nListenFd, POLLIN, 0}, {m_nWakeFd[0], POLLIN, 0}};
+        if (poll(pfds, 2, -1) < 0)
+            continue;
+        if (pfds[1].revents != 0)
+            return;
+        int nFd = accept4(m_nListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (nFd < 0)
+            continue;
+        CConnection conn(nFd, m_pTlsCtx.get());
+        if (!conn.Broken())
+            Handle(conn);
+    }
+}
+
+bool CScriptedServer::PauseUnlessStopped(int nMs) const {
+    pollfd pfd{m_nWakeFd[0], POLLIN, 0};
+    return poll(&pfd, 1, nMs) == 0;
+}
+
+void CScriptedServer::Handle(CConnection& conn) {
+    SRequest request;
+    std::string strData;
+    char buffer[65536];
+    size_t nHeadEnd;
+    while ((nHeadEnd = strData.find("\r\n\r\n")) == std::string::npos &&
+           strData.size() < kMaxHead) {
+        ssize_t n = conn.Read(buffer, sizeof buffer, kReadTimeoutMs);
+        if (n <= 0)
+            break;
+        strData.append(buffer, static_cast<size_t>(n));
+    }
+    if (nHeadEnd == std::string::npos) {
+        if (!strData.empty()) {  // a head that never ended: kept as it came, not answered
+            std::lock_guard lock(m_mutex);
+            m_vecRequests.push_back({strData, "", 0, false, false});
+            m_cv.notify_all();
+        }
+        return;
+    }
+    request.strHead = strData.substr(0, nHeadEnd + 2);
+    request.strBody = strData.substr(nHeadEnd + 4);
+    request.nAnnounced = ContentLength(strData);
+    Handler handler;
+    size_t nLimit;
+    {
+        std::lock_guard lock(m_mutex);
+        handler = m_handler;
+        nLimit = m_nBodyLimit;
+    }
+    const size_t nWanted = std::min(request.nAnnounced, nLimit);
+    while (request.strBody.size() < nWanted) {
+        ssize_t n = conn.Read(buffer, std::min(sizeof buffer, nWanted - request.strBody.size()),
+                              kReadTimeoutMs);
+        if (n == 0)
+            request.bPeerClosed = true;
+        if (n <= 0)
+            break;
+        request.strBody.append(buffer, static_cast<size_t>(n));
+    }
+    request.bCutOff = nLimit < request.nAnnounced && request.strBody.size() >= nLimit;
+    {
+        std::lock_guard lock(m_mutex);
+        m_vecRequests.push_back(request);
+    }
+    m_cv.notify_all();
+    const SAnswer answer = handler ? handler(request) : SAnswer();
+    for (const SStep& step : answer.vecSteps) {
+        if (step.nPauseMs > 0 && !PauseUnlessStopped(step.nPauseMs))
+            return;
+        if (!conn.Write(step.strData))
+            return;
+    }
+    if (!request.bCutOff)  // a cut-off request is closed with its rest unread
+        conn.FinishAndDrain();
+}
+
+std::string CScriptedServer::SRequest::RequestLine() const {
+    return strHead.substr(0, strHead.find("\r\n"));
+}
+
+std::string CScriptedServer::SRequest::Method() const {
+    std::string strLine = RequestLine();
+    return strLine.substr(0, strLine.find(' '));
+}
+
+std::string CScriptedServer::SRequest::Path() const {
+    std::string strLine = RequestLine();
+    size_t nStart = strLine.find(' ');
+    size_t nEnd = strLine.find(' ', nStart + 1);
+    if (nStart == std::string::npos || nEnd == std::string::npos)
+        return {};
+    return strLine.substr(nStart + 1, nEnd - nStart - 1);
+}
+
+int CScriptedServer::SRequest::CountHeader(const std::string& strName) const {
+    return ::CountHeader(Raw(), strName);
+}
+
+CClosedPort::CClosedPort() {
+    m_nFd = BindLoopback(m_nPort);
+    if (m_nFd < 0)
+        throw std::runtime_error("closed port: cannot bind 127.0.0.1");
+}
+
+CClosedPort::~CClosedPort() {
+    close(m_nFd);
+}
+
+std::string CClosedPort::BaseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(m_nPort);
+}
+
+std::vector<std::string> HeadLines(const std::string& strRequest) {
+    std::vector<std::string> lines;
+    const std::string strHead = strRequest.substr(0, strRequest.find("\r\n\r\n"));
+    size_t nPos = 0;
+    while (nPos <= strHead.size()) {
+        size_t nNext = std::min(strHead.find("\r\n", nPos), strHead.size());
+        lines.push_back(strHead.substr(nPos, nNext - nPos));
+        nPos = nNext + 2;
+    }
+    return lines;
+}
+
+std::string BodyOf(const std::string& strRequest) {
+    size_t nEnd = strRequest.find("\r\n\r\n");
+    return nEnd == std::string::npos ? std::string() : strRequest.substr(nEnd + 4);
+}
+
+int CountHeader(const std::string& strRequest, const std::string& strName) {
+    std::vector<std::string> lines = HeadLines(strRequest);
+    const std::string strPrefix = strName + ":";
+    return static_cast<int>(std::count_if(lines.begin() + 1, lines.end(), [&](const auto& s) {
+        return strncasecmp(s.c_str(), strPrefix.c_str(), strPrefix.size()) == 0;
+    }));
+}
