@@ -111,7 +111,7 @@ std::string RestoreDoneMessage(const std::string& strGameFolder,
 }
 
 CDownloadThread::CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId,
-                                 std::string strGameFolder, SDownloadSizes serverSizes)
+                                 std::string strGameFolder, SServerSizes serverSizes)
     : m_owner(owner),
       m_nMask(nMask),
       m_strId(std::move(strId)),
@@ -136,7 +136,7 @@ void CDownloadThread::ThreadBody() {
 }
 
 int32_t CDownloadThread::ComputeTotalSize() {
-    m_expected = SDownloadSizes{};
+    m_expected = SServerSizes{};
     struct SPick {
         uint8_t nBit;
         int32_t nServer;

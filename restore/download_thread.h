@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/main_logic.h"
 #include "restore/archive_applier.h"
 
-class CMainLogic;
 class CPartialFile;
 
 // Download result codes (0 is success); the negative ones reach the member as ERRCODE=[n].
@@ -42,19 +42,12 @@ inline constexpr const char* kMsgRestoreDone = "다운로드 및 적용이 완�
 std::string RestoreDoneMessage(const std::string& strGameFolder,
                                const std::vector<SCategoryChange>& vecChanges);
 
-struct SDownloadSizes {
-    int32_t nFonts = 0;
-    int32_t nInterface = 0;
-    int32_t nWdb = 0;
-    int32_t nWtf = 0;
-};
-
 class CDownloadThread {
 public:
     // owner: the main window's logic (progress, messages, account refresh); nMask: the chosen
     // categories; the id (UTF-8), the game folder and the server's archive sizes are copies.
     CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId, std::string strGameFolder,
-                    SDownloadSizes serverSizes);
+                    SServerSizes serverSizes);
 
     // The whole restore: sizes, downloads, apply, final message, account refresh. Does not
     // touch g_bTransferBusy: whoever runs the thread clears it after this returns.
@@ -87,8 +80,8 @@ private:
     uint8_t m_nMask;
     std::string m_strId;
     std::string m_strGameFolder;
-    SDownloadSizes m_serverSizes;
-    SDownloadSizes m_expected;
+    SServerSizes m_serverSizes;
+    SServerSizes m_expected;
     std::vector<SCategoryChange> m_vecChanges;  // what the last ApplyAll changed
     int32_t m_nTotalExpected = 0;
     int32_t m_nTotalReceived = 0;

@@ -12,7 +12,6 @@
 #include <type_traits>
 
 #include "net/endpoints.h"
-#include "restore/archive_applier.h"
 #include "ui/artwork.h"
 #include "ui/message_box.h"
 #include "ui/skin_button.h"
@@ -66,13 +65,12 @@ CMainDialog::~CMainDialog() {
 }
 
 void CMainDialog::CreateControls() {
-    auto addButton = [this](int nId, QRect rect, void (CMainLogic::*pHandler)()) {
+    auto addButton = [this](int nId, QRect rect, std::function<void()> fnHandler) {
         auto* pButton = new CSkinButton(this);
         pButton->setObjectName(ObjectName(nId));
         pButton->setGeometry(rect);
         pButton->setFocusPolicy(Qt::TabFocus);
-        connect(pButton, &QAbstractButton::clicked, this,
-                [this, pHandler] { (m_logic.*pHandler)(); });
+        connect(pButton, &QAbstractButton::clicked, this, std::move(fnHandler));
         m_mapControls[nId] = pButton;
     };
     auto addCheck = [this](int nId, QRect rect, const char* szText) {
@@ -112,11 +110,11 @@ void CMainDialog::CreateControls() {
     };
 
     using artwork::DluRect;
-    addButton(IDC_BACKUP, DluRect(14, 70, 81, 37), &CMainLogic::OnBackup);
+    addButton(IDC_BACKUP, DluRect(14, 70, 81, 37), [this] { m_backup.OnBackup(); });
     addCheck(IDC_BACKUP_ADDON, DluRect(18, 111, 59, 10), "애드온(Addon)");
     addCheck(IDC_BACKUP_CACHE, DluRect(18, 125, 57, 10), "캐쉬(Cache)");
     addCheck(IDC_BACKUP_FONT, DluRect(18, 139, 49, 10), "폰트(Font)");
-    addButton(IDC_RESTORE, DluRect(274, 70, 81, 37), &CMainLogic::OnRestore);
+    addButton(IDC_RESTORE, DluRect(274, 70, 81, 37), [this] { m_restore.OnRestore(); });
     addCheck(IDC_RESTORE_ADDON, DluRect(278, 111, 63, 10), "애드온(Addon)");
     addCheck(IDC_RESTORE_CACHE, DluRect(278, 125, 57, 10), "캐쉬(Cache)");
     addCheck(IDC_RESTORE_FONT, DluRect(278, 139, 49, 10), "폰트(Font)");
@@ -141,9 +139,9 @@ void CMainDialog::CreateControls() {
     // A typed folder counts once its edit is finished, not only after a radio click.
     connect(qobject_cast<QLineEdit*>(Control(IDC_MANUAL_PATH)), &QLineEdit::editingFinished, this,
             [this] { m_logic.OnManualPathEdited(); });
-    addButton(IDC_BROWSE, DluRect(313, 213, 43, 14), &CMainLogic::OnBrowseFolder);
-    addButton(IDC_INITIALIZE, DluRect(200, 239, 62, 16), &CMainLogic::OnInitialize);
-    addButton(IDC_REMOVE_ALL, DluRect(264, 239, 87, 16), &CMainLogic::OnRemoveAll);
+    addButton(IDC_BROWSE, DluRect(313, 213, 43, 14), [this] { m_logic.OnBrowseFolder(); });
+    addButton(IDC_INITIALIZE, DluRect(200, 239, 62, 16), [this] { m_maintenance.OnInitialize(); });
+    addButton(IDC_REMOVE_ALL, DluRect(264, 239, 87, 16), [this] { m_maintenance.OnRemoveAll(); });
 
     // Only two bold fonts: the radios and the nickname, and the total use.
     QFont fontBold12 = artwork::BoldFont(12);
@@ -201,7 +199,7 @@ void CMainDialog::OnInitDialog() {
     }
     m_logic.OnInitDialog();
     // A restore cut off by a crash or a power loss is settled before anything else runs.
-    RecoverInterruptedApply(*this, m_logic.Settings().GetGameFolder());
+    m_restore.OnWindowOpened();
 }
 
 int CMainDialog::exec() {

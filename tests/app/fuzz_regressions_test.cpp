@@ -49,10 +49,10 @@ TEST(AccountStatusFuzzRegression, DateFieldsAreCutBeforeConversion) {
     CRecordingView view;
     CMainLogic logic(view, settings);
     logic.ApplyAccountStatus(ParseAuthReply(ReadData("account_status_hangul_year")));
-    EXPECT_EQ(logic.m_strLastUpload, "가나년 7월 6일 15:16");
+    EXPECT_EQ(logic.LastUpload(), "가나년 7월 6일 15:16");
 
     logic.ApplyAccountStatus(ParseAuthReply(std::string("+OK<br>LASTUPLOAD=201")));
-    EXPECT_EQ(logic.m_strLastUpload, " 201년 0월 0일   :  ");
+    EXPECT_EQ(logic.LastUpload(), " 201년 0월 0일   :  ");
     EXPECT_TRUE(view.Boxes().empty());
 }
 

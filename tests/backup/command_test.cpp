@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "app/categories.h"
 #include "app/main_logic.h"
+#include "backup/backup_command.h"
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
 #include "backup_sandbox.h"
@@ -45,7 +47,7 @@ protected:
     // Runs the command and waits for the worker it may have started.
     void Backup() {
         m_view.ClearLog();
-        m_logic.OnBackup();
+        m_backup.OnBackup();
         m_logic.WaitForWorker();
     }
     std::vector<std::string> TempFiles() const {
@@ -62,6 +64,7 @@ protected:
     CRecordingView m_view;
     CSettings m_settings;
     CMainLogic m_logic;
+    CBackupCommand m_backup{m_logic};
 };
 
 TEST_F(BackupCommandTest, WhileATransferRunsOnlyTheBusyMessageIsShown) {
@@ -194,7 +197,7 @@ TEST_F(BackupCommandTest, PackagingKeepsTheWindowAliveUnderTheWaitCursor) {
     view.SetChecked(IDC_BACKUP_ADDON, true);
     for (int i = 0; i < 5; ++i)
         m_box.Write("Interface/file" + std::to_string(i) + ".lua", "x");
-    logic.OnBackup();
+    CBackupCommand(logic).OnBackup();
     logic.WaitForWorker();
     EXPECT_GE(view.KeepAliveCount(), 5);
     EXPECT_FALSE(view.m_bCursorOffDuringWork);
@@ -239,11 +242,12 @@ TEST_F(BackupCommandTest, FileRewrittenWhilePackedIsNamedAndNothingIsUploaded) {
         }
     } view;
     CMainLogic logic(view, m_settings);
+    CBackupCommand backup(logic);
     view.SetChecked(IDC_MODE_AUTO, true);
     view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
     view.SetChecked(IDC_BACKUP_ADDON, true);
     view.m_strFile = m_box.Path("WTF/Account/ACC/SavedVariables/WeakAuras.lua");
-    logic.OnBackup();
+    backup.OnBackup();
     logic.WaitForWorker();
     EXPECT_EQ(view.Texts(), (Texts{kMsgConfirmBackup,
                                    std::string(kMsgAddFileFailed) +
@@ -267,12 +271,13 @@ TEST_F(BackupCommandTest, PackingCountsAsATransferSoTheWindowCannotCloseMeanwhil
         }
     } view;
     CMainLogic logic(view, m_settings);
+    CBackupCommand backup(logic);
     view.m_pLogic = &logic;
     view.SetChecked(IDC_MODE_AUTO, true);
     view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
     view.SetChecked(IDC_BACKUP_ADDON, true);
     m_box.Write("Interface/a.lua", "a");
-    logic.OnBackup();
+    backup.OnBackup();
     logic.WaitForWorker();
     EXPECT_GT(view.KeepAliveCount(), 0);
     EXPECT_TRUE(view.m_bBusy);
@@ -282,7 +287,7 @@ TEST_F(BackupCommandTest, PackingCountsAsATransferSoTheWindowCannotCloseMeanwhil
     // A packing failure gives the flag back as well.
     view.ClearLog();
     m_box.MakeDir("Ralum/Temp/__Interface.zip");
-    logic.OnBackup();
+    backup.OnBackup();
     EXPECT_EQ(view.Texts(), (Texts{kMsgConfirmBackup, kMsgCreateArchiveFailed, kMsgPackFailed}));
     EXPECT_FALSE(g_bTransferBusy.load());
 }
@@ -295,9 +300,7 @@ TEST_F(BackupCommandTest, StrayExceptionOnTheWorkerIsToldAndClearsTheBusyFlag) {
     } view;
     CMainLogic logic(view, m_settings);
     m_box.Write("Ralum/Temp/__WTF.zip", "archive");
-    logic.m_strCommandFolder = m_box.Folder();
-    g_bTransferBusy = true;
-    ASSERT_EQ(logic.StartUpload(kBackupCategories[1].nMask), 1);
+    ASSERT_EQ(CBackupCommand(logic).StartUpload(m_box.Folder(), kMaskWtf), 1);
     logic.WaitForWorker();
     EXPECT_EQ(view.LastText(), kMsgSystemFailure);
     EXPECT_FALSE(g_bTransferBusy.load());
@@ -319,9 +322,7 @@ TEST_F(CheckUploadSizeTest, LimitIsShownInWholeMillions) {
 }
 
 TEST_F(CheckUploadSizeTest, ChosenArchiveWithoutSizeGivesMinusOne) {
-    m_logic.m_strCommandFolder = m_box.Folder();
-    m_logic.m_nSelWdb = 1;
-    EXPECT_EQ(m_logic.CheckUploadSize(), -1);
+    EXPECT_EQ(m_backup.CheckUploadSize(m_box.Folder(), kMaskWdb), -1);
     EXPECT_TRUE(m_view.Texts().empty());
 }
 
@@ -329,9 +330,7 @@ TEST_F(CheckUploadSizeTest, TotalPastFourGigabytesDoesNotWrapIntoASmallSize) {
     // Sparse files: no disk space is used.
     Archive("__Interface.zip", uint64_t{1} << 32);
     Archive("__WTF.zip", 1);
-    m_logic.m_strCommandFolder = m_box.Folder();
-    m_logic.m_nSelInterface = m_logic.m_nSelWtf = 1;
-    EXPECT_EQ(m_logic.CheckUploadSize(), 0);
+    EXPECT_EQ(m_backup.CheckUploadSize(m_box.Folder(), kMaskInterface | kMaskWtf), 0);
     EXPECT_EQ(m_view.Texts(), Texts{OverLimitMessage((uint64_t{1} << 32) + 1, 20000000)});
 }
 

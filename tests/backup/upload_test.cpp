@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/main_logic.h"
+#include "backup/backup_command.h"
 #include "backup/folder_packer.h"
 #include "backup/upload_thread.h"
 #include "backup_sandbox.h"
@@ -174,8 +175,7 @@ TEST_F(UploadTest, ProgressReachesFullExactlyWhenTheClosingLineIsWritten) {
 class UploadJobTest : public UploadTest {
 protected:
     void RunJob(uint8_t nMask) {
-        m_logic.m_strCommandFolder = m_box.Folder();
-        ASSERT_EQ(m_logic.StartUpload(nMask), 1);
+        ASSERT_EQ(CBackupCommand(m_logic).StartUpload(m_box.Folder(), nMask), 1);
         m_logic.WaitForWorker();
         EXPECT_FALSE(g_bTransferBusy.load());
         EXPECT_FALSE(AnyTempArchiveLeft());

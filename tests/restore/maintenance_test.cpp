@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
+#include "restore/maintenance_commands.h"
 #include "restore_fixture.h"
 #include "support/env_guard.h"
 #include "support/live_service.h"
@@ -53,6 +54,7 @@ protected:
     CSettings m_settings;
     CRecordingView m_view;
     CMainLogic m_logic{m_view, m_settings};
+    CMaintenanceCommands m_commands{m_logic};
 };
 
 TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
@@ -61,7 +63,7 @@ TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
     std::map<std::string, TreeMap> before;
     for (const char* szFolder : {"Fonts", "Interface", "WTF"})
         before[szFolder] = SnapshotTree(m_game.Path(szFolder));
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     EXPECT_EQ(m_view.Texts(),
               (std::vector<std::string>{
                   kAskInitialize, std::string(kMsgInitialized) +
@@ -81,13 +83,13 @@ TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
 
     // Again, with the folders gone: done, and the copies stay as they are.
     m_view.ClearLog();
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskInitialize, kMsgInitialized}));
     EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")), before["WTF"]);
 
     // A new WTF replaces the earlier copy of WTF only.
     WriteWholeFile(m_game.Path("WTF/Config.wtf"), "new settings");
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/WTF/Config.wtf")), "new settings");
     EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")).size(), 1u);
     EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/Fonts")), before["Fonts"]);
@@ -97,9 +99,9 @@ TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
 TEST_F(MaintenanceTest, InitializeAnsweredNoOrWhileBusyDeletesNothing) {
     const TreeMap before = SnapshotTree(m_game.strRoot);
     m_view.QueueConfirmAnswers({false});
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     g_bTransferBusy = true;
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     g_bTransferBusy = false;
     EXPECT_EQ(m_view.Texts(),
               (std::vector<std::string>{kAskInitialize, "진행중입니다. 잠시만 기다려주십시오."}));
@@ -111,7 +113,7 @@ TEST_F(MaintenanceTest, InitializeWithoutAGameFolderDeletesNothing) {
     const std::string strCwd = fs::current_path().string();
     ASSERT_EQ(::chdir(m_game.strRoot.c_str()), 0);
     m_view.SetText(IDC_MANUAL_PATH, "");
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     ASSERT_EQ(::chdir(strCwd.c_str()), 0);
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kMsgNoGameFolder}));
     for (const char* szFolder : {"Fonts", "Interface", "WTF"})
@@ -125,7 +127,7 @@ TEST_F(MaintenanceTest, InitializeThatCannotMoveAFolderSaysWhichAndNeverThatItIs
     WriteWholeFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf"), "an earlier copy");
     if (std::system(("chattr +i '" + strLocked + "' 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "chattr +i is not available on " << m_temp.Path();
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     std::system(("chattr -i '" + strLocked + "'").c_str());
     EXPECT_EQ(m_view.Texts(),
               (std::vector<std::string>{
@@ -166,7 +168,7 @@ TEST_F(LiveRemoveAllTest, RemovesEverythingThenRefreshesAndClearsTheRestoreBoxes
     ASSERT_TRUE(m_view.Checked(IDC_RESTORE_ADDON));
     m_view.ClearLog();
 
-    m_logic.OnRemoveAll();
+    m_commands.OnRemoveAll();
 
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgRemoved}));
     EXPECT_FALSE(fs::exists(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip"));
@@ -175,7 +177,7 @@ TEST_F(LiveRemoveAllTest, RemovesEverythingThenRefreshesAndClearsTheRestoreBoxes
 }
 
 TEST_F(LiveRemoveAllTest, RefusalShowsTheServersOwnText) {
-    m_logic.OnRemoveAll();  // not logged in: the service refuses
+    m_commands.OnRemoveAll();  // not logged in: the service refuses
     ASSERT_GE(m_view.Texts().size(), 2u);
     EXPECT_EQ(m_view.Texts()[1], "로그인 정보가 없습니다. 프로그램에서 다시 로그인하십시오.");
     EXPECT_TRUE(fs::exists(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip"));
@@ -198,7 +200,7 @@ TEST_P(ScriptedRemoveAllTest, ShowsTheRightTextAndRefreshes) {
         return CScriptedServer::Reply(200, "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|");
     });
     CEnvGuard url("ZAV_SERVICE_URL", server.BaseUrl());
-    m_logic.OnRemoveAll();
+    m_commands.OnRemoveAll();
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, GetParam().szShown}));
     const std::vector<CScriptedServer::SRequest> requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -218,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MaintenanceTest, RemoveAllWithoutAReplyDoesNotRefresh) {
     CClosedPort closed;  // nothing listens there
     CEnvGuard url("ZAV_SERVICE_URL", closed.BaseUrl());
-    m_logic.OnRemoveAll();
+    m_commands.OnRemoveAll();
     // One failure message: a refresh would have shown a second one.
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgTemporaryFailure}));
 }
@@ -227,7 +229,7 @@ TEST_F(MaintenanceTest, RemoveAllNeverSendsACutId) {
     CScriptedServer server(CScriptedServer::Reply(200, "+OK"));
     CEnvGuard url("ZAV_SERVICE_URL", server.BaseUrl());
     m_settings.SetId(std::string(32, 'a'));  // one byte more than the body holds
-    m_logic.OnRemoveAll();
+    m_commands.OnRemoveAll();
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgTemporaryFailure}));
 }

@@ -7,12 +7,16 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/auth_reply.h"
 #include "app/login_logic.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
+#include "backup/backup_command.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "restore/download_thread.h"
+#include "restore/maintenance_commands.h"
+#include "restore/restore_command.h"
 #include "restore_fixture.h"
 #include "support/env_guard.h"
 #include "support/live_service.h"
@@ -54,8 +58,13 @@ protected:
     }
 
     void Check(int nId) { m_view.SetChecked(nId, true); }
+    // The account status says the server holds nBytes of the category's archive.
+    void ServerHolds(const std::string& strWord, int64_t nBytes) {
+        m_logic.ApplyAccountStatus(
+            ParseAuthReply("+OK<br>" + strWord + "=" + std::to_string(nBytes)));
+    }
     void RunRestore() {
-        m_logic.OnRestore();
+        m_restore.OnRestore();
         m_logic.WaitForWorker();
     }
     TreeMap Tree(const std::string& strRelative) const {
@@ -68,6 +77,8 @@ protected:
     CSettings m_settings;
     CRecordingView m_view;
     CMainLogic m_logic{m_view, m_settings};
+    CRestoreCommand m_restore{m_logic};
+    CBackupCommand m_backup{m_logic};
     std::map<std::string, TreeMap> m_saved;
 };
 
@@ -131,7 +142,7 @@ TEST_F(LiveRestoreTest, BackupThenRestoreBringsEveryFileBack) {
     for (int nId : {IDC_BACKUP_ADDON, IDC_BACKUP_CACHE, IDC_BACKUP_FONT})
         Check(nId);
     const TreeMap saved = SnapshotTree(m_game.strRoot, {"Ralum"});
-    m_logic.OnBackup();
+    m_backup.OnBackup();
     m_logic.WaitForWorker();
     ASSERT_EQ(m_view.LastText(), "업로드가 완료되었습니다.");
 
@@ -173,7 +184,7 @@ TEST_F(LiveRestoreTest, NothingOnTheServerSaysSoAndNothingMore) {
 TEST_F(LiveRestoreTest, MissingArchiveIsAnErrorStatusAndNothingIsApplied) {
     Store("__Fonts.zip", SavedArchive("Fonts"));
     m_logic.QueryAccountStatus();
-    m_logic.m_nWtfSize = 5000;  // the account said so, but the archive is gone
+    ServerHolds("WTF", 5000);  // the account said so, but the archive is gone
     Check(IDC_RESTORE_FONT);
     Check(IDC_RESTORE_ADDON);
     const TreeMap before = Guarded();
@@ -222,9 +233,10 @@ TEST_F(LiveRestoreTest, BusyFlagHoldsUntilTheFinalMessageIsClosed) {
         if (box.strText.rfind(kMsgRestoreDone, 0) != 0)
             return;
         bBusyDuringBox = g_bTransferBusy;
-        m_logic.OnInitialize();
-        m_logic.OnRemoveAll();
-        m_logic.OnRestore();
+        CMaintenanceCommands maintenance(m_logic);
+        maintenance.OnInitialize();
+        maintenance.OnRemoveAll();
+        m_restore.OnRestore();
     });
     RunRestore();
     EXPECT_TRUE(bBusyDuringBox);
@@ -267,10 +279,10 @@ TEST_F(ScriptedRestoreTest, FetchesInCategoryOrderAsHttp10WithTheAgentName) {
     Offer("__Interface.zip", strIface);
     Offer("__WDB.zip", strWdb);
     Offer("__WTF.zip", strWtf);
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
-    m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
-    m_logic.m_nWdbSize = static_cast<int32_t>(strWdb.size());
-    m_logic.m_nWtfSize = static_cast<int32_t>(strWtf.size());
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+    ServerHolds("Interface", static_cast<int32_t>(strIface.size()));
+    ServerHolds("WDB", static_cast<int32_t>(strWdb.size()));
+    ServerHolds("WTF", static_cast<int32_t>(strWtf.size()));
     Check(IDC_RESTORE_FONT);
     Check(IDC_RESTORE_CACHE);
     Check(IDC_RESTORE_ADDON);
@@ -298,8 +310,8 @@ TEST_F(ScriptedRestoreTest, ProgressStandsAt45PercentHalfwayAndFullAtTheEnd) {
     ASSERT_LT(strIface.size() - strWtf.size(), strIface.size() / 100);
     Offer("__Interface.zip", strIface);
     Offer("__WTF.zip", strWtf);
-    m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
-    m_logic.m_nWtfSize = static_cast<int32_t>(strWtf.size());
+    ServerHolds("Interface", static_cast<int32_t>(strIface.size()));
+    ServerHolds("WTF", static_cast<int32_t>(strWtf.size()));
     Check(IDC_RESTORE_ADDON);
     RunRestore();
     // The Addon box alone brings Interface, then WTF.
@@ -317,9 +329,9 @@ TEST_F(ScriptedRestoreTest, ConnectionCutMidArchiveIsCodeMinusSevenAfterTheFirst
     Offer("__Fonts.zip", strFonts);
     m_mapReplies["__Interface.zip"] = CScriptedServer::CutReply(strIface, strIface.size() / 2);
     Offer("__WTF.zip", SavedArchive("WTF"));
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
-    m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
-    m_logic.m_nWtfSize = 1000;
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+    ServerHolds("Interface", static_cast<int32_t>(strIface.size()));
+    ServerHolds("WTF", 1000);
     Check(IDC_RESTORE_FONT);
     Check(IDC_RESTORE_ADDON);
     const TreeMap before = Guarded();
@@ -336,7 +348,7 @@ TEST_F(ScriptedRestoreTest, FailedDownloadKeepsTheArchiveAnEarlierOneLeft) {
     // An unreachable server, then an error page: the earlier download stays as it was.
     const std::string strEarlier = SavedArchive("Fonts");
     WriteWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip"), strEarlier);
-    m_logic.m_nFontsSize = 5000;
+    ServerHolds("Fonts", 5000);
     Check(IDC_RESTORE_FONT);
     {
         CClosedPort closed;
@@ -348,7 +360,7 @@ TEST_F(ScriptedRestoreTest, FailedDownloadKeepsTheArchiveAnEarlierOneLeft) {
     EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
 
     m_view.ClearLog();
-    m_logic.m_nFontsSize = 5000;
+    ServerHolds("Fonts", 5000);
     Check(IDC_RESTORE_FONT);
     RunRestore();  // the scripted server has no such archive: 404
     ASSERT_GE(m_view.Texts().size(), 2u);
@@ -364,7 +376,7 @@ TEST_F(ScriptedRestoreTest, RestoreWorksOnTheFolderTheWindowShows) {
     FillGameFolder(SGame{shown.strRoot + "/"});
     const std::string strFonts = SavedArchive("Fonts");
     Offer("__Fonts.zip", strFonts);
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
     m_view.SetText(IDC_MANUAL_PATH, shown.strRoot);  // no final separator either
     Check(IDC_RESTORE_FONT);
     const TreeMap before = Guarded();
@@ -380,7 +392,7 @@ TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) 
     // The account says 2 pieces; the server sends more. The download keeps exactly 2 pieces.
     const std::string strBody = RandomBytes(3 * kDownloadPiece, 5);
     Offer("__Fonts.zip", strBody);
-    m_logic.m_nFontsSize = static_cast<int32_t>(2 * kDownloadPiece);
+    ServerHolds("Fonts", static_cast<int32_t>(2 * kDownloadPiece));
     Check(IDC_RESTORE_FONT);
     RunRestore();
     EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")),
@@ -391,7 +403,7 @@ TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) 
 TEST_F(ScriptedRestoreTest, LocalFileFaultsHaveTheirOwnCodes) {
     const std::string strFonts = RandomBytes(200 * 1024, 9);
     Offer("__Fonts.zip", strFonts);
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
     Check(IDC_RESTORE_FONT);
     const TreeMap before = Guarded();
 
@@ -409,7 +421,7 @@ TEST_F(ScriptedRestoreTest, LocalFileFaultsHaveTheirOwnCodes) {
     m_view.ClearLog();
     // The account refresh cleared the box and the size.
     Check(IDC_RESTORE_FONT);
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
     RunRestore();
     ASSERT_GE(m_view.Texts().size(), 2u) << m_view.LastText();
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-10]");
