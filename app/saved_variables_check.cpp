@@ -96,6 +96,59 @@ void ScanSavedVariablesFolder(const fs::path& folder, const std::string& strRela
 
 }  // namespace
 
+CLuaEndScanner::EState CLuaEndScanner::ReadCode(const char*& p, const char* pEnd, int64_t& nDepth,
+                                                bool& bContent) {
+    // Runs of code, and the quoted strings and lone '[' and '-' in it, are read here without
+    // a change of state: they make up most of a SavedVariables file.
+    while (p < pEnd) {
+        const char c = *p;
+        const uint8_t nClass = kCodeClasses[static_cast<unsigned char>(c)];
+        if (nClass != kSpecial) {
+            bContent = bContent || nClass == kPlain;
+            ++p;
+            continue;
+        }
+        bContent = true;
+        if (c == '{' || c == '}') {
+            nDepth += c == '{' ? 1 : -1;
+            ++p;
+        } else if (c == '"' || c == '\'') {
+            // The string is read here up to its end, unless a line break, \z or the end of
+            // the piece needs the states.
+            const char* q = p + 1;
+            while (true) {
+                while (q < pEnd && !kQuotedStops[static_cast<unsigned char>(*q)])
+                    ++q;
+                if (q == pEnd || IsLineBreak(*q))
+                    break;
+                if (*q == c)
+                    break;
+                if (*q != '\\') {
+                    ++q;  // the other quote
+                } else if (q + 1 < pEnd && !IsLineBreak(q[1]) && q[1] != 'z') {
+                    q += 2;
+                } else {
+                    break;
+                }
+            }
+            if (q < pEnd && *q == c) {
+                p = q + 1;
+                continue;
+            }
+            m_cQuote = c;
+            p = q;
+            return EState::Quoted;
+        } else if (p + 1 == pEnd || p[1] == c || (c == '[' && p[1] == '=')) {
+            // "--", "[[", "[=" or a piece that ends before it is known.
+            ++p;
+            return c == '-' ? EState::Dash : EState::OpenBracket;
+        } else {
+            ++p;  // a minus sign or an index
+        }
+    }
+    return EState::Code;
+}
+
 void CLuaEndScanner::Feed(std::string_view bytes) {
     const char* p = bytes.data();
     const char* const pEnd = p + bytes.size();
@@ -108,37 +161,9 @@ void CLuaEndScanner::Feed(std::string_view bytes) {
         const char c = *p;
         switch (eState) {
             case EState::Code:
-                while (p < pEnd) {
-                    uint8_t nClass = kCodeClasses[static_cast<unsigned char>(*p)];
-                    if (nClass == kSpecial)
-                        break;
-                    bContent = bContent || nClass == kPlain;
-                    ++p;
-                }
-                if (p == pEnd)
-                    break;
-                bContent = true;
-                switch (*p) {
-                    case '{':
-                        ++nDepth;
-                        break;
-                    case '}':
-                        --nDepth;
-                        break;
-                    case '-':
-                        eState = EState::Dash;
-                        break;
-                    case '[':
-                        eState = EState::OpenBracket;
-                        m_bComment = false;
-                        nCount = 0;
-                        break;
-                    default:  // a quote
-                        eState = EState::Quoted;
-                        m_cQuote = *p;
-                        break;
-                }
-                ++p;
+                eState = ReadCode(p, pEnd, nDepth, bContent);
+                m_bComment = false;  // what follows, if anything, is a '[' of code
+                nCount = 0;
                 break;
             case EState::Dash:
                 if (c == '-') {

@@ -46,6 +46,9 @@ private:
         LongClose,       // ']' and m_nCount '=' read inside it
         UnfinishedText,  // a raw line break ended a quoted string: the text cannot load
     };
+    // Reads code from p on; returns the state that the byte at p (if any) is read in.
+    EState ReadCode(const char*& p, const char* pEnd, int64_t& nDepth, bool& bContent);
+
     EState m_eState = EState::Code;
     bool m_bComment = false;
     bool m_bContent = false;
