@@ -119,9 +119,7 @@ CLuaEndScanner::EState CLuaEndScanner::ReadCode(const char*& p, const char* pEnd
             while (true) {
                 while (q < pEnd && !kQuotedStops[static_cast<unsigned char>(*q)])
                     ++q;
-                if (q == pEnd || IsLineBreak(*q))
-                    break;
-                if (*q == c)
+                if (q == pEnd || IsLineBreak(*q) || *q == c)
                     break;
                 if (*q != '\\') {
                     ++q;  // the other quote

@@ -145,10 +145,6 @@ TEST_F(GameProcess, MatchingRulesOverAFakeProcessTable) {
     }
 }
 
-TEST_F(GameProcess, ProcessTableThatCannotBeReadFindsNothing) {
-    EXPECT_TRUE(FindGameClientsIn(Root() + "/no-proc", Game()).empty());
-}
-
 // A copy of a harmless program named Wow.exe, started in the game folder, is found there and
 // not in another game folder; once it has exited it is found nowhere, before and after it is
 // reaped.
