@@ -11,7 +11,8 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=${1:-/tmp/zav-sv-bench}
 RUNS=${2:-5}
 BUILD=$ROOT/build/saved-variables-bench
-CORPUS_SCRIPT=$ROOT/../shared/bench/make-corpus.py
+# The corpus script lies beside the repository; ZAV_CORPUS_SCRIPT names it from elsewhere.
+CORPUS_SCRIPT=${ZAV_CORPUS_SCRIPT:-$ROOT/../shared/bench/make-corpus.py}
 
 cmake -S "$ROOT/bench/saved_variables" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD" -j2 --target saved_variables_bench >/dev/null
@@ -44,6 +45,7 @@ LUAC=$(fastest luac5.4 -p "$SV")
 WC=$(fastest wc -l "$SV")
 
 python3 "$CORPUS_SCRIPT" "$WORK/game" 1 >/dev/null
+mkdir -p "$WORK/game/Ralum/Temp"
 sync
 SV_FILES=$(find "$WORK/game/WTF/Account" -path '*/SavedVariables/*' -name '*.lua' | wc -l)
 SV_MB=$(find "$WORK/game/WTF/Account" -path '*/SavedVariables/*' -name '*.lua' -printf '%s\n' |
