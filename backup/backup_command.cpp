@@ -6,11 +6,14 @@
 #include <memory>
 #include <system_error>
 
+#include "app/categories.h"
 #include "app/main_logic.h"
+#include "app/saved_variables_check.h"
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
 #include "backup/free_space.h"
 #include "backup/upload_thread.h"
+#include "platform/game_process.h"
 
 std::string OverLimitMessage(uint64_t nTotal, int32_t nLimit) {
     char szText[256];
@@ -41,8 +44,20 @@ void CBackupCommand::OnBackup() {
         return;
     }
 
+    // A backup taken while the game runs may hold half-written files: the member decides.
+    if (!FindGameClients(strFolder).empty() && !m_view.ConfirmDefaultNo(kAskBackupWhileRunning))
+        return;
+
     if (!m_view.Confirm(kMsgConfirmBackup))
         return;
+
+    // A SavedVariables file a crash left empty or cut off would replace the good copy on the
+    // server: the member is asked first.
+    if ((nMask & kMaskWtf) != 0) {
+        const std::vector<SDamagedFile> vecDamaged = FindDamagedSavedVariables(strFolder);
+        if (!vecDamaged.empty() && !m_view.ConfirmDefaultNo(DamagedFilesQuestion(vecDamaged)))
+            return;
+    }
 
     if (!QueryFreeSpace()) {
         m_view.Message(kMsgServerBusy);

@@ -9,11 +9,13 @@
 #include <filesystem>
 #include <utility>
 
+#include "app/app_messages.h"
 #include "app/categories.h"
 #include "app/main_logic.h"
 #include "net/endpoints.h"
 #include "net/http_transfer.h"
 #include "platform/codepage.h"
+#include "platform/game_process.h"
 #include "restore/archive_applier.h"
 
 namespace {
@@ -126,6 +128,9 @@ void CDownloadThread::ThreadBody() {
             m_owner.View().Message(kMsgSizeUnknown);
     } else if (const int nResult = DownloadAll(); nResult < 0) {
         m_owner.View().Message(FormatCode(kMsgDownloadFailed, nResult));
+    } else if (!FindGameClients(m_strGameFolder).empty()) {
+        // The game was started while the archives arrived: nothing is applied.
+        m_owner.View().Message(kMsgGameRunning);
     } else if (ApplyAll() < 0) {
         m_owner.View().Message(kMsgApplyFailed);
     } else {

@@ -7,6 +7,7 @@
 #include "app/main_logic.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
+#include "platform/game_process.h"
 #include "restore/reset_folders.h"
 
 namespace {
@@ -33,6 +34,10 @@ void CMaintenanceCommands::OnInitialize() {
     const std::string strGameFolder = m_window.TakeShownGameFolder();
     if (strGameFolder.empty())
         return;
+    if (!FindGameClients(strGameFolder).empty()) {
+        m_view.Message(kMsgGameRunning);
+        return;
+    }
     if (!m_view.Confirm(kAskInitialize))
         return;
     CWaitCursor wait(m_view);

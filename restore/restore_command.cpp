@@ -6,6 +6,7 @@
 
 #include "app/app_messages.h"
 #include "app/main_logic.h"
+#include "platform/game_process.h"
 #include "restore/archive_applier.h"
 #include "restore/download_thread.h"
 
@@ -33,6 +34,10 @@ void CRestoreCommand::OnRestore() {
     const uint8_t nMask = m_window.ChosenCategories(ECheckGroup::Restore);
     if (nMask == 0) {
         m_view.Message(kMsgSelectTarget);
+        return;
+    }
+    if (!FindGameClients(strFolder).empty()) {
+        m_view.Message(kMsgGameRunning);
         return;
     }
     if (!m_view.Confirm(kAskRestore))

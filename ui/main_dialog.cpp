@@ -258,6 +258,10 @@ bool CMainDialog::Confirm(const std::string& strText) {
     return OnUiThread([&] { return ShowMessageBox(this, EBoxKind::Confirm, strText); });
 }
 
+bool CMainDialog::ConfirmDefaultNo(const std::string& strText) {
+    return OnUiThread([&] { return ShowMessageBox(this, EBoxKind::ConfirmDefaultNo, strText); });
+}
+
 bool CMainDialog::IsChecked(int nId) {
     return OnUiThread([&] {
         auto* pButton = qobject_cast<QAbstractButton*>(Control(nId));

@@ -43,6 +43,7 @@ public:
     // IMainView; callable from any thread.
     void Message(const std::string& strText) override;
     bool Confirm(const std::string& strText) override;
+    bool ConfirmDefaultNo(const std::string& strText) override;
     bool IsChecked(int nId) override;
     void SetChecked(int nId, bool bChecked) override;
     std::string GetText(int nId) override;

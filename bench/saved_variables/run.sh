@@ -11,8 +11,7 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=${1:-/tmp/zav-sv-bench}
 RUNS=${2:-5}
 BUILD=$ROOT/build/saved-variables-bench
-# The corpus script lies beside the repository; ZAV_CORPUS_SCRIPT names it from elsewhere.
-CORPUS_SCRIPT=${ZAV_CORPUS_SCRIPT:-$ROOT/../shared/bench/make-corpus.py}
+CORPUS_SCRIPT=$ROOT/bench/make_game_folder.py
 
 cmake -S "$ROOT/bench/saved_variables" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD" -j2 --target saved_variables_bench >/dev/null

@@ -9,6 +9,7 @@
 
 #include "app/categories.h"
 #include "app/main_logic.h"
+#include "app/saved_variables_check.h"
 #include "backup/backup_command.h"
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
@@ -16,6 +17,7 @@
 #include "support/env_guard.h"
 #include "support/file_size_limit.h"
 #include "support/recording_view.h"
+#include "support/running_client.h"
 
 namespace {
 
@@ -304,6 +306,48 @@ TEST_F(BackupCommandTest, StrayExceptionOnTheWorkerIsToldAndClearsTheBusyFlag) {
     logic.WaitForWorker();
     EXPECT_EQ(view.LastText(), kMsgSystemFailure);
     EXPECT_FALSE(g_bTransferBusy.load());
+}
+
+// The guards before packing: each asks with No as the default, and No sends nothing.
+TEST_F(BackupCommandTest, RunningGameIsAskedAboutFirst) {
+    m_box.Write("WTF/Config.wtf", "x");
+    CRunningClient client(m_box.Path("bin"), "Wow.exe", m_box.Folder());
+    ASSERT_GT(client.Pid(), 0);
+    m_view.QueueConfirmAnswers({false});
+    Backup();
+    ASSERT_EQ(m_view.Boxes().size(), 1u);
+    EXPECT_EQ(m_view.Boxes()[0].strText, kAskBackupWhileRunning);
+    EXPECT_TRUE(m_view.Boxes()[0].bDefaultNo);
+    EXPECT_TRUE(m_listener.Requests().empty());
+
+    m_view.QueueConfirmAnswers({true, true});
+    Backup();
+    EXPECT_EQ(m_view.Texts(), (Texts{kAskBackupWhileRunning, kMsgConfirmBackup, kMsgDone}));
+}
+
+TEST_F(BackupCommandTest, DamagedSavedVariablesAreNamedAndNoUploadsNothing) {
+    m_box.Write("WTF/Account/ACC/SavedVariables/WeakAuras.lua",
+                "WeakAurasSaved = {\n  [\"a\"] = {");
+    m_box.Write("WTF/Account/ACC/SavedVariables/Fine.lua", "FineSaved = { 1, 2 }\n");
+    const std::vector<SDamagedFile> damaged = FindDamagedSavedVariables(m_box.Folder());
+    ASSERT_EQ(damaged.size(), 1u);
+    m_view.QueueConfirmAnswers({true, false});
+    Backup();
+    ASSERT_EQ(m_view.Boxes().size(), 2u);
+    EXPECT_EQ(m_view.Boxes()[1].strText, DamagedFilesQuestion(damaged));
+    EXPECT_NE(m_view.Boxes()[1].strText.find("WeakAuras.lua"), std::string::npos);
+    EXPECT_TRUE(m_view.Boxes()[1].bDefaultNo);
+    EXPECT_EQ(m_listener.Requests().size(), 0u);  // not even the server's consent
+    EXPECT_TRUE(TempFiles().empty());
+
+    // Yes: the backup goes on as before. Without WTF chosen nothing is asked.
+    m_view.QueueConfirmAnswers({true, true});
+    Backup();
+    EXPECT_EQ(m_view.LastText(), kMsgDone);
+    Choose(false, false, true);
+    m_box.Write("Fonts/f.ttf", "f");
+    Backup();
+    EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgDone}));
 }
 
 class CheckUploadSizeTest : public BackupCommandTest {

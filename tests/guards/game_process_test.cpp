@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app/app_sandbox.h"
+#include "support/running_client.h"
 
 extern char** environ;
 
@@ -58,12 +59,12 @@ protected:
     void Add(int nPid, const SFakeProcess& process) {
         std::string strDir = Root() + "/proc/" + std::to_string(nPid);
         fs::create_directories(strDir);
-        WriteText(strDir + "/comm", process.strComm + "\n");
-        WriteText(strDir + "/cmdline", process.strCmdline);
+        WriteWholeFile(strDir + "/comm", process.strComm + "\n");
+        WriteWholeFile(strDir + "/cmdline", process.strCmdline);
         if (!process.strEnviron.empty())
-            WriteText(strDir + "/environ", process.strEnviron);
+            WriteWholeFile(strDir + "/environ", process.strEnviron);
         if (process.cState != '\0')
-            WriteText(strDir + "/stat", std::to_string(nPid) + " (" + process.strComm + ") " +
+            WriteWholeFile(strDir + "/stat", std::to_string(nPid) + " (" + process.strComm + ") " +
                                             process.cState + " 1 2 3");
         if (!process.strCwd.empty())
             fs::create_directory_symlink(process.strCwd, strDir + "/cwd");
@@ -149,36 +150,20 @@ TEST_F(GameProcess, MatchingRulesOverAFakeProcessTable) {
 // not in another game folder; once it has exited it is found nowhere, before and after it is
 // reaped.
 TEST_F(GameProcess, RealProcessNamedLikeTheClient) {
-    fs::create_directories(Root() + "/bin");
-    const std::string strExe = Root() + "/bin/Wow.exe";
-    fs::copy_file("/bin/sleep", strExe);
-    fs::permissions(strExe, fs::perms::owner_all);
-
-    posix_spawn_file_actions_t actions;
-    ASSERT_EQ(posix_spawn_file_actions_init(&actions), 0);
-    ASSERT_EQ(posix_spawn_file_actions_addchdir_np(&actions, Game().c_str()), 0);
-    std::string strArg0 = strExe;
-    std::string strSeconds = "600";
-    char* argv[] = {strArg0.data(), strSeconds.data(), nullptr};
-    pid_t pid = 0;
-    // Returns once the program has been executed, so comm already names it.
-    int nSpawned = posix_spawn(&pid, strExe.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(nSpawned, 0);
+    CRunningClient client(Root() + "/bin", "Wow.exe", Game());
+    const pid_t pid = client.Pid();
+    ASSERT_GT(pid, 0);
 
     std::vector<SGameProcess> clients = FindGameClients(Game() + "/");
     auto it = std::find_if(clients.begin(), clients.end(),
-                           [pid](const SGameProcess& client) { return client.nPid == pid; });
+                           [pid](const SGameProcess& found) { return found.nPid == pid; });
     bool bFound = it != clients.end();
     std::string strName = bFound ? it->strName : "";
     bool bInOther = HasPid(FindGameClients(Other()), pid);
 
-    kill(pid, SIGKILL);
-    siginfo_t info{};
-    // Waits until it has exited but leaves it unreaped: a zombie.
-    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT), 0);
+    client.KillLeavingZombie();
     bool bZombieFound = HasPid(FindGameClients(Game()), pid);
-    ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+    client.Stop();
 
     EXPECT_TRUE(bFound);
     EXPECT_EQ(strName, "Wow.exe");

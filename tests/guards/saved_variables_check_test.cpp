@@ -75,7 +75,7 @@ class SavedVariablesScan : public CAppSandbox {
 protected:
     std::string Game() const { return Root() + "/game/"; }
     void Put(const std::string& strRelative, const std::string& strText) {
-        WriteText(Game() + strRelative, strText);
+        WriteWholeFile(Game() + strRelative, strText);
     }
 };
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/app_messages.h"
 #include "app/auth_reply.h"
 #include "app/login_logic.h"
 #include "app/main_logic.h"
@@ -21,6 +22,7 @@
 #include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/running_client.h"
 #include "support/scripted_server.h"
 
 namespace fs = std::filesystem;
@@ -29,7 +31,6 @@ using namespace restore_test;
 namespace {
 
 constexpr const char* kAskRestore = "회원님의 설정파일들을 다운로드하고 적용하시겠습니까?";
-constexpr const char* kMsgBusy = "진행중입니다. 잠시만 기다려주십시오.";
 constexpr const char* kId = "gamer01";
 
 // A game folder, the settings, the recording window and the logic under test.
@@ -386,6 +387,28 @@ TEST_F(ScriptedRestoreTest, RestoreWorksOnTheFolderTheWindowShows) {
     EXPECT_EQ(Guarded(), before);  // the folder chosen earlier is untouched
     EXPECT_EQ(m_settings.GetGameFolder(), shown.strRoot + "/");
     EXPECT_FALSE(fs::exists(shown.strRoot + "Ralum"));
+}
+
+TEST_F(ScriptedRestoreTest, RestoreAndInitializeWaitUntilTheGameIsClosed) {
+    const std::string strFonts = SavedArchive("Fonts");
+    Offer("__Fonts.zip", strFonts);
+    const TreeMap before = SnapshotTree(m_game.strRoot);
+    {
+        CRunningClient client(m_temp.Path("bin"), "Wow.exe", m_game.strRoot);
+        ASSERT_GT(client.Pid(), 0);
+        ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+        Check(IDC_RESTORE_FONT);
+        RunRestore();
+        CMaintenanceCommands(m_logic).OnInitialize();
+        EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kMsgGameRunning, kMsgGameRunning}));
+        EXPECT_TRUE(m_server.Requests().empty());  // nothing downloaded
+        EXPECT_EQ(SnapshotTree(m_game.strRoot), before);
+    }
+    // The game has ended: the restore goes ahead.
+    m_view.ClearLog();
+    RunRestore();
+    EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
+    EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
 }
 
 TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) {
