@@ -314,6 +314,20 @@ TEST_F(ApplyTest, DiskFillingDuringExtractionLeavesTheGameFolderAsItWas) {
     EXPECT_EQ(SnapshotTree(game.strRoot, {"Ralum/Temp"}), before);
 }
 
+TEST_F(ApplyTest, EntryThatCannotBeWrittenMidwayLeavesTheGameFolderAsItWas) {
+    // The same fault without a small file system: the last entry needs a folder where the one
+    // before it put a file.
+    PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/a.bin", RandomBytes(400 * 1024, 11)},
+                                                      {"WTF/b.bin", RandomBytes(400 * 1024, 12)},
+                                                      {"WTF/b.bin/c.bin", "blocked"}});
+    const TreeMap before = SnapshotTree(m_game.strRoot, {"Ralum/Temp"});
+
+    CArchiveApplier applier(m_game.strRoot, kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_NE(applier.LastError().find("__WTF.zip"), std::string::npos) << applier.LastError();
+    EXPECT_EQ(SnapshotTree(m_game.strRoot, {"Ralum/Temp"}), before);
+}
+
 TEST_F(ApplyTest, FailedSwapPutsEveryFolderBack) {
     // Ralum/Recent on its own small file system: the old folders must be copied there, and
     // the second one does not fit, after the first category was already swapped in.
@@ -334,6 +348,24 @@ TEST_F(ApplyTest, FailedSwapPutsEveryFolderBack) {
     EXPECT_EQ(Guarded(), before) << applier.LastError();
 }
 
+TEST_F(ApplyTest, FailedSwapWithAFileInTheWayPutsEveryFolderBack) {
+    // The same rollback without a small file system: Ralum/Recent is a file, so the game's WTF
+    // cannot be moved there, after the new Fonts (the game had none) was already moved in.
+    SaveArchive("Fonts", "__Fonts.zip");
+    PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/new.txt", "new"}});
+    fs::remove_all(m_game.Path("Fonts"));
+    fs::remove_all(m_game.Path("Ralum/Recent"));
+    WriteWholeFile(m_game.Path("Ralum/Recent"), "a file where the Recent folder should be");
+    for (const char* szCategory : {"Fonts", "Interface", "WDB", "WTF"})
+        fs::create_directories(m_game.Path(std::string("Ralum/Original/") + szCategory));
+    const TreeMap before = Guarded();
+
+    CArchiveApplier applier(m_game.strRoot, kMaskFonts | kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_NE(applier.LastError().find("cannot move"), std::string::npos) << applier.LastError();
+    EXPECT_EQ(Guarded(), before) << applier.LastError();
+}
+
 TEST_F(ApplyTest, RecentOnAnotherFileSystemIsCopied) {
     SaveArchive("Fonts", "__Fonts.zip");
     const TreeMap fonts = Tree("Fonts");
@@ -343,6 +375,21 @@ TEST_F(ApplyTest, RecentOnAnotherFileSystemIsCopied) {
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskFonts).ApplyAll(), 0);
     EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
     EXPECT_EQ(Tree("Ralum/Recent/Fonts"), fonts);
+    EXPECT_FALSE(fs::exists(m_game.Path(".zav-old-Fonts")));
+}
+
+TEST_F(ApplyTest, RecentLinkedToAnotherFileSystemIsCopied) {
+    // The same copy without mount rights: Ralum/Recent links to a folder on another file system.
+    std::unique_ptr<CSandbox> pOther = SandboxOnAnotherFileSystem();
+    if (!pOther)
+        GTEST_SKIP() << "no second file system beside the temporary folder";
+    SaveArchive("Fonts", "__Fonts.zip");
+    const TreeMap fonts = Tree("Fonts");
+    fs::remove(m_game.Path("Ralum/Recent"));
+    fs::create_directory_symlink(pOther->Path(), m_game.Path("Ralum/Recent"));
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskFonts).ApplyAll(), 0);
+    EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
+    EXPECT_EQ(SnapshotTree(pOther->Path("Fonts")), fonts);
     EXPECT_FALSE(fs::exists(m_game.Path(".zav-old-Fonts")));
 }
 
@@ -356,6 +403,19 @@ TEST_F(ApplyTest, UnwritableCacheFolderFailsTheWholeRestore) {
     ASSERT_EQ(::mount(nullptr, m_game.Path("Cache/WDB").c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
                       nullptr),
               0);
+    const TreeMap before = Guarded();
+
+    CArchiveApplier applier(m_game.strRoot, kMaskWdb | kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_EQ(Guarded(), before) << applier.LastError();
+}
+
+TEST_F(ApplyTest, CacheFolderTakenByAFileFailsTheWholeRestore) {
+    // The same failure without mount rights: a file stands where the cache folder goes.
+    SaveArchive("WTF", "__WTF.zip");
+    SaveArchive("Cache/WDB/koKR", "__WDB.zip");
+    fs::remove_all(m_game.Path("Cache/WDB"));
+    WriteWholeFile(m_game.Path("Cache/WDB"), "a file where the cache folder should be");
     const TreeMap before = Guarded();
 
     CArchiveApplier applier(m_game.strRoot, kMaskWdb | kMaskWtf);

@@ -78,6 +78,19 @@ TEST_F(FolderOpsTest, MoveAcrossFileSystemsCopiesThenDeletes) {
     EXPECT_EQ(SnapshotTree(P("other/moved")), src);
 }
 
+TEST_F(FolderOpsTest, MoveThroughALinkToAnotherFileSystemCopiesThenDeletes) {
+    // The same move without mount rights: the destination links to another file system.
+    std::unique_ptr<CSandbox> pOther = SandboxOnAnotherFileSystem();
+    if (!pOther)
+        GTEST_SKIP() << "no second file system beside the temporary folder";
+    MakeTree(P("src"));
+    const TreeMap src = SnapshotTree(P("src"));
+    fs::create_directory_symlink(pOther->Path(), P("other"));
+    ASSERT_TRUE(MoveFolder(P("src"), P("other/moved")));
+    EXPECT_FALSE(fs::exists(P("src")));
+    EXPECT_EQ(SnapshotTree(pOther->Path("moved")), src);
+}
+
 TEST_F(FolderOpsTest, DeleteRemovesReadOnlyFoldersButNotWhatLinksPointTo) {
     MakeTree(P("victim"));
     WriteWholeFile(P("outside/precious.txt"), "precious");

@@ -1,6 +1,7 @@
 #include "restore_fixture.h"
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -109,6 +110,15 @@ void FillGameFolder(const SGame& game) {
     WriteWholeFile(game.Path("Wow.exe"), "MZ");
     for (const char* szFolder : {"Ralum/Temp", "Ralum/Recent", "Ralum/Original"})
         fs::create_directories(game.Path(szFolder));
+}
+
+std::unique_ptr<CSandbox> SandboxOnAnotherFileSystem() {
+    struct stat shm {};
+    struct stat tmp {};
+    if (::stat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode) ||
+        ::stat(fs::temp_directory_path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
+        return nullptr;
+    return std::make_unique<CSandbox>("zav-restore", "/dev/shm");
 }
 
 CTmpfsMount::CTmpfsMount(const std::string& strPath, size_t nBytes) : m_strPath(strPath) {

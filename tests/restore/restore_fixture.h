@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ struct SGame {
     std::string Path(const std::string& strRelative) const { return strRoot + strRelative; }
 };
 void FillGameFolder(const SGame& game);
+
+// A sandbox on another file system than the temporary folder (the shared-memory tmpfs), for
+// moves across file systems without mount rights; none when there is no such file system.
+std::unique_ptr<CSandbox> SandboxOnAnotherFileSystem();
 
 // A tmpfs of nBytes mounted at strPath (created when missing); unmounted on destruction.
 class CTmpfsMount {

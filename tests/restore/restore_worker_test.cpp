@@ -437,14 +437,29 @@ TEST_F(ScriptedRestoreTest, LocalFileFaultsHaveTheirOwnCodes) {
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-8]");
     fs::remove_all(m_game.Path("Ralum/Temp/__Fonts.zip"));
 
-    // Ralum/Temp fills up while the archive arrives.
-    CTmpfsMount mount(m_game.Path("Ralum/Temp"), 64 * 1024);
-    if (!mount.Mounted())
-        GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
+    // The archive's name leads to a full device: writing it fails.
+    fs::create_symlink("/dev/full", m_game.Path("Ralum/Temp/__Fonts.zip"));
     m_view.ClearLog();
     // The account refresh cleared the box and the size.
     Check(IDC_RESTORE_FONT);
     ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+    RunRestore();
+    ASSERT_GE(m_view.Texts().size(), 2u) << m_view.LastText();
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-10]");
+    EXPECT_EQ(Guarded(), before);
+}
+
+TEST_F(ScriptedRestoreTest, TempFillingUpWhileTheArchiveArrivesGivesMinusTen) {
+    const std::string strFonts = RandomBytes(200 * 1024, 9);
+    Offer("__Fonts.zip", strFonts);
+    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    Check(IDC_RESTORE_FONT);
+    const TreeMap before = Guarded();
+
+    // Ralum/Temp fills up while the archive arrives.
+    CTmpfsMount mount(m_game.Path("Ralum/Temp"), 64 * 1024);
+    if (!mount.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
     RunRestore();
     ASSERT_GE(m_view.Texts().size(), 2u) << m_view.LastText();
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-10]");

@@ -10,8 +10,9 @@
 
 namespace fs = std::filesystem;
 
-CSandbox::CSandbox(const std::string& strPrefix) {
-    std::string strTemplate = (fs::temp_directory_path() / (strPrefix + "-XXXXXX")).string();
+CSandbox::CSandbox(const std::string& strPrefix, const std::string& strParent) {
+    const fs::path parent = strParent.empty() ? fs::temp_directory_path() : fs::path(strParent);
+    std::string strTemplate = (parent / (strPrefix + "-XXXXXX")).string();
     if (mkdtemp(strTemplate.data()) == nullptr)
         throw std::runtime_error("cannot make a sandbox folder " + strTemplate);
     m_strPath = fs::canonical(strTemplate).string();

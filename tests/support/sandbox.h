@@ -8,7 +8,8 @@
 
 class CSandbox {
 public:
-    explicit CSandbox(const std::string& strPrefix = "zav-test");  // TMP/<prefix>-XXXXXX
+    // PARENT/<prefix>-XXXXXX; the system's temporary folder when strParent is empty.
+    explicit CSandbox(const std::string& strPrefix = "zav-test", const std::string& strParent = "");
     ~CSandbox();
     CSandbox(const CSandbox&) = delete;
     CSandbox& operator=(const CSandbox&) = delete;

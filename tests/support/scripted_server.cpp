@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,9 +53,13 @@ size_t ContentLength(const std::string& strRequest) {
 // One accepted connection, plain or TLS.
 class CScriptedServer::CConnection {
 public:
-    CConnection(int nFd, void* pTlsCtx) : m_nFd(nFd) {
+    // nWakeFd turns readable when the server stops: every wait ends then.
+    CConnection(int nFd, void* pTlsCtx, int nWakeFd) : m_nFd(nFd), m_nWakeFd(nWakeFd) {
         if (pTlsCtx == nullptr)
             return;
+        // The handshake blocks: a client that never starts it must not hold the server.
+        timeval timeout{kReadTimeoutMs / 1000, 0};
+        setsockopt(nFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         m_pSsl = SSL_new(static_cast<SSL_CTX*>(pTlsCtx));
         if (m_pSsl == nullptr || SSL_set_fd(m_pSsl, nFd) != 1 || SSL_accept(m_pSsl) != 1)
             m_bBroken = true;
@@ -72,8 +77,8 @@ public:
     // Bytes read into pBuffer; 0 when the peer closed, -1 on an error or a time-out.
     ssize_t Read(char* pBuffer, size_t nSize, int nTimeoutMs) {
         if (m_pSsl == nullptr || SSL_pending(m_pSsl) == 0) {
-            pollfd pfd{m_nFd, POLLIN, 0};
-            if (poll(&pfd, 1, nTimeoutMs) <= 0)
+            pollfd pfds[2] = {{m_nFd, POLLIN, 0}, {m_nWakeFd, POLLIN, 0}};
+            if (poll(pfds, 2, nTimeoutMs) <= 0 || pfds[1].revents != 0)
                 return -1;
         }
         if (m_pSsl == nullptr)
@@ -113,6 +118,7 @@ public:
 
 private:
     int m_nFd;
+    int m_nWakeFd;
     SSL* m_pSsl = nullptr;
     bool m_bBroken = false;
 };
@@ -223,7 +229,7 @@ void CScriptedServer::Serve() {
         int nFd = accept4(m_nListenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (nFd < 0)
             continue;
-        CConnection conn(nFd, m_pTlsCtx.get());
+        CConnection conn(nFd, m_pTlsCtx.get(), m_nWakeFd[0]);
         if (!conn.Broken())
             Handle(conn);
     }

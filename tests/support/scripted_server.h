@@ -54,7 +54,7 @@ public:
     explicit CScriptedServer(Handler handler, std::optional<STls> tls = std::nullopt);
     // Every request gets the same answer.
     explicit CScriptedServer(SAnswer answer = {}, std::optional<STls> tls = std::nullopt);
-    ~CScriptedServer();  // stops at once (pauses included) and joins
+    ~CScriptedServer();  // stops at once (reads and pauses included) and joins
     CScriptedServer(const CScriptedServer&) = delete;
     CScriptedServer& operator=(const CScriptedServer&) = delete;
 

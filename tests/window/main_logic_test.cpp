@@ -223,6 +223,8 @@ TEST(MainWindow, SetUpWithoutGameFolderOpensThePickerBeforeTheUsage) {
     EXPECT_EQ(view.Text(IDC_FONTS_USAGE), "1.0M");
     int nPick = view.FindCall("PickFolder");
     ASSERT_GE(nPick, 0);
-    EXPECT_LT(view.FindCall("Message World of Warcraft"), nPick);
+    int nNotFound = view.FindCall("Message World of Warcraft");
+    ASSERT_GE(nNotFound, 0) << "the member is not told that no game folder was found";
+    EXPECT_LT(nNotFound, nPick);
     EXPECT_LT(nPick, view.FindCall("SetText 1018"));
 }
