@@ -54,7 +54,9 @@ public:
     // and -10 when writing fails.
     int Write(const char* pData, size_t nSize) {
         if (m_nFd < 0) {
-            m_nFd = ::open(m_strPartial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
+            // A new file, never one a leftover name leads to.
+            ::unlink(m_strPartial.c_str());
+            m_nFd = ::open(m_strPartial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
             if (m_nFd < 0)
                 return kDownloadOpenFailed;
         }

@@ -22,6 +22,7 @@
 #include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/file_size_limit.h"
 #include "support/running_client.h"
 #include "support/scripted_server.h"
 
@@ -437,13 +438,16 @@ TEST_F(ScriptedRestoreTest, LocalFileFaultsHaveTheirOwnCodes) {
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-8]");
     fs::remove_all(m_game.Path("Ralum/Temp/__Fonts.zip"));
 
-    // The archive's name leads to a full device: writing it fails.
-    fs::create_symlink("/dev/full", m_game.Path("Ralum/Temp/__Fonts.zip"));
+    // The disk takes no more than 64 KiB of a file: writing the archive fails.
     m_view.ClearLog();
     // The account refresh cleared the box and the size.
     Check(IDC_RESTORE_FONT);
     ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
-    RunRestore();
+    {
+        CFileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(limit.IsSet());
+        RunRestore();
+    }
     ASSERT_GE(m_view.Texts().size(), 2u) << m_view.LastText();
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-10]");
     EXPECT_EQ(Guarded(), before);
@@ -452,7 +456,7 @@ TEST_F(ScriptedRestoreTest, LocalFileFaultsHaveTheirOwnCodes) {
 TEST_F(ScriptedRestoreTest, TempFillingUpWhileTheArchiveArrivesGivesMinusTen) {
     const std::string strFonts = RandomBytes(200 * 1024, 9);
     Offer("__Fonts.zip", strFonts);
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
     Check(IDC_RESTORE_FONT);
     const TreeMap before = Guarded();
 
