@@ -8,6 +8,7 @@
 
 #include "app/app_messages.h"
 #include "app/auth_reply.h"
+#include "app/categories.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "platform/codepage.h"
@@ -92,6 +93,10 @@ void CMainLogic::WaitForWorker() {
         m_worker.join();
 }
 
+void CMainLogic::ReportWorkerFailure(std::exception_ptr /*pError*/) {
+    m_view.Message(kMsgSystemFailure);
+}
+
 void CMainLogic::OnInitDialog() {
     m_view.SetChecked(IDC_BACKUP_ADDON, true);
     m_view.SetChecked(IDC_BACKUP_CACHE, true);
@@ -169,6 +174,27 @@ void CMainLogic::ApplyAccountStatus(const SAuthReply& reply) {
     }
 }
 
+SServerSizes CMainLogic::ServerSizes() const {
+    return {m_nFontsSize.load(), m_nInterfaceSize.load(), m_nWdbSize.load(), m_nWtfSize.load()};
+}
+
+std::string CMainLogic::LastUpload() {
+    std::lock_guard lock(m_mutexAccount);
+    return m_strLastUpload;
+}
+
+uint8_t CMainLogic::ChosenCategories(ECheckGroup eGroup) {
+    const bool bBackup = eGroup == ECheckGroup::Backup;
+    uint8_t nMask = 0;
+    if (m_view.IsChecked(bBackup ? IDC_BACKUP_ADDON : IDC_RESTORE_ADDON))
+        nMask |= kMaskInterface | kMaskWtf;
+    if (m_view.IsChecked(bBackup ? IDC_BACKUP_CACHE : IDC_RESTORE_CACHE))
+        nMask |= kMaskWdb;
+    if (m_view.IsChecked(bBackup ? IDC_BACKUP_FONT : IDC_RESTORE_FONT))
+        nMask |= kMaskFonts;
+    return nMask;
+}
+
 int32_t CMainLogic::GetTotalUsage() const {
     // 32-bit arithmetic that wraps instead of overflowing.
     uint32_t nTotal =
@@ -197,10 +223,5 @@ void CMainLogic::RefreshUsage() {
                    FormatMega((static_cast<float>(nWtf) + static_cast<float>(nInterface)) * kMega));
     m_view.SetText(IDC_WDB_USAGE, FormatMega(static_cast<float>(nWdb) * kMega));
     m_view.SetText(IDC_FONTS_USAGE, FormatMega(static_cast<float>(nFonts) * kMega));
-    std::string strLast;
-    {
-        std::lock_guard lock(m_mutexAccount);
-        strLast = m_strLastUpload;
-    }
-    m_view.SetText(IDC_LAST_UPLOAD, strLast);
+    m_view.SetText(IDC_LAST_UPLOAD, LastUpload());
 }

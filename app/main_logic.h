@@ -1,16 +1,16 @@
-// The main window's logic: its handlers, the account values, the selection flags and the
-// progress width. CMainDialog (Qt) maps its widgets onto IMainView and forwards clicks here.
-//
-// The handlers are spread over the layers that own them:
-//   app/main_logic.cpp       set-up, SetProgress, account status (QueryAccountStatus ...)
-//   app/game_folder_ui.cpp   OnBrowseFolder, OnGameFolderMode, GetGamePathText
-//   backup/backup_command.cpp   OnBackup, CheckUploadSize, StartUpload, PackSelectedFolders
-//   backup/free_space.cpp       QueryFreeSpace
-//   restore/restore_command.cpp OnRestore, StartDownload, OnInitialize, OnRemoveAll
+// The main window's state without widgets: the account values, the progress bar, the
+// game-folder controls and the check boxes' choice, and the one worker thread of a transfer.
+// CMainDialog (Qt) maps its widgets onto IMainView; the commands are objects of their own
+// layers that work through this class:
+//   backup/backup_command.h        CBackupCommand: the backup button
+//   restore/restore_command.h      CRestoreCommand: the restore button, and settling an
+//                                  interrupted restore when the window opens
+//   restore/maintenance_commands.h CMaintenanceCommands: initialize and remove all
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +19,17 @@
 #include "app/view.h"
 
 struct SAuthReply;
+
+// Bytes the server holds per category, as the last account status said (0 = none).
+struct SServerSizes {
+    int32_t nFonts = 0;
+    int32_t nInterface = 0;
+    int32_t nWdb = 0;
+    int32_t nWtf = 0;
+};
+
+// The two groups of check boxes: the categories to back up, and those to restore.
+enum class ECheckGroup { Backup, Restore };
 
 class CMainLogic {
 public:
@@ -45,32 +56,41 @@ public:
     void ApplyAccountStatus(const SAuthReply& reply);
     int32_t GetTotalUsage() const;
     void RefreshUsage();
+    SServerSizes ServerSizes() const;
+    // The last-upload date as the window shows it.
+    std::string LastUpload();
 
     // Game-folder controls.
     void OnBrowseFolder();
     void OnGameFolderMode();
+    // The manual path's edit was finished: in manual mode the typed folder is taken at once.
+    void OnManualPathEdited();
     std::string GetGamePathText();
+    // The folder the window shows for the current mode, made the game folder (with its final
+    // separator and working folders) and returned; "" after telling the member why it cannot
+    // be used. Every command takes its folder through this, so that it works on the folder
+    // the window shows.
+    std::string TakeShownGameFolder();
 
-    // Backup.
-    void OnBackup();
-    int CheckUploadSize();
-    int StartUpload(uint8_t nMask);
-    int PackSelectedFolders();
-
-    // Restore and maintenance.
-    void OnRestore();
-    int StartDownload(uint8_t nMask);
-    void OnInitialize();
-    void OnRemoveAll();
-    int QueryFreeSpace();
+    // The categories a group of check boxes chooses, as a category mask: the Addon box stands
+    // for Interface and WTF together.
+    uint8_t ChosenCategories(ECheckGroup eGroup);
 
     IMainView& View() { return m_view; }
     CSettings& Settings() { return m_settings; }
     // Waits until the running worker (if any) has finished. For tests and shutdown.
     void WaitForWorker();
 
-    // Bytes stored on the server per category; the restore worker reads them as the
-    // expected archive sizes.
+private:
+    // Makes strPath (given its final separator) the game folder and makes its working folders.
+    // False when refused: too long for the path buffers (the member is told), or empty or
+    // relative (the commands say so when they start).
+    bool UseGameFolder(const std::string& strPath);
+
+    IMainView& m_view;
+    CSettings& m_settings;
+    std::atomic<int> m_nProgressWidth{0};
+    std::jthread m_worker;  // the upload or download worker of the running transfer
     std::atomic<int32_t> m_nFontsSize{0};
     std::atomic<int32_t> m_nInterfaceSize{0};
     std::atomic<int32_t> m_nWdbSize{0};
@@ -78,25 +98,41 @@ public:
     std::string m_strLastUpload;  // guarded by m_mutexAccount
     std::mutex m_mutexAccount;
 
-    // Backup selection flags, reset at every backup command.
-    int m_nSelInterface = 0;
-    int m_nSelWtf = 0;
-    int m_nSelWdb = 0;
-    int m_nSelFonts = 0;
-    // The game folder the running command took when it started; workers get a copy.
-    std::string m_strCommandFolder;
-
-private:
-    IMainView& m_view;
-    CSettings& m_settings;
-    std::atomic<int> m_nProgressWidth{0};
-    std::jthread m_worker;  // the upload or download worker of the running transfer
-
 public:
-    // Starts fn on the worker thread; the caller has set g_bTransferBusy.
+    // Starts fn on the worker thread; the caller has set g_bTransferBusy. The flag is cleared
+    // when fn ends, as the worker's last act, however it ends: a stray exception is told to
+    // the member as a system failure instead of ending the program.
     template <class F>
     void RunWorker(F&& fn) {
-        if (m_worker.joinable()) m_worker.join();
-        m_worker = std::jthread(std::forward<F>(fn));
+        if (m_worker.joinable())
+            m_worker.join();
+        m_worker = std::jthread([this, fn = std::forward<F>(fn)]() mutable {
+            try {
+                fn();
+            } catch (...) {
+                ReportWorkerFailure(std::current_exception());
+            }
+            g_bTransferBusy = false;
+        });
     }
+
+private:
+    void ReportWorkerFailure(std::exception_ptr pError);
+};
+
+// Claims g_bTransferBusy for a command's preparation: set at construction, cleared again at
+// destruction unless handed to a worker (Release) that clears it as its last act.
+class CTransferClaim {
+public:
+    CTransferClaim() { g_bTransferBusy = true; }
+    ~CTransferClaim() {
+        if (m_bHeld)
+            g_bTransferBusy = false;
+    }
+    CTransferClaim(const CTransferClaim&) = delete;
+    CTransferClaim& operator=(const CTransferClaim&) = delete;
+    void Release() { m_bHeld = false; }
+
+private:
+    bool m_bHeld = true;
 };

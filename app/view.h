@@ -13,6 +13,9 @@ public:
     virtual void Message(const std::string& strText) = 0;
     // Yes/No box; true for Yes.
     virtual bool Confirm(const std::string& strText) = 0;
+    // A Yes/No box whose default button is No, for a question where going on may cost the
+    // member settings; true for Yes. Views without a default button ask as Confirm does.
+    virtual bool ConfirmDefaultNo(const std::string& strText) { return Confirm(strText); }
 };
 
 // Control ids of the main window; the views map them to their widgets.

@@ -1,15 +1,19 @@
-// The backup button: checks, confirmation, packaging, size check, and the upload worker.
-#include <sys/stat.h>
+#include "backup/backup_command.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <system_error>
 
+#include "app/categories.h"
 #include "app/main_logic.h"
+#include "app/saved_variables_check.h"
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
+#include "backup/free_space.h"
 #include "backup/upload_thread.h"
+#include "platform/game_process.h"
 
 std::string OverLimitMessage(uint64_t nTotal, int32_t nLimit) {
     char szText[256];
@@ -19,47 +23,54 @@ std::string OverLimitMessage(uint64_t nTotal, int32_t nLimit) {
     return szText;
 }
 
-void CMainLogic::OnBackup() {
+CBackupCommand::CBackupCommand(CMainLogic& window)
+    : m_window(window), m_view(window.View()), m_settings(window.Settings()) {}
+
+void CBackupCommand::OnBackup() {
     if (g_bTransferBusy) {
         m_view.Message(kMsgBusy);
         return;
     }
     CWaitCursor wait(m_view);
 
-    // Every path of this backup, and of its worker, is formed from this folder. Without it a
-    // path would fall back on the process's current folder, so both must be set.
-    std::string strShown = GetGamePathText();
-    std::string strFolder = m_settings.GetGameFolder();
-    if (strShown.empty() || strFolder.empty()) {
-        m_view.Message(kMsgNoGameFolder);
+    // Every path of this backup, and of its worker, is formed from the folder the window shows.
+    const std::string strFolder = m_window.TakeShownGameFolder();
+    if (strFolder.empty())
         return;
-    }
-    m_strCommandFolder = strFolder;
 
-    m_nSelInterface = m_nSelWtf = m_nSelWdb = m_nSelFonts = 0;
-    if (m_view.IsChecked(IDC_BACKUP_ADDON))
-        m_nSelInterface = m_nSelWtf = 1;
-    if (m_view.IsChecked(IDC_BACKUP_CACHE))
-        m_nSelWdb = 1;
-    if (m_view.IsChecked(IDC_BACKUP_FONT))
-        m_nSelFonts = 1;
-    if (!m_nSelInterface && !m_nSelWtf && !m_nSelWdb && !m_nSelFonts) {
+    uint8_t nMask = m_window.ChosenCategories(ECheckGroup::Backup);
+    if (nMask == 0) {
         m_view.Message(kMsgNothingChosen);
         return;
     }
 
+    // A backup taken while the game runs may hold half-written files: the member decides.
+    if (!FindGameClients(strFolder).empty() && !m_view.ConfirmDefaultNo(kAskBackupWhileRunning))
+        return;
+
     if (!m_view.Confirm(kMsgConfirmBackup))
         return;
+
+    // A SavedVariables file a crash left empty or cut off would replace the good copy on the
+    // server: the member is asked first.
+    if ((nMask & kMaskWtf) != 0) {
+        const std::vector<SDamagedFile> vecDamaged = FindDamagedSavedVariables(strFolder);
+        if (!vecDamaged.empty() && !m_view.ConfirmDefaultNo(DamagedFilesQuestion(vecDamaged)))
+            return;
+    }
 
     if (!QueryFreeSpace()) {
         m_view.Message(kMsgServerBusy);
         return;
     }
 
-    int nPacked = PackSelectedFolders();
+    // Packing keeps the window alive: from here on it counts as a transfer, so that the window
+    // cannot be closed and no other command starts until the worker (or this command) ends.
+    CTransferClaim claim;
+    const int nPacked = PackSelectedFolders(strFolder, nMask);
     if (nPacked < 0) {
         m_view.Message(kMsgPackFailed);
-        DeleteTempArchives(m_strCommandFolder, "All");
+        DeleteTempArchives(strFolder, "All");
         return;
     }
     if (nPacked == 0) {
@@ -67,45 +78,37 @@ void CMainLogic::OnBackup() {
         return;
     }
 
-    int nFits = CheckUploadSize();
+    const int nFits = CheckUploadSize(strFolder, nMask);
     if (nFits < 0) {
         m_view.Message(kMsgSizeUnreadable);
-        DeleteTempArchives(m_strCommandFolder, "All");
+        DeleteTempArchives(strFolder, "All");
         return;
     }
     if (nFits == 0) {
-        DeleteTempArchives(m_strCommandFolder, "All");
+        DeleteTempArchives(strFolder, "All");
         return;
     }
 
-    uint8_t nMask = 0;
-    if (m_nSelFonts)
-        nMask |= kBackupCategories[3].nMask;
-    if (m_nSelInterface)
-        nMask |= kBackupCategories[0].nMask;
-    if (m_nSelWdb)
-        nMask |= kBackupCategories[2].nMask;
-    if (m_nSelWtf)
-        nMask |= kBackupCategories[1].nMask;
-    if (!StartUpload(nMask))
+    if (StartUpload(strFolder, nMask))
+        claim.Release();
+    else
         m_view.Message(kMsgWorkerFailed);
 }
 
-int CMainLogic::CheckUploadSize() {
-    const int* flags[kBackupCategoryCount] = {&m_nSelInterface, &m_nSelWtf, &m_nSelWdb,
-                                              &m_nSelFonts};
+int CBackupCommand::CheckUploadSize(const std::string& strFolder, uint8_t nMask) {
     // Summed in 64 bits: a 32-bit sum wraps past 4 GB and would let any size through.
     uint64_t nTotal = 0;
-    for (int i = 0; i < kBackupCategoryCount; ++i) {
-        if (!*flags[i])
+    for (const SBackupCategory& category : kBackupCategories) {
+        if ((nMask & category.nMask) == 0)
             continue;
-        struct stat st {};
-        if (stat(TempArchivePath(m_strCommandFolder, kBackupCategories[i].szWord).c_str(), &st) !=
-            0)
+        std::error_code ec;
+        const auto nSize =
+            std::filesystem::file_size(TempArchivePath(strFolder, category.szWord), ec);
+        if (ec)
             return -1;
-        nTotal += static_cast<uint64_t>(st.st_size);
+        nTotal += nSize;
     }
-    int32_t nLimit = m_settings.m_nMaxUploadLimit;
+    const int32_t nLimit = m_settings.m_nMaxUploadLimit;
     if (nTotal > static_cast<uint64_t>(std::max<int32_t>(nLimit, 0))) {
         m_view.Message(OverLimitMessage(nTotal, nLimit));
         return 0;
@@ -113,13 +116,12 @@ int CMainLogic::CheckUploadSize() {
     return 1;
 }
 
-int CMainLogic::StartUpload(uint8_t nMask) {
-    auto pThread =
-        std::make_unique<CUploadThread>(*this, nMask, m_strCommandFolder, m_settings.GetId());
+int CBackupCommand::StartUpload(const std::string& strFolder, uint8_t nMask) {
+    auto pThread = std::make_unique<CUploadThread>(m_window, nMask, strFolder, m_settings.GetId());
     // Set before the worker runs, so that its clearing always comes after.
     g_bTransferBusy = true;
     try {
-        RunWorker([pWorker = std::move(pThread)]() { pWorker->InitInstance(); });
+        m_window.RunWorker([pWorker = std::move(pThread)]() { pWorker->InitInstance(); });
     } catch (const std::system_error&) {
         g_bTransferBusy = false;
         return 0;
@@ -127,19 +129,17 @@ int CMainLogic::StartUpload(uint8_t nMask) {
     return 1;
 }
 
-int CMainLogic::PackSelectedFolders() {
-    int* flags[kBackupCategoryCount] = {&m_nSelInterface, &m_nSelWtf, &m_nSelWdb, &m_nSelFonts};
+int CBackupCommand::PackSelectedFolders(const std::string& strFolder, uint8_t& nMask) {
     int nCount = 0;
-    for (int i = 0; i < kBackupCategoryCount; ++i) {
-        if (!*flags[i])
+    for (const SBackupCategory& category : kBackupCategories) {
+        if ((nMask & category.nMask) == 0)
             continue;
-        const SBackupCategory& category = kBackupCategories[i];
-        int nResult = PackFolder(m_view, m_strCommandFolder, category.szWord, category.szFolder);
+        const int nResult = PackFolder(m_view, strFolder, category.szWord, category.szFolder);
         if (nResult < 0)
             return nResult;
         if (nResult == 0) {
-            DeleteTempArchives(m_strCommandFolder, category.szWord);
-            *flags[i] = 0;
+            DeleteTempArchives(strFolder, category.szWord);
+            nMask = static_cast<uint8_t>(nMask & ~category.nMask);
         }
         nCount += nResult;
     }

@@ -8,6 +8,10 @@
 
 inline constexpr const char* kMsgNothingChosen = "업로드하실 대상을 선택하세요.";
 inline constexpr const char* kMsgConfirmBackup = "회원님의 설정파일들을 서버에 백업하시겠습니까?";
+// Asked (default No) when a game client of the game folder runs.
+inline constexpr const char* kAskBackupWhileRunning =
+    "World of Warcraft가 실행 중입니다.\n\n게임이 실행 중일 때 백업하면 저장 중인 설정 파일이 "
+    "불완전하게 백업될 수 있습니다.\n그래도 백업하시겠습니까?";
 inline constexpr const char* kMsgServerBusy =
     "죄송합니다. 업로드 이용자가 많아 지금은 업로드를 할 수 없습니다.\n\n담당자에게 문의하시기 "
     "바랍니다.";

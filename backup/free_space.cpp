@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "app/main_logic.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
 
@@ -39,7 +38,7 @@ bool FreeSpaceAccepts(const std::optional<std::string>& reply) {
     return 100 - ReadLeadingInt(two) > 10;
 }
 
-int CMainLogic::QueryFreeSpace() {
+int QueryFreeSpace() {
     return FreeSpaceAccepts(
                HttpRequest(endpoints::AuthUrl(), kHttpPost, std::string("mode=freespace")))
                ? 1

@@ -47,13 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     if ((reply.eStatus != SAuthReply::Success) != (view.m_nMessages == 1) || view.m_nMessages > 1)
         abort();
     if (reply.eStatus != SAuthReply::Success &&
-        (logic.GetTotalUsage() != 0 || !logic.m_strLastUpload.empty()))
+        (logic.GetTotalUsage() != 0 || !logic.LastUpload().empty()))
         abort();
-    if (!IsValidUtf8(logic.m_strLastUpload))
+    if (!IsValidUtf8(logic.LastUpload()))
         abort();
     // A size is read as atoi reads it: negative only when the reply's text has a minus sign.
     const std::optional<std::string> wtf = reply.Find("WTF");
-    if (wtf && wtf->find('-') == std::string::npos && logic.m_nWtfSize.load() < 0)
+    if (wtf && wtf->find('-') == std::string::npos && logic.ServerSizes().nWtf < 0)
         abort();
     return 0;
 }

@@ -180,6 +180,22 @@ def service_handler():
         b"code=" + LOGIN_CODE + b"&id=" + cp949("게이머") + b"&pw=a&b=c"))
 
 
+def saved_variables():
+    t = "saved_variables_fuzzer"
+    # The text, then one byte for the size of the pieces it is fed in.
+    sv = ('\nWeakAurasSaved = {\n\t["displays"] = {\n\t\t["달빛궁수 - 하늘바다"] = {\n'
+          '\t\t\t["load"] = { ["size"] = { ["multi"] = {} } },\n'
+          '\t\t\t["customText"] = "function()\\n\\treturn \\"%p\\" --[[x]] end",\n'
+          '\t\t\t["regionType"] = \'text\', ["alpha"] = 1e-05, [12] = -3,\n'
+          '\t\t},\n\t},\n}\n').encode()
+    write(t, "complete", sv + u8(7))
+    write(t, "cut_table", sv[:len(sv) // 2] + u8(3))
+    write(t, "cut_string", sv[:sv.index(b"%p") + 1] + u8(1))
+    write(t, "long_brackets", b"X = { [==[ a ]] ]=] ]==], [[b]] } --[=[ c ]] ]=]\n-- d {" + u8(5))
+    write(t, "escapes", b'X = { "a\\z\n  b\\\r\nc\\065\\x41\\"\\\\", \'\\\'\' }' + u8(2))
+    write(t, "empty", b" \r\n\t\x00\x00" + u8(64))
+
+
 if __name__ == "__main__":
     split_text()
     server_config()
@@ -188,3 +204,4 @@ if __name__ == "__main__":
     login_reply()
     service_multipart()
     service_handler()
+    saved_variables()

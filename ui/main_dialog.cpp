@@ -65,13 +65,12 @@ CMainDialog::~CMainDialog() {
 }
 
 void CMainDialog::CreateControls() {
-    auto addButton = [this](int nId, QRect rect, void (CMainLogic::*pHandler)()) {
+    auto addButton = [this](int nId, QRect rect, std::function<void()> fnHandler) {
         auto* pButton = new CSkinButton(this);
         pButton->setObjectName(ObjectName(nId));
         pButton->setGeometry(rect);
         pButton->setFocusPolicy(Qt::TabFocus);
-        connect(pButton, &QAbstractButton::clicked, this,
-                [this, pHandler] { (m_logic.*pHandler)(); });
+        connect(pButton, &QAbstractButton::clicked, this, std::move(fnHandler));
         m_mapControls[nId] = pButton;
     };
     auto addCheck = [this](int nId, QRect rect, const char* szText) {
@@ -111,11 +110,11 @@ void CMainDialog::CreateControls() {
     };
 
     using artwork::DluRect;
-    addButton(IDC_BACKUP, DluRect(14, 70, 81, 37), &CMainLogic::OnBackup);
+    addButton(IDC_BACKUP, DluRect(14, 70, 81, 37), [this] { m_backup.OnBackup(); });
     addCheck(IDC_BACKUP_ADDON, DluRect(18, 111, 59, 10), "애드온(Addon)");
     addCheck(IDC_BACKUP_CACHE, DluRect(18, 125, 57, 10), "캐쉬(Cache)");
     addCheck(IDC_BACKUP_FONT, DluRect(18, 139, 49, 10), "폰트(Font)");
-    addButton(IDC_RESTORE, DluRect(274, 70, 81, 37), &CMainLogic::OnRestore);
+    addButton(IDC_RESTORE, DluRect(274, 70, 81, 37), [this] { m_restore.OnRestore(); });
     addCheck(IDC_RESTORE_ADDON, DluRect(278, 111, 63, 10), "애드온(Addon)");
     addCheck(IDC_RESTORE_CACHE, DluRect(278, 125, 57, 10), "캐쉬(Cache)");
     addCheck(IDC_RESTORE_FONT, DluRect(278, 139, 49, 10), "폰트(Font)");
@@ -137,9 +136,12 @@ void CMainDialog::CreateControls() {
     addRadio(IDC_MODE_MANUAL, DluRect(196, 213, 25, 10), "수동");
     addEdit(IDC_REGISTRY_PATH, DluRect(225, 197, 130, 14), true);
     addEdit(IDC_MANUAL_PATH, DluRect(225, 214, 85, 14), false);
-    addButton(IDC_BROWSE, DluRect(313, 213, 43, 14), &CMainLogic::OnBrowseFolder);
-    addButton(IDC_INITIALIZE, DluRect(200, 239, 62, 16), &CMainLogic::OnInitialize);
-    addButton(IDC_REMOVE_ALL, DluRect(264, 239, 87, 16), &CMainLogic::OnRemoveAll);
+    // A typed folder counts once its edit is finished, not only after a radio click.
+    connect(qobject_cast<QLineEdit*>(Control(IDC_MANUAL_PATH)), &QLineEdit::editingFinished, this,
+            [this] { m_logic.OnManualPathEdited(); });
+    addButton(IDC_BROWSE, DluRect(313, 213, 43, 14), [this] { m_logic.OnBrowseFolder(); });
+    addButton(IDC_INITIALIZE, DluRect(200, 239, 62, 16), [this] { m_maintenance.OnInitialize(); });
+    addButton(IDC_REMOVE_ALL, DluRect(264, 239, 87, 16), [this] { m_maintenance.OnRemoveAll(); });
 
     // Only two bold fonts: the radios and the nickname, and the total use.
     QFont fontBold12 = artwork::BoldFont(12);
@@ -196,6 +198,8 @@ void CMainDialog::OnInitDialog() {
                                       Qt::black);
     }
     m_logic.OnInitDialog();
+    // A restore cut off by a crash or a power loss is settled before anything else runs.
+    m_restore.OnWindowOpened();
 }
 
 int CMainDialog::exec() {
@@ -252,6 +256,10 @@ void CMainDialog::Message(const std::string& strText) {
 
 bool CMainDialog::Confirm(const std::string& strText) {
     return OnUiThread([&] { return ShowMessageBox(this, EBoxKind::Confirm, strText); });
+}
+
+bool CMainDialog::ConfirmDefaultNo(const std::string& strText) {
+    return OnUiThread([&] { return ShowMessageBox(this, EBoxKind::ConfirmDefaultNo, strText); });
 }
 
 bool CMainDialog::IsChecked(int nId) {
@@ -326,8 +334,8 @@ SFolderPick CMainDialog::PickFolder() {
         if (m_fnPick)
             return m_fnPick();
         SFolderPick pick;
-        QString strDir = QFileDialog::getExistingDirectory(this, QString(), QString(),
-                                                           QFileDialog::ShowDirsOnly);
+        QString strDir = QFileDialog::getExistingDirectory(this, QStringLiteral("대상 폴더 선택"),
+                                                           QString(), QFileDialog::ShowDirsOnly);
         if (!strDir.isEmpty()) {
             pick.eKind = SFolderPick::Path;
             pick.strPath = strDir.toStdString();

@@ -1,7 +1,8 @@
 // The main window: the artwork, the five picture buttons, the check boxes and radios, the
-// game-path fields, the usage statics, the web view and the progress band. Its logic is
-// CMainLogic; this class maps the control ids onto widgets, paints, and carries the calls that
-// worker threads make through IMainView over to the UI thread.
+// game-path fields, the usage statics, the web view and the progress band. Its state is
+// CMainLogic and its buttons run the command objects; this class maps the control ids onto
+// widgets, routes button presses, paints, and carries the calls that worker threads make
+// through IMainView over to the UI thread.
 #pragma once
 
 #include <QDialog>
@@ -11,6 +12,9 @@
 
 #include "app/main_logic.h"
 #include "app/view.h"
+#include "backup/backup_command.h"
+#include "restore/maintenance_commands.h"
+#include "restore/restore_command.h"
 
 class CSkinButton;
 class CWebBrowser2;
@@ -39,6 +43,7 @@ public:
     // IMainView; callable from any thread.
     void Message(const std::string& strText) override;
     bool Confirm(const std::string& strText) override;
+    bool ConfirmDefaultNo(const std::string& strText) override;
     bool IsChecked(int nId) override;
     void SetChecked(int nId, bool bChecked) override;
     std::string GetText(int nId) override;
@@ -66,6 +71,9 @@ private:
     auto OnUiThread(F&& fn) -> decltype(fn());
 
     CMainLogic m_logic;
+    CBackupCommand m_backup{m_logic};
+    CRestoreCommand m_restore{m_logic};
+    CMaintenanceCommands m_maintenance{m_logic};
     std::map<int, QWidget*> m_mapControls;
     CWebBrowser2* m_pBrowser = nullptr;
     QPixmap m_pixBackground;

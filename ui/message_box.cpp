@@ -82,10 +82,14 @@ bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText
     if (fnHook)
         return fnHook(eKind, strText);
 
-    const bool bConfirm = eKind == EBoxKind::Confirm;
+    const bool bConfirm = eKind != EBoxKind::Message;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("ZAV"), QString::fromStdString(strText),
                     bConfirm ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, pParent);
-    box.setDefaultButton(bConfirm ? QMessageBox::Yes : QMessageBox::Ok);
+    // Server and file texts carry markup such as "<br>": shown as they are, never as rich text.
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(eKind == EBoxKind::Confirm            ? QMessageBox::Yes
+                         : eKind == EBoxKind::ConfirmDefaultNo ? QMessageBox::No
+                                                               : QMessageBox::Ok);
     // The captions a Korean system gives these buttons; Y and N stay their keys.
     if (bConfirm) {
         box.button(QMessageBox::Yes)->setText(QStringLiteral("예(&Y)"));

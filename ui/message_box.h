@@ -12,7 +12,8 @@
 
 class QWidget;
 
-enum class EBoxKind { Message, Confirm };
+// ConfirmDefaultNo is a Yes/No box whose default button (Enter) is No; the log calls it "confirm".
+enum class EBoxKind { Message, Confirm, ConfirmDefaultNo };
 
 // Shows one modal box on the calling (UI) thread; true for OK or Yes.
 bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText);
@@ -34,6 +35,9 @@ public:
     }
     bool Confirm(const std::string& strText) override {
         return ShowMessageBox(m_pParent, EBoxKind::Confirm, strText);
+    }
+    bool ConfirmDefaultNo(const std::string& strText) override {
+        return ShowMessageBox(m_pParent, EBoxKind::ConfirmDefaultNo, strText);
     }
 
 private:

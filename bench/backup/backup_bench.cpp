@@ -19,6 +19,7 @@
 #include "app/login_logic.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
+#include "backup/backup_command.h"
 #include "backup/folder_packer.h"
 #include "backup/upload_thread.h"
 #include "net/http_request.h"
@@ -121,12 +122,13 @@ int main(int argc, char** argv) {
     }
     settings.SetGameFolder(strGame);
     CMainLogic logic(view, settings);
-    logic.m_strCommandFolder = strGame;
-    logic.m_nSelInterface = logic.m_nSelWtf = logic.m_nSelWdb = logic.m_nSelFonts = 1;
+    uint8_t nMask = 0;
+    for (const SBackupCategory& category : kBackupCategories)
+        nMask |= category.nMask;
 
     double dPackCpu = CpuSeconds();
     auto packStart = std::chrono::steady_clock::now();
-    int nPacked = logic.PackSelectedFolders();
+    int nPacked = CBackupCommand(logic).PackSelectedFolders(strGame, nMask);
     double dPack = Seconds(packStart);
     dPackCpu = CpuSeconds() - dPackCpu;
     if (nPacked != 4) {
@@ -134,9 +136,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    uint8_t nMask = 0;
-    for (const SBackupCategory& category : kBackupCategories)
-        nMask |= category.nMask;
     CUploadThread upload(logic, nMask, strGame, argv[2]);
     ResetPeak();
     long nBaseKib = StatusKib("VmRSS:");

@@ -21,7 +21,7 @@ TEST_F(BrowserOpener, ArgumentsReachTheProgramUntouchedByAnyShell) {
     while (!std::filesystem::exists(strOut) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_EQ(ReadText(strOut), strUrl);
+    EXPECT_EQ(ReadWholeFile(strOut), strUrl);
     EXPECT_FALSE(std::filesystem::exists(strTrap));
 }
 

@@ -2,8 +2,6 @@
 // fixed.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -12,15 +10,16 @@
 #include "app/server_config.h"
 #include "app/settings.h"
 #include "app/split_text.h"
+#include "support/file_io.h"
 #include "support/recording_view.h"
 
 namespace {
 
 std::string ReadData(const char* szName) {
-    std::ifstream file(std::string(ZAV_SOURCE_DIR "/tests/app/fuzz_data/") + szName,
-                       std::ios::binary);
-    EXPECT_TRUE(file.good()) << szName;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::string strData =
+        ReadWholeFile(std::string(ZAV_SOURCE_DIR "/tests/app/fuzz_data/") + szName);
+    EXPECT_FALSE(strData.empty()) << szName;
+    return strData;
 }
 
 // A configuration body of many lines was read line by line from its start, so that a body near
@@ -50,10 +49,10 @@ TEST(AccountStatusFuzzRegression, DateFieldsAreCutBeforeConversion) {
     CRecordingView view;
     CMainLogic logic(view, settings);
     logic.ApplyAccountStatus(ParseAuthReply(ReadData("account_status_hangul_year")));
-    EXPECT_EQ(logic.m_strLastUpload, "가나년 7월 6일 15:16");
+    EXPECT_EQ(logic.LastUpload(), "가나년 7월 6일 15:16");
 
     logic.ApplyAccountStatus(ParseAuthReply(std::string("+OK<br>LASTUPLOAD=201")));
-    EXPECT_EQ(logic.m_strLastUpload, " 201년 0월 0일   :  ");
+    EXPECT_EQ(logic.LastUpload(), " 201년 0월 0일   :  ");
     EXPECT_TRUE(view.Boxes().empty());
 }
 

@@ -31,7 +31,7 @@ protected:
         fs::create_directories(Root() + "/wine/dosdevices");
         fs::create_directories(Root() + "/wine/drive_c");
         fs::create_directory_symlink("../drive_c", Root() + "/wine/dosdevices/c:");
-        WriteText(Root() + "/wine/system.reg", strSystemReg);
+        WriteWholeFile(Root() + "/wine/system.reg", strSystemReg);
     }
     static std::string WineHeader() {
         return "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n";
@@ -44,7 +44,7 @@ TEST_F(Registry, WrittenValueReadsBackThroughAnEscapedRegedit4File) {
     ASSERT_EQ(RegWriteString(kInstallPathValue, strPath.c_str(), ERegRoot::LocalMachine), 1);
     EXPECT_EQ(Read(), strPath);
 
-    std::string strFile = ReadText(OwnFile());
+    std::string strFile = ReadWholeFile(OwnFile());
     EXPECT_EQ(strFile,
               "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Blizzard Entertainment\\World of "
               "Warcraft]\n\"InstallPath\"=\"/home/게이머/Games/W\\\"o\\\\W/\"\n\n");
@@ -53,17 +53,17 @@ TEST_F(Registry, WrittenValueReadsBackThroughAnEscapedRegedit4File) {
 }
 
 TEST_F(Registry, RewriteKeepsOtherKeysAndValues) {
-    WriteText(OwnFile(),
-              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"Keep\"=\"me\"\r\n"
-              "\"Count\"=dword:00000003\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Blizzard "
-              "Entertainment\\World of Warcraft]\r\n\"InstallPath\"=\"/old/\"\r\n");
+    WriteWholeFile(OwnFile(),
+                   "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"Keep\"=\"me\"\r\n"
+                   "\"Count\"=dword:00000003\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Blizzard "
+                   "Entertainment\\World of Warcraft]\r\n\"InstallPath\"=\"/old/\"\r\n");
     EXPECT_EQ(Read(), "/old/");
     ASSERT_EQ(RegWriteString(kInstallPathValue, "/new/", ERegRoot::LocalMachine), 1);
     EXPECT_EQ(Read(), "/new/");
     char szOut[32] = {};
     EXPECT_EQ(RegReadString("Software\\Other\\Keep", szOut, 32, ERegRoot::CurrentUser), 2);
     EXPECT_STREQ(szOut, "me");
-    EXPECT_NE(ReadText(OwnFile()).find("\"Count\"=dword:00000003"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(OwnFile()).find("\"Count\"=dword:00000003"), std::string::npos);
 }
 
 TEST_F(Registry, MissingEmptyAndTooLongValuesAreNotFound) {
@@ -86,7 +86,7 @@ TEST_F(Registry, FailedWriteKeepsTheOldFile) {
 }
 
 TEST_F(Registry, RelativeConfigHomeIsIgnored) {
-    Save("XDG_CONFIG_HOME", "relative/config");
+    m_env.Set("XDG_CONFIG_HOME", "relative/config");
     EXPECT_EQ(RegistryFilePath(), Root() + "/home/.config/zav/registry.reg");
     ASSERT_EQ(RegWriteString(kInstallPathValue, "/g/", ERegRoot::LocalMachine), 1);
     EXPECT_TRUE(fs::exists(Root() + "/home/.config/zav/registry.reg"));
@@ -105,10 +105,10 @@ TEST_F(Registry, WineValueUnderEitherKeyIsMappedThroughDosdevices) {
         EXPECT_EQ(Read(), Root() + "/wine/drive_c/Program Files (x86)/World of Warcraft/") << szKey;
     }
     // Only the program's own file is ever written.
-    std::string strBefore = ReadText(Root() + "/wine/system.reg");
+    std::string strBefore = ReadWholeFile(Root() + "/wine/system.reg");
     ASSERT_EQ(RegWriteString(kInstallPathValue, "/mine/", ERegRoot::LocalMachine), 1);
     EXPECT_EQ(Read(), "/mine/");  // the own file is read first
-    EXPECT_EQ(ReadText(Root() + "/wine/system.reg"), strBefore);
+    EXPECT_EQ(ReadWholeFile(Root() + "/wine/system.reg"), strBefore);
 }
 
 TEST_F(Registry, WineEscapesCaseAndTrailingSeparator) {
@@ -126,7 +126,7 @@ TEST_F(Registry, MissingPrefixOrDriveLinkIsNotFound) {
                "[Software\\\\Blizzard Entertainment\\\\World of Warcraft] 1\n"
                "\"InstallPath\"=\"E:\\\\WoW\\\\\"\n");
     EXPECT_EQ(Read(), "<-1>");  // no dosdevices/e:
-    Save("WINEPREFIX", Root() + "/nowhere");
+    m_env.Set("WINEPREFIX", Root() + "/nowhere");
     EXPECT_EQ(Read(), "<-1>");
 }
 

@@ -8,8 +8,9 @@
 
 #include "app/settings.h"
 #include "net/http_request.h"
-#include "net/raw_listener.h"
+#include "support/env_guard.h"
 #include "support/recording_view.h"
+#include "support/scripted_server.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ struct SExited {
 class ServerConfig : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("ZAV_BOARD_URL", "http://127.0.0.1:1", 1);
+        m_env.Set("ZAV_BOARD_URL", "http://127.0.0.1:1");
         SetVersionStopHooks(
             [this](const std::string& strUrl) {
                 m_vecOpened.push_back(strUrl);
@@ -29,10 +30,7 @@ protected:
             },
             [](int nCode) { throw SExited{nCode}; });
     }
-    void TearDown() override {
-        SetVersionStopHooks(nullptr, nullptr);
-        unsetenv("ZAV_BOARD_URL");
-    }
+    void TearDown() override { SetVersionStopHooks(nullptr, nullptr); }
 
     // Applies the body; returns the exit code of a version stop, or nullopt.
     std::optional<int> Apply(const std::string& strBody, int* pResult = nullptr) {
@@ -48,6 +46,7 @@ protected:
 
     CSettings m_settings;
     CRecordingView m_view;
+    CEnvGuard m_env;
     std::vector<std::string> m_vecOpened;
 };
 
@@ -173,16 +172,16 @@ TEST_F(ServerConfig, ExitFunctionThatReturnsStopsParsing) {
 }
 
 TEST_F(ServerConfig, LoadFetchesTheConfigurationPath) {
-    CRawListener listener(
-        {{CRawListener::Reply(200, "MAX_UPLOAD_LIMIT=30<br>CRRT_VERSION=1.2"), 0}});
-    setenv("ZAV_SERVICE_URL", listener.BaseUrl().c_str(), 1);
+    CScriptedServer listener(
+        CScriptedServer::Reply(200, "MAX_UPLOAD_LIMIT=30<br>CRRT_VERSION=1.2"));
+    m_env.Set("ZAV_SERVICE_URL", listener.BaseUrl());
     EXPECT_EQ(m_settings.LoadServerConfig(m_view), 1);
     EXPECT_EQ(m_settings.m_nMaxUploadLimit, 30000000);
     EXPECT_EQ(HeadLines(listener.Request())[0], "GET /Kelpo/html/new_config.php HTTP/1.1");
 
-    setenv("ZAV_SERVICE_URL", ("http://127.0.0.1:" + std::to_string(UnusedPort())).c_str(), 1);
+    CClosedPort closed;
+    m_env.Set("ZAV_SERVICE_URL", closed.BaseUrl());
     EXPECT_EQ(m_settings.LoadServerConfig(m_view), 0);
-    unsetenv("ZAV_SERVICE_URL");
 }
 
 TEST(Settings, StartsEmptyAndRefusesAFolderThatDoesNotFit) {
@@ -195,8 +194,10 @@ TEST(Settings, StartsEmptyAndRefusesAFolderThatDoesNotFit) {
     EXPECT_TRUE(settings.SetGameFolder("/games/wow/"));
     EXPECT_FALSE(settings.SetGameFolder("/" + std::string(259, 'a')));
     EXPECT_STREQ(settings.GetGameFolder(), "/games/wow/");
-    EXPECT_TRUE(settings.SetGameFolder("/" + std::string(258, 'a')));
+    EXPECT_TRUE(settings.SetGameFolder("/" + std::string(257, 'a') + "/"));
     EXPECT_EQ(std::string(settings.GetGameFolder()).size(), 259u);
+    // The separator the folder gets counts: 259 bytes without it do not fit.
+    EXPECT_FALSE(settings.SetGameFolder("/" + std::string(258, 'a')));
     EXPECT_TRUE(settings.SetGameFolder("/x/"));
     // The whole buffer is cleared: nothing of the longer path stays behind the NUL.
     EXPECT_EQ(settings.m_szGameFolder[4], '\0');

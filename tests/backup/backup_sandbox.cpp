@@ -1,39 +1,23 @@
 #include "backup_sandbox.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "zip/zip_archiver.h"
 
 namespace fs = std::filesystem;
 
-CGameSandbox::CGameSandbox() {
-    std::string strTemplate = (fs::temp_directory_path() / "zav-backup-XXXXXX").string();
-    if (mkdtemp(strTemplate.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_strRoot = strTemplate;
-    // A game folder with a Korean name, as a member's installation may have.
-    m_strFolder = m_strRoot + "/월드 오브 워크래프트/";
+// A game folder with a Korean name, as a member's installation may have.
+CGameSandbox::CGameSandbox() : m_strFolder(m_sandbox.Path("월드 오브 워크래프트/")) {
     fs::create_directories(m_strFolder + "Ralum/Temp");
 }
 
-CGameSandbox::~CGameSandbox() {
-    std::error_code ec;
-    fs::remove_all(m_strRoot, ec);
-}
+CGameSandbox::~CGameSandbox() = default;
 
 void CGameSandbox::Write(const std::string& strRelative, const std::string& strContent) const {
-    fs::path path = Path(strRelative);
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(strContent.data(), static_cast<std::streamsize>(strContent.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
+    WriteWholeFile(Path(strRelative), strContent);
 }
 
 void CGameSandbox::MakeDir(const std::string& strRelative) const {
@@ -45,11 +29,14 @@ bool CGameSandbox::Exists(const std::string& strRelative) const {
     return fs::exists(fs::symlink_status(Path(strRelative), ec));
 }
 
-std::string ReadWholeFile(const std::string& strPath) {
-    std::ifstream in(strPath, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+CScriptedServer::Handler ServiceHandler(SServiceScript script) {
+    return [script](const CScriptedServer::SRequest& request) -> CScriptedServer::SAnswer {
+        if (request.Path().rfind("/Kelpo/html/post.php", 0) != 0)
+            return CScriptedServer::Reply(200, script.strAuthReply);
+        if (request.bCutOff && !script.bReplyWhenCut)
+            return {};
+        return CScriptedServer::Reply(script.nUploadStatus, "done");
+    };
 }
 
 std::string RandomBytes(size_t nSize, unsigned nSeed) {

@@ -1,9 +1,14 @@
-// A throw-away game folder for the backup tests, and readers of what the backup wrote.
+// A throw-away game folder for the backup tests, readers of what the backup wrote, and the
+// service as the upload tests script it on the scripted server.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/file_io.h"
+#include "support/sandbox.h"
+#include "support/scripted_server.h"
 
 class CGameSandbox {
 public:
@@ -23,11 +28,17 @@ public:
     bool Exists(const std::string& strRelative) const;
 
 private:
-    std::string m_strRoot;
+    CSandbox m_sandbox{"zav-backup"};
     std::string m_strFolder;
 };
 
-std::string ReadWholeFile(const std::string& strPath);
+// How the account script (auth.php) and the upload (post.php) answer.
+struct SServiceScript {
+    std::string strAuthReply = "+OK<br>";
+    int nUploadStatus = 200;
+    bool bReplyWhenCut = false;  // an upload cut at the body limit still gets its status
+};
+CScriptedServer::Handler ServiceHandler(SServiceScript script = {});
 // Bytes that do not compress: packed archives of them are about as large as the input.
 std::string RandomBytes(size_t nSize, unsigned nSeed);
 

@@ -3,14 +3,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 
+#include "app/categories.h"
 #include "app/main_logic.h"
+#include "app/saved_variables_check.h"
+#include "backup/backup_command.h"
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
 #include "backup_sandbox.h"
-#include "raw_http_listener.h"
+#include "support/env_guard.h"
+#include "support/file_size_limit.h"
 #include "support/recording_view.h"
+#include "support/running_client.h"
 
 namespace {
 
@@ -19,11 +26,12 @@ constexpr const char* kMsgDone = "업로드가 완료되었습니다.";
 
 class BackupCommandTest : public ::testing::Test {
 protected:
-    BackupCommandTest() : m_url(m_listener.Base()), m_logic(m_view, m_settings) {
+    BackupCommandTest()
+        : m_url("ZAV_SERVICE_URL", m_listener.BaseUrl()), m_logic(m_view, m_settings) {
         m_settings.SetId("gamer01");
         m_settings.SetGameFolder(m_box.Folder());
         m_settings.m_nMaxUploadLimit = 20000000;
-        m_listener.SetAuthReply("+OK<br>12%");
+        m_listener.SetHandler(ServiceHandler({.strAuthReply = "+OK<br>12%"}));
         m_view.SetChecked(IDC_MODE_AUTO, true);
         m_view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
         Choose(true, false, false);
@@ -41,7 +49,7 @@ protected:
     // Runs the command and waits for the worker it may have started.
     void Backup() {
         m_view.ClearLog();
-        m_logic.OnBackup();
+        m_backup.OnBackup();
         m_logic.WaitForWorker();
     }
     std::vector<std::string> TempFiles() const {
@@ -53,11 +61,12 @@ protected:
     size_t Uploads() const { return m_listener.RequestsTo("post.php").size(); }
 
     CGameSandbox m_box;
-    CRawHttpListener m_listener;
-    CScopedServiceUrl m_url;
+    CScriptedServer m_listener{ServiceHandler()};
+    CEnvGuard m_url;
     CRecordingView m_view;
     CSettings m_settings;
     CMainLogic m_logic;
+    CBackupCommand m_backup{m_logic};
 };
 
 TEST_F(BackupCommandTest, WhileATransferRunsOnlyTheBusyMessageIsShown) {
@@ -70,17 +79,24 @@ TEST_F(BackupCommandTest, WhileATransferRunsOnlyTheBusyMessageIsShown) {
     EXPECT_TRUE(TempFiles().empty());
 }
 
-TEST_F(BackupCommandTest, WithoutAGameFolderNothingHappens) {
-    m_view.SetText(IDC_REGISTRY_PATH, "");
-    Backup();
-    EXPECT_EQ(m_view.Texts(), Texts{kMsgNoGameFolder});
-    // The shown path alone is not enough: paths would fall back on the current folder.
-    m_view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
-    m_settings.SetGameFolder("");
-    Backup();
-    EXPECT_EQ(m_view.Texts(), Texts{kMsgNoGameFolder});
+TEST_F(BackupCommandTest, WithoutAUsableGameFolderNothingHappens) {
+    m_box.Write("WTF/Config.wtf", "x");
+    // Nothing shown, a relative path (every path would hang on the current folder), and a
+    // folder whose archive paths would not fit the path buffers, so could not be restored.
+    const std::string strLong = "/" + std::string(260 - 26 - 2, 'g') + "/";
+    ASSERT_EQ(strLong.size() + std::string("Ralum/Temp/__Interface.zip").size(), 260u);
+    for (const auto& [strShown, strMessage] :
+         std::vector<std::pair<std::string, std::string>>{{"", kMsgNoGameFolder},
+                                                          {"WoW/", kMsgNoGameFolder},
+                                                          {strLong, kMsgGameFolderTooLong}}) {
+        m_view.SetText(IDC_REGISTRY_PATH, strShown);
+        Backup();
+        EXPECT_EQ(m_view.Texts(), Texts{strMessage}) << strShown;
+        EXPECT_EQ(m_view.WaitCursorCalls(), (std::vector<bool>{true, false}));
+    }
     EXPECT_TRUE(m_listener.Requests().empty());
-    EXPECT_EQ(m_view.WaitCursorCalls(), (std::vector<bool>{true, false}));
+    EXPECT_STREQ(m_settings.GetGameFolder(), m_box.Folder().c_str());
+    EXPECT_FALSE(std::filesystem::exists("WoW"));
 }
 
 TEST_F(BackupCommandTest, NothingChosenAsksForAChoice) {
@@ -100,7 +116,7 @@ TEST_F(BackupCommandTest, AnsweringNoSendsNothingAndCreatesNoArchive) {
 
 TEST_F(BackupCommandTest, ServerThatRefusesUploadsStopsBeforePacking) {
     m_box.Write("WTF/Config.wtf", "x");
-    m_listener.SetAuthReply("+OK<br>90%");
+    m_listener.SetHandler(ServiceHandler({.strAuthReply = "+OK<br>90%"}));
     Backup();
     EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgServerBusy}));
     ASSERT_EQ(m_listener.Requests().size(), 1u);
@@ -183,11 +199,155 @@ TEST_F(BackupCommandTest, PackagingKeepsTheWindowAliveUnderTheWaitCursor) {
     view.SetChecked(IDC_BACKUP_ADDON, true);
     for (int i = 0; i < 5; ++i)
         m_box.Write("Interface/file" + std::to_string(i) + ".lua", "x");
-    logic.OnBackup();
+    CBackupCommand(logic).OnBackup();
     logic.WaitForWorker();
     EXPECT_GE(view.KeepAliveCount(), 5);
     EXPECT_FALSE(view.m_bCursorOffDuringWork);
     EXPECT_FALSE(view.WaitCursorOn());
+}
+
+// Faults of a backup: each one shows what went wrong, never the success text, and sends no
+// archive, so the member's copy on the server stays as it was.
+TEST_F(BackupCommandTest, ArchiveThatCannotBeFinishedIsNeverUploaded) {
+    m_box.Write("WTF/Config.wtf", RandomBytes(20000, 3));
+    // The same archive written once shows how large it gets; then the disk allows all of it
+    // but the last few bytes of its directory.
+    CRecordingView scratch;
+    ASSERT_EQ(PackFolder(scratch, m_box.Folder(), "WTF", "WTF"), 1);
+    const auto nArchive = std::filesystem::file_size(m_box.Path("Ralum/Temp/__WTF.zip"));
+    DeleteTempArchives(m_box.Folder(), "All");
+    {
+        CFileSizeLimit limit(nArchive - 10);
+        ASSERT_TRUE(limit.IsSet());
+        Backup();
+    }
+    EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgCloseArchiveFailed, kMsgPackFailed}));
+    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_TRUE(TempFiles().empty());
+    EXPECT_FALSE(g_bTransferBusy.load());
+}
+
+TEST_F(BackupCommandTest, FileRewrittenWhilePackedIsNamedAndNothingIsUploaded) {
+    m_box.Write("Interface/AddOns/a.lua", "a");
+    m_box.Write("WTF/Account/ACC/SavedVariables/WeakAuras.lua", "WeakAurasSaved = {}\n");
+    class CWritingView : public CRecordingView {
+    public:
+        std::string m_strFile;
+        // The game rewrites the file while the window is kept alive during packing.
+        void KeepAlive() override {
+            CRecordingView::KeepAlive();
+            if (!m_strFile.empty() && std::filesystem::exists(m_strFile)) {
+                FILE* pFile = std::fopen(m_strFile.c_str(), "ab");
+                std::fputs("-- more\n", pFile);
+                std::fclose(pFile);
+            }
+        }
+    } view;
+    CMainLogic logic(view, m_settings);
+    CBackupCommand backup(logic);
+    view.SetChecked(IDC_MODE_AUTO, true);
+    view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
+    view.SetChecked(IDC_BACKUP_ADDON, true);
+    view.m_strFile = m_box.Path("WTF/Account/ACC/SavedVariables/WeakAuras.lua");
+    backup.OnBackup();
+    logic.WaitForWorker();
+    EXPECT_EQ(view.Texts(), (Texts{kMsgConfirmBackup,
+                                   std::string(kMsgAddFileFailed) +
+                                       "\n\nWTF/Account/ACC/SavedVariables/WeakAuras.lua",
+                                   kMsgPackFailed}));
+    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(BackupCommandTest, PackingCountsAsATransferSoTheWindowCannotCloseMeanwhile) {
+    class CClosingView : public CRecordingView {
+    public:
+        CMainLogic* m_pLogic = nullptr;
+        bool m_bClosed = false;
+        bool m_bBusy = true;
+        // The member clicks the close box while the window is kept alive during packing.
+        void KeepAlive() override {
+            CRecordingView::KeepAlive();
+            m_bBusy = m_bBusy && g_bTransferBusy.load();
+            m_bClosed = m_bClosed || m_pLogic->CanClose();
+        }
+    } view;
+    CMainLogic logic(view, m_settings);
+    CBackupCommand backup(logic);
+    view.m_pLogic = &logic;
+    view.SetChecked(IDC_MODE_AUTO, true);
+    view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
+    view.SetChecked(IDC_BACKUP_ADDON, true);
+    m_box.Write("Interface/a.lua", "a");
+    backup.OnBackup();
+    logic.WaitForWorker();
+    EXPECT_GT(view.KeepAliveCount(), 0);
+    EXPECT_TRUE(view.m_bBusy);
+    EXPECT_FALSE(view.m_bClosed);
+    EXPECT_FALSE(g_bTransferBusy.load());
+
+    // A packing failure gives the flag back as well.
+    view.ClearLog();
+    m_box.MakeDir("Ralum/Temp/__Interface.zip");
+    backup.OnBackup();
+    EXPECT_EQ(view.Texts(), (Texts{kMsgConfirmBackup, kMsgCreateArchiveFailed, kMsgPackFailed}));
+    EXPECT_FALSE(g_bTransferBusy.load());
+}
+
+TEST_F(BackupCommandTest, StrayExceptionOnTheWorkerIsToldAndClearsTheBusyFlag) {
+    class CThrowingView : public CRecordingView {
+    public:
+        // Fails in the account refresh at the end of the job.
+        void SetChecked(int, bool) override { throw std::runtime_error("drawing failed"); }
+    } view;
+    CMainLogic logic(view, m_settings);
+    m_box.Write("Ralum/Temp/__WTF.zip", "archive");
+    ASSERT_EQ(CBackupCommand(logic).StartUpload(m_box.Folder(), kMaskWtf), 1);
+    logic.WaitForWorker();
+    EXPECT_EQ(view.LastText(), kMsgSystemFailure);
+    EXPECT_FALSE(g_bTransferBusy.load());
+}
+
+// The guards before packing: each asks with No as the default, and No sends nothing.
+TEST_F(BackupCommandTest, RunningGameIsAskedAboutFirst) {
+    m_box.Write("WTF/Config.wtf", "x");
+    CRunningClient client(m_box.Path("bin"), "Wow.exe", m_box.Folder());
+    ASSERT_GT(client.Pid(), 0);
+    m_view.QueueConfirmAnswers({false});
+    Backup();
+    ASSERT_EQ(m_view.Boxes().size(), 1u);
+    EXPECT_EQ(m_view.Boxes()[0].strText, kAskBackupWhileRunning);
+    EXPECT_TRUE(m_view.Boxes()[0].bDefaultNo);
+    EXPECT_TRUE(m_listener.Requests().empty());
+
+    m_view.QueueConfirmAnswers({true, true});
+    Backup();
+    EXPECT_EQ(m_view.Texts(), (Texts{kAskBackupWhileRunning, kMsgConfirmBackup, kMsgDone}));
+}
+
+TEST_F(BackupCommandTest, DamagedSavedVariablesAreNamedAndNoUploadsNothing) {
+    m_box.Write("WTF/Account/ACC/SavedVariables/WeakAuras.lua",
+                "WeakAurasSaved = {\n  [\"a\"] = {");
+    m_box.Write("WTF/Account/ACC/SavedVariables/Fine.lua", "FineSaved = { 1, 2 }\n");
+    const std::vector<SDamagedFile> damaged = FindDamagedSavedVariables(m_box.Folder());
+    ASSERT_EQ(damaged.size(), 1u);
+    m_view.QueueConfirmAnswers({true, false});
+    Backup();
+    ASSERT_EQ(m_view.Boxes().size(), 2u);
+    EXPECT_EQ(m_view.Boxes()[1].strText, DamagedFilesQuestion(damaged));
+    EXPECT_NE(m_view.Boxes()[1].strText.find("WeakAuras.lua"), std::string::npos);
+    EXPECT_TRUE(m_view.Boxes()[1].bDefaultNo);
+    EXPECT_EQ(m_listener.Requests().size(), 0u);  // not even the server's consent
+    EXPECT_TRUE(TempFiles().empty());
+
+    // Yes: the backup goes on as before. Without WTF chosen nothing is asked.
+    m_view.QueueConfirmAnswers({true, true});
+    Backup();
+    EXPECT_EQ(m_view.LastText(), kMsgDone);
+    Choose(false, false, true);
+    m_box.Write("Fonts/f.ttf", "f");
+    Backup();
+    EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgDone}));
 }
 
 class CheckUploadSizeTest : public BackupCommandTest {
@@ -206,9 +366,7 @@ TEST_F(CheckUploadSizeTest, LimitIsShownInWholeMillions) {
 }
 
 TEST_F(CheckUploadSizeTest, ChosenArchiveWithoutSizeGivesMinusOne) {
-    m_logic.m_strCommandFolder = m_box.Folder();
-    m_logic.m_nSelWdb = 1;
-    EXPECT_EQ(m_logic.CheckUploadSize(), -1);
+    EXPECT_EQ(m_backup.CheckUploadSize(m_box.Folder(), kMaskWdb), -1);
     EXPECT_TRUE(m_view.Texts().empty());
 }
 
@@ -216,9 +374,7 @@ TEST_F(CheckUploadSizeTest, TotalPastFourGigabytesDoesNotWrapIntoASmallSize) {
     // Sparse files: no disk space is used.
     Archive("__Interface.zip", uint64_t{1} << 32);
     Archive("__WTF.zip", 1);
-    m_logic.m_strCommandFolder = m_box.Folder();
-    m_logic.m_nSelInterface = m_logic.m_nSelWtf = 1;
-    EXPECT_EQ(m_logic.CheckUploadSize(), 0);
+    EXPECT_EQ(m_backup.CheckUploadSize(m_box.Folder(), kMaskInterface | kMaskWtf), 0);
     EXPECT_EQ(m_view.Texts(), Texts{OverLimitMessage((uint64_t{1} << 32) + 1, 20000000)});
 }
 

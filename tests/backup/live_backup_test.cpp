@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/categories.h"
 #include "app/login_logic.h"
 #include "app/main_logic.h"
+#include "backup/backup_command.h"
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
 #include "backup/upload_thread.h"
@@ -62,6 +64,7 @@ protected:
     CRecordingView m_view;
     CSettings m_settings;
     CMainLogic m_logic;
+    CBackupCommand m_backup{m_logic};
 };
 
 struct SLiveCase {
@@ -121,8 +124,7 @@ protected:
 
 TEST_F(LiveSmallQuotaTest, UploadTheServiceRefusesIsReportedAsMinusElevenAndStoresNothing) {
     m_box.Write("Ralum/Temp/__Interface.zip", RandomBytes(1500000, 3));
-    m_logic.m_strCommandFolder = m_box.Folder();
-    ASSERT_EQ(m_logic.StartUpload(kBackupCategories[0].nMask), 1);
+    ASSERT_EQ(m_backup.StartUpload(m_box.Folder(), kMaskInterface), 1);
     m_logic.WaitForWorker();
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(), "파일을 전송하지 못하였습니다.\n\nERRCODE=[-11]");
@@ -141,13 +143,13 @@ TEST_F(LiveBackupTest, DecliningSendsNothingAndConfirmingStoresTheFolders) {
     size_t nAuthBefore = LogLinesWith("/Kelpo/html/auth.php");
 
     m_view.QueueConfirmAnswers({false});
-    m_logic.OnBackup();
+    m_backup.OnBackup();
     EXPECT_EQ(m_view.Texts(), std::vector<std::string>{kMsgConfirmBackup});
     EXPECT_EQ(LogLinesWith("/Kelpo/html/auth.php"), nAuthBefore);
     EXPECT_EQ(LogLinesWith("post.php"), 0u);
 
     m_view.ClearLog();
-    m_logic.OnBackup();
+    m_backup.OnBackup();
     m_logic.WaitForWorker();
     ASSERT_EQ(m_view.Texts(),
               (std::vector<std::string>{kMsgConfirmBackup, "업로드가 완료되었습니다."}));
@@ -159,7 +161,7 @@ TEST_F(LiveBackupTest, DecliningSendsNothingAndConfirmingStoresTheFolders) {
               std::vector<std::string>{"Cache/WDB/koKR/itemcache.wdb"});
     EXPECT_FALSE(IsStored("__Fonts.zip"));
     // The refresh at the end shows what the service now holds.
-    EXPECT_EQ(m_logic.m_nWdbSize.load(),
+    EXPECT_EQ(m_logic.ServerSizes().nWdb,
               static_cast<int32_t>(std::filesystem::file_size(Stored("__WDB.zip"))));
     EXPECT_NE(m_view.Text(IDC_LAST_UPLOAD), "업로드 하신 내용이 없습니다.");
     EXPECT_TRUE(m_view.Checked(IDC_RESTORE_CACHE));

@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/categories.h"
 #include "app/main_logic.h"
+#include "backup/backup_command.h"
 #include "backup/folder_packer.h"
 #include "backup_sandbox.h"
 #include "support/recording_view.h"
@@ -144,10 +146,24 @@ TEST_F(PackingTest, FileThatCannotBeReadStopsWithTheAddMessageAndClosesTheArchiv
     ASSERT_EQ(symlink("/proc/self/mem", m_box.Path("Interface/unreadable.bin").c_str()), 0);
     EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), kPackAddFailed);
     ASSERT_FALSE(m_view.Messages().empty());
-    EXPECT_EQ(m_view.Messages().front(), kMsgAddFileFailed);
+    EXPECT_EQ(m_view.Messages().front(),
+              std::string(kMsgAddFileFailed) + "\n\nInterface/unreadable.bin");
     // Closed: the archive on disk is complete and readable.
     CZipArchiver zip;
     EXPECT_NO_THROW(zip.Open(Archive("Interface"), ZipOpenMode::ReadOnly));
+}
+
+TEST_F(PackingTest, OnlyAnArchiveThatReadsBackWithEveryEntryIsWhole) {
+    m_box.Write("WTF/a.txt", "a");
+    m_box.Write("WTF/b.txt", "b");
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "WTF", "WTF"), 1);
+    const std::string strArchive = Archive("WTF");
+    EXPECT_TRUE(IsWholeArchive(strArchive, 2));
+    EXPECT_FALSE(IsWholeArchive(strArchive, 3));
+    // Cut off inside its directory: no end record, not whole.
+    std::filesystem::resize_file(strArchive, std::filesystem::file_size(strArchive) - 30);
+    EXPECT_FALSE(IsWholeArchive(strArchive, 2));
+    EXPECT_FALSE(IsWholeArchive(m_box.Path("no-such.zip"), 0));
 }
 
 TEST_F(PackingTest, ArchiveThatCannotBeCreatedGivesMinusThreeWithItsMessage) {
@@ -174,28 +190,22 @@ TEST_F(PackingTest, DeleteTempArchivesRemovesTheNamedOrAllAndIgnoresMissingOnes)
 
 class PackSelectedTest : public PackingTest {
 protected:
-    PackSelectedTest() : m_logic(m_view, m_settings) {
-        m_logic.m_strCommandFolder = m_box.Folder();
-    }
-    void ChooseAll() {
-        m_logic.m_nSelInterface = m_logic.m_nSelWtf = m_logic.m_nSelWdb = m_logic.m_nSelFonts = 1;
-    }
+    int Pack() { return m_backup.PackSelectedFolders(m_box.Folder(), m_nMask); }
 
     CSettings m_settings;
-    CMainLogic m_logic;
+    CMainLogic m_logic{m_view, m_settings};
+    CBackupCommand m_backup{m_logic};
+    uint8_t m_nMask = kMaskInterface | kMaskWtf | kMaskWdb | kMaskFonts;
 };
 
 TEST_F(PackSelectedTest, DropsEmptyCategoriesAndDeletesTheirArchives) {
     m_box.MakeDir("Interface/OnlyEmpty/Folders");
     m_box.Write("WTF/Config.wtf", "SET locale \"koKR\"");
     m_box.Write("Ralum/Temp/__WDB.zip", "stale archive of an earlier run");
-    ChooseAll();
-    m_logic.m_nSelFonts = 0;
+    m_nMask = kMaskInterface | kMaskWtf | kMaskWdb;
 
-    EXPECT_EQ(m_logic.PackSelectedFolders(), 1);
-    EXPECT_EQ(m_logic.m_nSelInterface, 0);
-    EXPECT_EQ(m_logic.m_nSelWtf, 1);
-    EXPECT_EQ(m_logic.m_nSelWdb, 0);
+    EXPECT_EQ(Pack(), 1);
+    EXPECT_EQ(m_nMask, kMaskWtf);  // the empty categories are dropped from the upload
     EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Interface.zip"));
     EXPECT_FALSE(m_box.Exists("Ralum/Temp/__WDB.zip"));
     EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Fonts.zip"));
@@ -206,8 +216,7 @@ TEST_F(PackSelectedTest, CountsEveryCategoryThatGotFiles) {
     for (const char* szFile :
          {"Interface/i.lua", "WTF/w.wtf", "Cache/WDB/koKR/c.wdb", "Fonts/f.ttf"})
         m_box.Write(szFile, szFile);
-    ChooseAll();
-    EXPECT_EQ(m_logic.PackSelectedFolders(), 4);
+    EXPECT_EQ(Pack(), 4);
     EXPECT_EQ(ArchiveNames(Archive("WDB")), std::vector<std::string>{"Cache/WDB/koKR/c.wdb"});
 }
 
@@ -216,9 +225,7 @@ TEST_F(PackSelectedTest, ThirdCategoryFailingToBeCreatedStopsBeforeTheFourth) {
          {"Interface/i.lua", "WTF/w.wtf", "Cache/WDB/koKR/c.wdb", "Fonts/f.ttf"})
         m_box.Write(szFile, szFile);
     m_box.MakeDir("Ralum/Temp/__WDB.zip");
-    ChooseAll();
-
-    EXPECT_EQ(m_logic.PackSelectedFolders(), kPackCreateFailed);
+    EXPECT_EQ(Pack(), kPackCreateFailed);
     EXPECT_EQ(m_view.Messages(), std::vector<std::string>{kMsgCreateArchiveFailed});
     // The first two stay until the command deletes them; the fourth was never attempted.
     EXPECT_EQ(ArchiveNames(Archive("Interface")), std::vector<std::string>{"Interface/i.lua"});
@@ -230,8 +237,7 @@ TEST_F(PackSelectedTest, AddFailureEndsPackingAtOnce) {
     m_box.Write("Interface/i.lua", "i");
     ASSERT_EQ(symlink("/proc/self/mem", m_box.Path("Interface/bad.bin").c_str()), 0);
     m_box.Write("WTF/w.wtf", "w");
-    ChooseAll();
-    EXPECT_EQ(m_logic.PackSelectedFolders(), kPackAddFailed);
+    EXPECT_EQ(Pack(), kPackAddFailed);
     EXPECT_FALSE(m_box.Exists("Ralum/Temp/__WTF.zip"));
 }
 

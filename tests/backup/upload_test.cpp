@@ -5,11 +5,12 @@
 #include <filesystem>
 
 #include "app/main_logic.h"
+#include "backup/backup_command.h"
 #include "backup/folder_packer.h"
 #include "backup/upload_thread.h"
 #include "backup_sandbox.h"
 #include "platform/codepage.h"
-#include "raw_http_listener.h"
+#include "support/env_guard.h"
 #include "support/recording_view.h"
 
 namespace {
@@ -102,8 +103,8 @@ struct SWireCase {
 class UploadWireTest : public UploadTest, public ::testing::WithParamInterface<SWireCase> {};
 
 TEST_P(UploadWireTest, BodyOnTheWireIsExactlyThePartsAndTheClosingLine) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
     std::string strExpected;
     uint8_t nMask = Prepare(GetParam().parts, &strExpected);
 
@@ -140,8 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SWireCase>& param) { return param.param.szName; });
 
 TEST_F(UploadTest, MemberIdGoesIntoTheTargetAsCp949Bytes) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
     uint8_t nMask = Prepare({{1, "w"}}, nullptr);
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "게이머");
     ASSERT_GE(thread.ComputeContentLength(), 0);
@@ -155,8 +156,8 @@ TEST_F(UploadTest, MemberIdGoesIntoTheTargetAsCp949Bytes) {
 }
 
 TEST_F(UploadTest, ProgressReachesFullExactlyWhenTheClosingLineIsWritten) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
     uint8_t nMask = Prepare({{0, RandomBytes(3000000, 9)}, {3, RandomBytes(50000, 10)}}, nullptr);
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "gamer01");
     ASSERT_GE(thread.ComputeContentLength(), 0);
@@ -174,8 +175,7 @@ TEST_F(UploadTest, ProgressReachesFullExactlyWhenTheClosingLineIsWritten) {
 class UploadJobTest : public UploadTest {
 protected:
     void RunJob(uint8_t nMask) {
-        m_logic.m_strCommandFolder = m_box.Folder();
-        ASSERT_EQ(m_logic.StartUpload(nMask), 1);
+        ASSERT_EQ(CBackupCommand(m_logic).StartUpload(m_box.Folder(), nMask), 1);
         m_logic.WaitForWorker();
         EXPECT_FALSE(g_bTransferBusy.load());
         EXPECT_FALSE(AnyTempArchiveLeft());
@@ -183,9 +183,10 @@ protected:
 };
 
 TEST_F(UploadJobTest, SuccessIsToldThenArchivesGoThenStatusIsRefreshedThenBusyClears) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
-    listener.SetAuthReply("+OK<br>WTF=12|LASTUPLOAD=2026-12-08 18:00:00");
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    listener.SetHandler(
+        ServiceHandler({.strAuthReply = "+OK<br>WTF=12|LASTUPLOAD=2026-12-08 18:00:00"}));
     uint8_t nMask = Prepare({{
                                 1,
                                 "12 bytes....",
@@ -209,18 +210,18 @@ TEST_F(UploadJobTest, SuccessIsToldThenArchivesGoThenStatusIsRefreshedThenBusyCl
 }
 
 TEST_F(UploadJobTest, ErrorStatusMeansTheServerDidNotTakeTheArchives) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
-    listener.SetUploadStatus(500);
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    listener.SetHandler(ServiceHandler({.nUploadStatus = 500}));
     RunJob(Prepare({{0, "i"}}, nullptr));
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(), FailureText(CUploadThread::kErrRefused));
 }
 
 TEST_F(UploadJobTest, ConnectionCutMidPartGivesMinusSeven) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
-    listener.CutUploadAfter(5000);
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    listener.SetBodyLimit(5000);
     RunJob(Prepare({{0, RandomBytes(8000000, 11)}}, nullptr));
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(), FailureText(CUploadThread::kErrWrite));
@@ -229,25 +230,26 @@ TEST_F(UploadJobTest, ConnectionCutMidPartGivesMinusSeven) {
 }
 
 TEST_F(UploadJobTest, SuccessStatusBeforeTheWholeBodyIsNoCompleteUpload) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
-    listener.CutUploadAfter(5000);
-    listener.SetReplyBeforeCut(true);
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    listener.SetBodyLimit(5000);
+    listener.SetHandler(ServiceHandler({.bReplyWhenCut = true}));
     RunJob(Prepare({{0, RandomBytes(8000000, 13)}}, nullptr));
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(), FailureText(CUploadThread::kErrWrite));
 }
 
 TEST_F(UploadJobTest, UnreachableServerGivesMinusFive) {
-    CScopedServiceUrl url("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()));
+    CClosedPort closed;
+    CEnvGuard url("ZAV_SERVICE_URL", closed.BaseUrl());
     RunJob(Prepare({{2, "d"}}, nullptr));
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(), FailureText(CUploadThread::kErrStart));
 }
 
 TEST_F(UploadJobTest, UnknownSizeSendsNothing) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
     RunJob(Prepare({{0, "i"}}, nullptr) | kBackupCategories[3].nMask);
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(), "송수신 패킷의 크기를 계산할 수 없습니다.");
@@ -255,8 +257,8 @@ TEST_F(UploadJobTest, UnknownSizeSendsNothing) {
 }
 
 TEST_F(UploadTest, ArchiveGoneWhenItsPartStartsGivesMinusNine) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
     uint8_t nMask = Prepare({{0, RandomBytes(20000, 12)}, {3, "fonts"}}, nullptr);
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "gamer01");
     ASSERT_GE(thread.ComputeContentLength(), 0);
@@ -266,8 +268,8 @@ TEST_F(UploadTest, ArchiveGoneWhenItsPartStartsGivesMinusNine) {
 }
 
 TEST_F(UploadTest, ArchiveThatChangedSizeIsNotSentWithAWrongLength) {
-    CRawHttpListener listener;
-    CScopedServiceUrl url(listener.Base());
+    CScriptedServer listener(ServiceHandler());
+    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
     uint8_t nMask = Prepare({{1, "short"}}, nullptr);
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "gamer01");
     ASSERT_GE(thread.ComputeContentLength(), 0);

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "support/scoped_env.h"
+#include "support/env_guard.h"
 
 namespace {
 
 TEST(Endpoints, ServicePathsFollowTheEnvironmentBase) {
-    CScopedEnv env("ZAV_SERVICE_URL", "http://127.0.0.1:9/");  // trailing '/' is dropped
+    CEnvGuard env("ZAV_SERVICE_URL", "http://127.0.0.1:9/");  // trailing '/' is dropped
     EXPECT_EQ(endpoints::ServiceBase(), "http://127.0.0.1:9");
     EXPECT_EQ(endpoints::ConfigUrl(), "http://127.0.0.1:9/Kelpo/html/new_config.php");
     EXPECT_EQ(endpoints::LogoUrl(), "http://127.0.0.1:9/Kelpo/html/logo.html");
@@ -20,30 +20,31 @@ TEST(Endpoints, ServicePathsFollowTheEnvironmentBase) {
 }
 
 TEST(Endpoints, EmptyVariableFallsBackToTheBuiltInBase) {
-    CScopedEnv env("ZAV_SERVICE_URL", "");
+    CEnvGuard env("ZAV_SERVICE_URL", "");
     EXPECT_EQ(endpoints::ServiceBase(), ZAV_TEST_SERVICE_DEFAULT);
-    CScopedEnv portal("ZAV_PORTAL_URL", std::nullopt);
+    CEnvGuard portal;
+    portal.Unset("ZAV_PORTAL_URL");
     EXPECT_EQ(endpoints::LoginUrl(), std::string(ZAV_TEST_PORTAL_DEFAULT) + "/app/login");
 }
 
 TEST(Endpoints, PortalLoginAndCertificateFile) {
-    CScopedEnv portal("ZAV_PORTAL_URL", "https://localhost:8443");
-    CScopedEnv ca("ZAV_CA_FILE", "/tmp/cert.pem");
+    CEnvGuard portal("ZAV_PORTAL_URL", "https://localhost:8443");
+    CEnvGuard ca("ZAV_CA_FILE", "/tmp/cert.pem");
     EXPECT_EQ(endpoints::LoginUrl(), "https://localhost:8443/app/login");
     EXPECT_EQ(endpoints::CaFile(), "/tmp/cert.pem");
 }
 
 TEST(Endpoints, BoardAcceptsABaseOrAFullPage) {
     {
-        CScopedEnv board("ZAV_BOARD_URL", "http://127.0.0.1:7");
+        CEnvGuard board("ZAV_BOARD_URL", "http://127.0.0.1:7");
         EXPECT_EQ(endpoints::BoardUrl(), "http://127.0.0.1:7/board/powerbbs.php?come_idx=1206");
     }
     {
-        CScopedEnv board("ZAV_BOARD_URL", "http://127.0.0.1:7/");
+        CEnvGuard board("ZAV_BOARD_URL", "http://127.0.0.1:7/");
         EXPECT_EQ(endpoints::BoardUrl(), "http://127.0.0.1:7/board/powerbbs.php?come_idx=1206");
     }
     {
-        CScopedEnv board("ZAV_BOARD_URL", "http://example.test/news?id=3");
+        CEnvGuard board("ZAV_BOARD_URL", "http://example.test/news?id=3");
         EXPECT_EQ(endpoints::BoardUrl(), "http://example.test/news?id=3");
     }
 }

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 
-#include "raw_listener.h"
+#include "support/scripted_server.h"
 
 namespace {
+
+using Steps = std::vector<CScriptedServer::SStep>;
 
 bool HasLine(const std::string& strRequest, const std::string& strLine) {
     std::vector<std::string> lines = HeadLines(strRequest);
@@ -15,7 +17,7 @@ bool HasLine(const std::string& strRequest, const std::string& strLine) {
 }
 
 TEST(HttpRequest, PlainGetCarriesTheAddedLinesWithZeroLength) {
-    CRawListener listener({{CRawListener::Reply(200, "A=1<br>B=2"), 0}});
+    CScriptedServer listener(CScriptedServer::Reply(200, "A=1<br>B=2"));
     std::optional<std::string> reply =
         HttpRequest(listener.BaseUrl() + "/Kelpo/html/new_config.php", kHttpGet);
     ASSERT_TRUE(reply.has_value());
@@ -37,7 +39,7 @@ TEST(HttpRequest, PlainGetCarriesTheAddedLinesWithZeroLength) {
 }
 
 TEST(HttpRequest, PostSendsTheBodyBytesAsGivenWithTheirLength) {
-    CRawListener listener({{CRawListener::Reply(200, "+OK<br>"), 0}});
+    CScriptedServer listener(CScriptedServer::Reply(200, "+OK<br>"));
     // CP949 bytes of a Korean id go out unescaped.
     const std::string strBody = "mode=du&id=\xB0\xA1\xB3\xAA";
     std::optional<std::string> reply =
@@ -55,7 +57,7 @@ TEST(HttpRequest, PostSendsTheBodyBytesAsGivenWithTheirLength) {
 
 TEST(HttpRequest, OnlyTheLowByteOfTheSelectorChoosesGet) {
     for (int nSelector : {0x101, 0, 2, 0x201}) {
-        CRawListener listener({{CRawListener::Reply(200, "x"), 0}});
+        CScriptedServer listener(CScriptedServer::Reply(200, "x"));
         HttpRequest(listener.BaseUrl() + "/p", nSelector);
         std::string strExpected = (nSelector & 0xFF) == 1 ? "GET /p HTTP/1.1" : "POST /p HTTP/1.1";
         EXPECT_EQ(HeadLines(listener.Request())[0], strExpected) << nSelector;
@@ -64,26 +66,27 @@ TEST(HttpRequest, OnlyTheLowByteOfTheSelectorChoosesGet) {
 
 TEST(HttpRequest, ReplyInSeveralPiecesComesBackAsOneTextInOrder) {
     std::string strHead = "HTTP/1.1 200 OK\r\nContent-Length: 9\r\nConnection: close\r\n\r\n";
-    CRawListener listener({{strHead + "abc", 0}, {"def", 50}, {"ghi", 50}});
+    CScriptedServer listener(Steps{{strHead + "abc", 0}, {"def", 50}, {"ghi", 50}});
     EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), "abcdefghi");
 }
 
 TEST(HttpRequest, NulByteCutsItsPieceButLaterPiecesStillCount) {
     std::string strHead = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n";
-    CRawListener listener(
-        {{strHead + std::string("AB\0XYZ", 6), 0}, {"CD", 100}, {std::string("E\0F", 2), 100}});
+    CScriptedServer listener(Steps{
+        {strHead + std::string("AB\0XYZ", 6), 0}, {"CD", 100}, {std::string("E\0F", 2), 100}});
     EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), "ABCDE");
 }
 
 TEST(HttpRequest, EmptyBodyAndUnreachableServerBothGiveNothing) {
-    CRawListener listener({{CRawListener::Reply(200, ""), 0}});
+    CScriptedServer listener(CScriptedServer::Reply(200, ""));
     EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), std::nullopt);
     // ... but the exchange itself tells them apart.
     SHttpReply empty = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
     EXPECT_TRUE(empty.bTransportOk);
     EXPECT_EQ(empty.nStatus, 200);
 
-    std::string strDead = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/p";
+    CClosedPort closed;
+    std::string strDead = closed.BaseUrl() + "/p";
     EXPECT_EQ(HttpRequest(strDead, kHttpGet), std::nullopt);
     SHttpReply dead = HttpExchange(strDead, kHttpGet, nullptr);
     EXPECT_FALSE(dead.bTransportOk);
@@ -93,7 +96,7 @@ TEST(HttpRequest, EmptyBodyAndUnreachableServerBothGiveNothing) {
 
 TEST(HttpRequest, ErrorStatusReturnsTheErrorPageBody) {
     for (int nStatus : {404, 500}) {
-        CRawListener listener({{CRawListener::Reply(nStatus, "<h1>gone</h1>"), 0}});
+        CScriptedServer listener(CScriptedServer::Reply(nStatus, "<h1>gone</h1>"));
         EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), "<h1>gone</h1>");
         SHttpReply reply = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
         EXPECT_TRUE(reply.bTransportOk);
@@ -104,7 +107,7 @@ TEST(HttpRequest, ErrorStatusReturnsTheErrorPageBody) {
 TEST(HttpRequest, ReplyCutOffMidBodyCountsAsNoReply) {
     // Promises 100 bytes, sends 10, closes: a truncated text is not the server's answer.
     std::string strHead = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n";
-    CRawListener listener({{strHead + "MAX_UPLOAD", 0}});
+    CScriptedServer listener(strHead + "MAX_UPLOAD");
     EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), std::nullopt);
     SHttpReply reply = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
     EXPECT_FALSE(reply.bTransportOk);

@@ -2,11 +2,10 @@
 // registry on Windows, the program's own file on POSIX (kept inside a temporary folder).
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "platform/native_text.h"
 #include "platform/registry.h"
-#include "support/scoped_env.h"
+#include "support/env_guard.h"
+#include "support/sandbox.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,29 +13,19 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr const char* kTestKey = "Software\\ZAV Test";
 
 class RegistryApi : public ::testing::Test {
 protected:
     void SetUp() override {
 #ifndef _WIN32
-        m_root =
-            fs::temp_directory_path() /
-            ("zav-registry-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-        fs::remove_all(m_root);
-        m_pConfig = std::make_unique<CScopedEnv>("XDG_CONFIG_HOME", (m_root / "config").string());
-        m_pWine = std::make_unique<CScopedEnv>("WINEPREFIX", (m_root / "wine").string());
+        m_env.Set("XDG_CONFIG_HOME", m_sandbox.Path("config"))
+            .Set("WINEPREFIX", m_sandbox.Path("wine"));
 #endif
         DeleteTestKeys();
     }
     void TearDown() override {
         DeleteTestKeys();
-        m_pConfig.reset();
-        m_pWine.reset();
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
     }
     static void DeleteTestKeys() {
 #ifdef _WIN32
@@ -55,9 +44,8 @@ protected:
         return nLength < 0 ? "<" + std::to_string(nLength) + ">" : std::string(szOut);
     }
 
-    fs::path m_root;
-    std::unique_ptr<CScopedEnv> m_pConfig;
-    std::unique_ptr<CScopedEnv> m_pWine;
+    CSandbox m_sandbox{"zav-registry"};
+    CEnvGuard m_env;
 };
 
 TEST_F(RegistryApi, KoreanValueUnderAKoreanNameReadsBack) {

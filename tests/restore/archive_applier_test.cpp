@@ -8,6 +8,8 @@
 #include <filesystem>
 
 #include "restore_fixture.h"
+#include "support/file_size_limit.h"
+#include "support/recording_view.h"
 
 namespace fs = std::filesystem;
 using namespace restore_test;
@@ -23,11 +25,11 @@ protected:
 
     // The saved state of a category: the folder as a backup took it, with different content.
     void SaveArchive(const std::string& strFolder, const std::string& strArchiveName) {
-        CTempFolder saved;
+        CSandbox saved;
         SGame other{saved.Path() + "/"};
-        WriteFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
-        WriteFile(other.Path(strFolder + "/하늘바다/캐릭터.lua"), RandomBytes(5000, 7));
-        WriteFile(other.Path(strFolder + "/empty.bin"), "");
+        WriteWholeFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
+        WriteWholeFile(other.Path(strFolder + "/하늘바다/캐릭터.lua"), RandomBytes(5000, 7));
+        WriteWholeFile(other.Path(strFolder + "/empty.bin"), "");
         m_saved[strFolder] = SnapshotTree(other.Path(strFolder));
         PackFolder(other.strRoot, strFolder, m_game.Path("Ralum/Temp/" + strArchiveName));
     }
@@ -38,7 +40,7 @@ protected:
     // Everything a restore may not change on failure (the downloads in Ralum/Temp may).
     TreeMap Guarded() const { return SnapshotTree(m_game.strRoot, {"Ralum/Temp"}); }
 
-    CTempFolder m_temp;
+    CSandbox m_temp;
     SGame m_game;
     std::map<std::string, TreeMap> m_saved;
 };
@@ -70,7 +72,7 @@ TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
     SaveArchive("WTF", "__WTF.zip");
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
 
-    WriteFile(m_game.Path("WTF/added-after-restore.txt"), "new");
+    WriteWholeFile(m_game.Path("WTF/added-after-restore.txt"), "new");
     const TreeMap second = Tree("WTF");
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
 
@@ -79,15 +81,16 @@ TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
 }
 
-TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndLosesItsRecentCopy) {
+TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndKeepsItsRecentCopy) {
     SaveArchive("Interface", "__Interface.zip");
     fs::remove_all(m_game.Path("Interface"));
-    WriteFile(m_game.Path("Ralum/Recent/Interface/old.txt"), "older recent");
+    WriteWholeFile(m_game.Path("Ralum/Recent/Interface/old.txt"), "older recent");
 
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
 
     EXPECT_EQ(Tree("Interface"), m_saved["Interface"]);
-    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Recent/Interface")));
+    // Nothing replaced it: the member's only Recent copy stays.
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Recent/Interface/old.txt")), "older recent");
     // No Original copy for a folder that did not exist; a later restore takes it.
     EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Original/Interface")));
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
@@ -103,7 +106,7 @@ TEST_F(ApplyTest, CacheRestoreMovesKoKRToRecentWdbAndRecreatesIt) {
     EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
     EXPECT_EQ(Tree("Ralum/Recent/WDB"), kokr);
     EXPECT_EQ(Tree("Ralum/Original/WDB"), kokr);
-    EXPECT_EQ(ReadFile(m_game.Path("Cache/Other/keep.bin")), "cache outside koKR\n");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Cache/Other/keep.bin")), "cache outside koKR\n");
     // Nothing but koKR is left in Cache/WDB: no staging folder.
     EXPECT_EQ(SnapshotTree(m_game.Path("Cache/WDB")).size(), m_saved["Cache/WDB/koKR"].size() + 1);
 }
@@ -113,6 +116,117 @@ TEST_F(ApplyTest, CacheRestoreIntoAGameWithoutCacheFolder) {
     fs::remove_all(m_game.Path("Cache"));
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWdb).ApplyAll(), 0);
     EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
+}
+
+TEST_F(ApplyTest, OriginalCopyThatFailsOnlyBlocksTheCategoriesBeingRestored) {
+    // Interface is too large for what the disk still takes; WTF's files are small.
+    WriteWholeFile(m_game.Path("Interface/AddOns/Big/textures.blp"), RandomBytes(300 * 1024, 5));
+    SaveArchive("WTF", "__WTF.zip");
+    {
+        CFileSizeLimit limit(200 * 1024);
+        ASSERT_TRUE(limit.IsSet());
+        CArchiveApplier applier(m_game.strRoot, kMaskWtf);
+        EXPECT_EQ(applier.ApplyAll(), 0) << applier.LastError();
+    }
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Original/Interface")));  // taken later
+    EXPECT_TRUE(fs::exists(m_game.Path("Ralum/Original/WTF")));
+    for (const auto& entry : fs::directory_iterator(m_game.Path("Ralum/Original")))
+        EXPECT_EQ(entry.path().filename().string().find(".zav-copy"), std::string::npos);
+
+    // Restoring Interface itself needs its copy: refused, and nothing changes.
+    SaveArchive("Interface", "__Interface.zip");
+    const TreeMap before = Guarded();
+    CFileSizeLimit limit(200 * 1024);
+    EXPECT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), -1);
+    EXPECT_EQ(Guarded(), before);
+}
+
+// An apply cut off (crash, power loss) after some of its renames: the next restore or start
+// finds it by the names and finishes it, and the member loses nothing.
+struct SCut {
+    const char* szName;
+    std::vector<std::pair<const char*, const char*>> vecDone;  // renames done before the cut
+    friend void PrintTo(const SCut& cut, std::ostream* pOut) { *pOut << cut.szName; }
+};
+
+class InterruptedApplyTest : public ApplyTest, public ::testing::WithParamInterface<SCut> {};
+
+TEST_P(InterruptedApplyTest, IsFinishedByTheNextStart) {
+    WriteWholeFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
+    const TreeMap fonts = Tree("Fonts"), wtf = Tree("WTF");
+    SaveArchive("Fonts", "__Fonts.zip");
+    SaveArchive("WTF", "__WTF.zip");
+    // Both archives extracted and checked, as the apply leaves them before its first swap.
+    CArchiveApplier staging(m_game.strRoot, kMaskFonts | kMaskWtf);
+    ASSERT_TRUE(staging.ExtractArchive(ECategory::Fonts));
+    ASSERT_TRUE(staging.ExtractArchive(ECategory::Wtf));
+    fs::rename(m_game.Path(".zav-stage-Fonts"), m_game.Path(".zav-ready-Fonts"));
+    fs::rename(m_game.Path(".zav-stage-WTF"), m_game.Path(".zav-ready-WTF"));
+    for (const auto& [szFrom, szTo] : GetParam().vecDone) {
+        if (std::string(szTo) == "copy")
+            fs::copy(m_game.Path(szFrom), m_game.Path("Ralum/Recent/WTF"),
+                     fs::copy_options::recursive);
+        else
+            fs::rename(m_game.Path(szFrom), m_game.Path(szTo));
+    }
+
+    CRecordingView view;
+    const ERecovery eResult = RecoverInterruptedApply(view, m_game.strRoot);
+    EXPECT_NE(eResult, ERecovery::Failed);
+    EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+    EXPECT_EQ(Tree("Ralum/Recent/Fonts"), fonts);
+    EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
+    EXPECT_EQ(view.Messages(), eResult == ERecovery::Finished
+                                   ? std::vector<std::string>{kMsgApplyResumed}
+                                   : std::vector<std::string>{});
+    for (const std::string& strFolder : {std::string(), std::string("Ralum/Recent")}) {
+        for (const auto& entry : fs::directory_iterator(m_game.Path(strFolder)))
+            EXPECT_EQ(entry.path().filename().string().rfind(".zav", 0), std::string::npos)
+                << entry.path();
+    }
+}
+
+const std::pair<const char*, const char*> kFontsToRecent{"Fonts", "Ralum/Recent/Fonts"};
+const std::pair<const char*, const char*> kNewFonts{".zav-ready-Fonts/Fonts", "Fonts"};
+const std::pair<const char*, const char*> kRecentAside{"Ralum/Recent/WTF",
+                                                       "Ralum/Recent/.zav-old-WTF"};
+const std::pair<const char*, const char*> kWtfToRecent{"WTF", "Ralum/Recent/WTF"};
+const std::pair<const char*, const char*> kNewWtf{".zav-ready-WTF/WTF", "WTF"};
+// Recent on another file system: the old folder is copied there, then set aside.
+const std::pair<const char*, const char*> kWtfCopied{"WTF", "copy"};
+const std::pair<const char*, const char*> kWtfAside{"WTF", ".zav-old-WTF"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, InterruptedApplyTest,
+    ::testing::Values(SCut{"BeforeTheFirstSwap", {}}, SCut{"OldFontsInRecent", {kFontsToRecent}},
+                      SCut{"FontsDone", {kFontsToRecent, kNewFonts}},
+                      SCut{"PreviousRecentAside", {kFontsToRecent, kNewFonts, kRecentAside}},
+                      SCut{"OldWtfInRecent",
+                           {kFontsToRecent, kNewFonts, kRecentAside, kWtfToRecent}},
+                      SCut{"AllSwappedNotCleaned",
+                           {kFontsToRecent, kNewFonts, kRecentAside, kWtfToRecent, kNewWtf}},
+                      SCut{"CopiedToRecent", {kFontsToRecent, kNewFonts, kRecentAside, kWtfCopied}},
+                      SCut{"CopiedAndSetAside",
+                           {kFontsToRecent, kNewFonts, kRecentAside, kWtfCopied, kWtfAside}}),
+    [](const auto& row) { return std::string(row.param.szName); });
+
+TEST_F(ApplyTest, ApplyCutOffWhileExtractingChangesNothingAndIsCleanedUp) {
+    SaveArchive("WTF", "__WTF.zip");
+    const TreeMap before = Guarded();
+    WriteWholeFile(m_game.Path(".zav-stage-WTF/WTF/half.lua"), "half of an extracted file");
+    WriteWholeFile(m_game.Path(".zav-ready-Fonts/Fonts/new.ttf"), "checked, but WTF was not");
+    WriteWholeFile(m_game.Path("Ralum/Original/.Interface.zav-copy0/x"), "half a copy");
+
+    CRecordingView view;
+    EXPECT_EQ(RecoverInterruptedApply(view, m_game.strRoot), ERecovery::Nothing);
+    EXPECT_TRUE(view.Boxes().empty());
+    EXPECT_EQ(Guarded(), before);
+
+    // The next restore runs as if nothing had happened.
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
 }
 
 TEST(EntryInFolder, NamesOutsideTheCategoryFolderAreRefused) {
@@ -148,17 +262,17 @@ TEST_P(BadArchiveTest, LeavesTheGameFolderAsItWas) {
 }
 
 void Corrupt(const std::string& strArchive) {
-    std::string strData = ReadFile(strArchive);
+    std::string strData = ReadWholeFile(strArchive);
     for (size_t i = 200; i < 1200 && i < strData.size(); ++i)
         strData[i] = static_cast<char>(strData[i] ^ 0x5A);
-    WriteFile(strArchive, strData);
+    WriteWholeFile(strArchive, strData);
 }
 void Truncate(const std::string& strArchive) {
-    std::string strData = ReadFile(strArchive);
-    WriteFile(strArchive, strData.substr(0, strData.size() / 2));
+    std::string strData = ReadWholeFile(strArchive);
+    WriteWholeFile(strArchive, strData.substr(0, strData.size() / 2));
 }
 void ErrorPage(const std::string& strArchive) {
-    WriteFile(strArchive, "<html><body>404 Not Found</body></html>");
+    WriteWholeFile(strArchive, "<html><body>404 Not Found</body></html>");
 }
 void Encrypted(const std::string& strArchive) {
     MarkEncrypted(strArchive);
@@ -183,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ApplyTest, DiskFillingDuringExtractionLeavesTheGameFolderAsItWas) {
     // The game folder on a small file system: the archive fits, its content does not.
-    CTempFolder mountPoint;
+    CSandbox mountPoint;
     CTmpfsMount mount(mountPoint.Path(), 1536 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
@@ -200,23 +314,55 @@ TEST_F(ApplyTest, DiskFillingDuringExtractionLeavesTheGameFolderAsItWas) {
     EXPECT_EQ(SnapshotTree(game.strRoot, {"Ralum/Temp"}), before);
 }
 
+TEST_F(ApplyTest, EntryThatCannotBeWrittenMidwayLeavesTheGameFolderAsItWas) {
+    // The same fault without a small file system: the last entry needs a folder where the one
+    // before it put a file.
+    PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/a.bin", RandomBytes(400 * 1024, 11)},
+                                                      {"WTF/b.bin", RandomBytes(400 * 1024, 12)},
+                                                      {"WTF/b.bin/c.bin", "blocked"}});
+    const TreeMap before = SnapshotTree(m_game.strRoot, {"Ralum/Temp"});
+
+    CArchiveApplier applier(m_game.strRoot, kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_NE(applier.LastError().find("__WTF.zip"), std::string::npos) << applier.LastError();
+    EXPECT_EQ(SnapshotTree(m_game.strRoot, {"Ralum/Temp"}), before);
+}
+
 TEST_F(ApplyTest, FailedSwapPutsEveryFolderBack) {
     // Ralum/Recent on its own small file system: the old folders must be copied there, and
     // the second one does not fit, after the first category was already swapped in.
     SaveArchive("Fonts", "__Fonts.zip");
     PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/new.txt", "new"}});
-    WriteFile(m_game.Path("WTF/big.bin"), RandomBytes(600 * 1024, 21));
+    WriteWholeFile(m_game.Path("WTF/big.bin"), RandomBytes(600 * 1024, 21));
     fs::create_directories(m_game.Path("Ralum/Original"));
     for (const char* szCategory : {"Fonts", "Interface", "WDB", "WTF"})
         fs::create_directories(m_game.Path(std::string("Ralum/Original/") + szCategory));
     CTmpfsMount mount(m_game.Path("Ralum/Recent"), 256 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
-    WriteFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
+    WriteWholeFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
     const TreeMap before = Guarded();
 
     CArchiveApplier applier(m_game.strRoot, kMaskFonts | kMaskWtf);
     EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_EQ(Guarded(), before) << applier.LastError();
+}
+
+TEST_F(ApplyTest, FailedSwapWithAFileInTheWayPutsEveryFolderBack) {
+    // The same rollback without a small file system: Ralum/Recent is a file, so the game's WTF
+    // cannot be moved there, after the new Fonts (the game had none) was already moved in.
+    SaveArchive("Fonts", "__Fonts.zip");
+    PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/new.txt", "new"}});
+    fs::remove_all(m_game.Path("Fonts"));
+    fs::remove_all(m_game.Path("Ralum/Recent"));
+    WriteWholeFile(m_game.Path("Ralum/Recent"), "a file where the Recent folder should be");
+    for (const char* szCategory : {"Fonts", "Interface", "WDB", "WTF"})
+        fs::create_directories(m_game.Path(std::string("Ralum/Original/") + szCategory));
+    const TreeMap before = Guarded();
+
+    CArchiveApplier applier(m_game.strRoot, kMaskFonts | kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_NE(applier.LastError().find("cannot move"), std::string::npos) << applier.LastError();
     EXPECT_EQ(Guarded(), before) << applier.LastError();
 }
 
@@ -232,16 +378,44 @@ TEST_F(ApplyTest, RecentOnAnotherFileSystemIsCopied) {
     EXPECT_FALSE(fs::exists(m_game.Path(".zav-old-Fonts")));
 }
 
+TEST_F(ApplyTest, RecentLinkedToAnotherFileSystemIsCopied) {
+    // The same copy without mount rights: Ralum/Recent links to a folder on another file system.
+    std::unique_ptr<CSandbox> pOther = SandboxOnAnotherFileSystem();
+    if (!pOther)
+        GTEST_SKIP() << "no second file system beside the temporary folder";
+    SaveArchive("Fonts", "__Fonts.zip");
+    const TreeMap fonts = Tree("Fonts");
+    fs::remove(m_game.Path("Ralum/Recent"));
+    fs::create_directory_symlink(pOther->Path(), m_game.Path("Ralum/Recent"));
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskFonts).ApplyAll(), 0);
+    EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
+    EXPECT_EQ(SnapshotTree(pOther->Path("Fonts")), fonts);
+    EXPECT_FALSE(fs::exists(m_game.Path(".zav-old-Fonts")));
+}
+
 TEST_F(ApplyTest, UnwritableCacheFolderFailsTheWholeRestore) {
     SaveArchive("WTF", "__WTF.zip");
     SaveArchive("Cache/WDB/koKR", "__WDB.zip");
     CTmpfsMount mount(m_game.Path("Cache/WDB"), 1024 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
-    WriteFile(m_game.Path("Cache/WDB/koKR/itemcache.wdb"), "cache");
+    WriteWholeFile(m_game.Path("Cache/WDB/koKR/itemcache.wdb"), "cache");
     ASSERT_EQ(::mount(nullptr, m_game.Path("Cache/WDB").c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
                       nullptr),
               0);
+    const TreeMap before = Guarded();
+
+    CArchiveApplier applier(m_game.strRoot, kMaskWdb | kMaskWtf);
+    EXPECT_EQ(applier.ApplyAll(), -1);
+    EXPECT_EQ(Guarded(), before) << applier.LastError();
+}
+
+TEST_F(ApplyTest, CacheFolderTakenByAFileFailsTheWholeRestore) {
+    // The same failure without mount rights: a file stands where the cache folder goes.
+    SaveArchive("WTF", "__WTF.zip");
+    SaveArchive("Cache/WDB/koKR", "__WDB.zip");
+    fs::remove_all(m_game.Path("Cache/WDB"));
+    WriteWholeFile(m_game.Path("Cache/WDB"), "a file where the cache folder should be");
     const TreeMap before = Guarded();
 
     CArchiveApplier applier(m_game.strRoot, kMaskWdb | kMaskWtf);

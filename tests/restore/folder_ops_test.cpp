@@ -18,12 +18,12 @@ protected:
         return m_temp.Path() + "/" + strRelative;
     }
     void MakeTree(const std::string& strRoot) {
-        WriteFile(strRoot + "/a.txt", "alpha");
-        WriteFile(strRoot + "/sub/한글.bin", RandomBytes(3000, 5));
+        WriteWholeFile(strRoot + "/a.txt", "alpha");
+        WriteWholeFile(strRoot + "/sub/한글.bin", RandomBytes(3000, 5));
         fs::create_directories(strRoot + "/empty");
         fs::create_symlink("a.txt", strRoot + "/link");
     }
-    CTempFolder m_temp;
+    CSandbox m_temp;
 };
 
 TEST_F(FolderOpsTest, CopyKeepsContentTimesAndLinksAndLeavesTheSource) {
@@ -43,7 +43,7 @@ TEST_F(FolderOpsTest, CopyKeepsContentTimesAndLinksAndLeavesTheSource) {
 
 TEST_F(FolderOpsTest, CopyAndMoveRefuseAnExistingDestination) {
     MakeTree(P("src"));
-    WriteFile(P("dest/keep.txt"), "keep");
+    WriteWholeFile(P("dest/keep.txt"), "keep");
     const TreeMap src = SnapshotTree(P("src")), dest = SnapshotTree(P("dest"));
     EXPECT_FALSE(CopyFolder(P("src"), P("dest")));
     EXPECT_FALSE(MoveFolder(P("src"), P("dest")));
@@ -78,14 +78,27 @@ TEST_F(FolderOpsTest, MoveAcrossFileSystemsCopiesThenDeletes) {
     EXPECT_EQ(SnapshotTree(P("other/moved")), src);
 }
 
+TEST_F(FolderOpsTest, MoveThroughALinkToAnotherFileSystemCopiesThenDeletes) {
+    // The same move without mount rights: the destination links to another file system.
+    std::unique_ptr<CSandbox> pOther = SandboxOnAnotherFileSystem();
+    if (!pOther)
+        GTEST_SKIP() << "no second file system beside the temporary folder";
+    MakeTree(P("src"));
+    const TreeMap src = SnapshotTree(P("src"));
+    fs::create_directory_symlink(pOther->Path(), P("other"));
+    ASSERT_TRUE(MoveFolder(P("src"), P("other/moved")));
+    EXPECT_FALSE(fs::exists(P("src")));
+    EXPECT_EQ(SnapshotTree(pOther->Path("moved")), src);
+}
+
 TEST_F(FolderOpsTest, DeleteRemovesReadOnlyFoldersButNotWhatLinksPointTo) {
     MakeTree(P("victim"));
-    WriteFile(P("outside/precious.txt"), "precious");
+    WriteWholeFile(P("outside/precious.txt"), "precious");
     fs::create_directory_symlink(P("outside"), P("victim/sub/linked"));
     fs::permissions(P("victim/sub"), fs::perms::owner_read | fs::perms::owner_exec);
     ASSERT_TRUE(DeleteFolder(P("victim")));
     EXPECT_FALSE(fs::exists(P("victim")));
-    EXPECT_EQ(ReadFile(P("outside/precious.txt")), "precious");
+    EXPECT_EQ(ReadWholeFile(P("outside/precious.txt")), "precious");
 }
 
 }  // namespace

@@ -9,12 +9,14 @@
 #include "app/login_logic.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
-#include "fake_http_server.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
+#include "restore/maintenance_commands.h"
 #include "restore_fixture.h"
+#include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/scripted_server.h"
 
 namespace fs = std::filesystem;
 using namespace restore_test;
@@ -39,43 +41,67 @@ protected:
         g_bTransferBusy = false;
         m_game.strRoot = m_temp.Path() + "/game/";
         FillGameFolder(m_game);
-        WriteFile(m_game.Path("Ralum/Original/WTF/keep.txt"), "original");
-        WriteFile(m_game.Path("Ralum/Recent/Fonts/keep.txt"), "recent");
+        WriteWholeFile(m_game.Path("Ralum/Original/WTF/keep.txt"), "original");
+        WriteWholeFile(m_game.Path("Ralum/Recent/Fonts/keep.txt"), "recent");
         ASSERT_TRUE(m_settings.SetGameFolder(m_game.strRoot));
         m_settings.SetId(kId);
+        m_view.SetChecked(IDC_MODE_MANUAL, true);
+        m_view.SetText(IDC_MANUAL_PATH, m_game.strRoot);
     }
 
-    CTempFolder m_temp;
+    CSandbox m_temp;
     SGame m_game;
     CSettings m_settings;
     CRecordingView m_view;
     CMainLogic m_logic{m_view, m_settings};
+    CMaintenanceCommands m_commands{m_logic};
 };
 
-TEST_F(MaintenanceTest, InitializeDeletesTheThreeFoldersAndNothingElse) {
+TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
     const TreeMap cache = SnapshotTree(m_game.Path("Cache")),
                   ralum = SnapshotTree(m_game.Path("Ralum"));
-    m_logic.OnInitialize();
-    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskInitialize, kMsgInitialized}));
+    std::map<std::string, TreeMap> before;
     for (const char* szFolder : {"Fonts", "Interface", "WTF"})
+        before[szFolder] = SnapshotTree(m_game.Path(szFolder));
+    m_commands.OnInitialize();
+    EXPECT_EQ(m_view.Texts(),
+              (std::vector<std::string>{
+                  kAskInitialize, std::string(kMsgInitialized) +
+                                      "\n\n초기화 전의 Fonts, Interface, WTF 폴더는 다음 위치에 "
+                                      "보관되어 있습니다.\n" +
+                                      m_game.Path("Ralum/Reset")}));
+    for (const char* szFolder : {"Fonts", "Interface", "WTF"}) {
         EXPECT_FALSE(fs::exists(m_game.Path(szFolder))) << szFolder;
+        EXPECT_EQ(SnapshotTree(m_game.Path(std::string("Ralum/Reset/") + szFolder)),
+                  before[szFolder])
+            << szFolder;
+    }
     EXPECT_EQ(SnapshotTree(m_game.Path("Cache")), cache);
-    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum")), ralum);
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum"), {"Reset"}), ralum);
     EXPECT_TRUE(fs::exists(m_game.Path("Wow.exe")));
     EXPECT_FALSE(m_view.WaitCursorOn());
 
-    // Again, with the folders gone: still done, without complaint.
+    // Again, with the folders gone: done, and the copies stay as they are.
     m_view.ClearLog();
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskInitialize, kMsgInitialized}));
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")), before["WTF"]);
+
+    // A new WTF replaces the earlier copy of WTF only.
+    WriteWholeFile(m_game.Path("WTF/Config.wtf"), "new settings");
+    m_commands.OnInitialize();
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/WTF/Config.wtf")), "new settings");
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")).size(), 1u);
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/Fonts")), before["Fonts"]);
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset"), {"Fonts", "Interface", "WTF"}).size(), 0u);
 }
 
 TEST_F(MaintenanceTest, InitializeAnsweredNoOrWhileBusyDeletesNothing) {
     const TreeMap before = SnapshotTree(m_game.strRoot);
     m_view.QueueConfirmAnswers({false});
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     g_bTransferBusy = true;
-    m_logic.OnInitialize();
+    m_commands.OnInitialize();
     g_bTransferBusy = false;
     EXPECT_EQ(m_view.Texts(),
               (std::vector<std::string>{kAskInitialize, "진행중입니다. 잠시만 기다려주십시오."}));
@@ -86,12 +112,34 @@ TEST_F(MaintenanceTest, InitializeWithoutAGameFolderDeletesNothing) {
     // The folders that bare names would reach: those of the process's current folder.
     const std::string strCwd = fs::current_path().string();
     ASSERT_EQ(::chdir(m_game.strRoot.c_str()), 0);
-    ASSERT_TRUE(m_settings.SetGameFolder(""));
-    m_logic.OnInitialize();
+    m_view.SetText(IDC_MANUAL_PATH, "");
+    m_commands.OnInitialize();
     ASSERT_EQ(::chdir(strCwd.c_str()), 0);
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kMsgNoGameFolder}));
     for (const char* szFolder : {"Fonts", "Interface", "WTF"})
         EXPECT_TRUE(fs::exists(m_game.Path(szFolder))) << szFolder;
+}
+
+TEST_F(MaintenanceTest, InitializeThatCannotMoveAFolderSaysWhichAndNeverThatItIsDone) {
+    // An immutable folder cannot be moved, even by root.
+    const std::string strLocked = m_game.Path("Fonts");
+    const TreeMap fonts = SnapshotTree(strLocked);
+    WriteWholeFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf"), "an earlier copy");
+    if (std::system(("chattr +i '" + strLocked + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "chattr +i is not available on " << m_temp.Path();
+    m_commands.OnInitialize();
+    std::system(("chattr -i '" + strLocked + "'").c_str());
+    EXPECT_EQ(m_view.Texts(),
+              (std::vector<std::string>{
+                  kAskInitialize,
+                  "다음 폴더를 초기화하지 못하였습니다.\n\nFonts\n\n게임이나 다른 프로그램이 "
+                  "사용 중인지 확인하신 후 다시 시도하시기 바랍니다.\n\n초기화 전의 Interface, "
+                  "WTF 폴더는 다음 위치에 보관되어 있습니다.\n" +
+                      m_game.Path("Ralum/Reset")}));
+    EXPECT_EQ(SnapshotTree(strLocked), fonts);
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf")), "an earlier copy");
+    EXPECT_FALSE(fs::exists(m_game.Path("Interface")));
+    EXPECT_FALSE(fs::exists(m_game.Path("WTF")));
 }
 
 // Remove-all against the running service.
@@ -102,7 +150,7 @@ protected:
         ASSERT_TRUE(m_service.IsRunning());
         ASSERT_TRUE(m_service.AddMember(kId, "secret", "닉네임"));
         m_env = std::make_unique<CScopedClientEnvironment>(m_service);
-        WriteFile(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip", "stored");
+        WriteWholeFile(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip", "stored");
     }
     void Login() {
         const SLoginReply login = ParseLoginReply(
@@ -120,7 +168,7 @@ TEST_F(LiveRemoveAllTest, RemovesEverythingThenRefreshesAndClearsTheRestoreBoxes
     ASSERT_TRUE(m_view.Checked(IDC_RESTORE_ADDON));
     m_view.ClearLog();
 
-    m_logic.OnRemoveAll();
+    m_commands.OnRemoveAll();
 
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgRemoved}));
     EXPECT_FALSE(fs::exists(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip"));
@@ -129,7 +177,7 @@ TEST_F(LiveRemoveAllTest, RemovesEverythingThenRefreshesAndClearsTheRestoreBoxes
 }
 
 TEST_F(LiveRemoveAllTest, RefusalShowsTheServersOwnText) {
-    m_logic.OnRemoveAll();  // not logged in: the service refuses
+    m_commands.OnRemoveAll();  // not logged in: the service refuses
     ASSERT_GE(m_view.Texts().size(), 2u);
     EXPECT_EQ(m_view.Texts()[1], "로그인 정보가 없습니다. 프로그램에서 다시 로그인하십시오.");
     EXPECT_TRUE(fs::exists(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip"));
@@ -146,16 +194,15 @@ class ScriptedRemoveAllTest : public MaintenanceTest,
                               public ::testing::WithParamInterface<SRemoveAllCase> {};
 
 TEST_P(ScriptedRemoveAllTest, ShowsTheRightTextAndRefreshes) {
-    CFakeHttpServer server([](const SFakeRequest& request) {
+    CScriptedServer server([](const CScriptedServer::SRequest& request) {
         if (request.strBody.rfind("mode=removeall&id=gamer01", 0) == 0)
-            return CFakeHttpServer::Reply(200, GetParam().szReply);
-        return CFakeHttpServer::Reply(200, "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|");
+            return CScriptedServer::Reply(200, GetParam().szReply);
+        return CScriptedServer::Reply(200, "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|");
     });
-    ::setenv("ZAV_SERVICE_URL", server.Base().c_str(), 1);
-    m_logic.OnRemoveAll();
-    ::unsetenv("ZAV_SERVICE_URL");
+    CEnvGuard url("ZAV_SERVICE_URL", server.BaseUrl());
+    m_commands.OnRemoveAll();
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, GetParam().szShown}));
-    const std::vector<SFakeRequest> requests = server.Requests();
+    const std::vector<CScriptedServer::SRequest> requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].strBody, "mode=removeall&id=gamer01");
     EXPECT_EQ(requests[1].strBody, "mode=du&id=gamer01");  // the refresh
@@ -171,24 +218,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.szName); });
 
 TEST_F(MaintenanceTest, RemoveAllWithoutAReplyDoesNotRefresh) {
-    std::string strBase;
-    {
-        CFakeHttpServer gone([](const SFakeRequest&) { return std::string(); });
-        strBase = gone.Base();
-    }  // nothing listens there any more
-    ::setenv("ZAV_SERVICE_URL", strBase.c_str(), 1);
-    m_logic.OnRemoveAll();
-    ::unsetenv("ZAV_SERVICE_URL");
+    CClosedPort closed;  // nothing listens there
+    CEnvGuard url("ZAV_SERVICE_URL", closed.BaseUrl());
+    m_commands.OnRemoveAll();
     // One failure message: a refresh would have shown a second one.
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgTemporaryFailure}));
 }
 
 TEST_F(MaintenanceTest, RemoveAllNeverSendsACutId) {
-    CFakeHttpServer server([](const SFakeRequest&) { return CFakeHttpServer::Reply(200, "+OK"); });
-    ::setenv("ZAV_SERVICE_URL", server.Base().c_str(), 1);
+    CScriptedServer server(CScriptedServer::Reply(200, "+OK"));
+    CEnvGuard url("ZAV_SERVICE_URL", server.BaseUrl());
     m_settings.SetId(std::string(32, 'a'));  // one byte more than the body holds
-    m_logic.OnRemoveAll();
-    ::unsetenv("ZAV_SERVICE_URL");
+    m_commands.OnRemoveAll();
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgTemporaryFailure}));
 }

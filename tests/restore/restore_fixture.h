@@ -1,31 +1,20 @@
-// Helpers of the restore tests: a sandbox game folder, archives packed as the backup packs
-// them, tree snapshots for "nothing changed" checks, and tmpfs mounts for full disks.
+// Helpers of the restore tests: archives packed as the backup packs them, tree snapshots for
+// "nothing changed" checks, and tmpfs mounts for full disks.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/file_io.h"
+#include "support/sandbox.h"
+
 namespace restore_test {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class CTempFolder {
-public:
-    CTempFolder();
-    ~CTempFolder();
-    CTempFolder(const CTempFolder&) = delete;
-    CTempFolder& operator=(const CTempFolder&) = delete;
-    const std::string& Path() const { return m_strPath; }
-
-private:
-    std::string m_strPath;
-};
-
-void WriteFile(const std::string& strPath, const std::string& strContent);
-std::string ReadFile(const std::string& strPath);
 // Deterministic bytes that do not compress.
 std::string RandomBytes(size_t nSize, uint32_t nSeed);
 
@@ -50,6 +39,10 @@ struct SGame {
     std::string Path(const std::string& strRelative) const { return strRoot + strRelative; }
 };
 void FillGameFolder(const SGame& game);
+
+// A sandbox on another file system than the temporary folder (the shared-memory tmpfs), for
+// moves across file systems without mount rights; none when there is no such file system.
+std::unique_ptr<CSandbox> SandboxOnAnotherFileSystem();
 
 // A tmpfs of nBytes mounted at strPath (created when missing); unmounted on destruction.
 class CTmpfsMount {

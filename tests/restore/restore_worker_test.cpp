@@ -1,21 +1,30 @@
 // The restore command end to end: the worker downloading from a running service (or from a
 // scripted server for faults the service never shows), applying, and telling the member.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 
+#include "app/app_messages.h"
+#include "app/auth_reply.h"
 #include "app/login_logic.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
-#include "fake_http_server.h"
+#include "backup/backup_command.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "restore/download_thread.h"
+#include "restore/maintenance_commands.h"
+#include "restore/restore_command.h"
 #include "restore_fixture.h"
+#include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/file_size_limit.h"
+#include "support/running_client.h"
+#include "support/scripted_server.h"
 
 namespace fs = std::filesystem;
 using namespace restore_test;
@@ -23,30 +32,7 @@ using namespace restore_test;
 namespace {
 
 constexpr const char* kAskRestore = "회원님의 설정파일들을 다운로드하고 적용하시겠습니까?";
-constexpr const char* kMsgBusy = "진행중입니다. 잠시만 기다려주십시오.";
 constexpr const char* kId = "gamer01";
-
-// Points the client at a base address for the lifetime of the object.
-class CScopedServiceUrl {
-public:
-    explicit CScopedServiceUrl(const std::string& strBase) {
-        if (const char* szOld = std::getenv("ZAV_SERVICE_URL"))
-            m_strOld = szOld, m_bHad = true;
-        ::setenv("ZAV_SERVICE_URL", strBase.c_str(), 1);
-    }
-    ~CScopedServiceUrl() {
-        if (m_bHad)
-            ::setenv("ZAV_SERVICE_URL", m_strOld.c_str(), 1);
-        else
-            ::unsetenv("ZAV_SERVICE_URL");
-    }
-    CScopedServiceUrl(const CScopedServiceUrl&) = delete;
-    CScopedServiceUrl& operator=(const CScopedServiceUrl&) = delete;
-
-private:
-    std::string m_strOld;
-    bool m_bHad = false;
-};
 
 // A game folder, the settings, the recording window and the logic under test.
 class RestoreTest : public ::testing::Test {
@@ -63,19 +49,24 @@ protected:
 
     // An archive of a saved state of strFolder (different from the game folder's), bytes.
     std::string SavedArchive(const std::string& strFolder, uint32_t nSeed = 7) {
-        CTempFolder saved;
+        CSandbox saved;
         SGame other{saved.Path() + "/"};
-        WriteFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
-        WriteFile(other.Path(strFolder + "/하늘바다/달빛궁수.lua"), RandomBytes(30000, nSeed));
+        WriteWholeFile(other.Path(strFolder + "/saved.txt"), "saved " + strFolder);
+        WriteWholeFile(other.Path(strFolder + "/하늘바다/달빛궁수.lua"), RandomBytes(30000, nSeed));
         m_saved[strFolder] = SnapshotTree(other.Path(strFolder));
         const std::string strArchive = saved.Path() + "/archive.zip";
         PackFolder(other.strRoot, strFolder, strArchive);
-        return ReadFile(strArchive);
+        return ReadWholeFile(strArchive);
     }
 
     void Check(int nId) { m_view.SetChecked(nId, true); }
+    // The account status says the server holds nBytes of the category's archive.
+    void ServerHolds(const std::string& strWord, int64_t nBytes) {
+        m_logic.ApplyAccountStatus(
+            ParseAuthReply("+OK<br>" + strWord + "=" + std::to_string(nBytes)));
+    }
     void RunRestore() {
-        m_logic.OnRestore();
+        m_restore.OnRestore();
         m_logic.WaitForWorker();
     }
     TreeMap Tree(const std::string& strRelative) const {
@@ -83,11 +74,13 @@ protected:
     }
     TreeMap Guarded() const { return SnapshotTree(m_game.strRoot, {"Ralum/Temp"}); }
 
-    CTempFolder m_temp;
+    CSandbox m_temp;
     SGame m_game;
     CSettings m_settings;
     CRecordingView m_view;
     CMainLogic m_logic{m_view, m_settings};
+    CRestoreCommand m_restore{m_logic};
+    CBackupCommand m_backup{m_logic};
     std::map<std::string, TreeMap> m_saved;
 };
 
@@ -105,7 +98,7 @@ protected:
         ASSERT_EQ(login.eStatus, SLoginReply::Success);
     }
     void Store(const std::string& strArchiveName, const std::string& strBytes) {
-        WriteFile(m_service.DataDir() + "/UserData/" + kId + "/" + strArchiveName, strBytes);
+        WriteWholeFile(m_service.DataDir() + "/UserData/" + kId + "/" + strArchiveName, strBytes);
     }
 
     CLiveService m_service;
@@ -120,7 +113,13 @@ TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForB
 
     RunRestore();
 
-    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgRestoreDone}));
+    // What changed, counted by file names: the saved WTF has two files, the old one three.
+    EXPECT_EQ(m_view.Texts(),
+              (std::vector<std::string>{
+                  kAskRestore, std::string(kMsgRestoreDone) +
+                                   "\n\nWTF 폴더: 파일 2개 추가, 0개 교체, 3개 삭제\n\n교체되기 "
+                                   "전의 폴더는 다음 위치에 보관되어 있습니다.\n" +
+                                   m_game.Path("Ralum/Recent")}));
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
     EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
     EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
@@ -132,7 +131,7 @@ TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForB
     EXPECT_FALSE(m_view.WaitCursorOn());
 
     // A second restore keeps the Originals and renews Recent.
-    WriteFile(m_game.Path("WTF/changed.txt"), "changed");
+    WriteWholeFile(m_game.Path("WTF/changed.txt"), "changed");
     const TreeMap changed = Tree("WTF");
     RunRestore();
     EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
@@ -145,21 +144,22 @@ TEST_F(LiveRestoreTest, BackupThenRestoreBringsEveryFileBack) {
     for (int nId : {IDC_BACKUP_ADDON, IDC_BACKUP_CACHE, IDC_BACKUP_FONT})
         Check(nId);
     const TreeMap saved = SnapshotTree(m_game.strRoot, {"Ralum"});
-    m_logic.OnBackup();
+    m_backup.OnBackup();
     m_logic.WaitForWorker();
     ASSERT_EQ(m_view.LastText(), "업로드가 완료되었습니다.");
 
     // The member loses and changes things; the refresh after the upload checked the boxes.
     fs::remove_all(m_game.Path("WTF"));
     fs::remove_all(m_game.Path("Cache/WDB/koKR"));
-    WriteFile(m_game.Path("Interface/AddOns/Bag/Bag.lua"), "broken");
-    WriteFile(m_game.Path("Fonts/extra.ttf"), "extra");
+    WriteWholeFile(m_game.Path("Interface/AddOns/Bag/Bag.lua"), "broken");
+    WriteWholeFile(m_game.Path("Fonts/extra.ttf"), "extra");
     m_view.ClearLog();
     RunRestore();
 
-    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgRestoreDone}));
+    ASSERT_EQ(m_view.Texts().size(), 2u);
+    EXPECT_THAT(m_view.Texts()[1], ::testing::StartsWith(kMsgRestoreDone));
     EXPECT_EQ(SnapshotTree(m_game.strRoot, {"Ralum"}), saved);
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Recent/Fonts/extra.ttf")), "extra");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Recent/Fonts/extra.ttf")), "extra");
 }
 
 TEST_F(LiveRestoreTest, CacheRestoreMovesKoKRToRecentWdb) {
@@ -168,7 +168,7 @@ TEST_F(LiveRestoreTest, CacheRestoreMovesKoKRToRecentWdb) {
     m_logic.QueryAccountStatus();
     Check(IDC_RESTORE_CACHE);
     RunRestore();
-    EXPECT_EQ(m_view.LastText(), kMsgRestoreDone);
+    EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
     EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
     EXPECT_EQ(Tree("Ralum/Recent/WDB"), kokr);
 }
@@ -186,7 +186,7 @@ TEST_F(LiveRestoreTest, NothingOnTheServerSaysSoAndNothingMore) {
 TEST_F(LiveRestoreTest, MissingArchiveIsAnErrorStatusAndNothingIsApplied) {
     Store("__Fonts.zip", SavedArchive("Fonts"));
     m_logic.QueryAccountStatus();
-    m_logic.m_nWtfSize = 5000;  // the account said so, but the archive is gone
+    ServerHolds("WTF", 5000);  // the account said so, but the archive is gone
     Check(IDC_RESTORE_FONT);
     Check(IDC_RESTORE_ADDON);
     const TreeMap before = Guarded();
@@ -232,17 +232,20 @@ TEST_F(LiveRestoreTest, BusyFlagHoldsUntilTheFinalMessageIsClosed) {
     Check(IDC_RESTORE_FONT);
     bool bBusyDuringBox = false;
     m_view.SetOnBox([&](const CRecordingView::SBox& box) {
-        if (box.strText != kMsgRestoreDone)
+        if (box.strText.rfind(kMsgRestoreDone, 0) != 0)
             return;
         bBusyDuringBox = g_bTransferBusy;
-        m_logic.OnInitialize();
-        m_logic.OnRemoveAll();
-        m_logic.OnRestore();
+        CMaintenanceCommands maintenance(m_logic);
+        maintenance.OnInitialize();
+        maintenance.OnRemoveAll();
+        m_restore.OnRestore();
     });
     RunRestore();
     EXPECT_TRUE(bBusyDuringBox);
-    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgRestoreDone, kMsgBusy,
-                                                        kMsgBusy, kMsgBusy}));
+    ASSERT_EQ(m_view.Texts().size(), 5u);
+    EXPECT_EQ(m_view.Texts()[2], kMsgBusy);
+    EXPECT_EQ(m_view.Texts()[3], kMsgBusy);
+    EXPECT_EQ(m_view.Texts()[4], kMsgBusy);
     EXPECT_FALSE(g_bTransferBusy);
     EXPECT_TRUE(fs::exists(m_game.Path("WTF")));  // the refused initialize deleted nothing
 }
@@ -250,24 +253,25 @@ TEST_F(LiveRestoreTest, BusyFlagHoldsUntilTheFinalMessageIsClosed) {
 // Archives served by a scripted server: order, pieces, progress and broken connections.
 class ScriptedRestoreTest : public RestoreTest {
 protected:
-    std::string Serve(const SFakeRequest& request) {
+    std::string Serve(const CScriptedServer::SRequest& request) {
         const std::string strPath = request.Path();
         if (strPath == "/Kelpo/html/auth.php")
-            return CFakeHttpServer::Reply(200, m_strDuReply);
+            return CScriptedServer::Reply(200, m_strDuReply);
         const std::string strPrefix = std::string("/Kelpo/UserData/") + kId + "/";
         const auto it = m_mapReplies.find(strPath.substr(strPrefix.size()));
         if (strPath.rfind(strPrefix, 0) != 0 || it == m_mapReplies.end())
-            return CFakeHttpServer::Reply(404, "<html>Not Found</html>");
+            return CScriptedServer::Reply(404, "<html>Not Found</html>");
         return it->second;
     }
     void Offer(const std::string& strName, const std::string& strBytes) {
-        m_mapReplies[strName] = CFakeHttpServer::Reply(200, strBytes);
+        m_mapReplies[strName] = CScriptedServer::Reply(200, strBytes);
     }
 
     std::map<std::string, std::string> m_mapReplies;
     std::string m_strDuReply = "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|";
-    CFakeHttpServer m_server{[this](const SFakeRequest& request) { return Serve(request); }};
-    CScopedServiceUrl m_url{m_server.Base()};
+    CScriptedServer m_server{
+        [this](const CScriptedServer::SRequest& request) { return Serve(request); }};
+    CEnvGuard m_url{"ZAV_SERVICE_URL", m_server.BaseUrl()};
 };
 
 TEST_F(ScriptedRestoreTest, FetchesInCategoryOrderAsHttp10WithTheAgentName) {
@@ -277,23 +281,23 @@ TEST_F(ScriptedRestoreTest, FetchesInCategoryOrderAsHttp10WithTheAgentName) {
     Offer("__Interface.zip", strIface);
     Offer("__WDB.zip", strWdb);
     Offer("__WTF.zip", strWtf);
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
-    m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
-    m_logic.m_nWdbSize = static_cast<int32_t>(strWdb.size());
-    m_logic.m_nWtfSize = static_cast<int32_t>(strWtf.size());
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+    ServerHolds("Interface", static_cast<int32_t>(strIface.size()));
+    ServerHolds("WDB", static_cast<int32_t>(strWdb.size()));
+    ServerHolds("WTF", static_cast<int32_t>(strWtf.size()));
     Check(IDC_RESTORE_FONT);
     Check(IDC_RESTORE_CACHE);
     Check(IDC_RESTORE_ADDON);
     RunRestore();
 
-    EXPECT_EQ(m_view.LastText(), kMsgRestoreDone);
-    const std::vector<SFakeRequest> requests = m_server.Requests();
+    EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
+    const std::vector<CScriptedServer::SRequest> requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 5u);  // four archives, then the account refresh
     const char* names[] = {"__Fonts.zip", "__Interface.zip", "__WDB.zip", "__WTF.zip"};
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(requests[i].strRequestLine,
+        EXPECT_EQ(requests[i].RequestLine(),
                   std::string("GET /Kelpo/UserData/gamer01/") + names[i] + " HTTP/1.0");
-        EXPECT_NE(requests[i].strHeaders.find("User-Agent: Tavrin\r\n"), std::string::npos);
+        EXPECT_NE(requests[i].strHead.find("User-Agent: Tavrin\r\n"), std::string::npos);
     }
     EXPECT_EQ(requests[4].Path(), "/Kelpo/html/auth.php");
     for (const char* szFolder : {"Fonts", "Interface", "Cache/WDB/koKR", "WTF"})
@@ -308,8 +312,8 @@ TEST_F(ScriptedRestoreTest, ProgressStandsAt45PercentHalfwayAndFullAtTheEnd) {
     ASSERT_LT(strIface.size() - strWtf.size(), strIface.size() / 100);
     Offer("__Interface.zip", strIface);
     Offer("__WTF.zip", strWtf);
-    m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
-    m_logic.m_nWtfSize = static_cast<int32_t>(strWtf.size());
+    ServerHolds("Interface", static_cast<int32_t>(strIface.size()));
+    ServerHolds("WTF", static_cast<int32_t>(strWtf.size()));
     Check(IDC_RESTORE_ADDON);
     RunRestore();
     // The Addon box alone brings Interface, then WTF.
@@ -325,31 +329,97 @@ TEST_F(ScriptedRestoreTest, ProgressStandsAt45PercentHalfwayAndFullAtTheEnd) {
 TEST_F(ScriptedRestoreTest, ConnectionCutMidArchiveIsCodeMinusSevenAfterTheFirstArchive) {
     const std::string strFonts = SavedArchive("Fonts"), strIface = SavedArchive("Interface");
     Offer("__Fonts.zip", strFonts);
-    m_mapReplies["__Interface.zip"] = CFakeHttpServer::CutReply(strIface, strIface.size() / 2);
+    m_mapReplies["__Interface.zip"] = CScriptedServer::CutReply(strIface, strIface.size() / 2);
     Offer("__WTF.zip", SavedArchive("WTF"));
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
-    m_logic.m_nInterfaceSize = static_cast<int32_t>(strIface.size());
-    m_logic.m_nWtfSize = 1000;
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+    ServerHolds("Interface", static_cast<int32_t>(strIface.size()));
+    ServerHolds("WTF", 1000);
     Check(IDC_RESTORE_FONT);
     Check(IDC_RESTORE_ADDON);
     const TreeMap before = Guarded();
     RunRestore();
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-7]");
     EXPECT_EQ(Guarded(), before);
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strFonts);
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strFonts);
     EXPECT_EQ(m_server.Paths(), (std::vector<std::string>{"/Kelpo/UserData/gamer01/__Fonts.zip",
                                                           "/Kelpo/UserData/gamer01/__Interface.zip",
                                                           "/Kelpo/html/auth.php"}));
+}
+
+TEST_F(ScriptedRestoreTest, FailedDownloadKeepsTheArchiveAnEarlierOneLeft) {
+    // An unreachable server, then an error page: the earlier download stays as it was.
+    const std::string strEarlier = SavedArchive("Fonts");
+    WriteWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip"), strEarlier);
+    ServerHolds("Fonts", 5000);
+    Check(IDC_RESTORE_FONT);
+    {
+        CClosedPort closed;
+        CEnvGuard unreachable("ZAV_SERVICE_URL", closed.BaseUrl());
+        RunRestore();
+    }
+    ASSERT_GE(m_view.Texts().size(), 2u);
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-5]");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
+
+    m_view.ClearLog();
+    ServerHolds("Fonts", 5000);
+    Check(IDC_RESTORE_FONT);
+    RunRestore();  // the scripted server has no such archive: 404
+    ASSERT_GE(m_view.Texts().size(), 2u);
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-11]");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
+    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Temp/__Fonts.zip.part")));
+}
+
+TEST_F(ScriptedRestoreTest, RestoreWorksOnTheFolderTheWindowShows) {
+    // The folder was typed into the manual field; the radio was not clicked again.
+    CSandbox shownTemp;
+    SGame shown{shownTemp.Path() + "/World of Warcraft"};
+    FillGameFolder(SGame{shown.strRoot + "/"});
+    const std::string strFonts = SavedArchive("Fonts");
+    Offer("__Fonts.zip", strFonts);
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+    m_view.SetText(IDC_MANUAL_PATH, shown.strRoot);  // no final separator either
+    Check(IDC_RESTORE_FONT);
+    const TreeMap before = Guarded();
+    RunRestore();
+    EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
+    EXPECT_EQ(SnapshotTree(shown.strRoot + "/Fonts"), m_saved["Fonts"]);
+    EXPECT_EQ(Guarded(), before);  // the folder chosen earlier is untouched
+    EXPECT_EQ(m_settings.GetGameFolder(), shown.strRoot + "/");
+    EXPECT_FALSE(fs::exists(shown.strRoot + "Ralum"));
+}
+
+TEST_F(ScriptedRestoreTest, RestoreAndInitializeWaitUntilTheGameIsClosed) {
+    const std::string strFonts = SavedArchive("Fonts");
+    Offer("__Fonts.zip", strFonts);
+    const TreeMap before = SnapshotTree(m_game.strRoot);
+    {
+        CRunningClient client(m_temp.Path("bin"), "Wow.exe", m_game.strRoot);
+        ASSERT_GT(client.Pid(), 0);
+        ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+        Check(IDC_RESTORE_FONT);
+        RunRestore();
+        CMaintenanceCommands(m_logic).OnInitialize();
+        EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kMsgGameRunning, kMsgGameRunning}));
+        EXPECT_TRUE(m_server.Requests().empty());  // nothing downloaded
+        EXPECT_EQ(SnapshotTree(m_game.strRoot), before);
+    }
+    // The game has ended: the restore goes ahead.
+    m_view.ClearLog();
+    RunRestore();
+    EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
+    EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
 }
 
 TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) {
     // The account says 2 pieces; the server sends more. The download keeps exactly 2 pieces.
     const std::string strBody = RandomBytes(3 * kDownloadPiece, 5);
     Offer("__Fonts.zip", strBody);
-    m_logic.m_nFontsSize = static_cast<int32_t>(2 * kDownloadPiece);
+    ServerHolds("Fonts", static_cast<int32_t>(2 * kDownloadPiece));
     Check(IDC_RESTORE_FONT);
     RunRestore();
-    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")),
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Temp/__Fonts.zip")),
               strBody.substr(0, 2 * kDownloadPiece));
     EXPECT_EQ(m_view.Texts()[1], kMsgApplyFailed);  // random bytes are no archive
 }
@@ -357,7 +427,7 @@ TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) 
 TEST_F(ScriptedRestoreTest, LocalFileFaultsHaveTheirOwnCodes) {
     const std::string strFonts = RandomBytes(200 * 1024, 9);
     Offer("__Fonts.zip", strFonts);
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
     Check(IDC_RESTORE_FONT);
     const TreeMap before = Guarded();
 
@@ -368,14 +438,32 @@ TEST_F(ScriptedRestoreTest, LocalFileFaultsHaveTheirOwnCodes) {
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-8]");
     fs::remove_all(m_game.Path("Ralum/Temp/__Fonts.zip"));
 
+    // The disk takes no more than 64 KiB of a file: writing the archive fails.
+    m_view.ClearLog();
+    // The account refresh cleared the box and the size.
+    Check(IDC_RESTORE_FONT);
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+    {
+        CFileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(limit.IsSet());
+        RunRestore();
+    }
+    ASSERT_GE(m_view.Texts().size(), 2u) << m_view.LastText();
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-10]");
+    EXPECT_EQ(Guarded(), before);
+}
+
+TEST_F(ScriptedRestoreTest, TempFillingUpWhileTheArchiveArrivesGivesMinusTen) {
+    const std::string strFonts = RandomBytes(200 * 1024, 9);
+    Offer("__Fonts.zip", strFonts);
+    ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
+    Check(IDC_RESTORE_FONT);
+    const TreeMap before = Guarded();
+
     // Ralum/Temp fills up while the archive arrives.
     CTmpfsMount mount(m_game.Path("Ralum/Temp"), 64 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
-    m_view.ClearLog();
-    // The account refresh cleared the box and the size.
-    Check(IDC_RESTORE_FONT);
-    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
     RunRestore();
     ASSERT_GE(m_view.Texts().size(), 2u) << m_view.LastText();
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-10]");

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <thread>
 
 #include "service/service_client.h"
+#include "support/file_io.h"
 #include "support/live_service.h"
 
 namespace {
@@ -223,17 +223,12 @@ TEST_F(LiveUpload, RestartKeepsMembersArchivesAndTheCertificate) {
     const std::string strWtf = ArchiveBytes(5000, 14);
     ASSERT_EQ(Upload(m_service, "gamer01", {{"UserFile002", "__WTF.zip", strWtf}}).nStatus, 200);
     const std::string strDu = Du();
-    std::string strCert;
-    {
-        std::ifstream in(m_service.CaFile());
-        strCert.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string strCert = ReadWholeFile(m_service.CaFile());
     ASSERT_FALSE(strCert.empty());
     ASSERT_EQ(m_service.Stop(), 0);
     ASSERT_TRUE(m_service.Start());
 
-    std::ifstream in(m_service.CaFile());
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), strCert);
+    EXPECT_EQ(ReadWholeFile(m_service.CaFile()), strCert);
     EXPECT_EQ(Du(), strDu);  // the login's address binding survives too
     EXPECT_EQ(Download("__WTF.zip").strBody, strWtf);
     EXPECT_EQ(Login(m_service, "gamer01", "secret").strBody.substr(67, 2), "OK");

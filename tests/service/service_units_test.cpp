@@ -4,6 +4,7 @@
 #include "service/password.h"
 #include "service/replies.h"
 #include "service/text_util.h"
+#include "support/env_guard.h"
 
 namespace {
 
@@ -25,11 +26,11 @@ TEST(ServicePassword, HashesAreSaltedAndVerifyOnlyTheRightPassword) {
 }
 
 TEST(ServicePassword, ProductionDefaultIsSlowAndTheTestSettingHasAFloor) {
-    ::unsetenv("ZAV_SERVICE_HASH_ITERATIONS");
+    CEnvGuard env;
+    env.Unset("ZAV_SERVICE_HASH_ITERATIONS");
     EXPECT_GE(zavsvc::HashIterations(), 600000);
-    ::setenv("ZAV_SERVICE_HASH_ITERATIONS", "5", 1);
+    env.Set("ZAV_SERVICE_HASH_ITERATIONS", "5");
     EXPECT_EQ(zavsvc::HashIterations(), 1000);
-    ::unsetenv("ZAV_SERVICE_HASH_ITERATIONS");
 }
 
 TEST(ServiceMemberId, AcceptsOnlySafeShortNames) {

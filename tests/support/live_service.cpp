@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/scoped_env.h"
-
 // The service's addresses and the client's environment are the same everywhere; starting and
 // stopping the process is POSIX here and a broker on the host for Windows
 // (live_service_broker.cpp).
@@ -36,35 +34,11 @@ bool CLiveService::AddMember(const std::string& strId, const std::string& strPw,
            0;
 }
 
-void CLiveService::ExportClientEnvironment() const {
-    SetEnv("ZAV_SERVICE_URL", HttpBase());
-    SetEnv("ZAV_PORTAL_URL", HttpsBase());
-    SetEnv("ZAV_BOARD_URL", BoardUrl());
-    SetEnv("ZAV_CA_FILE", CaFile());
-}
-
 CScopedClientEnvironment::CScopedClientEnvironment(const CLiveService& service) {
-    for (const char* pszName :
-         {"ZAV_SERVICE_URL", "ZAV_PORTAL_URL", "ZAV_BOARD_URL", "ZAV_CA_FILE"}) {
-        SSaved saved;
-        saved.strName = pszName;
-        if (std::optional<std::string> value = GetEnv(pszName)) {
-            saved.bWasSet = true;
-            saved.strValue = *value;
-        }
-        m_vecSaved.push_back(std::move(saved));
-    }
-    service.ExportClientEnvironment();
-}
-
-CScopedClientEnvironment::~CScopedClientEnvironment() {
-    for (const auto& saved : m_vecSaved) {
-        if (saved.bWasSet) {
-            SetEnv(saved.strName, saved.strValue);
-        } else {
-            UnsetEnv(saved.strName);
-        }
-    }
+    m_env.Set("ZAV_SERVICE_URL", service.HttpBase())
+        .Set("ZAV_PORTAL_URL", service.HttpsBase())
+        .Set("ZAV_BOARD_URL", service.BoardUrl())
+        .Set("ZAV_CA_FILE", service.CaFile());
 }
 
 #ifndef _WIN32
@@ -183,13 +157,13 @@ int WaitWithTimeout(pid_t pid, std::chrono::milliseconds timeout, bool* pbExited
 
 CLiveService::CLiveService(std::vector<std::string> vecExtraArgs, bool bStart)
     : m_vecExtraArgs(std::move(vecExtraArgs)) {
-    std::string strTemplate = (std::filesystem::temp_directory_path() / "zav-service-XXXXXX");
-    if (::mkdtemp(strTemplate.data()) == nullptr) {
-        ADD_FAILURE() << "cannot make a temporary folder: " << std::strerror(errno);
+    try {
+        m_pSandbox = std::make_unique<CSandbox>("zav-service");
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
         return;
     }
-    m_strTempDir = strTemplate;
-    m_strDataDir = m_strTempDir + "/data";
+    m_strDataDir = m_pSandbox->Path("data");
     if (bStart) {
         Start();
     }
@@ -197,10 +171,6 @@ CLiveService::CLiveService(std::vector<std::string> vecExtraArgs, bool bStart)
 
 CLiveService::~CLiveService() {
     Stop();
-    if (!m_strTempDir.empty() && std::getenv("ZAV_KEEP_TEST_DATA") == nullptr) {
-        std::error_code ec;
-        std::filesystem::remove_all(m_strTempDir, ec);
-    }
 }
 
 std::string CLiveService::BinaryPath() {
@@ -212,7 +182,7 @@ bool CLiveService::Start() {
         ADD_FAILURE() << "zav-service is already running";
         return false;
     }
-    if (m_strTempDir.empty()) {
+    if (!m_pSandbox) {
         return false;
     }
     SFd outRead, outWrite, errRead, errWrite;

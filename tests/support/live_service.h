@@ -27,10 +27,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/env_guard.h"
+#include "support/sandbox.h"
 
 class CLiveService {
 public:
@@ -74,10 +78,6 @@ public:
     // Waits until a log line containing strNeedle has arrived; false after the timeout.
     bool WaitForLogLine(const std::string& strNeedle, std::chrono::milliseconds timeout) const;
 
-    // Sets ZAV_SERVICE_URL, ZAV_PORTAL_URL (= HttpsBase()), ZAV_BOARD_URL and ZAV_CA_FILE in this
-    // process's environment. Prefer CScopedClientEnvironment, which restores the old values.
-    void ExportClientEnvironment() const;
-
     static std::string BinaryPath();
 
 #ifdef _WIN32
@@ -104,7 +104,7 @@ private:
 #endif
 
     std::vector<std::string> m_vecExtraArgs;
-    std::string m_strTempDir;
+    std::unique_ptr<CSandbox> m_pSandbox;
     std::string m_strDataDir;
     pid_t m_pid = -1;
     int m_nHttpPort = 0;
@@ -118,19 +118,12 @@ private:
     std::thread m_reader;
 };
 
-// Sets the client's endpoint variables for one scope and restores the previous values after.
+// Sets ZAV_SERVICE_URL, ZAV_PORTAL_URL (= HttpsBase()), ZAV_BOARD_URL and ZAV_CA_FILE for one
+// scope and restores the previous values after.
 class CScopedClientEnvironment {
 public:
     explicit CScopedClientEnvironment(const CLiveService& service);
-    ~CScopedClientEnvironment();
-    CScopedClientEnvironment(const CScopedClientEnvironment&) = delete;
-    CScopedClientEnvironment& operator=(const CScopedClientEnvironment&) = delete;
 
 private:
-    struct SSaved {
-        std::string strName;
-        bool bWasSet = false;
-        std::string strValue;
-    };
-    std::vector<SSaved> m_vecSaved;
+    CEnvGuard m_env;
 };

@@ -7,8 +7,8 @@
 
 #include <fstream>
 
+#include "platform/native_text.h"
 #include "support/live_service.h"
-#include "support/scoped_env.h"
 #include "support/test_socket.h"
 
 namespace {
@@ -46,10 +46,10 @@ test_socket::Socket AsSocket(uintptr_t n) {
 
 // The broker's port, from the file CTest names.
 int BrokerPort() {
-    std::optional<std::string> file = GetEnv("ZAV_TEST_BROKER_FILE");
+    std::optional<std::string> file = GetEnvironmentUtf8("ZAV_TEST_BROKER_FILE");
     if (!file)
         return 0;
-    std::ifstream in(*file);
+    std::ifstream in(PathFromUtf8(*file));
     int nPort = 0;
     in >> nPort;
     return nPort;
@@ -71,7 +71,7 @@ CLiveService::CLiveService(std::vector<std::string> vecExtraArgs, bool bStart)
     if (!AskBroker({"hello"}, vecReply) || vecReply.size() != 2)
         return;
     m_strHostDataDir = vecReply[1];
-    m_strDataDir = GetEnv("ZAV_TEST_HOST_DRIVE").value_or("") + m_strHostDataDir;
+    m_strDataDir = GetEnvironmentUtf8("ZAV_TEST_HOST_DRIVE").value_or("") + m_strHostDataDir;
     if (bStart)
         Start();
 }

@@ -18,6 +18,14 @@ void CRecordingView::Message(const std::string& strText) {
 }
 
 bool CRecordingView::Confirm(const std::string& strText) {
+    return Ask(strText, false);
+}
+
+bool CRecordingView::ConfirmDefaultNo(const std::string& strText) {
+    return Ask(strText, true);
+}
+
+bool CRecordingView::Ask(const std::string& strText, bool bDefaultNo) {
     bool bAnswer;
     {
         std::lock_guard lock(m_mutex);
@@ -28,7 +36,7 @@ bool CRecordingView::Confirm(const std::string& strText) {
             m_queAnswers.pop_front();
         }
     }
-    Record({SBox::Confirm, strText, bAnswer});
+    Record({SBox::Confirm, strText, bAnswer, bDefaultNo});
     return bAnswer;
 }
 

@@ -20,7 +20,8 @@ public:
     struct SBox {
         enum EKind { Message, Confirm } eKind = Message;
         std::string strText;
-        bool bAnswer = true;  // for Confirm: what the fake answered
+        bool bAnswer = true;      // for Confirm: what the fake answered
+        bool bDefaultNo = false;  // for Confirm: asked with No as the default button
         bool operator==(const SBox&) const = default;
     };
 
@@ -31,6 +32,7 @@ public:
     // IMessageView / IMainView
     void Message(const std::string& strText) override;
     bool Confirm(const std::string& strText) override;
+    bool ConfirmDefaultNo(const std::string& strText) override;
     bool IsChecked(int nId) override;
     void SetChecked(int nId, bool bChecked) override;
     std::string GetText(int nId) override;
@@ -83,6 +85,7 @@ public:
 
 private:
     void Record(SBox box);
+    bool Ask(const std::string& strText, bool bDefaultNo);
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cvBoxes;

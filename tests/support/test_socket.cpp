@@ -17,9 +17,11 @@ void Close(Socket nSocket) {
         closesocket(nSocket);
 }
 
-bool WaitReadable(Socket nSocket, int nTimeoutMs) {
-    WSAPOLLFD pfd{nSocket, POLLRDNORM, 0};
-    return WSAPoll(&pfd, 1, nTimeoutMs) > 0;
+int WaitReadable(Socket nFirst, Socket nSecond, int nTimeoutMs) {
+    WSAPOLLFD pfds[2] = {{nFirst, POLLRDNORM, 0}, {nSecond, POLLRDNORM, 0}};
+    if (WSAPoll(pfds, nSecond == kNone ? 1 : 2, nTimeoutMs) <= 0)
+        return -1;
+    return pfds[0].revents != 0 ? 0 : 1;
 }
 
 long Receive(Socket nSocket, char* pBuffer, size_t nBytes) {
@@ -34,8 +36,8 @@ void ShutdownWrite(Socket nSocket) {
     shutdown(nSocket, SD_SEND);
 }
 
-void ShutdownBoth(Socket nSocket) {
-    shutdown(nSocket, SD_BOTH);
+Socket Accept(Socket nListener) {
+    return accept(nListener, nullptr, nullptr);
 }
 
 #else
@@ -49,9 +51,11 @@ void Close(Socket nSocket) {
         close(nSocket);
 }
 
-bool WaitReadable(Socket nSocket, int nTimeoutMs) {
-    pollfd pfd{nSocket, POLLIN, 0};
-    return poll(&pfd, 1, nTimeoutMs) > 0;
+int WaitReadable(Socket nFirst, Socket nSecond, int nTimeoutMs) {
+    pollfd pfds[2] = {{nFirst, POLLIN, 0}, {nSecond, POLLIN, 0}};
+    if (poll(pfds, nSecond == kNone ? 1 : 2, nTimeoutMs) <= 0)
+        return -1;
+    return pfds[0].revents != 0 ? 0 : 1;
 }
 
 long Receive(Socket nSocket, char* pBuffer, size_t nBytes) {
@@ -66,19 +70,10 @@ void ShutdownWrite(Socket nSocket) {
     shutdown(nSocket, SHUT_WR);
 }
 
-void ShutdownBoth(Socket nSocket) {
-    shutdown(nSocket, SHUT_RDWR);
+Socket Accept(Socket nListener) {
+    return accept4(nListener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
-#endif
-
-namespace {
-
-// Sockets are never inherited by the programs a test starts.
-#ifdef _WIN32
-constexpr int kCloexec = 0;
-#else
-constexpr int kCloexec = SOCK_CLOEXEC;
 #endif
 
 sockaddr_in Loopback(int nPort) {
@@ -87,26 +82,6 @@ sockaddr_in Loopback(int nPort) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<unsigned short>(nPort));
     return addr;
-}
-
-}  // namespace
-
-Socket Listen(int& nPort, int nBacklog) {
-    if (!Ready())
-        return kNone;
-    Socket nSocket = socket(AF_INET, SOCK_STREAM | kCloexec, 0);
-    if (nSocket == kNone)
-        return kNone;
-    sockaddr_in addr = Loopback(0);
-    socklen_t nLen = sizeof(addr);
-    if (bind(nSocket, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        listen(nSocket, nBacklog) != 0 ||
-        getsockname(nSocket, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0) {
-        Close(nSocket);
-        return kNone;
-    }
-    nPort = ntohs(addr.sin_port);
-    return nSocket;
 }
 
 Socket Connect(int nPort) {
@@ -121,14 +96,6 @@ Socket Connect(int nPort) {
         return kNone;
     }
     return nSocket;
-}
-
-Socket Accept(Socket nListener) {
-#ifdef _WIN32
-    return accept(nListener, nullptr, nullptr);
-#else
-    return accept4(nListener, nullptr, nullptr, SOCK_CLOEXEC);
-#endif
 }
 
 bool SendAll(Socket nSocket, const std::string& strData) {

@@ -43,6 +43,15 @@ private:
         return image.pixelColor(m_pButton->mapTo(m_pParent, inButton) * image.devicePixelRatio());
     }
 
+    // What the window system sends when the mouse comes over the button: enter, then a move.
+    void MouseComesOver(QPointF at) {
+        QEnterEvent enter(at, m_pButton->mapTo(m_pParent, at), m_pButton->mapToGlobal(at));
+        QApplication::sendEvent(m_pButton, &enter);
+        QMouseEvent move(QEvent::MouseMove, at, m_pButton->mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(m_pButton, &move);
+    }
+
 private slots:
     void init() {
         m_pParent = new CFlatParent;
@@ -95,10 +104,15 @@ private slots:
     void NoHoverWhileTheApplicationIsInactive() {
         QApplication::setActiveWindow(nullptr);
         QTRY_VERIFY(QApplication::activeWindow() == nullptr);
-        QTest::mouseMove(m_pButton, QPoint(10, 10));
-        QTest::qWait(20);
+        MouseComesOver(QPointF(10, 10));
         QVERIFY(!m_pButton->IsHover());
         QCOMPARE(m_pButton->CurrentImage(), 2);
+        // The same events while the window is active do show the hover face.
+        QApplication::setActiveWindow(m_pParent);
+        QTRY_VERIFY(QApplication::activeWindow() == m_pParent);
+        MouseComesOver(QPointF(10, 10));
+        QVERIFY(m_pButton->IsHover());
+        QCOMPARE(m_pButton->CurrentImage(), 1);
     }
 
     void DisablingLeavesHover() {

@@ -6,9 +6,10 @@
 
 #include <cstdlib>
 
-#include "canned_http_server.h"
+#include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/scripted_server.h"
 
 namespace {
 
@@ -22,12 +23,10 @@ std::string ErrReply(const std::string& strText) {
     return kHead + "ERR" + kFrame + strText + kFrame;
 }
 
-// Points the login at one canned-reply server for the scope.
-class CCannedPortal {
-public:
-    CCannedPortal() { ::setenv("ZAV_PORTAL_URL", m_server.Base().c_str(), 1); }
-    ~CCannedPortal() { ::unsetenv("ZAV_PORTAL_URL"); }
-    CCannedHttpServer m_server;
+// Points the login at one scripted server for the scope.
+struct SCannedPortal {
+    CScriptedServer m_server{CScriptedServer::Reply(200, "")};
+    CEnvGuard m_env{"ZAV_PORTAL_URL", m_server.BaseUrl()};
 };
 
 }  // namespace
@@ -95,7 +94,7 @@ TEST(LoginBody, RefusesInputTheBuffersCannotCarry) {
 }
 
 TEST(LoginFlow, EmptyFieldsAreCheckedBeforeAnyRequest) {
-    CCannedPortal portal;
+    SCannedPortal portal;
     CSettings settings;
     CRecordingView view;
     CLoginLogic logic(view, settings);
@@ -112,13 +111,13 @@ TEST(LoginFlow, EmptyFieldsAreCheckedBeforeAnyRequest) {
 }
 
 TEST(LoginFlow, OddRepliesShowTheTemporaryFailure) {
-    CCannedPortal portal;
+    SCannedPortal portal;
     CSettings settings;
     CRecordingView view;
     CLoginLogic logic(view, settings);
     for (const std::string& strReply : {std::string("short"), OkReply(std::string(201, 'n')),
                                         std::string(200, 'x'), ErrReply("\xFF\xFE")}) {
-        portal.m_server.SetReply(strReply);
+        portal.m_server.SetAnswer(CScriptedServer::Reply(200, strReply));
         EXPECT_FALSE(logic.OnLogin("gamer", "pw").bLoggedIn);
         EXPECT_EQ(view.LastText(), kMsgSystemFailure);
     }
@@ -126,10 +125,10 @@ TEST(LoginFlow, OddRepliesShowTheTemporaryFailure) {
     EXPECT_EQ(settings.m_strId, "");
     // Spaces are not empty: the id goes out as typed, after the fixed code.
     ASSERT_FALSE(portal.m_server.Requests().empty());
-    portal.m_server.SetReply(OkReply(""));
+    portal.m_server.SetAnswer(CScriptedServer::Reply(200, OkReply("")));
     SLoginOutcome outcome = logic.OnLogin("  ", "a&b");
     EXPECT_TRUE(outcome.bLoggedIn);
-    EXPECT_EQ(portal.m_server.Requests().back().strPath, "/app/login");
+    EXPECT_EQ(portal.m_server.Requests().back().Path(), "/app/login");
     EXPECT_EQ(portal.m_server.Requests().back().strBody,
               "code=3c9a1f07d2b84e65a0c7f19e2d3b5a8c4e6f0a1b2c3d4e5f&id=  &pw=a&b");
     EXPECT_EQ(settings.m_strId, "  ");

@@ -10,31 +10,32 @@
 #include <filesystem>
 
 #include "app/login_logic.h"
-#include "canned_http_server.h"
+#include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/sandbox.h"
+#include "support/scripted_server.h"
 
 namespace {
 
 const std::string kFailure = "일시적인 시스템 장애입니다.\n\n잠시후에 다시 시도해 보시기 바랍니다.";
 
-// A main window's logic whose account script is one canned-reply server.
+// A main window's logic whose account script is one scripted server.
 class AccountStatus : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("ZAV_SERVICE_URL", m_server.Base().c_str(), 1);
         m_settings.SetId("gamer01");
         m_settings.m_nMaxUploadLimit = 20000000;
     }
-    void TearDown() override { ::unsetenv("ZAV_SERVICE_URL"); }
 
     void Refresh(const std::string& strReply) {
-        m_server.SetReply(strReply);
+        m_server.SetAnswer(CScriptedServer::Reply(200, strReply));
         m_logic.RefreshUsage();
     }
     std::string Text(int nId) const { return m_view.Text(nId); }
 
-    CCannedHttpServer m_server;
+    CScriptedServer m_server{CScriptedServer::Reply(200, "")};
+    CEnvGuard m_env{"ZAV_SERVICE_URL", m_server.BaseUrl()};
     CSettings m_settings;
     CRecordingView m_view;
     CMainLogic m_logic{m_view, m_settings};
@@ -56,11 +57,11 @@ TEST_F(AccountStatus, ShowsUsageQuotaAndLastUpload) {
     EXPECT_TRUE(m_view.Checked(IDC_RESTORE_CACHE));
     EXPECT_TRUE(m_view.Checked(IDC_RESTORE_FONT));
     EXPECT_EQ(m_logic.GetTotalUsage(), 18600000);
-    EXPECT_EQ(m_logic.m_nWdbSize.load(), 2000000);
+    EXPECT_EQ(m_logic.ServerSizes().nWdb, 2000000);
 
     ASSERT_EQ(m_server.Requests().size(), 1u);
-    EXPECT_EQ(m_server.Requests()[0].strMethod, "POST");
-    EXPECT_EQ(m_server.Requests()[0].strPath, "/Kelpo/html/auth.php");
+    EXPECT_EQ(m_server.Requests()[0].Method(), "POST");
+    EXPECT_EQ(m_server.Requests()[0].Path(), "/Kelpo/html/auth.php");
     EXPECT_EQ(m_server.Requests()[0].strBody, "mode=du&id=gamer01");
 }
 
@@ -116,10 +117,10 @@ TEST_F(AccountStatus, ItemsAreReadAsTheProtocolBuffersReadThem) {
     // empty items do not count; names are case-sensitive; over-long items are cut at 49.
     Refresh("+OK<br>Fonts=abc|WDB=3000000xyz||Interface==1000000|wtf=5|WTF=" +
             std::string(60, '1'));
-    EXPECT_EQ(m_logic.m_nFontsSize.load(), 0);
-    EXPECT_EQ(m_logic.m_nWdbSize.load(), 3000000);
-    EXPECT_EQ(m_logic.m_nInterfaceSize.load(), 1000000);
-    EXPECT_EQ(m_logic.m_nWtfSize.load(), INT32_MAX);  // saturates instead of overflowing
+    EXPECT_EQ(m_logic.ServerSizes().nFonts, 0);
+    EXPECT_EQ(m_logic.ServerSizes().nWdb, 3000000);
+    EXPECT_EQ(m_logic.ServerSizes().nInterface, 1000000);
+    EXPECT_EQ(m_logic.ServerSizes().nWtf, INT32_MAX);  // saturates instead of overflowing
     EXPECT_EQ(m_view.BoxCount(), 0u);
 }
 
@@ -200,14 +201,13 @@ TEST(MainWindow, CloseIsRefusedWhileATransferRuns) {
 }
 
 TEST(MainWindow, SetUpWithoutGameFolderOpensThePickerBeforeTheUsage) {
-    namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / ("zav-window-" + std::to_string(::getpid()));
-    fs::create_directories(dir / "config");
-    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-    ::setenv("WINEPREFIX", (dir / "no-wine").c_str(), 1);
-    CCannedHttpServer server;
-    server.SetReply("+OK<br>Fonts=1000000");
-    ::setenv("ZAV_SERVICE_URL", server.Base().c_str(), 1);
+    CSandbox sandbox("zav-window");
+    std::filesystem::create_directories(sandbox.Path("config"));
+    CScriptedServer server(CScriptedServer::Reply(200, "+OK<br>Fonts=1000000"));
+    CEnvGuard env;
+    env.Set("XDG_CONFIG_HOME", sandbox.Path("config"))
+        .Set("WINEPREFIX", sandbox.Path("no-wine"))
+        .Set("ZAV_SERVICE_URL", server.BaseUrl());
 
     CSettings settings;
     settings.SetId("gamer01");
@@ -223,11 +223,8 @@ TEST(MainWindow, SetUpWithoutGameFolderOpensThePickerBeforeTheUsage) {
     EXPECT_EQ(view.Text(IDC_FONTS_USAGE), "1.0M");
     int nPick = view.FindCall("PickFolder");
     ASSERT_GE(nPick, 0);
-    EXPECT_LT(view.FindCall("Message World of Warcraft"), nPick);
+    int nNotFound = view.FindCall("Message World of Warcraft");
+    ASSERT_GE(nNotFound, 0) << "the member is not told that no game folder was found";
+    EXPECT_LT(nNotFound, nPick);
     EXPECT_LT(nPick, view.FindCall("SetText 1018"));
-
-    ::unsetenv("ZAV_SERVICE_URL");
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::unsetenv("WINEPREFIX");
-    fs::remove_all(dir);
 }

@@ -45,8 +45,8 @@ TEST_F(ZipInterop, ArchivesWrittenHerePassUnzipAndPython) {
                        "sys.exit(n != ['Interface/AddOns/캐릭터/설정.lua'])\""),
               0);
     ASSERT_EQ(RunShell("unzip -qq -o ours.zip -d byunzip"), 0);
-    EXPECT_EQ(ReadFileBytes("byunzip/WTF/Config.wtf"), ReadFileBytes("src/WTF/Config.wtf"));
-    EXPECT_EQ(ReadFileBytes("byunzip/Fonts/font.ttf"), ReadFileBytes("src/Fonts/font.ttf"));
+    EXPECT_EQ(ReadWholeFile("byunzip/WTF/Config.wtf"), ReadWholeFile("src/WTF/Config.wtf"));
+    EXPECT_EQ(ReadWholeFile("byunzip/Fonts/font.ttf"), ReadWholeFile("src/Fonts/font.ttf"));
 }
 
 TEST_F(ZipInterop, ArchivesOfInfoZipAndPythonExtractHere) {
@@ -68,16 +68,16 @@ TEST_F(ZipInterop, ArchivesOfInfoZipAndPythonExtractHere) {
         for (int i = 0; i < zip.EntryCount(); ++i)
             ASSERT_TRUE(zip.ExtractEntry(static_cast<uint16_t>(i), std::string("x-") + szArchive));
         zip.Close();
-        EXPECT_EQ(ReadFileBytes(std::string("x-") + szArchive + "/WTF/Config.wtf"),
-                  ReadFileBytes("src/WTF/Config.wtf"));
+        EXPECT_EQ(ReadWholeFile(std::string("x-") + szArchive + "/WTF/Config.wtf"),
+                  ReadWholeFile("src/WTF/Config.wtf"));
     }
-    EXPECT_EQ(ReadFileBytes("x-infozip.zip/Fonts/font.ttf"), ReadFileBytes("src/Fonts/font.ttf"));
+    EXPECT_EQ(ReadWholeFile("x-infozip.zip/Fonts/font.ttf"), ReadWholeFile("src/Fonts/font.ttf"));
     // Info-ZIP on Unix stores the UTF-8 bytes without bit 11; they are not CP949, so they are
     // read as UTF-8.
-    EXPECT_EQ(ReadFileBytes("x-infozip.zip/Interface/AddOns/캐릭터/설정.lua"), "local x = 1\n");
+    EXPECT_EQ(ReadWholeFile("x-infozip.zip/Interface/AddOns/캐릭터/설정.lua"), "local x = 1\n");
     // Python marks its UTF-8 names with bit 11.
-    EXPECT_EQ(ReadFileBytes("x-py.zip/한글/파일.txt"), "내용");
-    EXPECT_EQ(ReadFileBytes("x-py.zip/s.txt"), "st");
+    EXPECT_EQ(ReadWholeFile("x-py.zip/한글/파일.txt"), "내용");
+    EXPECT_EQ(ReadWholeFile("x-py.zip/s.txt"), "st");
 }
 
 TEST_F(ZipInterop, ZavzipListsAndExtractsWithItsExitCodes) {
@@ -85,25 +85,25 @@ TEST_F(ZipInterop, ZavzipListsAndExtractsWithItsExitCodes) {
     ASSERT_EQ(RunShell(Zavzip("pack ../ours.zip WTF Interface")), 0);
     ASSERT_EQ(chdir(".."), 0);
     ASSERT_EQ(RunShell(Zavzip("list ours.zip > list.txt")), 0);
-    std::string list = ReadFileBytes("list.txt");
+    std::string list = ReadWholeFile("list.txt");
     EXPECT_NE(list.find("\t8\t0\t"), std::string::npos);
     EXPECT_NE(list.find("\t00000020\tWTF/Account/Macros.txt\n"), std::string::npos);
     EXPECT_NE(list.find("\t00000000\t2\t0\t00000020\tWTF/empty.txt\n"), std::string::npos);
     EXPECT_EQ(RunShell(Zavzip("extract ours.zip dest")), 0);
-    EXPECT_EQ(ReadFileBytes("dest/WTF/Account/Macros.txt"), "/dance\n/wave\n");
+    EXPECT_EQ(ReadWholeFile("dest/WTF/Account/Macros.txt"), "/dance\n/wave\n");
     // Korean names make the round trip through their CP949 form.
     EXPECT_NE(list.find("\tInterface/AddOns/캐릭터/설정.lua\n"), std::string::npos);
-    EXPECT_EQ(ReadFileBytes("dest/Interface/AddOns/캐릭터/설정.lua"), "local x = 1\n");
+    EXPECT_EQ(ReadWholeFile("dest/Interface/AddOns/캐릭터/설정.lua"), "local x = 1\n");
 
-    WriteFileBytes("slip.zip",
+    WriteWholeFile("slip.zip",
                    BuildArchive({StoredEntry("ok.txt", "1"), StoredEntry("../bad.txt", "2")}));
     EXPECT_EQ(RunShell(Zavzip("extract slip.zip dest2 2> err.txt")), 1);
-    EXPECT_EQ(ReadFileBytes("err.txt"), "stopped at entry 1\n");
+    EXPECT_EQ(ReadWholeFile("err.txt"), "stopped at entry 1\n");
     EXPECT_EQ(PathKind("bad.txt"), 0);
 
-    WriteFileBytes("junk.zip", std::string(100, 'j'));
+    WriteWholeFile("junk.zip", std::string(100, 'j'));
     EXPECT_EQ(RunShell(Zavzip("list junk.zip 2> err.txt")), 3);
-    EXPECT_EQ(ReadFileBytes("err.txt"), "zavzip: CZipException cause 18\n");
+    EXPECT_EQ(ReadWholeFile("err.txt"), "zavzip: CZipException cause 18\n");
     EXPECT_EQ(RunShell(Zavzip("list missing.zip 2> /dev/null")), 4);
     EXPECT_EQ(RunShell(Zavzip("bogus 2> /dev/null")), 2);
     EXPECT_EQ(RunShell(Zavzip("list 2> /dev/null")), 2);

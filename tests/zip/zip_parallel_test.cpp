@@ -37,7 +37,7 @@ protected:
             if (!zip.AddFile(f, iLevel, true, 65535))
                 break;
         zip.Close();
-        return ReadFileBytes("seq.zip");
+        return ReadWholeFile("seq.zip");
     }
     std::string Parallel(const std::vector<std::string>& files, int iLevel, unsigned nThreads,
                          size_t nBudget, size_t* pAdded = nullptr) {
@@ -47,7 +47,7 @@ protected:
         if (pAdded)
             *pAdded = nAdded;
         zip.Close();
-        return ReadFileBytes("par.zip");
+        return ReadWholeFile("par.zip");
     }
     std::vector<std::string> m_files;
 };
@@ -137,7 +137,7 @@ protected:
             if (!AddOneAs(zip, f, iLevel))
                 break;
         zip.Close();
-        return ReadFileBytes(Path("seq.zip"));
+        return ReadWholeFile(Path("seq.zip"));
     }
     std::vector<SZipSource> m_sources;
 };
@@ -153,7 +153,7 @@ TEST_F(ZipParallelAs, ArchiveIsByteIdenticalToAddingEachFileUnderItsName) {
             EXPECT_EQ(zip.AddFilesAs(m_sources, iLevel, 65535, nThreads, nBudget),
                       m_sources.size());
             zip.Close();
-            EXPECT_EQ(ReadFileBytes(Path("par.zip")), expected) << nThreads << " threads";
+            EXPECT_EQ(ReadWholeFile(Path("par.zip")), expected) << nThreads << " threads";
         }
     }
     CZipArchiver zip;
@@ -185,7 +185,7 @@ TEST_F(ZipParallelAs, RefusalInTheMiddleWritesNothingAndTheRestCanFollow) {
         std::vector<SZipSource> rest(files.begin() + 5, files.end());
         EXPECT_EQ(zip.AddFilesAs(rest, -1, 65535, 2, 16384), rest.size());
         zip.Close();
-        EXPECT_EQ(ReadFileBytes(Path("par.zip")), expected);
+        EXPECT_EQ(ReadWholeFile(Path("par.zip")), expected);
     }
 }
 
@@ -200,7 +200,7 @@ TEST_F(ZipParallelAs, ReadFailureFinishesTheEntryAsClosingAfterTheSequenceWould)
     par.Open(Path("par.zip"), ZipOpenMode::Create);
     EXPECT_THROW(par.AddFilesAs(files, -1, 65535, 2, 16384), CFileException);
     EXPECT_NO_THROW(par.Close());
-    EXPECT_EQ(ReadFileBytes(Path("par.zip")), ReadFileBytes(Path("seq.zip")));
+    EXPECT_EQ(ReadWholeFile(Path("par.zip")), ReadWholeFile(Path("seq.zip")));
     EXPECT_EQ(RunShell("unzip -tqq " + Path("par.zip")), 0);
 
     // The path-named AddFiles leaves the same readable archive as AddFile followed by Close.
@@ -214,7 +214,7 @@ TEST_F(ZipParallelAs, ReadFailureFinishesTheEntryAsClosingAfterTheSequenceWould)
     par2.Open("par2.zip", ZipOpenMode::Create);
     EXPECT_THROW(par2.AddFiles(paths, -1, true, 65535, 2, 16384), CFileException);
     EXPECT_NO_THROW(par2.Close());
-    EXPECT_EQ(ReadFileBytes("par2.zip"), ReadFileBytes("seq2.zip"));
+    EXPECT_EQ(ReadWholeFile("par2.zip"), ReadWholeFile("seq2.zip"));
 }
 
 TEST_F(ZipParallelAs, ProgressRunsOnTheCallingThreadForEveryFileAndDuringLargeOnes) {

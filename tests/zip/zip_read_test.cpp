@@ -13,7 +13,7 @@ class ZipRead : public ZipSandbox {
 protected:
     std::string Save(const std::string& strBytes, const std::string& strName = "in.zip") {
         std::string strPath = Path(strName);
-        WriteFileBytes(strPath, strBytes);
+        WriteWholeFile(strPath, strBytes);
         return strPath;
     }
     // The cause thrown by opening the archive and extracting every entry (0 when none).
@@ -39,7 +39,7 @@ TEST_F(ZipRead, EndRecordAloneOpensWithNoEntries) {
     EXPECT_FALSE(zip.ExtractEntry(0, Path("out")));
     EXPECT_EQ(PathKind(Path("out")), 0);
     zip.Close();
-    EXPECT_EQ(ReadFileBytes(Path("in.zip")), EndRecordAlone());  // never rewritten
+    EXPECT_EQ(ReadWholeFile(Path("in.zip")), EndRecordAlone());  // never rewritten
 }
 
 TEST_F(ZipRead, MissingOrEmptyEndRecordIsCause18) {
@@ -53,7 +53,7 @@ TEST_F(ZipRead, EndRecordIsFoundBehindTheLongestCommentButNoFurther) {
     const std::string comment(65535, 'c');
     std::string bytes = BuildArchive({StoredEntry("a.txt", "hello")}, "", comment);
     EXPECT_EQ(CauseOf(bytes), 0);
-    EXPECT_EQ(ReadFileBytes(Path("out/a.txt")), "hello");
+    EXPECT_EQ(ReadWholeFile(Path("out/a.txt")), "hello");
     // One byte more after the record: it now starts 65558 bytes before the end.
     EXPECT_EQ(CauseOf(bytes + "x"), CZipException::EndRecordNotFound);
 }
@@ -73,7 +73,7 @@ TEST_F(ZipRead, PrefixedArchiveExtractsWithBytesBeforeArchive) {
     zip.Open(Save(bytes), ZipOpenMode::ReadOnly);
     EXPECT_EQ(zip.GetDirectory().m_nBytesBeforeArchive, 100);
     EXPECT_TRUE(zip.ExtractEntry(0, Path("out")));
-    EXPECT_EQ(ReadFileBytes(Path("out/WTF/a.txt")), "prefixed data");
+    EXPECT_EQ(ReadWholeFile(Path("out/WTF/a.txt")), "prefixed data");
 }
 
 TEST_F(ZipRead, ExtractionRebuildsFoldersOrFlattensThem) {
@@ -81,9 +81,9 @@ TEST_F(ZipRead, ExtractionRebuildsFoldersOrFlattensThem) {
     CZipArchiver zip;
     zip.Open(Save(bytes), ZipOpenMode::ReadOnly);
     ASSERT_TRUE(zip.ExtractEntry(0, Path("game") + "/"));
-    EXPECT_EQ(ReadFileBytes(Path("game/WTF/Account/Macros.txt")), "/dance");
+    EXPECT_EQ(ReadWholeFile(Path("game/WTF/Account/Macros.txt")), "/dance");
     ASSERT_TRUE(zip.ExtractEntry(0, Path("flat"), false));
-    EXPECT_EQ(ReadFileBytes(Path("flat/Macros.txt")), "/dance");
+    EXPECT_EQ(ReadWholeFile(Path("flat/Macros.txt")), "/dance");
 }
 
 TEST_F(ZipRead, ReadOnlyTargetIsReplacedAndTakesTheEntryAttributes) {
@@ -92,7 +92,7 @@ TEST_F(ZipRead, ReadOnlyTargetIsReplacedAndTakesTheEntryAttributes) {
     RawEntry e = StoredEntry("a.txt", "new");
     e.uExternal = 0x21;  // read-only in the archive too
     EXPECT_EQ(CauseOf(BuildArchive({e})), 0);
-    EXPECT_EQ(ReadFileBytes(Path("out/a.txt")), "new");
+    EXPECT_EQ(ReadWholeFile(Path("out/a.txt")), "new");
     struct stat st {};
     ASSERT_EQ(stat(Path("out/a.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0444u);
@@ -110,7 +110,7 @@ TEST_F(ZipRead, ZeroLengthEntriesExtractToEmptyFiles) {
     EXPECT_TRUE(zip.ExtractEntry(0, Path("out")));
     EXPECT_TRUE(zip.ExtractEntry(1, Path("out")));
     EXPECT_EQ(PathKind(Path("out/s.txt")), 1);
-    EXPECT_EQ(ReadFileBytes(Path("out/d.txt")), "");
+    EXPECT_EQ(ReadWholeFile(Path("out/d.txt")), "");
 }
 
 TEST_F(ZipRead, WrongCrcIsCause11AfterTheFileWasWritten) {
@@ -119,7 +119,7 @@ TEST_F(ZipRead, WrongCrcIsCause11AfterTheFileWasWritten) {
     stored.uComprSize = stored.uUncomprSize = 6;
     stored.uCrc = Crc("stored") ^ 1;
     EXPECT_EQ(CauseOf(BuildArchive({stored})), CZipException::CrcMismatch);
-    EXPECT_EQ(ReadFileBytes(Path("out/s.txt")), "stored");
+    EXPECT_EQ(ReadWholeFile(Path("out/s.txt")), "stored");
     RawEntry deflated = DeflatedEntry("d.txt", "deflated");
     deflated.uCrc ^= 0x80000000u;
     EXPECT_EQ(CauseOf(BuildArchive({deflated})), CZipException::CrcMismatch);
@@ -183,8 +183,8 @@ TEST_F(ZipRead, DataDescriptorIsAcceptedWithOrWithoutSignature) {
         e.strAfterData = (bSignature ? std::string("PK\x07\x08", 4) : std::string()) + desc;
         RawEntry next = StoredEntry("next.txt", "after");
         EXPECT_EQ(CauseOf(BuildArchive({e, next})), 0) << bSignature;
-        EXPECT_EQ(ReadFileBytes(Path("out/dd.txt")), "described afterwards");
-        EXPECT_EQ(ReadFileBytes(Path("out/next.txt")), "after");
+        EXPECT_EQ(ReadWholeFile(Path("out/dd.txt")), "described afterwards");
+        EXPECT_EQ(ReadWholeFile(Path("out/next.txt")), "after");
         // A descriptor that disagrees with the directory is cause 10.
         e.strAfterData[e.strAfterData.size() - 1] ^= 1;
         EXPECT_EQ(CauseOf(BuildArchive({e})), CZipException::BadArchive);
@@ -226,7 +226,7 @@ TEST_F(ZipRead, StoredSizesThatDisagreeEndWithoutLooping) {
     CZipArchiver zip2;
     zip2.Open(Save(BuildArchive({less}), "less.zip"), ZipOpenMode::ReadOnly);
     EXPECT_TRUE(zip2.ExtractEntry(0, Path("out")));
-    EXPECT_EQ(ReadFileBytes(Path("out/less.txt")), "");
+    EXPECT_EQ(ReadWholeFile(Path("out/less.txt")), "");
 }
 
 TEST_F(ZipRead, VerificationReadsEverythingAndWritesNothing) {

@@ -17,7 +17,7 @@ protected:
     }
     bool Extract(const std::vector<RawEntry>& entries, uint16_t uIndex = 0, bool bKeep = true) {
         std::string strArchive = Path("in.zip");
-        WriteFileBytes(strArchive, BuildArchive(entries));
+        WriteWholeFile(strArchive, BuildArchive(entries));
         CZipArchiver zip;
         zip.Open(strArchive, ZipOpenMode::ReadOnly);
         return zip.ExtractEntry(uIndex, m_strOut, bKeep);
@@ -34,7 +34,7 @@ TEST_F(ZipSafety, NamesThatClimbOutAreRefusedBeforeTouchingAnything) {
                                "C:..\\victim.txt", "./../victim.txt", "..", "../"}) {
         SCOPED_TRACE(szName);
         EXPECT_FALSE(Extract({StoredEntry(szName, "evil")}));
-        EXPECT_EQ(ReadFileBytes(strOutside), "keep");
+        EXPECT_EQ(ReadWholeFile(strOutside), "keep");
         struct stat st {};
         ASSERT_EQ(stat(strOutside.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0444u);
@@ -47,14 +47,14 @@ TEST_F(ZipSafety, NamesThatClimbOutAreRefusedBeforeTouchingAnything) {
 
 TEST_F(ZipSafety, DrivesAndLeadingSeparatorsLandInsideTheFolder) {
     EXPECT_TRUE(Extract({StoredEntry("/abs.txt", "1")}));
-    EXPECT_EQ(ReadFileBytes(m_strOut + "/abs.txt"), "1");
+    EXPECT_EQ(ReadWholeFile(m_strOut + "/abs.txt"), "1");
     EXPECT_TRUE(Extract({StoredEntry("C:\\Games\\x.txt", "2")}));
-    EXPECT_EQ(ReadFileBytes(m_strOut + "/Games/x.txt"), "2");
+    EXPECT_EQ(ReadWholeFile(m_strOut + "/Games/x.txt"), "2");
     EXPECT_TRUE(Extract({StoredEntry("a/../inside.txt", "3")}));
-    EXPECT_EQ(ReadFileBytes(m_strOut + "/inside.txt"), "3");
+    EXPECT_EQ(ReadWholeFile(m_strOut + "/inside.txt"), "3");
     // keepPath false keeps only the last part, whatever came before it.
     EXPECT_TRUE(Extract({StoredEntry("../../flat.txt", "4")}, 0, false));
-    EXPECT_EQ(ReadFileBytes(m_strOut + "/flat.txt"), "4");
+    EXPECT_EQ(ReadWholeFile(m_strOut + "/flat.txt"), "4");
 }
 
 TEST_F(ZipSafety, UnixLinkEntryBecomesARegularFileHoldingTheLinkText) {
@@ -65,7 +65,7 @@ TEST_F(ZipSafety, UnixLinkEntryBecomesARegularFileHoldingTheLinkText) {
     struct stat st {};
     ASSERT_EQ(lstat((m_strOut + "/link").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(ReadFileBytes(m_strOut + "/link"), "/etc/passwd");
+    EXPECT_EQ(ReadWholeFile(m_strOut + "/link"), "/etc/passwd");
 }
 
 TEST_F(ZipSafety, SetIdAndStickyBitsAreDropped) {
@@ -92,19 +92,19 @@ TEST_F(ZipSafety, ExistingLinkAtTheTargetIsReplacedNotFollowed) {
     std::string strOutside = MakeFile("game/outside.txt", "untouched");
     ASSERT_EQ(symlink(strOutside.c_str(), (m_strOut + "/a.txt").c_str()), 0);
     ASSERT_TRUE(Extract({StoredEntry("a.txt", "new")}));
-    EXPECT_EQ(ReadFileBytes(strOutside), "untouched");
+    EXPECT_EQ(ReadWholeFile(strOutside), "untouched");
     struct stat st {};
     ASSERT_EQ(lstat((m_strOut + "/a.txt").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(ReadFileBytes(m_strOut + "/a.txt"), "new");
+    EXPECT_EQ(ReadWholeFile(m_strOut + "/a.txt"), "new");
 }
 
 TEST_F(ZipSafety, ExistingHardLinkAtTheTargetIsReplacedNotWrittenThrough) {
     std::string strOutside = MakeFile("game/outside.txt", "untouched");
     ASSERT_EQ(link(strOutside.c_str(), (m_strOut + "/a.txt").c_str()), 0);
     ASSERT_TRUE(Extract({StoredEntry("a.txt", "new")}));
-    EXPECT_EQ(ReadFileBytes(strOutside), "untouched");
-    EXPECT_EQ(ReadFileBytes(m_strOut + "/a.txt"), "new");
+    EXPECT_EQ(ReadWholeFile(strOutside), "untouched");
+    EXPECT_EQ(ReadWholeFile(m_strOut + "/a.txt"), "new");
 }
 
 TEST_F(ZipSafety, NameEndingInSlashIsAFolderWhateverItsAttributes) {

@@ -1,27 +1,12 @@
 #include "zip/zip_test_util.h"
 
-#include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "zip/zip_archiver.h"
-
-std::string ReadFileBytes(const std::string& strPath) {
-    std::ifstream in(strPath, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteFileBytes(const std::string& strPath, const std::string& strData) {
-    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
-    out.write(strData.data(), static_cast<std::streamsize>(strData.size()));
-}
 
 uint16_t U16At(const std::string& s, size_t nPos) {
     return static_cast<uint16_t>(static_cast<uint8_t>(s.at(nPos)) |
@@ -57,11 +42,6 @@ int RunShell(const std::string& strCommand) {
 }
 
 namespace {
-int RemoveOne(const char* pPath, const struct stat*, int, struct FTW*) {
-    ::remove(pPath);
-    return 0;
-}
-
 void Put16(std::string& s, uint16_t v) {
     s += static_cast<char>(v & 0xFF);
     s += static_cast<char>(v >> 8);
@@ -73,19 +53,18 @@ void Put32(std::string& s, uint32_t v) {
 }  // namespace
 
 void ZipSandbox::SetUp() {
-    char szTemplate[] = "/tmp/zav-zip-test-XXXXXX";
-    ASSERT_NE(mkdtemp(szTemplate), nullptr);
-    m_strRoot = szTemplate;
+    m_pSandbox = std::make_unique<CSandbox>("zav-zip-test");
+    m_strRoot = m_pSandbox->Path();
 }
 
 void ZipSandbox::TearDown() {
-    nftw(m_strRoot.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+    m_pSandbox.reset();
 }
 
 std::string ZipSandbox::MakeFile(const std::string& strRelative, const std::string& strData) {
     std::string strPath = Path(strRelative);
     CreateFolderPath(strPath.substr(0, strPath.find_last_of('/') + 1));
-    WriteFileBytes(strPath, strData);
+    WriteWholeFile(strPath, strData);
     return strPath;
 }
 

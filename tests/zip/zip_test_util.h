@@ -6,13 +6,15 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/file_io.h"
+#include "support/sandbox.h"
+
 using Bytes = std::vector<uint8_t>;
 
-std::string ReadFileBytes(const std::string& strPath);
-void WriteFileBytes(const std::string& strPath, const std::string& strData);
 Bytes ToBytes(const std::string& s);
 uint16_t U16At(const std::string& s, size_t nPos);
 uint32_t U32At(const std::string& s, size_t nPos);
@@ -29,6 +31,7 @@ protected:
     std::string Path(const std::string& strRelative) const { return m_strRoot + "/" + strRelative; }
     // Writes a file (creating its folders) and returns its full path.
     std::string MakeFile(const std::string& strRelative, const std::string& strData);
+    std::unique_ptr<CSandbox> m_pSandbox;
     std::string m_strRoot;
 };
 

@@ -22,7 +22,7 @@ protected:
         for (const auto& f : files)
             EXPECT_TRUE(zip.AddFile(f, iLevel, bKeep, 65535)) << f;
         zip.Close();
-        return ReadFileBytes(strArchive);
+        return ReadWholeFile(strArchive);
     }
 };
 
@@ -41,7 +41,7 @@ TEST_F(ZipWrite, EmptyFileBecomesDeflatedEntryOfTwoBytesWithExactLayout) {
     zip.Open("out.zip", ZipOpenMode::Create);
     ASSERT_TRUE(zip.AddFile("WTF/empty.txt", -1, true, 65535));
     zip.Close();
-    std::string b = ReadFileBytes("out.zip");
+    std::string b = ReadWholeFile("out.zip");
     const std::string name = "WTF/empty.txt";
     const size_t nLocal = 30 + name.size(), nData = 2, nCentral = 46 + name.size();
     ASSERT_EQ(b.size(), nLocal + nData + nCentral + 22);
@@ -125,7 +125,7 @@ TEST_F(ZipWrite, RefusalsLeaveTheArchiveUnchanged) {
     EXPECT_FALSE(zip.AddFile(Path("missing.txt")));
     EXPECT_EQ(zip.EntryCount(), 0);
     zip.Close();
-    EXPECT_EQ(ReadFileBytes(Path("out.zip")).size(), 22u);
+    EXPECT_EQ(ReadWholeFile(Path("out.zip")).size(), 22u);
 }
 
 TEST_F(ZipWrite, SecondOpenOnAnOpenArchiveChangesNothing) {
@@ -181,7 +181,7 @@ TEST_F(ZipWrite, DestroyingWithoutCloseLeavesNoDirectory) {
         zip.Open(Path("out.zip"), ZipOpenMode::Create);
         ASSERT_TRUE(zip.AddFile(Path("a.txt")));
     }
-    std::string b = ReadFileBytes(Path("out.zip"));
+    std::string b = ReadWholeFile(Path("out.zip"));
     EXPECT_EQ(b.find("PK\x01\x02"), std::string::npos);
     EXPECT_EQ(b.find("PK\x05\x06"), std::string::npos);
     CZipArchiver reader;

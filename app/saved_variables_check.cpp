@@ -1,0 +1,339 @@
+#include "app/saved_variables_check.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <system_error>
+
+#include "app/categories.h"
+#include "platform/ascii_case.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Byte classes outside strings and comments.
+enum : uint8_t { kPlain = 0, kBlank = 1, kSpecial = 2 };
+
+constexpr std::array<uint8_t, 256> MakeCodeClasses() {
+    std::array<uint8_t, 256> classes{};
+    for (unsigned char c : std::string_view(" \t\r\n\f\v\0", 7))
+        classes[c] = kBlank;
+    for (unsigned char c : std::string_view("{}\"'-["))
+        classes[c] = kSpecial;
+    return classes;
+}
+constexpr std::array<uint8_t, 256> kCodeClasses = MakeCodeClasses();
+
+// Bytes that end a run of ordinary bytes inside a quoted string.
+constexpr std::array<bool, 256> MakeQuotedStops() {
+    std::array<bool, 256> stops{};
+    for (unsigned char c : std::string_view("\"'\\\r\n"))
+        stops[c] = true;
+    return stops;
+}
+constexpr std::array<bool, 256> kQuotedStops = MakeQuotedStops();
+
+constexpr bool IsLuaSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+constexpr bool IsLineBreak(char c) {
+    return c == '\n' || c == '\r';
+}
+
+// Files are read in pieces of this size.
+constexpr size_t kReadChunk = 1 << 20;
+
+// How the file ends, or nullopt when it cannot be read.
+std::optional<ELuaEnd> ScanFile(const fs::path& path, std::vector<char>& buffer) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    CLuaEndScanner scanner;
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        scanner.Feed(std::string_view(buffer.data(), static_cast<size_t>(in.gcount())));
+    }
+    if (in.bad())
+        return std::nullopt;
+    return scanner.End();
+}
+
+bool IsFolder(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+// The folders directly in folder, by name (empty when it cannot be listed).
+std::vector<std::string> SubfolderNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (IsFolder(it->path()))
+            names.push_back(it->path().filename().string());
+    }
+    return names;
+}
+
+// Checks the *.lua files directly in folder; strRelative is folder relative to WTF.
+void ScanSavedVariablesFolder(const fs::path& folder, const std::string& strRelative,
+                              std::vector<char>& buffer, std::vector<SDamagedFile>& damaged) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string strName = it->path().filename().string();
+        std::error_code ecType;
+        if (!EndsWithAsciiNoCase(strName, ".lua") || !fs::is_regular_file(it->path(), ecType))
+            continue;
+        std::optional<ELuaEnd> eEnd = ScanFile(it->path(), buffer);
+        if (eEnd && *eEnd != ELuaEnd::Clean)
+            damaged.push_back({strRelative + kNativeSep + strName, *eEnd});
+    }
+}
+
+}  // namespace
+
+CLuaEndScanner::EState CLuaEndScanner::ReadCode(const char*& p, const char* pEnd, int64_t& nDepth,
+                                                bool& bContent) {
+    // Runs of code, and the quoted strings and lone '[' and '-' in it, are read here without
+    // a change of state: they make up most of a SavedVariables file.
+    while (p < pEnd) {
+        const char c = *p;
+        const uint8_t nClass = kCodeClasses[static_cast<unsigned char>(c)];
+        if (nClass != kSpecial) {
+            bContent = bContent || nClass == kPlain;
+            ++p;
+            continue;
+        }
+        bContent = true;
+        if (c == '{' || c == '}') {
+            nDepth += c == '{' ? 1 : -1;
+            ++p;
+        } else if (c == '"' || c == '\'') {
+            // The string is read here up to its end, unless a line break, \z or the end of
+            // the piece needs the states.
+            const char* q = p + 1;
+            while (true) {
+                while (q < pEnd && !kQuotedStops[static_cast<unsigned char>(*q)])
+                    ++q;
+                if (q == pEnd || IsLineBreak(*q) || *q == c)
+                    break;
+                if (*q != '\\') {
+                    ++q;  // the other quote
+                } else if (q + 1 < pEnd && !IsLineBreak(q[1]) && q[1] != 'z') {
+                    q += 2;
+                } else {
+                    break;
+                }
+            }
+            if (q < pEnd && *q == c) {
+                p = q + 1;
+                continue;
+            }
+            m_cQuote = c;
+            p = q;
+            return EState::Quoted;
+        } else if (p + 1 == pEnd || p[1] == c || (c == '[' && p[1] == '=')) {
+            // "--", "[[", "[=" or a piece that ends before it is known.
+            ++p;
+            return c == '-' ? EState::Dash : EState::OpenBracket;
+        } else {
+            ++p;  // a minus sign or an index
+        }
+    }
+    return EState::Code;
+}
+
+void CLuaEndScanner::Feed(std::string_view bytes) {
+    const char* p = bytes.data();
+    const char* const pEnd = p + bytes.size();
+    // Locals: the compiler need not reload them after every byte read through p.
+    EState eState = m_eState;
+    size_t nCount = m_nCount;
+    int64_t nDepth = m_nDepth;
+    bool bContent = m_bContent;
+    while (p < pEnd) {
+        const char c = *p;
+        switch (eState) {
+            case EState::Code:
+                eState = ReadCode(p, pEnd, nDepth, bContent);
+                m_bComment = false;  // what follows, if anything, is a '[' of code
+                nCount = 0;
+                break;
+            case EState::Dash:
+                if (c == '-') {
+                    eState = EState::CommentStart;
+                    ++p;
+                } else {
+                    eState = EState::Code;  // a minus sign; the byte is read again as code
+                }
+                break;
+            case EState::CommentStart:
+                if (c == '[') {
+                    eState = EState::OpenBracket;
+                    m_bComment = true;
+                    nCount = 0;
+                    ++p;
+                } else {
+                    eState = EState::LineComment;
+                }
+                break;
+            case EState::OpenBracket:
+                if (c == '=') {
+                    ++nCount;
+                    ++p;
+                } else if (c == '[') {
+                    eState = EState::LongBody;
+                    m_nLevel = nCount;
+                    ++p;
+                } else {
+                    // Not a long bracket: "--[" starts a line comment, "[" was an index.
+                    eState = m_bComment ? EState::LineComment : EState::Code;
+                }
+                break;
+            case EState::LineComment:
+                while (p < pEnd && !IsLineBreak(*p))
+                    ++p;
+                if (p < pEnd) {
+                    eState = EState::Code;
+                    ++p;
+                }
+                break;
+            case EState::Quoted:
+                while (p < pEnd && !kQuotedStops[static_cast<unsigned char>(*p)])
+                    ++p;
+                if (p == pEnd)
+                    break;
+                if (*p == m_cQuote)
+                    eState = EState::Code;
+                else if (*p == '\\')
+                    eState = EState::Escape;
+                else if (IsLineBreak(*p))
+                    eState = EState::UnfinishedText;
+                ++p;  // the other quote is an ordinary byte here
+                break;
+            case EState::Escape:
+                // Only a line break or \z reach beyond the escaped byte; \ddd, \xXX and \u{...}
+                // continue with ordinary bytes.
+                if (IsLineBreak(c)) {
+                    eState = EState::EscapedBreak;
+                    m_cBreak = c;
+                } else {
+                    eState = c == 'z' ? EState::SkipSpace : EState::Quoted;
+                }
+                ++p;
+                break;
+            case EState::EscapedBreak:
+                // "\r\n" and "\n\r" are one line break.
+                if (IsLineBreak(c) && c != m_cBreak)
+                    ++p;
+                eState = EState::Quoted;
+                break;
+            case EState::SkipSpace:
+                if (IsLuaSpace(c))
+                    ++p;
+                else
+                    eState = EState::Quoted;
+                break;
+            case EState::LongBody:
+                if (const void* pClose = std::memchr(p, ']', static_cast<size_t>(pEnd - p))) {
+                    p = static_cast<const char*>(pClose) + 1;
+                    eState = EState::LongClose;
+                    nCount = 0;
+                } else {
+                    p = pEnd;
+                }
+                break;
+            case EState::LongClose:
+                if (c == '=') {
+                    ++nCount;
+                } else if (c == ']') {
+                    if (nCount == m_nLevel)
+                        eState = EState::Code;
+                    nCount = 0;  // otherwise this ']' may begin the closing bracket
+                } else {
+                    eState = EState::LongBody;
+                }
+                ++p;
+                break;
+            case EState::UnfinishedText:
+                p = pEnd;
+                break;
+        }
+    }
+    m_eState = eState;
+    m_nCount = nCount;
+    m_nDepth = nDepth;
+    m_bContent = bContent;
+}
+
+ELuaEnd CLuaEndScanner::End() const {
+    switch (m_eState) {
+        case EState::Quoted:
+        case EState::Escape:
+        case EState::EscapedBreak:
+        case EState::SkipSpace:
+        case EState::UnfinishedText:
+            return ELuaEnd::String;
+        case EState::LongBody:
+        case EState::LongClose:
+            return m_bComment ? ELuaEnd::Comment : ELuaEnd::String;
+        case EState::Code:
+        case EState::Dash:
+        case EState::CommentStart:
+        case EState::OpenBracket:
+        case EState::LineComment:
+            break;
+    }
+    if (m_nDepth > 0)
+        return ELuaEnd::Table;
+    return m_bContent ? ELuaEnd::Clean : ELuaEnd::Empty;
+}
+
+ELuaEnd ScanLuaEnd(std::string_view text) {
+    CLuaEndScanner scanner;
+    scanner.Feed(text);
+    return scanner.End();
+}
+
+std::vector<SDamagedFile> FindDamagedSavedVariables(const std::string& strGameFolder) {
+    std::vector<SDamagedFile> damaged;
+    std::vector<char> buffer(kReadChunk);
+    const fs::path accounts = fs::path(strGameFolder) / "WTF" / "Account";
+    const std::string strSv = "SavedVariables";
+    for (const std::string& strAccount : SubfolderNames(accounts)) {
+        const fs::path account = accounts / strAccount;
+        const std::string strAccountRel = std::string("Account") + kNativeSep + strAccount;
+        ScanSavedVariablesFolder(account / strSv, strAccountRel + kNativeSep + strSv, buffer,
+                                 damaged);
+        for (const std::string& strRealm : SubfolderNames(account)) {
+            for (const std::string& strCharacter : SubfolderNames(account / strRealm)) {
+                ScanSavedVariablesFolder(account / strRealm / strCharacter / strSv,
+                                         strAccountRel + kNativeSep + strRealm + kNativeSep +
+                                             strCharacter + kNativeSep + strSv,
+                                         buffer, damaged);
+            }
+        }
+    }
+    std::sort(damaged.begin(), damaged.end(),
+              [](const SDamagedFile& a, const SDamagedFile& b) { return a.strPath < b.strPath; });
+    return damaged;
+}
+
+std::string DamagedFilesQuestion(const std::vector<SDamagedFile>& files) {
+    constexpr size_t kNamed = 5;
+    std::string strText = "다음 설정 파일이 손상되었을 수 있습니다.\n\n";
+    for (size_t i = 0; i < files.size() && i < kNamed; ++i) {
+        strText += files[i].strPath;
+        strText += files[i].eEnd == ELuaEnd::Empty ? " (빈 파일)\n" : " (내용이 중간에 끊김)\n";
+    }
+    if (files.size() > kNamed)
+        strText += "외 " + std::to_string(files.size() - kNamed) + "개 파일\n";
+    strText +=
+        "\n이대로 백업하면 서버에 저장된 설정이 손상된 파일로 바뀝니다.\n그래도 "
+        "백업하시겠습니까?";
+    return strText;
+}

@@ -1,0 +1,76 @@
+#include "restore/maintenance_commands.h"
+
+#include <string>
+
+#include "app/app_messages.h"
+#include "app/auth_reply.h"
+#include "app/main_logic.h"
+#include "net/endpoints.h"
+#include "net/http_request.h"
+#include "platform/game_process.h"
+#include "restore/reset_folders.h"
+
+namespace {
+
+constexpr const char* kAskInitialize = "현재 시스템의 설정파일들을 초기화 하시겠습니까?";
+constexpr const char* kAskRemoveAll =
+    "서버에 존재하는 모든 업로드 파일을 삭제합니다.\n\n삭제후 복구되지 않습니다. 정말 "
+    "삭제하시겠습니까?";
+constexpr const char* kMsgRemoved =
+    "서버에 업로드 되어 있는 모든 파일이 정상적으로 삭제되었습니다.";
+
+}  // namespace
+
+CMaintenanceCommands::CMaintenanceCommands(CMainLogic& window)
+    : m_window(window), m_view(window.View()) {}
+
+void CMaintenanceCommands::OnInitialize() {
+    if (g_bTransferBusy) {
+        m_view.Message(kMsgBusy);
+        return;
+    }
+    // Without a usable game folder the three folders would be looked for wherever the
+    // process runs.
+    const std::string strGameFolder = m_window.TakeShownGameFolder();
+    if (strGameFolder.empty())
+        return;
+    if (!FindGameClients(strGameFolder).empty()) {
+        m_view.Message(kMsgGameRunning);
+        return;
+    }
+    if (!m_view.Confirm(kAskInitialize))
+        return;
+    CWaitCursor wait(m_view);
+    // The folders go to Ralum/Reset, where the member can take them back. A partial result is
+    // never reported as done: the member learns which folders stayed.
+    m_view.Message(ResetMessage(strGameFolder, MoveToReset(strGameFolder)));
+}
+
+void CMaintenanceCommands::OnRemoveAll() {
+    if (g_bTransferBusy) {
+        m_view.Message(kMsgBusy);
+        return;
+    }
+    if (!m_view.Confirm(kAskRemoveAll))
+        return;
+    CWaitCursor wait(m_view);
+    // An id whose body would not fit the protocol's buffer is never sent cut short.
+    const auto body = MakeAuthBody("removeall", m_window.Settings().GetId());
+    if (!body) {
+        m_view.Message(kMsgSystemFailure);
+        return;
+    }
+    const auto reply = HttpRequest(endpoints::AuthUrl(), kHttpPost, *body);
+    if (!reply) {
+        m_view.Message(kMsgSystemFailure);
+        return;
+    }
+    const SAuthReply parsed = ParseAuthReply(reply);
+    if (parsed.eStatus == SAuthReply::Success)
+        m_view.Message(kMsgRemoved);
+    else if (parsed.eStatus == SAuthReply::Refused && !parsed.strMessage.empty())
+        m_view.Message(parsed.strMessage);
+    else
+        m_view.Message(kMsgSystemFailure);
+    m_window.RefreshUsage();
+}

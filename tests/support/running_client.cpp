@@ -1,0 +1,110 @@
+#include "support/running_client.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "platform/native_text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+
+CRunningClient::CRunningClient([[maybe_unused]] const std::string& strBinFolder,
+                               const std::string& strName, const std::string& strWorkingFolder) {
+    const fs::path program = PathFromUtf8(GetEnvironmentUtf8("ZAV_TEST_HOST_DRIVE").value_or("") +
+                                          ZAV_TEST_IDLE_PROGRAM);
+    const fs::path exe = PathFromUtf8(strWorkingFolder) / PathFromUtf8(strName);
+    std::error_code ec;
+    fs::copy_file(program, exe, fs::copy_options::overwrite_existing, ec);
+    if (ec)
+        return;
+    std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    // Returns once the process exists, so the process table already names it.
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, PathFromUtf8(strWorkingFolder).c_str(),
+                        &startup, &info))
+        return;
+    CloseHandle(info.hThread);
+    m_hProcess = info.hProcess;
+    m_nPid = static_cast<pid_t>(info.dwProcessId);
+}
+
+CRunningClient::~CRunningClient() {
+    Stop();
+}
+
+void CRunningClient::KillLeavingZombie() {
+    if (m_hProcess == nullptr)
+        return;
+    TerminateProcess(m_hProcess, 1);
+    WaitForSingleObject(m_hProcess, INFINITE);
+}
+
+void CRunningClient::Stop() {
+    if (m_hProcess == nullptr)
+        return;
+    KillLeavingZombie();
+    CloseHandle(m_hProcess);
+    m_hProcess = nullptr;
+    m_nPid = 0;
+}
+
+#else
+
+CRunningClient::CRunningClient(const std::string& strBinFolder, const std::string& strName,
+                               const std::string& strWorkingFolder) {
+    std::error_code ec;
+    fs::create_directories(strBinFolder, ec);
+    const std::string strExe = strBinFolder + "/" + strName;
+    fs::copy_file("/bin/sleep", strExe, fs::copy_options::overwrite_existing, ec);
+    fs::permissions(strExe, fs::perms::owner_all, ec);
+    if (ec)
+        return;
+
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return;
+    posix_spawn_file_actions_addchdir_np(&actions, strWorkingFolder.c_str());
+    std::string strArg0 = strExe;
+    std::string strSeconds = "600";
+    char* argv[] = {strArg0.data(), strSeconds.data(), nullptr};
+    // Returns once the program has been executed, so the process table already names it.
+    pid_t pid = 0;
+    if (posix_spawn(&pid, strExe.c_str(), &actions, nullptr, argv, environ) == 0)
+        m_nPid = pid;
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+CRunningClient::~CRunningClient() {
+    Stop();
+}
+
+void CRunningClient::KillLeavingZombie() {
+    if (m_nPid <= 0)
+        return;
+    kill(m_nPid, SIGKILL);
+    siginfo_t info{};
+    waitid(P_PID, static_cast<id_t>(m_nPid), &info, WEXITED | WNOWAIT);
+}
+
+void CRunningClient::Stop() {
+    if (m_nPid <= 0)
+        return;
+    kill(m_nPid, SIGKILL);
+    waitpid(m_nPid, nullptr, 0);
+    m_nPid = 0;
+}
+
+#endif
