@@ -12,12 +12,11 @@
 #include "app/settings.h"
 #include "app/split_text.h"
 #include "app/view.h"
+#include "platform/native_text.h"
 
 #ifdef _WIN32
 #include <direct.h>
 #include <windows.h>
-
-#include "platform/native_text.h"
 #endif
 
 namespace {
@@ -125,7 +124,7 @@ int CSettings::CreateWorkingFolders() {
 }
 
 EGameFolder CheckGameFolder(std::string_view folder) {
-    if (folder.empty() || !std::filesystem::path(folder).is_absolute())
+    if (folder.empty() || !PathFromUtf8(folder).is_absolute())
         return EGameFolder::Missing;
     // The folder maker's buffer holds the deepest working folder with its placeholder.
     if (folder.size() + std::strlen(kRalumOriginal) + std::strlen(ZAV_SEP "NONEED") >=

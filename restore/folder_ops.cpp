@@ -6,20 +6,29 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/native_text.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-// Adds the owner's write and execute bits to every folder of the tree (links not followed).
+// Adds the owner's write and execute bits to every folder of the tree (and, on Windows, to
+// every file: it clears the read-only flag), links not followed.
 void MakeFoldersWritable(const fs::path& root) {
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(root, ec)))
         return;
+        // On Windows a read-only file cannot be deleted either (the folders' flag does not matter).
+#ifdef _WIN32
+    constexpr bool kFilesToo = true;
+#else
+    constexpr bool kFilesToo = false;
+#endif
     fs::permissions(root, fs::perms::owner_write | fs::perms::owner_exec | fs::perms::owner_read,
                     fs::perm_options::add, ec);
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code ecEntry;
-        if (it->is_directory(ecEntry) && !it->is_symlink(ecEntry))
+        if ((kFilesToo || it->is_directory(ecEntry)) && !it->is_symlink(ecEntry))
             fs::permissions(it->path(),
                             fs::perms::owner_write | fs::perms::owner_exec | fs::perms::owner_read,
                             fs::perm_options::add, ecEntry);
@@ -71,10 +80,10 @@ bool CopyTree(const fs::path& source, const fs::path& dest) {
 // A name beside strDest that nothing else uses, for building a copy.
 fs::path TemporarySibling(const fs::path& dest) {
     fs::path parent = dest.parent_path();
-    const std::string strLeaf = dest.filename().string();
+    const std::string strLeaf = Utf8FromPath(dest.filename());
     for (int i = 0;; ++i) {
-        fs::path candidate = parent / ("." + strLeaf + ".zav-copy" + std::to_string(i));
-        if (!PathExists(candidate.string()))
+        fs::path candidate = parent / PathFromUtf8("." + strLeaf + ".zav-copy" + std::to_string(i));
+        if (!PathExists(Utf8FromPath(candidate)))
             return candidate;
     }
 }
@@ -83,20 +92,21 @@ fs::path TemporarySibling(const fs::path& dest) {
 
 bool PathExists(const std::string& strPath) {
     std::error_code ec;
-    return fs::exists(fs::symlink_status(strPath, ec));
+    return fs::exists(fs::symlink_status(PathFromUtf8(strPath), ec));
 }
 
 bool DeleteFolder(const std::string& strPath) {
     if (strPath.empty())
         return false;
     std::error_code ec;
-    fs::remove_all(strPath, ec);
+    const fs::path path = PathFromUtf8(strPath);
+    fs::remove_all(path, ec);
     if (!ec)
         return true;
     // Read-only folders cannot be emptied: open them up and try once more.
-    MakeFoldersWritable(strPath);
+    MakeFoldersWritable(path);
     ec.clear();
-    fs::remove_all(strPath, ec);
+    fs::remove_all(path, ec);
     return !ec;
 }
 
@@ -106,8 +116,7 @@ bool MoveFolder(const std::string& strSource, const std::string& strDest) {
     if (PathExists(strDest))
         return false;
     std::error_code ec;
-    fs::rename(strSource, strDest, ec);
-    if (!ec)
+    if (RenamePath(strSource, strDest, ec))
         return true;
     if (ec != std::errc::cross_device_link)
         return false;
@@ -121,16 +130,22 @@ bool CopyFolder(const std::string& strSource, const std::string& strDest) {
         return true;
     if (PathExists(strDest))
         return false;
-    const fs::path temp = TemporarySibling(strDest);
+    const fs::path temp = TemporarySibling(PathFromUtf8(strDest));
     std::error_code ec;
-    if (!CopyTree(strSource, temp)) {
-        DeleteFolder(temp.string());
+    if (!CopyTree(PathFromUtf8(strSource), temp)) {
+        DeleteFolder(Utf8FromPath(temp));
         return false;
     }
-    fs::rename(temp, strDest, ec);
+    fs::rename(temp, PathFromUtf8(strDest), ec);
     if (ec) {
-        DeleteFolder(temp.string());
+        DeleteFolder(Utf8FromPath(temp));
         return false;
     }
     return true;
+}
+
+bool RenamePath(const std::string& strFrom, const std::string& strTo, std::error_code& ec) {
+    ec.clear();
+    fs::rename(PathFromUtf8(strFrom), PathFromUtf8(strTo), ec);
+    return !ec;
 }
