@@ -35,6 +35,10 @@ std::string Utf8FromPath(const std::filesystem::path& path) {
     return Utf8FromWide(path.native());
 }
 
+std::string GenericUtf8FromPath(const std::filesystem::path& path) {
+    return Utf8FromWide(path.generic_wstring());
+}
+
 std::optional<std::string> GetEnvironmentUtf8(const char* szName) {
     const wchar_t* szValue = _wgetenv(WideFromUtf8(szName).c_str());
     if (szValue == nullptr)
@@ -50,6 +54,10 @@ std::filesystem::path PathFromUtf8(std::string_view utf8) {
 
 std::string Utf8FromPath(const std::filesystem::path& path) {
     return path.native();
+}
+
+std::string GenericUtf8FromPath(const std::filesystem::path& path) {
+    return path.generic_string();
 }
 
 std::optional<std::string> GetEnvironmentUtf8(const char* szName) {

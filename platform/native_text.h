@@ -14,6 +14,9 @@ std::filesystem::path PathFromUtf8(std::string_view utf8);
 // an unpaired surrogate, become U+FFFD).
 std::string Utf8FromPath(const std::filesystem::path& path);
 
+// The same with '/' as the separator (a path's generic form).
+std::string GenericUtf8FromPath(const std::filesystem::path& path);
+
 // An environment variable as UTF-8 text; nullopt when it is not set.
 std::optional<std::string> GetEnvironmentUtf8(const char* szName);
 

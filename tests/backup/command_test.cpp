@@ -14,6 +14,7 @@
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
 #include "backup_sandbox.h"
+#include "platform/native_text.h"
 #include "support/env_guard.h"
 #include "support/file_size_limit.h"
 #include "support/recording_view.h"
@@ -54,8 +55,9 @@ protected:
     }
     std::vector<std::string> TempFiles() const {
         std::vector<std::string> vec;
-        for (const auto& entry : std::filesystem::directory_iterator(m_box.Path("Ralum/Temp")))
-            vec.push_back(entry.path().filename().string());
+        for (const auto& entry :
+             std::filesystem::directory_iterator(PathFromUtf8(m_box.Path("Ralum/Temp"))))
+            vec.push_back(Utf8FromPath(entry.path().filename()));
         return vec;
     }
     size_t Uploads() const { return m_listener.RequestsTo("post.php").size(); }
@@ -153,9 +155,9 @@ TEST_F(BackupCommandTest, TotalEqualToTheLimitIsUploadedAndOneByteMoreIsRefused)
     CRecordingView scratch;
     ASSERT_EQ(PackFolder(scratch, m_box.Folder(), "Interface", "Interface"), 1);
     ASSERT_EQ(PackFolder(scratch, m_box.Folder(), "WTF", "WTF"), 1);
-    auto nTotal =
-        static_cast<int32_t>(std::filesystem::file_size(m_box.Path("Ralum/Temp/__Interface.zip")) +
-                             std::filesystem::file_size(m_box.Path("Ralum/Temp/__WTF.zip")));
+    auto nTotal = static_cast<int32_t>(
+        std::filesystem::file_size(PathFromUtf8(m_box.Path("Ralum/Temp/__Interface.zip"))) +
+        std::filesystem::file_size(PathFromUtf8(m_box.Path("Ralum/Temp/__WTF.zip"))));
     DeleteTempArchives(m_box.Folder(), "All");
 
     m_settings.m_nMaxUploadLimit = nTotal - 1;
@@ -209,12 +211,14 @@ TEST_F(BackupCommandTest, PackagingKeepsTheWindowAliveUnderTheWaitCursor) {
 // Faults of a backup: each one shows what went wrong, never the success text, and sends no
 // archive, so the member's copy on the server stays as it was.
 TEST_F(BackupCommandTest, ArchiveThatCannotBeFinishedIsNeverUploaded) {
+    SKIP_WITHOUT_FILE_SIZE_LIMIT();
     m_box.Write("WTF/Config.wtf", RandomBytes(20000, 3));
     // The same archive written once shows how large it gets; then the disk allows all of it
     // but the last few bytes of its directory.
     CRecordingView scratch;
     ASSERT_EQ(PackFolder(scratch, m_box.Folder(), "WTF", "WTF"), 1);
-    const auto nArchive = std::filesystem::file_size(m_box.Path("Ralum/Temp/__WTF.zip"));
+    const auto nArchive =
+        std::filesystem::file_size(PathFromUtf8(m_box.Path("Ralum/Temp/__WTF.zip")));
     DeleteTempArchives(m_box.Folder(), "All");
     {
         CFileSizeLimit limit(nArchive - 10);
@@ -236,7 +240,7 @@ TEST_F(BackupCommandTest, FileRewrittenWhilePackedIsNamedAndNothingIsUploaded) {
         // The game rewrites the file while the window is kept alive during packing.
         void KeepAlive() override {
             CRecordingView::KeepAlive();
-            if (!m_strFile.empty() && std::filesystem::exists(m_strFile)) {
+            if (!m_strFile.empty() && std::filesystem::exists(PathFromUtf8(m_strFile))) {
                 FILE* pFile = std::fopen(m_strFile.c_str(), "ab");
                 std::fputs("-- more\n", pFile);
                 std::fclose(pFile);
@@ -354,7 +358,8 @@ class CheckUploadSizeTest : public BackupCommandTest {
 protected:
     void Archive(const char* szName, uint64_t nSize) {
         m_box.Write(std::string("Ralum/Temp/") + szName, "");
-        std::filesystem::resize_file(m_box.Path(std::string("Ralum/Temp/") + szName), nSize);
+        std::filesystem::resize_file(PathFromUtf8(m_box.Path(std::string("Ralum/Temp/") + szName)),
+                                     nSize);
     }
 };
 

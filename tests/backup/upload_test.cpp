@@ -10,6 +10,7 @@
 #include "backup/upload_thread.h"
 #include "backup_sandbox.h"
 #include "platform/codepage.h"
+#include "platform/native_text.h"
 #include "support/env_guard.h"
 #include "support/recording_view.h"
 
@@ -262,7 +263,7 @@ TEST_F(UploadTest, ArchiveGoneWhenItsPartStartsGivesMinusNine) {
     uint8_t nMask = Prepare({{0, RandomBytes(20000, 12)}, {3, "fonts"}}, nullptr);
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "gamer01");
     ASSERT_GE(thread.ComputeContentLength(), 0);
-    std::filesystem::remove(m_box.Path("Ralum/Temp/__Fonts.zip"));
+    std::filesystem::remove(PathFromUtf8(m_box.Path("Ralum/Temp/__Fonts.zip")));
     EXPECT_EQ(thread.UploadAll(), CUploadThread::kErrArchiveStatus);
     EXPECT_LT(thread.GetBytesSent(), thread.GetContentLength());
 }

@@ -32,9 +32,8 @@ CRunningClient::CRunningClient([[maybe_unused]] const std::string& strBinFolder,
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     // Returns once the process exists, so the process table already names it.
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, PathFromUtf8(strWorkingFolder).c_str(),
-                        &startup, &info))
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, PathFromUtf8(strWorkingFolder).c_str(), &startup, &info))
         return;
     CloseHandle(info.hThread);
     m_hProcess = info.hProcess;

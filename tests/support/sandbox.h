@@ -6,6 +6,15 @@
 
 #include <string>
 
+// Whether tests can make symbolic links: not in the Windows build, whose C++ library makes
+// none. A test that needs one skips there with kNoLinks as the reason.
+#ifdef _WIN32
+inline constexpr bool kHaveLinks = false;
+#else
+inline constexpr bool kHaveLinks = true;
+#endif
+inline constexpr const char* kNoLinks = "no symbolic links in the Windows build";
+
 class CSandbox {
 public:
     // PARENT/<prefix>-XXXXXX; the system's temporary folder when strParent is empty.
