@@ -141,7 +141,8 @@ EGameFolder CheckGameFolder(std::string_view folder) {
 }
 
 std::string WithFinalSeparator(std::string strFolder) {
-    if (!strFolder.empty() && strFolder.back() != kNativeSep)
+    // '/' ends a folder on Windows too.
+    if (!strFolder.empty() && strFolder.back() != kNativeSep && strFolder.back() != '/')
         strFolder += kNativeSep;
     return strFolder;
 }

@@ -30,7 +30,19 @@ struct SSessions {
 };
 
 SSessions& Sessions() {
-    static SSessions sessions;
+    static SSessions sessions = [] {
+        SSessions made;
+        // The path and query carry CP949 bytes (a member id as it is): WinINet is told to send
+        // them in code page 949, not UTF-8 or the system's own code page.
+        DWORD dwCodePage = 949;
+        for (HINTERNET hSession : {made.hDirect.get(), made.hProxied.get()}) {
+            InternetSetOptionW(hSession, INTERNET_OPTION_CODEPAGE_PATH, &dwCodePage,
+                               sizeof(dwCodePage));
+            InternetSetOptionW(hSession, INTERNET_OPTION_CODEPAGE_EXTRA, &dwCodePage,
+                               sizeof(dwCodePage));
+        }
+        return made;
+    }();
     return sessions;
 }
 

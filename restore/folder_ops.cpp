@@ -35,6 +35,27 @@ void MakeFoldersWritable(const fs::path& root) {
     }
 }
 
+// Gives the copied file dest the modification time of source. Windows sets a file's time only
+// while it may be written: a read-only copy is opened up for the moment.
+bool CopyWriteTime(const fs::path& source, const fs::path& dest, [[maybe_unused]] fs::perms perms) {
+    std::error_code ec;
+    const auto tWrite = fs::last_write_time(source, ec);
+    if (ec)
+        return false;
+#ifdef _WIN32
+    const bool bReadOnly = (perms & fs::perms::owner_write) == fs::perms::none;
+    if (bReadOnly)
+        fs::permissions(dest, fs::perms::owner_write, fs::perm_options::add, ec);
+    if (!ec)
+        fs::last_write_time(dest, tWrite, ec);
+    if (bReadOnly && !ec)
+        fs::permissions(dest, perms, ec);
+#else
+    fs::last_write_time(dest, tWrite, ec);
+#endif
+    return !ec;
+}
+
 // Copies one tree into dest (which does not exist yet). False at the first failure.
 bool CopyTree(const fs::path& source, const fs::path& dest) {
     std::error_code ec;
@@ -48,10 +69,7 @@ bool CopyTree(const fs::path& source, const fs::path& dest) {
     if (fs::is_regular_file(status)) {
         if (!fs::copy_file(source, dest, fs::copy_options::none, ec) || ec)
             return false;
-        const auto tWrite = fs::last_write_time(source, ec);
-        if (!ec)
-            fs::last_write_time(dest, tWrite, ec);
-        return !ec;
+        return CopyWriteTime(source, dest, status.permissions());
     }
     if (!fs::is_directory(status))
         return true;  // sockets, fifos and devices are not part of a settings folder
@@ -67,14 +85,19 @@ bool CopyTree(const fs::path& source, const fs::path& dest) {
         if (!CopyTree(child, dest / child.filename()))
             return false;
     }
-    // The folder's own permissions and time last, after its content was written.
+    // The folder's own permissions and time last, after its content was written. Windows' C
+    // library cannot set a folder's time: there the folder keeps the time of the copy.
     fs::permissions(dest, status.permissions(), ec);
     if (ec)
         return false;
+#ifdef _WIN32
+    return true;
+#else
     const auto tWrite = fs::last_write_time(source, ec);
     if (!ec)
         fs::last_write_time(dest, tWrite, ec);
     return !ec;
+#endif
 }
 
 // A name beside strDest that nothing else uses, for building a copy.

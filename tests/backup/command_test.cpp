@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "app/categories.h"
@@ -21,6 +23,12 @@
 #include "support/running_client.h"
 
 namespace {
+
+// A relative path as the program shows it: with the system's separator.
+std::string NativePath(std::string strPath) {
+    std::replace(strPath.begin(), strPath.end(), '/', kNativeSep);
+    return strPath;
+}
 
 using Texts = std::vector<std::string>;
 constexpr const char* kMsgDone = "업로드가 완료되었습니다.";
@@ -85,7 +93,12 @@ TEST_F(BackupCommandTest, WithoutAUsableGameFolderNothingHappens) {
     m_box.Write("WTF/Config.wtf", "x");
     // Nothing shown, a relative path (every path would hang on the current folder), and a
     // folder whose archive paths would not fit the path buffers, so could not be restored.
-    const std::string strLong = "/" + std::string(260 - 26 - 2, 'g') + "/";
+#ifdef _WIN32
+    const std::string strRoot = "C:/";
+#else
+    const std::string strRoot = "/";
+#endif
+    const std::string strLong = strRoot + std::string(260 - 26 - strRoot.size() - 1, 'g') + "/";
     ASSERT_EQ(strLong.size() + std::string("Ralum/Temp/__Interface.zip").size(), 260u);
     for (const auto& [strShown, strMessage] :
          std::vector<std::pair<std::string, std::string>>{{"", kMsgNoGameFolder},
@@ -241,9 +254,8 @@ TEST_F(BackupCommandTest, FileRewrittenWhilePackedIsNamedAndNothingIsUploaded) {
         void KeepAlive() override {
             CRecordingView::KeepAlive();
             if (!m_strFile.empty() && std::filesystem::exists(PathFromUtf8(m_strFile))) {
-                FILE* pFile = std::fopen(m_strFile.c_str(), "ab");
-                std::fputs("-- more\n", pFile);
-                std::fclose(pFile);
+                std::ofstream(PathFromUtf8(m_strFile), std::ios::binary | std::ios::app)
+                    << "-- more\n";
             }
         }
     } view;
@@ -256,8 +268,8 @@ TEST_F(BackupCommandTest, FileRewrittenWhilePackedIsNamedAndNothingIsUploaded) {
     backup.OnBackup();
     logic.WaitForWorker();
     EXPECT_EQ(view.Texts(), (Texts{kMsgConfirmBackup,
-                                   std::string(kMsgAddFileFailed) +
-                                       "\n\nWTF/Account/ACC/SavedVariables/WeakAuras.lua",
+                                   std::string(kMsgAddFileFailed) + "\n\n" +
+                                       NativePath("WTF/Account/ACC/SavedVariables/WeakAuras.lua"),
                                    kMsgPackFailed}));
     EXPECT_EQ(Uploads(), 0u);
     EXPECT_TRUE(TempFiles().empty());

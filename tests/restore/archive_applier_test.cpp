@@ -3,7 +3,6 @@
 #include "restore/archive_applier.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <filesystem>
 
@@ -407,9 +406,7 @@ TEST_F(ApplyTest, UnwritableCacheFolderFailsTheWholeRestore) {
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
     WriteWholeFile(m_game.Path("Cache/WDB/koKR/itemcache.wdb"), "cache");
-    ASSERT_EQ(::mount(nullptr, m_game.Path("Cache/WDB").c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
-                      nullptr),
-              0);
+    ASSERT_TRUE(mount.MakeReadOnly());
     const TreeMap before = Guarded();
 
     CArchiveApplier applier(m_game.strRoot, kMaskWdb | kMaskWtf);

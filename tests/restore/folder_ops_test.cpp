@@ -36,7 +36,9 @@ TEST_F(FolderOpsTest, CopyKeepsContentTimesAndLinksAndLeavesTheSource) {
 
     ASSERT_TRUE(CopyFolder(P("src"), P("copy")));
     EXPECT_EQ(SnapshotTree(P("copy")), SnapshotTree(P("src")));
-    EXPECT_EQ(fs::last_write_time(PathFromUtf8(P("copy/sub/한글.bin"))), tOld);
+    // The source's own time (the file system keeps it to its own precision).
+    EXPECT_EQ(fs::last_write_time(PathFromUtf8(P("copy/sub/한글.bin"))),
+              fs::last_write_time(PathFromUtf8(P("src/sub/한글.bin"))));
     EXPECT_EQ(fs::is_symlink(PathFromUtf8(P("copy/link"))), kHaveLinks);
     EXPECT_EQ(fs::status(PathFromUtf8(P("copy/a.txt"))).permissions() & fs::perms::owner_write,
               fs::perms::none);

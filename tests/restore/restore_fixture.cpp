@@ -146,6 +146,15 @@ CTmpfsMount::CTmpfsMount(const std::string& strPath, size_t nBytes) : m_strPath(
 #endif
 }
 
+bool CTmpfsMount::MakeReadOnly() {
+#ifdef _WIN32
+    return false;
+#else
+    return m_bMounted &&
+           ::mount(nullptr, m_strPath.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+#endif
+}
+
 CTmpfsMount::~CTmpfsMount() {
 #ifndef _WIN32
     if (m_bMounted)
