@@ -24,12 +24,6 @@
 
 namespace {
 
-// A relative path as the program shows it: with the system's separator.
-std::string NativePath(std::string strPath) {
-    std::replace(strPath.begin(), strPath.end(), '/', kNativeSep);
-    return strPath;
-}
-
 using Texts = std::vector<std::string>;
 constexpr const char* kMsgDone = "업로드가 완료되었습니다.";
 
@@ -267,10 +261,11 @@ TEST_F(BackupCommandTest, FileRewrittenWhilePackedIsNamedAndNothingIsUploaded) {
     view.m_strFile = m_box.Path("WTF/Account/ACC/SavedVariables/WeakAuras.lua");
     backup.OnBackup();
     logic.WaitForWorker();
-    EXPECT_EQ(view.Texts(), (Texts{kMsgConfirmBackup,
-                                   std::string(kMsgAddFileFailed) + "\n\n" +
-                                       NativePath("WTF/Account/ACC/SavedVariables/WeakAuras.lua"),
-                                   kMsgPackFailed}));
+    EXPECT_EQ(view.Texts(),
+              (Texts{kMsgConfirmBackup,
+                     std::string(kMsgAddFileFailed) + "\n\n" +
+                         NativeSeparators("WTF/Account/ACC/SavedVariables/WeakAuras.lua"),
+                     kMsgPackFailed}));
     EXPECT_EQ(Uploads(), 0u);
     EXPECT_TRUE(TempFiles().empty());
 }

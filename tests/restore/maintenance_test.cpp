@@ -70,7 +70,7 @@ TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
                   kAskInitialize, std::string(kMsgInitialized) +
                                       "\n\n초기화 전의 Fonts, Interface, WTF 폴더는 다음 위치에 "
                                       "보관되어 있습니다.\n" +
-                                      m_game.Path("Ralum/Reset")}));
+                                      m_game.strRoot + NativeSeparators("Ralum/Reset")}));
     for (const char* szFolder : {"Fonts", "Interface", "WTF"}) {
         EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path(szFolder)))) << szFolder;
         EXPECT_EQ(SnapshotTree(m_game.Path(std::string("Ralum/Reset/") + szFolder)),
@@ -136,7 +136,7 @@ TEST_F(MaintenanceTest, InitializeThatCannotMoveAFolderSaysWhichAndNeverThatItIs
                   "다음 폴더를 초기화하지 못하였습니다.\n\nFonts\n\n게임이나 다른 프로그램이 "
                   "사용 중인지 확인하신 후 다시 시도하시기 바랍니다.\n\n초기화 전의 Interface, "
                   "WTF 폴더는 다음 위치에 보관되어 있습니다.\n" +
-                      m_game.Path("Ralum/Reset")}));
+                      m_game.strRoot + NativeSeparators("Ralum/Reset")}));
     EXPECT_EQ(SnapshotTree(strLocked), fonts);
     EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf")), "an earlier copy");
     EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("Interface"))));

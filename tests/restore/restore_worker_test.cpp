@@ -120,7 +120,7 @@ TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForB
                   kAskRestore, std::string(kMsgRestoreDone) +
                                    "\n\nWTF 폴더: 파일 2개 추가, 0개 교체, 3개 삭제\n\n교체되기 "
                                    "전의 폴더는 다음 위치에 보관되어 있습니다.\n" +
-                                   m_game.Path("Ralum/Recent")}));
+                                   m_game.strRoot + NativeSeparators("Ralum/Recent")}));
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
     EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
     EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
@@ -388,17 +388,17 @@ TEST_F(ScriptedRestoreTest, RestoreWorksOnTheFolderTheWindowShows) {
     EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
     EXPECT_EQ(SnapshotTree(shown.strRoot + "/Fonts"), m_saved["Fonts"]);
     EXPECT_EQ(Guarded(), before);  // the folder chosen earlier is untouched
-    EXPECT_EQ(m_settings.GetGameFolder(), shown.strRoot + "/");
+    EXPECT_EQ(m_settings.GetGameFolder(), shown.strRoot + NativeSeparators("/"));
     EXPECT_FALSE(fs::exists(PathFromUtf8(shown.strRoot + "Ralum")));
 }
 
 TEST_F(ScriptedRestoreTest, RestoreAndInitializeWaitUntilTheGameIsClosed) {
     const std::string strFonts = SavedArchive("Fonts");
     Offer("__Fonts.zip", strFonts);
-    const TreeMap before = SnapshotTree(m_game.strRoot);
     {
         CRunningClient client(m_temp.Path("bin"), "Wow.exe", m_game.strRoot);
         ASSERT_GT(client.Pid(), 0);
+        const TreeMap before = SnapshotTree(m_game.strRoot);
         ServerHolds("Fonts", static_cast<int32_t>(strFonts.size()));
         Check(IDC_RESTORE_FONT);
         RunRestore();

@@ -27,17 +27,28 @@ CRunningClient::CRunningClient([[maybe_unused]] const std::string& strBinFolder,
     fs::copy_file(program, exe, fs::copy_options::overwrite_existing, ec);
     if (ec)
         return;
-    std::wstring commandLine = L"\"" + exe.wstring() + L"\"";
+    // The program says through this event that it runs, so the process table names it once
+    // the constructor returns; it ends with this process at the latest.
+    static int s_nStarted = 0;
+    const std::string strEvent = "zav-test-idle-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(++s_nStarted);
+    HANDLE hReady = CreateEventA(nullptr, TRUE, FALSE, strEvent.c_str());
+    if (hReady == nullptr)
+        return;
+    std::wstring commandLine = L"\"" + exe.wstring() + L"\" " + WideFromUtf8(strEvent) + L" " +
+                               std::to_wstring(GetCurrentProcessId());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    // Returns once the process exists, so the process table already names it.
-    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, PathFromUtf8(strWorkingFolder).c_str(), &startup, &info))
-        return;
-    CloseHandle(info.hThread);
-    m_hProcess = info.hProcess;
-    m_nPid = static_cast<pid_t>(info.dwProcessId);
+    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                       nullptr, PathFromUtf8(strWorkingFolder).c_str(), &startup, &info)) {
+        CloseHandle(info.hThread);
+        m_hProcess = info.hProcess;
+        HANDLE handles[] = {hReady, info.hProcess};
+        if (WaitForMultipleObjects(2, handles, FALSE, 30 * 1000) == WAIT_OBJECT_0)
+            m_nPid = static_cast<pid_t>(info.dwProcessId);
+    }
+    CloseHandle(hReady);
 }
 
 CRunningClient::~CRunningClient() {
@@ -48,7 +59,7 @@ void CRunningClient::KillLeavingZombie() {
     if (m_hProcess == nullptr)
         return;
     TerminateProcess(m_hProcess, 1);
-    WaitForSingleObject(m_hProcess, INFINITE);
+    WaitForSingleObject(m_hProcess, 30 * 1000);
 }
 
 void CRunningClient::Stop() {
