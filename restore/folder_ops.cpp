@@ -6,6 +6,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/diag_log.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,9 +28,10 @@ void MakeFoldersWritable(const fs::path& root) {
     }
 }
 
-// Copies one tree into dest (which does not exist yet). False at the first failure.
-bool CopyTree(const fs::path& source, const fs::path& dest) {
-    std::error_code ec;
+// Copies one tree into dest (which does not exist yet). False at the first failure, with its
+// cause in ec and the path concerned in failed.
+bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec, fs::path& failed) {
+    failed = source;
     const fs::file_status status = fs::symlink_status(source, ec);
     if (ec)
         return false;
@@ -55,10 +58,11 @@ bool CopyTree(const fs::path& source, const fs::path& dest) {
     if (ec)
         return false;
     for (const fs::path& child : children) {
-        if (!CopyTree(child, dest / child.filename()))
+        if (!CopyTree(child, dest / child.filename(), ec, failed))
             return false;
     }
     // The folder's own permissions and time last, after its content was written.
+    failed = source;
     fs::permissions(dest, status.permissions(), ec);
     if (ec)
         return false;
@@ -97,6 +101,8 @@ bool DeleteFolder(const std::string& strPath) {
     MakeFoldersWritable(strPath);
     ec.clear();
     fs::remove_all(strPath, ec);
+    if (ec)
+        DiagLog("cannot delete " + strPath + ": " + ec.message());
     return !ec;
 }
 
@@ -109,8 +115,10 @@ bool MoveFolder(const std::string& strSource, const std::string& strDest) {
     fs::rename(strSource, strDest, ec);
     if (!ec)
         return true;
-    if (ec != std::errc::cross_device_link)
+    if (ec != std::errc::cross_device_link) {
+        DiagLog("cannot move " + strSource + " to " + strDest + ": " + ec.message());
         return false;
+    }
     if (!CopyFolder(strSource, strDest))
         return false;
     return DeleteFolder(strSource);
@@ -123,12 +131,15 @@ bool CopyFolder(const std::string& strSource, const std::string& strDest) {
         return false;
     const fs::path temp = TemporarySibling(strDest);
     std::error_code ec;
-    if (!CopyTree(strSource, temp)) {
+    fs::path failed;
+    if (!CopyTree(strSource, temp, ec, failed)) {
+        DiagLog("cannot copy " + failed.string() + " to " + strDest + ": " + ec.message());
         DeleteFolder(temp.string());
         return false;
     }
     fs::rename(temp, strDest, ec);
     if (ec) {
+        DiagLog("cannot rename " + temp.string() + " to " + strDest + ": " + ec.message());
         DeleteFolder(temp.string());
         return false;
     }
