@@ -160,7 +160,7 @@ bool CService::Prepare() {
         }
     }
     m_strDummyHash = HashPassword("not a password of anyone", HashIterations());
-    m_archives.RemoveStaleTemporaries();
+    m_archives.RecoverInterruptedCommits();
     return true;
 }
 
