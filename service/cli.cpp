@@ -89,6 +89,8 @@ int Serve(const std::vector<std::string>& vecArgs) {
                 return Usage("--session-hours takes 1 to 8760");
             }
             options.nSessionHours = static_cast<int>(n);
+        } else if (strArg == "--clock-file") {
+            options.fnNowMs = FileClock(strValue);
         } else {
             return Usage("unknown option " + strArg);
         }

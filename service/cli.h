@@ -11,6 +11,9 @@
 
 namespace zavsvc {
 
+// serve also takes --clock-file FILE, for tests only and left out of the usage text: the
+// service's wall clock then reads the time from FILE (see FileClock in clock.h).
+
 // Runs the command; returns the process exit code (2 for a usage error).
 int RunCommandLine(const std::vector<std::string>& vecArgs);
 

@@ -20,7 +20,6 @@
 namespace zavsvc {
 namespace {
 
-constexpr size_t kMaxFormBody = 1024;
 constexpr const char* kAuthType = "text/html; charset=euc-kr";
 constexpr const char* kOriginalTypeHeader = "X-Zav-Original-Content-Type";
 
@@ -29,12 +28,9 @@ constexpr const char* kMsgBadId = "아이디가 올바르지 않습니다.";
 constexpr const char* kMsgNotLoggedIn = "로그인 정보가 없습니다. 프로그램에서 다시 로그인하십시오.";
 constexpr const char* kMsgRemoveFailed =
     "파일을 삭제하지 못하였습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
-constexpr const char* kMsgUnknownClient = "등록되지 않은 프로그램입니다.";
-constexpr const char* kMsgWrongLogin = "아이디 또는 비밀번호가 올바르지 않습니다.";
-constexpr const char* kMsgThrottled =
-    "로그인 실패가 반복되었습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
 
-// Reads a small request body; false (with 413 set) when it is larger than nMax.
+}  // namespace
+
 bool ReadSmallBody(const httplib::Request& req, httplib::Response& res,
                    const httplib::ContentReader& reader, size_t nMax, std::string& rBody) {
     if (req.get_header_value<uint64_t>("Content-Length") > nMax) {
@@ -58,6 +54,8 @@ bool ReadSmallBody(const httplib::Request& req, httplib::Response& res,
     }
     return true;
 }
+
+namespace {
 
 void ReplyAuthErr(httplib::Response& res, int nStatus, const char* pszMessage) {
     res.status = nStatus;
@@ -283,7 +281,7 @@ void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
 bool CService::IsBound(const SMember& member, const std::string& strAddr) const {
     const int64_t nSessionMs = int64_t{m_options.nSessionHours} * 3600 * 1000;
     return !member.strSessionAddr.empty() && member.strSessionAddr == strAddr &&
-           NowMs() - member.nSessionTimeMs < nSessionMs;
+           Now() - member.nSessionTimeMs < nSessionMs;
 }
 
 void CService::OnConfig(const httplib::Request&, httplib::Response& res) {
@@ -407,47 +405,6 @@ void CService::OnDownload(const httplib::Request& req, httplib::Response& res) {
             return sink.write(ach, static_cast<size_t>(n));
         },
         [pFd](bool) {});
-}
-
-void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
-                       const httplib::ContentReader& reader) {
-    constexpr const char* kType = "text/xml; charset=utf-8";
-    std::string strBody;
-    if (!ReadSmallBody(req, res, reader, kMaxFormBody, strBody)) {
-        res.set_content(LoginReply(false, kMsgWrongLogin), kType);
-        return;
-    }
-    // The client inserts id and password raw: the password is everything after "&pw=".
-    std::string_view body = strBody;
-    size_t nId = body.find("&id=");
-    size_t nPw = nId == std::string_view::npos ? nId : body.find("&pw=", nId + 4);
-    if (body.rfind("code=", 0) != 0 || nPw == std::string_view::npos ||
-        body.substr(5, nId - 5) != kClientCode) {
-        res.set_content(LoginReply(false, kMsgUnknownClient), kType);
-        return;
-    }
-    std::string strId(body.substr(nId + 4, nPw - nId - 4));
-    std::string_view pw = body.substr(nPw + 4);
-    std::optional<SMember> member;
-    if (IsValidMemberId(strId)) {
-        member = m_members.Find(strId);
-    }
-    const int64_t nNow = NowMs();
-    if (member && nNow < member->nLockedUntilMs) {
-        res.set_content(LoginReply(false, kMsgThrottled), kType);
-        return;
-    }
-    bool bOk = VerifyPassword(pw, member ? member->strPasswordHash : m_strDummyHash) &&
-               member.has_value() && !pw.empty();
-    if (!bOk) {
-        if (member) {
-            m_members.RecordLoginFailure(strId, nNow);
-        }
-        res.set_content(LoginReply(false, kMsgWrongLogin), kType);
-        return;
-    }
-    m_members.RecordLoginSuccess(strId, ClientAddress(req), nNow);
-    res.set_content(LoginReply(true, member->strNickname), kType);
 }
 
 }  // namespace zavsvc

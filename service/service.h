@@ -2,10 +2,12 @@
 // The web service: the service's HTTP endpoints and the portal's HTTPS member login, served
 // from one process over one data folder.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "service/archive_store.h"
+#include "service/clock.h"
 #include "service/member_store.h"
 
 namespace httplib {
@@ -35,6 +37,7 @@ struct SServeOptions {
     int64_t nCapacityMb = 0;  // 0: the data folder's file system
     std::string strClientVersion = "1.2";
     int nSessionHours = 12;
+    NowFn fnNowMs = NowMs;
 };
 
 class CService {
@@ -63,6 +66,7 @@ private:
     // Member, address binding and announced length of an upload; false with res filled.
     bool CheckUploadRequest(const httplib::Request& req, httplib::Response& res);
     void SetUpRoutes(httplib::Server& http, httplib::Server& https);
+    int64_t Now() const { return m_options.fnNowMs(); }
     // True when the member's last successful login came from this address within the session.
     bool IsBound(const SMember& member, const std::string& strAddr) const;
     int UsedPercent() const;
@@ -73,6 +77,14 @@ private:
     CArchiveStore m_archives;
     std::string m_strDummyHash;  // verified for unknown ids so that they take as long
 };
+
+// Form bodies of the account script and the member login are at most this long.
+inline constexpr size_t kMaxFormBody = 1024;
+
+// Reads a small request body; false (with 413, or 400 when it breaks off) when it is longer
+// than nMax.
+bool ReadSmallBody(const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader, size_t nMax, std::string& rBody);
 
 // The client's address with an IPv4-mapped IPv6 prefix removed.
 std::string ClientAddress(const httplib::Request& req);

@@ -186,7 +186,7 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
         strItems += std::string(strItems.empty() ? "" : "|") + part.pCategory->pszName + "=" +
                     std::to_string(part.pFile->Size());
     }
-    m_members.SetLastUpload(strId, FormatLocalTime(std::time(nullptr)));
+    m_members.SetLastUpload(strId, FormatLocalTime(static_cast<std::time_t>(Now() / 1000)));
     res.set_content("+OK<br>" + strItems, kTextType);
 }
 

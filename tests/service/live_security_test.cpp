@@ -167,7 +167,8 @@ TEST(LiveSecurity, MemberCommandsValidateAndManageMembers) {
 }
 
 TEST(LiveSecurity, PasswordsAreStoredHashedAndGuessingIsSlowedDown) {
-    CLiveService service;
+    CClockFile clock;
+    CLiveService service({"--clock-file", clock.Path()});
     ASSERT_TRUE(service.IsRunning());
     ASSERT_TRUE(service.AddMember("gamer01", "SuperSecret77", "n"));
     std::string strDb;  // the database with its write-ahead log
@@ -188,9 +189,75 @@ TEST(LiveSecurity, PasswordsAreStoredHashedAndGuessingIsSlowedDown) {
     SReply held = Login(service, "gamer01", "SuperSecret77");
     EXPECT_EQ(held.strBody.substr(67, 3), "ERR");
     EXPECT_NE(held.strBody, strWrong);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    clock.Advance(999);
+    EXPECT_EQ(Login(service, "gamer01", "SuperSecret77").strBody, held.strBody);
+    clock.Advance(1);
     EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "SuperSecret77")));
     EXPECT_EQ(Login(service, "gamer01", "guess").strBody, strWrong);
+}
+
+TEST(LiveSecurity, ParallelGuessesGetNoMorePasswordChecksThanSequentialOnes) {
+    CClockFile clock;  // time stands still: the wait after the fifth failure cannot run out
+    CLiveService service({"--clock-file", clock.Path()});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    const std::string strWrong = Login(service, "gamer01", "guess", "127.0.0.9").strBody;
+    std::vector<std::string> vecReplies(30);
+    std::vector<std::thread> vecThreads;
+    for (auto& strReply : vecReplies) {
+        vecThreads.emplace_back([&] { strReply = Login(service, "gamer01", "guess").strBody; });
+    }
+    for (auto& thread : vecThreads) {
+        thread.join();
+    }
+    EXPECT_EQ(std::count(vecReplies.begin(), vecReplies.end(), strWrong), 5);
+}
+
+// Known and unknown ids get the same answers in the same order, so the answers cannot tell
+// which ids exist; and a stranger's guesses slow down only the stranger's own address.
+TEST(LiveSecurity, UnknownIdsAreSlowedDownLikeKnownOnesAndOnlyAtTheGuessersAddress) {
+    CClockFile clock;
+    CLiveService service({"--clock-file", clock.Path()});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    std::vector<std::string> vecKnown, vecUnknown;
+    for (int i = 0; i < 6; ++i) {
+        vecKnown.push_back(Login(service, "gamer01", "guess", kOther).strBody);
+        vecUnknown.push_back(Login(service, "nosuchid", "guess", kOther).strBody);
+    }
+    EXPECT_EQ(vecKnown, vecUnknown);
+    EXPECT_EQ(vecKnown[4], vecKnown[0]);
+    EXPECT_NE(vecKnown[5], vecKnown[0]);
+    EXPECT_FALSE(LoggedIn(Login(service, "gamer01", "secret", kOther)));
+    EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+
+    // One address trying many ids is slowed down after twenty failures, whichever id is next.
+    const char* pszRoamer = "127.0.0.3";
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(Login(service, "roam" + std::to_string(i), "guess", pszRoamer).strBody,
+                  vecKnown[0])
+            << i;
+    }
+    EXPECT_EQ(Login(service, "gamer01", "secret", pszRoamer).strBody, vecKnown[5]);
+    clock.Advance(1000);
+    EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "secret", pszRoamer)));
+}
+
+TEST(LiveSecurity, ALoginThatCannotBeStoredNeverAnswersOk) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    sqlite3* pDb = nullptr;
+    ASSERT_EQ(sqlite3_open((service.DataDir() + "/zav.db").c_str(), &pDb), SQLITE_OK);
+    // Holding the write lock makes every write of the service fail (after its busy time-out).
+    ASSERT_EQ(sqlite3_exec(pDb, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    SReply held = Login(service, "gamer01", "secret");
+    EXPECT_EQ(held.nStatus, 503);
+    EXPECT_EQ(held.strBody.substr(67, 3), "ERR");
+    sqlite3_exec(pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(pDb);
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 403);
+    EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
 }
 
 TEST(LiveSecurity, MalformedTrafficNeverTakesTheServiceDown) {

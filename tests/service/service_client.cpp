@@ -1,6 +1,7 @@
 #include "service/service_client.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <iconv.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
@@ -8,7 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <random>
 
@@ -231,6 +235,34 @@ SReply Upload(const CLiveService& service, const std::string& strId,
               const std::vector<SUploadPart>& vecParts, const char* pszSource) {
     return ParseReply(Exchange(service.HttpPort(),
                                ClientUploadRequest(strId, ClientUploadBody(vecParts)), pszSource));
+}
+
+CClockFile::CClockFile() {
+    std::string strTemplate = (std::filesystem::temp_directory_path() / "zav-clock-XXXXXX");
+    int fd = ::mkstemp(strTemplate.data());
+    if (fd < 0) {
+        ADD_FAILURE() << "cannot make a clock file: " << std::strerror(errno);
+        return;
+    }
+    ::close(fd);
+    m_strPath = strTemplate;
+    m_nNowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+                   .count();
+    Advance(0);
+}
+
+CClockFile::~CClockFile() {
+    if (!m_strPath.empty()) {
+        ::unlink(m_strPath.c_str());
+    }
+}
+
+void CClockFile::Advance(int64_t nMs) {
+    m_nNowMs += nMs;
+    const std::string strNew = m_strPath + ".new";
+    std::ofstream(strNew) << m_nNowMs << "\n";
+    ASSERT_EQ(::rename(strNew.c_str(), m_strPath.c_str()), 0) << std::strerror(errno);
 }
 
 std::string Cp949(const std::string& strUtf8) {

@@ -2,6 +2,7 @@
 // Talks to zav-service the way outside clients do: raw HTTP over plain sockets or TLS, from a
 // chosen loopback source address, with bodies built byte for byte.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,22 @@ std::string ClientUploadBody(const std::vector<SUploadPart>& vecParts);
 std::string ClientUploadRequest(const std::string& strId, const std::string& strBody);
 SReply Upload(const CLiveService& service, const std::string& strId,
               const std::vector<SUploadPart>& vecParts, const char* pszSource = nullptr);
+
+// The time a service started with {"--clock-file", Path()} sees: a temporary file, removed
+// with the object. It starts at the present.
+class CClockFile {
+public:
+    CClockFile();
+    ~CClockFile();
+    CClockFile(const CClockFile&) = delete;
+    CClockFile& operator=(const CClockFile&) = delete;
+    const std::string& Path() const { return m_strPath; }
+    void Advance(int64_t nMs);  // replaces the file in one step
+
+private:
+    std::string m_strPath;
+    int64_t m_nNowMs = 0;
+};
 
 std::string Cp949(const std::string& strUtf8);
 std::string Utf8FromCp949(const std::string& strCp949);
