@@ -1,6 +1,6 @@
 #pragma once
 // The web service: the service's HTTP endpoints and the portal's HTTPS member login, served
-// from one process over one data folder.
+// from one process over one data folder, behind the event-driven front of front.h.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +37,13 @@ struct SServeOptions {
     int64_t nCapacityMb = 0;  // 0: the data folder's file system
     std::string strClientVersion = "1.2";
     int nSessionHours = 12;
+    // A proxy's address (canonical text): its requests are taken to come from the last address
+    // of their X-Forwarded-For. Empty: none.
+    std::string strTrustedProxy;
     NowFn fnNowMs = NowMs;
+    // How long a request head may take, and the window in which a body or reply must move at
+    // least its minimum (see SFrontLimits). Tests shorten it.
+    int nIoTimeoutMs = 10000;
 };
 
 class CService {
@@ -46,8 +52,9 @@ public:
     // Prepares the data folder, listens, prints the two "listening" lines and serves until
     // SIGINT or SIGTERM. Returns the process exit code.
     int Run();
-    // Creates the data folder, opens the member database and clears stale temporaries; Run
-    // calls it first. Public so that the route handlers can be driven in-process.
+    // Creates the data folder (owner only), opens the member database and finishes or undoes
+    // interrupted commits; Run calls it first. Public so that the route handlers can be driven
+    // in-process.
     bool Prepare();
 
     // Route handlers.
@@ -86,7 +93,7 @@ inline constexpr size_t kMaxFormBody = 1024;
 bool ReadSmallBody(const httplib::Request& req, httplib::Response& res,
                    const httplib::ContentReader& reader, size_t nMax, std::string& rBody);
 
-// The client's address with an IPv4-mapped IPv6 prefix removed.
+// The client's address in canonical text (an IPv4-mapped IPv6 address in its IPv4 form).
 std::string ClientAddress(const httplib::Request& req);
 
 }  // namespace zavsvc

@@ -1,6 +1,7 @@
 #include "service/tls_cert.h"
 
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
@@ -130,6 +131,25 @@ bool EnsureCertificate(const std::string& strDataDir, SCertificate& rOut, std::s
     // The key first: a certificate on disk always has its key beside it.
     return WriteFileAtomically(strKey, strKeyPem, 0600, pStrError) &&
            WriteFileAtomically(strCert, strCertPem, 0644, pStrError);
+}
+
+SslCtxPtr MakeServerContext(const SCertificate& certificate, std::string* pStrError) {
+    SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
+    if (!ctx || SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION) != 1 ||
+        SSL_CTX_use_certificate(ctx.get(), certificate.cert.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(ctx.get(), certificate.key.get()) != 1 ||
+        SSL_CTX_check_private_key(ctx.get()) != 1) {
+        char sz[256] = {};
+        ERR_error_string_n(ERR_get_error(), sz, sizeof sz);
+        *pStrError = sz;
+        return nullptr;
+    }
+    SSL_CTX_set_options(ctx.get(), SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
+    // Writes may be partial and retried from another buffer position: the front and the
+    // workers write on non-blocking sockets.
+    SSL_CTX_set_mode(ctx.get(),
+                     SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    return ctx;
 }
 
 }  // namespace zavsvc

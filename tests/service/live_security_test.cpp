@@ -295,6 +295,42 @@ TEST(LiveSecurity, MalformedTrafficNeverTakesTheServiceDown) {
     EXPECT_EQ(service.Stop(), 0);
 }
 
+TEST(LiveSecurity, OnlyTheTrustedProxyNamesTheClient) {
+    CLiveService service({"--trusted-proxy", "127.0.0.1"});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    auto forwarded = [](const char* pszClient) {
+        return std::string("X-Forwarded-For: 198.51.100.7, ") + pszClient + "\r\n";
+    };
+    const std::string strLogin =
+        "code=3c9a1f07d2b84e65a0c7f19e2d3b5a8c4e6f0a1b2c3d4e5f&id=gamer01&pw=secret";
+    ASSERT_TRUE(LoggedIn(ParseReply(TlsExchange(
+        service.HttpsPort(), BuildRequest("POST", "/app/login", strLogin, forwarded("127.0.0.3")),
+        service.CaFile()))));
+    auto du = [&](const char* pszSource, const std::string& strHeaders) {
+        return ParseReply(Exchange(service.HttpPort(),
+                                   BuildRequest("POST", "/Kelpo/html/auth.php",
+                                                "mode=du&id=gamer01", strHeaders),
+                                   pszSource))
+            .nStatus;
+    };
+    EXPECT_EQ(du("127.0.0.1", forwarded("127.0.0.3")), 200);
+    EXPECT_EQ(du("127.0.0.3", ""), 200);
+    EXPECT_EQ(du("127.0.0.1", forwarded("127.0.0.4")), 403);
+    EXPECT_EQ(du("127.0.0.2", forwarded("127.0.0.3")), 403);  // not the proxy: not believed
+    EXPECT_EQ(du("127.0.0.1", ""), 400);  // the proxy must say whom it forwards for
+    EXPECT_TRUE(
+        service.WaitForLogLine("https 127.0.0.3 POST /app/login 200", std::chrono::seconds(5)));
+}
+
+TEST(LiveSecurity, AnIpv4ClientOfADualStackListenerIsItsIpv4Address) {
+    CLiveService service({"--https", "[::]:0"});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));  // arrives as ::ffff:127.0.0.1
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 200);
+}
+
 TEST(LiveSecurity, DemoModeProvidesTheDemoMember) {
     CLiveService service({"--demo"});
     ASSERT_TRUE(service.IsRunning());

@@ -112,6 +112,12 @@ TEST_F(LiveUpload, DownloadAnswersTheClientsHttp10RequestWithTheWholeArchive) {
     EXPECT_EQ(reply.nStatus, 200);
     EXPECT_NE(reply.strHeaders.find("Content-Length: 1500000"), std::string::npos);
     EXPECT_TRUE(reply.strBody == strWtf);
+    // Ranges are not served: the whole archive, never a part of one.
+    SReply ranged = ParseReply(Exchange(
+        m_service.HttpPort(),
+        BuildRequest("GET", "/Kelpo/UserData/gamer01/__WTF.zip", "", "Range: bytes=0-1,5-6\r\n")));
+    EXPECT_EQ(ranged.nStatus, 200);
+    EXPECT_TRUE(ranged.strBody == strWtf);
 }
 
 TEST_F(LiveUpload, StandardMultipartFromAnotherClientIsStoredToo) {

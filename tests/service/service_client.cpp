@@ -17,25 +17,14 @@
 #include <random>
 
 namespace svctest {
-namespace {
 
-class CSocket {
-public:
-    explicit CSocket(int fd) : m_fd(fd) {}
-    ~CSocket() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
+CSocket::~CSocket() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
     }
-    CSocket(const CSocket&) = delete;
-    CSocket& operator=(const CSocket&) = delete;
-    int Get() const { return m_fd; }
+}
 
-private:
-    int m_fd;
-};
-
-int Connect(int nPort, const char* pszSource) {
+int OpenConnection(int nPort, const char* pszSource) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
@@ -62,6 +51,8 @@ int Connect(int nPort, const char* pszSource) {
     }
     return fd;
 }
+
+namespace {
 
 std::string Iconv(const char* pszTo, const char* pszFrom, const std::string& strIn) {
     iconv_t cd = ::iconv_open(pszTo, pszFrom);
@@ -94,7 +85,7 @@ struct SSslFree {
 
 std::string Exchange(int nPort, const std::string& strRequest, const char* pszSource,
                      size_t nSendBytes, bool bHalfClose) {
-    CSocket sock(Connect(nPort, pszSource));
+    CSocket sock(OpenConnection(nPort, pszSource));
     if (sock.Get() < 0) {
         return {};
     }
@@ -125,7 +116,7 @@ std::string Exchange(int nPort, const std::string& strRequest, const char* pszSo
 }
 
 std::string FirstAnswer(int nPort, const std::string& strRequest) {
-    CSocket sock(Connect(nPort, nullptr));
+    CSocket sock(OpenConnection(nPort, nullptr));
     if (sock.Get() < 0 || ::send(sock.Get(), strRequest.data(), strRequest.size(), MSG_NOSIGNAL) !=
                               static_cast<ssize_t>(strRequest.size())) {
         return {};
@@ -142,7 +133,7 @@ std::string TlsExchange(int nPort, const std::string& strRequest, const std::str
         return {};
     }
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
-    CSocket sock(Connect(nPort, pszSource));
+    CSocket sock(OpenConnection(nPort, pszSource));
     std::unique_ptr<SSL, SSslFree> ssl(SSL_new(ctx.get()));
     if (sock.Get() < 0 || !ssl) {
         return {};

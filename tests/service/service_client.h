@@ -17,6 +17,24 @@ struct SReply {
     std::string strBody;
 };
 
+// Owns a socket descriptor.
+class CSocket {
+public:
+    explicit CSocket(int fd) : m_fd(fd) {}
+    ~CSocket();
+    CSocket(CSocket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    CSocket(const CSocket&) = delete;
+    CSocket& operator=(const CSocket&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// A connected TCP socket to 127.0.0.1:nPort from pszSource (or any local address); -1 on
+// failure. Reads and writes time out after 20 s. The caller closes it.
+int OpenConnection(int nPort, const char* pszSource = nullptr);
+
 // Sends the bytes and reads until the server closes. pszSource binds the client socket first
 // (e.g. "127.0.0.2"). nSendBytes < request size sends only that much and closes. bHalfClose
 // shuts the sending side after the request.
