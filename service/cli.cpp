@@ -1,5 +1,7 @@
 #include "service/cli.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -231,6 +233,8 @@ int Member(const std::vector<std::string>& vecArgs) {
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& vecArgs) {
+    // The data folder holds password hashes, the TLS key and the members' archives.
+    ::umask(077);
     if (vecArgs.empty()) {
         return Usage("no command");
     }

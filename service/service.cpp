@@ -67,6 +67,31 @@ size_t ConnectionLimit() {
     return limit.rlim_cur > 2 * kReserve ? static_cast<size_t>(limit.rlim_cur - kReserve) : 64;
 }
 
+// Files and folders of the data folder that others could read, from older versions, become
+// the owner's only; new ones are made so (the process's umask is 077).
+void RestrictToOwner(const std::string& strDataDir) {
+    std::error_code ec;
+    std::filesystem::permissions(strDataDir, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, ec);
+    if (ec) {
+        std::fprintf(stderr, "zav-service: cannot restrict %s: %s\n", strDataDir.c_str(),
+                     ec.message().c_str());
+    }
+    using std::filesystem::perms;
+    const auto others = perms::group_all | perms::others_all;
+    std::filesystem::recursive_directory_iterator it(strDataDir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        std::error_code ecEntry;
+        auto status = it->symlink_status(ecEntry);
+        if (ecEntry || std::filesystem::is_symlink(status) ||
+            (status.permissions() & others) == perms::none) {
+            continue;
+        }
+        std::filesystem::permissions(it->path(), others, std::filesystem::perm_options::remove,
+                                     ecEntry);
+    }
+}
+
 }  // namespace
 
 bool ReadSmallBody(const httplib::Request& req, httplib::Response& res,
@@ -180,6 +205,7 @@ bool CService::Prepare() {
                      ec.message().c_str());
         return false;
     }
+    RestrictToOwner(m_options.strDataDir);
     std::string strError;
     if (!m_members.Open(m_options.strDataDir, &strError)) {
         std::fprintf(stderr, "zav-service: cannot open the database %s\n", strError.c_str());

@@ -1,7 +1,7 @@
 #pragma once
-// The HTTPS listener's certificate: self-signed for 127.0.0.1, ::1 and localhost, made at first
-// start in DIR/tls/cert.pem and DIR/tls/key.pem and loaded from there afterwards; and the TLS
-// context the listener serves with.
+// The HTTPS listener's certificate: a self-signed server (leaf) certificate for 127.0.0.1, ::1
+// and localhost, made at first start in DIR/tls/cert.pem and DIR/tls/key.pem and loaded from
+// there afterwards; and the TLS context the listener serves with.
 
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
@@ -30,7 +30,8 @@ struct SCertificate {
     PkeyPtr key;
 };
 
-// Loads both files, or makes and stores a new pair when either is missing. False with a reason
+// Loads both files, or makes and stores a new pair when either is missing or the stored
+// certificate is one an older version made as a certificate authority. False with a reason
 // when the files exist but cannot be read, or a new pair cannot be made or stored.
 bool EnsureCertificate(const std::string& strDataDir, SCertificate& rOut, std::string* pStrError);
 

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -329,6 +331,39 @@ TEST(LiveSecurity, AnIpv4ClientOfADualStackListenerIsItsIpv4Address) {
     ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
     ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));  // arrives as ::ffff:127.0.0.1
     EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 200);
+}
+
+TEST(LiveSecurity, TheDataFolderIsTheOwnersAndTheCertificateIsAServerLeaf) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    ASSERT_EQ(Upload(service, "gamer01", {{"UserFile002", "__WTF.zip", "abc"}}).nStatus, 200);
+    namespace fs = std::filesystem;
+    const auto mode = [](const fs::path& path) {
+        return fs::status(path).permissions() & fs::perms::all;
+    };
+    EXPECT_EQ(mode(service.DataDir()), fs::perms::owner_all);
+    size_t nFiles = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(service.DataDir())) {
+        EXPECT_EQ(mode(entry.path()), entry.is_directory()
+                                          ? fs::perms::owner_all
+                                          : fs::perms::owner_read | fs::perms::owner_write)
+            << entry.path();
+        nFiles += entry.is_regular_file();
+    }
+    EXPECT_GE(nFiles, 4u);  // the database, the key, the certificate, the archive
+
+    FILE* pFile = std::fopen(service.CaFile().c_str(), "r");
+    ASSERT_NE(pFile, nullptr);
+    X509* pCert = PEM_read_X509(pFile, nullptr, nullptr, nullptr);
+    std::fclose(pFile);
+    ASSERT_NE(pCert, nullptr);
+    EXPECT_EQ(X509_check_ca(pCert), 0);
+    EXPECT_EQ(X509_check_purpose(pCert, X509_PURPOSE_SSL_SERVER, 0), 1);
+    EXPECT_EQ(X509_check_ip_asc(pCert, "::1", 0), 1);
+    EXPECT_EQ(X509_check_host(pCert, "localhost", 0, 0, nullptr), 1);
+    X509_free(pCert);
 }
 
 TEST(LiveSecurity, DemoModeProvidesTheDemoMember) {
