@@ -73,6 +73,7 @@ TEST(HostileClients, IdleAndTricklingConnectionsDoNotHoldUpOthers) {
         ASSERT_GE(sock.Get(), 0);
         EXPECT_TRUE(Unanswered(sock));
     }
+    EXPECT_EQ(service.Stop(), 0);  // also fails on a sanitizer's report
 }
 
 TEST(HostileClients, HeadsOverTheLimitsGetTheirStatusOnBothListeners) {
@@ -100,6 +101,7 @@ TEST(HostileClients, HeadsOverTheLimitsGetTheirStatusOnBothListeners) {
         ParseReply(TlsExchange(service.HttpsPort(), vecCases[0].first, service.CaFile())).nStatus,
         431);
     EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php").nStatus, 200);
+    EXPECT_EQ(service.Stop(), 0);
 }
 
 TEST(HostileClients, HeadsAndBodiesThatStallAreGivenUpAndTheUploadDiscarded) {
@@ -123,6 +125,7 @@ TEST(HostileClients, HeadsAndBodiesThatStallAreGivenUpAndTheUploadDiscarded) {
     ReadToEnd(upload);
     EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").strBody, strOld);
     EXPECT_EQ(Entries(service.DataDir() + "/UserData"), std::vector<std::string>{"gamer01"});
+    EXPECT_EQ(service.Stop(), 0);
 }
 
 TEST(HostileClients, SigtermStopsAtOnceWhileClientsAreConnectedAndDropsARunningUpload) {
