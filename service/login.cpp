@@ -3,6 +3,8 @@
 
 #include <httplib.h>
 
+#include <cstdio>
+
 #include "service/password.h"
 #include "service/replies.h"
 #include "service/service.h"
@@ -66,6 +68,9 @@ void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
     const bool bOk = VerifyPassword(pw, member ? member->strPasswordHash : m_strDummyHash) &&
                      member.has_value() && !pw.empty();
     if (!bOk) {
+        if (!m_members.RecordLoginFailure(strId, strAddr, Now())) {
+            std::fprintf(stderr, "zav-service: cannot store a failed login\n");
+        }
         Reply(res, false, kMsgWrongLogin);
         return;
     }

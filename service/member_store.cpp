@@ -297,6 +297,30 @@ bool CMemberStore::RecordLoginSuccess(std::string_view id, std::string_view addr
            sqlite3_changes(m_db.get()) > 0 && transaction.Commit();
 }
 
+bool CMemberStore::RecordLoginFailure(std::string_view id, std::string_view addr, int64_t nNowMs) {
+    std::lock_guard lock(m_mutex);
+    CTransaction transaction(m_db.get());
+    auto restart = Prepare(
+        "UPDATE login_failures SET locked_until = MAX(locked_until, ?2 + MIN(?4 << MIN(failures - "
+        "?3, 6), ?5)) WHERE key = ?1 AND failures >= ?3");
+    if (!transaction.Begun() || !restart) {
+        return false;
+    }
+    for (const auto& [strKey, nFree] : {std::pair{IdKey(addr, id), kFreeFailuresPerId},
+                                        std::pair{std::string(addr), kFreeFailuresPerAddress}}) {
+        sqlite3_reset(restart.get());
+        Bind(restart.get(), 1, strKey);
+        sqlite3_bind_int64(restart.get(), 2, nNowMs);
+        sqlite3_bind_int(restart.get(), 3, nFree);
+        sqlite3_bind_int64(restart.get(), 4, kFirstWaitMs);
+        sqlite3_bind_int64(restart.get(), 5, kMaxWaitMs);
+        if (sqlite3_step(restart.get()) != SQLITE_DONE) {
+            return false;
+        }
+    }
+    return transaction.Commit();
+}
+
 bool CMemberStore::SetLastUpload(std::string_view id, std::string_view text) {
     std::lock_guard lock(m_mutex);
     auto stmt = Prepare("UPDATE members SET last_upload = ?2 WHERE id = ?1");

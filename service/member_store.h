@@ -61,6 +61,9 @@ public:
     // address's reserved failure and binds the member to the address. False when the
     // database could not be written or the member no longer exists.
     bool RecordLoginSuccess(std::string_view id, std::string_view addr, int64_t nNowMs);
+    // After a wrong password: a wait the reserved failure started runs from now, since the
+    // password check itself may take longer than the first wait.
+    bool RecordLoginFailure(std::string_view id, std::string_view addr, int64_t nNowMs);
     bool SetLastUpload(std::string_view id, std::string_view text);
 
 private:
