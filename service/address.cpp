@@ -54,4 +54,17 @@ std::string AddressText(const sockaddr_storage& addr) {
     return {};
 }
 
+void SocketAddress(int fd, bool bPeer, std::string& rText, int& rPort) {
+    sockaddr_storage addr{};
+    socklen_t nLen = sizeof addr;
+    auto* pAddr = reinterpret_cast<sockaddr*>(&addr);
+    if ((bPeer ? ::getpeername(fd, pAddr, &nLen) : ::getsockname(fd, pAddr, &nLen)) != 0) {
+        return;
+    }
+    rText = AddressText(addr);
+    rPort = addr.ss_family == AF_INET6
+                ? ntohs(reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port)
+                : ntohs(reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
+}
+
 }  // namespace zavsvc

@@ -14,7 +14,11 @@ namespace zavsvc {
 // "0:0::1"); empty when the text is not an address.
 std::string NormalizeAddress(std::string_view text);
 
-// The canonical text of a socket's peer or local address; empty for another family.
+// The canonical text of a socket address; empty for another family.
 std::string AddressText(const sockaddr_storage& addr);
+
+// The peer's (bPeer) or the local address of a connected socket, and its port; both left as
+// they are when the socket has none.
+void SocketAddress(int fd, bool bPeer, std::string& rText, int& rPort);
 
 }  // namespace zavsvc

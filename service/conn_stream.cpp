@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -12,8 +13,64 @@ namespace zavsvc {
 namespace {
 
 constexpr size_t kReadChunk = 16 * 1024;
+constexpr size_t kMaxTlsChunk = 1 << 20;  // SSL_read and SSL_write take an int
+
+// -1, or kWouldBlock for the errors that only say "not now".
+ssize_t SocketError() {
+    return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? kWouldBlock : -1;
+}
+
+// The result of an SSL_read or SSL_write that moved nothing.
+ssize_t TlsError(SSL* pSsl, int r, bool bReading, bool* pbOtherWay) {
+    switch (SSL_get_error(pSsl, r)) {
+        case SSL_ERROR_ZERO_RETURN:
+            return 0;
+        case SSL_ERROR_WANT_READ:
+            *pbOtherWay = !bReading;
+            return kWouldBlock;
+        case SSL_ERROR_WANT_WRITE:
+            *pbOtherWay = bReading;
+            return kWouldBlock;
+        default:
+            return -1;
+    }
+}
 
 }  // namespace
+
+ssize_t ReadSome(SConnection& conn, char* p, size_t n, bool* pbOtherWay) {
+    *pbOtherWay = false;
+    if (!conn.ssl) {
+        ssize_t r = ::recv(conn.fd, p, n, 0);
+        return r < 0 ? SocketError() : r;
+    }
+    ERR_clear_error();
+    int r = SSL_read(conn.ssl.get(), p, static_cast<int>(std::min(n, kMaxTlsChunk)));
+    return r > 0 ? r : TlsError(conn.ssl.get(), r, true, pbOtherWay);
+}
+
+ssize_t WriteSome(SConnection& conn, const char* p, size_t n, bool* pbOtherWay) {
+    *pbOtherWay = false;
+    if (!conn.ssl) {
+        ssize_t r = ::send(conn.fd, p, n, MSG_NOSIGNAL);
+        return r < 0 ? SocketError() : r;
+    }
+    ERR_clear_error();
+    int r = SSL_write(conn.ssl.get(), p, static_cast<int>(std::min(n, kMaxTlsChunk)));
+    if (r > 0) {
+        return r;
+    }
+    ssize_t nResult = TlsError(conn.ssl.get(), r, false, pbOtherWay);
+    return nResult == 0 ? -1 : nResult;  // close_notify from the peer while we write
+}
+
+void EndSending(SConnection& conn) {
+    if (conn.ssl) {
+        ERR_clear_error();
+        SSL_shutdown(conn.ssl.get());
+    }
+    ::shutdown(conn.fd, SHUT_WR);
+}
 
 SConnection::~SConnection() {
     ssl.reset();
@@ -78,53 +135,26 @@ bool CConnStream::Wait(short nEvents) {
 }
 
 bool CConnStream::Fill() {
-    const EDirection eWaitFor = EDirection::In;
-    if (m_eDirection != eWaitFor) {
-        Moved(eWaitFor, 0);
+    if (m_eDirection != EDirection::In) {
+        Moved(EDirection::In, 0);
     }
     m_strInput.resize(kReadChunk);
     m_nInputPos = 0;
-    while (true) {
-        if (m_bStopping.load(std::memory_order_relaxed)) {
+    ssize_t n = kWouldBlock;
+    while (!m_bStopping.load(std::memory_order_relaxed)) {
+        bool bOtherWay = false;
+        n = ReadSome(m_conn, m_strInput.data(), kReadChunk, &bOtherWay);
+        if (n != kWouldBlock || !Wait(bOtherWay ? POLLOUT : POLLIN)) {
             break;
         }
-        ssize_t n;
-        short nWait = POLLIN;
-        if (m_conn.ssl) {
-            ERR_clear_error();
-            int r = SSL_read(m_conn.ssl.get(), m_strInput.data(), static_cast<int>(kReadChunk));
-            n = r;
-            if (r <= 0) {
-                int nError = SSL_get_error(m_conn.ssl.get(), r);
-                if (nError == SSL_ERROR_ZERO_RETURN) {
-                    n = 0;
-                } else if (nError == SSL_ERROR_WANT_READ || nError == SSL_ERROR_WANT_WRITE) {
-                    nWait = nError == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
-                    n = -2;
-                } else {
-                    n = -1;
-                }
-            }
-        } else {
-            n = ::recv(m_conn.fd, m_strInput.data(), kReadChunk, 0);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                n = -2;
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            }
-        }
-        if (n > 0) {
-            m_strInput.resize(static_cast<size_t>(n));
-            Moved(EDirection::In, static_cast<size_t>(n));
-            return true;
-        }
-        if (n == -2 && Wait(nWait)) {
-            continue;
-        }
-        m_bEof = n == 0;
-        break;
+    }
+    if (n > 0) {
+        m_strInput.resize(static_cast<size_t>(n));
+        Moved(EDirection::In, static_cast<size_t>(n));
+        return true;
     }
     m_strInput.clear();
+    m_bEof = n == 0;
     m_bFailed = !m_bEof;
     return false;
 }
@@ -147,38 +177,15 @@ ssize_t CConnStream::write(const char* ptr, size_t size) {
         Moved(EDirection::Out, 0);
     }
     while (!m_bStopping.load(std::memory_order_relaxed)) {
-        ssize_t n;
-        short nWait = POLLOUT;
-        if (m_conn.ssl) {
-            ERR_clear_error();
-            int nChunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
-            int r = SSL_write(m_conn.ssl.get(), ptr, nChunk);
-            n = r;
-            if (r <= 0) {
-                int nError = SSL_get_error(m_conn.ssl.get(), r);
-                if (nError == SSL_ERROR_WANT_READ || nError == SSL_ERROR_WANT_WRITE) {
-                    nWait = nError == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
-                    n = -2;
-                } else {
-                    n = -1;
-                }
-            }
-        } else {
-            n = ::send(m_conn.fd, ptr, size, MSG_NOSIGNAL);
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                n = -2;
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            }
-        }
+        bool bOtherWay = false;
+        ssize_t n = WriteSome(m_conn, ptr, size, &bOtherWay);
         if (n > 0) {
             Moved(EDirection::Out, static_cast<size_t>(n));
             return n;
         }
-        if (n == -2 && Wait(nWait)) {
-            continue;
+        if (n != kWouldBlock || !Wait(bOtherWay ? POLLIN : POLLOUT)) {
+            break;
         }
-        break;
     }
     m_bFailed = true;
     return -1;

@@ -35,6 +35,15 @@ struct SConnection {
     int nLocalPort = 0;
 };
 
+// One non-blocking transfer on a connection, TLS or not: the bytes moved, 0 when the peer ended
+// (reads), -1 on an error, or kWouldBlock, with *pbOtherWay set when TLS first needs the socket
+// ready the other way (writable for a read, readable for a write).
+inline constexpr ssize_t kWouldBlock = -2;
+ssize_t ReadSome(SConnection& conn, char* p, size_t n, bool* pbOtherWay);
+ssize_t WriteSome(SConnection& conn, const char* p, size_t n, bool* pbOtherWay);
+// Sends TLS close_notify (without waiting for the peer's) and ends the sending side.
+void EndSending(SConnection& conn);
+
 // A transfer must move nMinBytesPerWindow bytes within each window, or it is given up.
 struct SRateLimit {
     std::chrono::milliseconds window{10000};

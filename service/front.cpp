@@ -53,83 +53,6 @@ std::string ReplyText(int nStatus) {
            "\r\nConnection: close\r\n\r\n" + strBody;
 }
 
-void AddressOfSocket(int fd, bool bPeer, std::string& rText, int& rPort) {
-    sockaddr_storage addr{};
-    socklen_t nLen = sizeof addr;
-    auto* pAddr = reinterpret_cast<sockaddr*>(&addr);
-    if ((bPeer ? ::getpeername(fd, pAddr, &nLen) : ::getsockname(fd, pAddr, &nLen)) != 0) {
-        return;
-    }
-    rText = AddressText(addr);
-    rPort = addr.ss_family == AF_INET6
-                ? ntohs(reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_port)
-                : ntohs(reinterpret_cast<const sockaddr_in*>(&addr)->sin_port);
-}
-
-// One read from a connection: > 0 bytes, 0 at the end, -1 on an error, -2 when it would block
-// (pbWantWrite tells that TLS needs the socket writable first).
-ssize_t ReadSome(SConnection& conn, char* p, size_t n, bool* pbWantWrite) {
-    *pbWantWrite = false;
-    if (!conn.ssl) {
-        ssize_t r = ::recv(conn.fd, p, n, 0);
-        if (r < 0) {
-            return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? -2 : -1;
-        }
-        return r;
-    }
-    ERR_clear_error();
-    int r = SSL_read(conn.ssl.get(), p, static_cast<int>(n));
-    if (r > 0) {
-        return r;
-    }
-    switch (SSL_get_error(conn.ssl.get(), r)) {
-        case SSL_ERROR_ZERO_RETURN:
-            return 0;
-        case SSL_ERROR_WANT_WRITE:
-            *pbWantWrite = true;
-            return -2;
-        case SSL_ERROR_WANT_READ:
-            return -2;
-        default:
-            return -1;
-    }
-}
-
-// Like ReadSome, for writing.
-ssize_t WriteSome(SConnection& conn, const char* p, size_t n, bool* pbWantRead) {
-    *pbWantRead = false;
-    if (!conn.ssl) {
-        ssize_t r = ::send(conn.fd, p, n, MSG_NOSIGNAL);
-        if (r < 0) {
-            return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? -2 : -1;
-        }
-        return r;
-    }
-    ERR_clear_error();
-    int r = SSL_write(conn.ssl.get(), p, static_cast<int>(n));
-    if (r > 0) {
-        return r;
-    }
-    switch (SSL_get_error(conn.ssl.get(), r)) {
-        case SSL_ERROR_WANT_READ:
-            *pbWantRead = true;
-            return -2;
-        case SSL_ERROR_WANT_WRITE:
-            return -2;
-        default:
-            return -1;
-    }
-}
-
-// Sends TLS close_notify (once, without waiting) and ends the sending side of the socket.
-void EndSending(SConnection& conn) {
-    if (conn.ssl) {
-        ERR_clear_error();
-        SSL_shutdown(conn.ssl.get());
-    }
-    ::shutdown(conn.fd, SHUT_WR);
-}
-
 }  // namespace
 
 struct CFront::SConn {
@@ -146,7 +69,7 @@ struct CFront::SConn {
     EState eState = EState::Head;
     CHeadParser parser;
     bool bReceived = false;  // some bytes of a head arrived
-    std::string strInput;  // what the worker's stream reads first
+    std::string strInput;    // what the worker's stream reads first
     std::string strReply;
     size_t nReplySent = 0;
     uint32_t nWatched = 0;  // epoll events, 0 while not registered
@@ -214,7 +137,7 @@ int CFront::Listen(const std::string& strHost, int nPort, const char* pszScheme,
     }
     std::string strIgnored;
     int nBound = 0;
-    AddressOfSocket(fd, false, strIgnored, nBound);
+    SocketAddress(fd, false, strIgnored, nBound);
     auto pListener = std::make_unique<SListener>();
     pListener->fd = fd;
     pListener->strScheme = pszScheme;
@@ -372,8 +295,8 @@ void CFront::Accept(SListener& listener) {
         auto pConn = std::make_unique<SConn>(m_nConnections, m_limits.head);
         pConn->conn.fd = fd;
         pConn->pListener = &listener;
-        AddressOfSocket(fd, true, pConn->conn.strPeer, pConn->conn.nPeerPort);
-        AddressOfSocket(fd, false, pConn->conn.strLocal, pConn->conn.nLocalPort);
+        SocketAddress(fd, true, pConn->conn.strPeer, pConn->conn.nPeerPort);
+        SocketAddress(fd, false, pConn->conn.strLocal, pConn->conn.nLocalPort);
         pConn->conn.strClient = pConn->conn.strPeer;
         int nYes = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nYes, sizeof nYes);
@@ -441,10 +364,10 @@ void CFront::Handshake(SConn& conn) {
 void CFront::ReadHead(SConn& conn) {
     char ach[kReadChunk];
     while (true) {
-        bool bWantWrite = false;
-        ssize_t n = ReadSome(conn.conn, ach, sizeof ach, &bWantWrite);
-        if (n == -2) {
-            Watch(conn, bWantWrite ? EPOLLOUT : EPOLLIN);
+        bool bOtherWay = false;
+        ssize_t n = ReadSome(conn.conn, ach, sizeof ach, &bOtherWay);
+        if (n == kWouldBlock) {
+            Watch(conn, bOtherWay ? EPOLLOUT : EPOLLIN);
             return;
         }
         if (n < 0) {
@@ -515,11 +438,11 @@ void CFront::Refuse(SConn& conn, int nStatus) {
 
 void CFront::WriteReply(SConn& conn) {
     while (conn.nReplySent < conn.strReply.size()) {
-        bool bWantRead = false;
+        bool bOtherWay = false;
         ssize_t n = WriteSome(conn.conn, conn.strReply.data() + conn.nReplySent,
-                              conn.strReply.size() - conn.nReplySent, &bWantRead);
-        if (n == -2) {
-            Watch(conn, bWantRead ? EPOLLIN : EPOLLOUT);
+                              conn.strReply.size() - conn.nReplySent, &bOtherWay);
+        if (n == kWouldBlock) {
+            Watch(conn, bOtherWay ? EPOLLIN : EPOLLOUT);
             return;
         }
         if (n <= 0) {
