@@ -76,6 +76,31 @@ TEST(HostileClients, IdleAndTricklingConnectionsDoNotHoldUpOthers) {
     EXPECT_EQ(service.Stop(), 0);  // also fails on a sanitizer's report
 }
 
+TEST(HostileClients, ARequestBeyondTheWorkersAndTheirQueueIsRefusedAtOnce) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    // 32 workers and 64 waiting heads: with that many bodies trickling in, one more request
+    // has no place.
+    constexpr size_t kPlaces = 32 + 64;
+    std::vector<CSocket> vecClients;
+    std::vector<pollfd> vecPoll;
+    for (size_t i = 0; i <= kPlaces; ++i) {
+        SendAll(vecClients.emplace_back(OpenConnection(service.HttpPort())),
+                "POST /Kelpo/html/auth.php HTTP/1.1\r\nContent-Length: 1000\r\n\r\nmode=");
+        vecPoll.push_back({vecClients.back().Get(), POLLIN, 0});
+    }
+    ASSERT_GT(::poll(vecPoll.data(), vecPoll.size(), 20000), 0);
+    size_t nRefused = 0;
+    for (size_t i = 0; i < vecPoll.size(); ++i) {
+        if (vecPoll[i].revents != 0) {
+            EXPECT_EQ(ParseReply(ReadToEnd(vecClients[i])).nStatus, 503);
+            ++nRefused;
+        }
+    }
+    EXPECT_EQ(nRefused, 1u);
+    EXPECT_EQ(service.Stop(), 0);
+}
+
 TEST(HostileClients, HeadsOverTheLimitsGetTheirStatusOnBothListeners) {
     CLiveService service;
     ASSERT_TRUE(service.IsRunning());
