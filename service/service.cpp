@@ -89,6 +89,10 @@ void RestrictToOwner(const std::string& strDataDir) {
         }
         std::filesystem::permissions(it->path(), others, std::filesystem::perm_options::remove,
                                      ecEntry);
+        if (ecEntry) {
+            std::fprintf(stderr, "zav-service: cannot restrict %s: %s\n", it->path().c_str(),
+                         ecEntry.message().c_str());
+        }
     }
 }
 
