@@ -1,6 +1,7 @@
 # The project's two everyday commands, and a few more for developers.
-#   make test   installs what is missing, builds the debug preset and runs every test, then
-#               runs the threaded tests again under ThreadSanitizer (the tsan preset)
+#   make test   installs what is missing, builds the debug preset (warnings are errors), checks
+#               the layout with clang-format, runs every test, then runs the threaded tests
+#               again under ThreadSanitizer (the tsan preset)
 #   make run    runs the program against the local stand-in service with demo data
 .PHONY: test run build deps tsan fuzz bench format clean
 
@@ -14,6 +15,7 @@ build: deps
 	cmake --build --preset debug -j $(JOBS)
 
 test: build
+	@scripts/check-format
 	ctest --preset debug -j $(JOBS)
 	$(MAKE) --no-print-directory tsan
 

@@ -65,7 +65,7 @@ protected:
             WriteWholeFile(strDir + "/environ", process.strEnviron);
         if (process.cState != '\0')
             WriteWholeFile(strDir + "/stat", std::to_string(nPid) + " (" + process.strComm + ") " +
-                                            process.cState + " 1 2 3");
+                                                 process.cState + " 1 2 3");
         if (!process.strCwd.empty())
             fs::create_directory_symlink(process.strCwd, strDir + "/cwd");
         if (!process.strExe.empty())
