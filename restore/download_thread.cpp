@@ -12,12 +12,12 @@
 
 #include "app/app_messages.h"
 #include "app/categories.h"
+#include "app/game_folder.h"
 #include "app/main_logic.h"
 #include "net/endpoints.h"
 #include "net/http_transfer.h"
 #include "platform/codepage.h"
 #include "platform/diag_log.h"
-#include "platform/game_process.h"
 #include "restore/archive_applier.h"
 
 namespace {
@@ -152,10 +152,8 @@ void CDownloadThread::ThreadBody() {
         DiagLog("restore: download failed, code " + std::to_string(nResult) + m_strTransferNote +
                 " after " + seconds() + " s");
         m_owner.View().Message(FormatCode(kMsgDownloadFailed, nResult));
-    } else if (!FindGameClients(m_strGameFolder).empty()) {
+    } else if (RefuseWhileGameRuns(m_owner.View(), m_strGameFolder, "restore apply")) {
         // The game was started while the archives arrived: nothing is applied.
-        DiagLog("restore: not applied, the game was started meanwhile");
-        m_owner.View().Message(kMsgGameRunning);
     } else if (ApplyAll() < 0) {
         DiagLog("restore: apply failed: " + m_strApplyError + " after " + seconds() + " s");
         m_owner.View().Message(kMsgApplyFailed);

@@ -4,11 +4,11 @@
 
 #include "app/app_messages.h"
 #include "app/auth_reply.h"
+#include "app/game_folder.h"
 #include "app/main_logic.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "platform/diag_log.h"
-#include "platform/game_process.h"
 #include "restore/reset_folders.h"
 
 namespace {
@@ -35,10 +35,8 @@ void CMaintenanceCommands::OnInitialize() {
     const std::string strGameFolder = m_window.TakeShownGameFolder();
     if (strGameFolder.empty())
         return;
-    if (!FindGameClients(strGameFolder).empty()) {
-        m_view.Message(kMsgGameRunning);
+    if (RefuseWhileGameRuns(m_view, strGameFolder, "initialize"))
         return;
-    }
     if (!m_view.Confirm(kAskInitialize))
         return;
     CWaitCursor wait(m_view);
