@@ -87,16 +87,18 @@ CHeadParser::EState CHeadParser::Feed(std::string_view bytes) {
             }
             return m_eState;
         }
-        if (nEnd == m_nLineStart || m_strBuffer[nEnd - 1] != '\r') {
-            return Refuse(400);  // a bare LF
-        }
-        std::string_view line(m_strBuffer.data() + m_nLineStart, nEnd - 1 - m_nLineStart);
-        if (line.size() > nLimit) {
+        // The limits first, in the order the branch above applies them, so that the answer
+        // does not depend on how the bytes were cut into pieces on the way.
+        if (nEnd - m_nLineStart > nLimit + 1) {
             return Refuse(m_bRequestLine ? 431 : 414);
         }
         if (nEnd + 1 > m_limits.nMaxHeadBytes) {
             return Refuse(431);
         }
+        if (nEnd == m_nLineStart || m_strBuffer[nEnd - 1] != '\r') {
+            return Refuse(400);  // a bare LF
+        }
+        std::string_view line(m_strBuffer.data() + m_nLineStart, nEnd - 1 - m_nLineStart);
         m_nLineStart = m_nScanned = nEnd + 1;
         if (line.empty() && m_bRequestLine) {
             m_nHeadEnd = nEnd + 1;

@@ -65,6 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "GET /" + std::string(8192 - 13, 'a') + " HTTP/1.1\r\n\r\n", 414},
         SHeadCase{"request line without an end", "GET /" + std::string(100000, 'a'), 414},
         SHeadCase{"bare LF", "GET / HTTP/1.1\nHost: a\n\n", 400},
+        // Found by the fuzzer: the limit decides first, whichever piece holds the LF.
+        SHeadCase{"overlong field ended by a bare LF",
+                  kGet + "X-L: " + std::string(8192, 'v') + "\n\r\n", 431},
         SHeadCase{"CR inside a line", kGet + "Host: a\rb\r\n\r\n", 400},
         SHeadCase{"folded field", kGet + "X-A: 1\r\n  2\r\n\r\n", 400},
         SHeadCase{"space before the colon", kGet + "Host : a\r\n\r\n", 400},
