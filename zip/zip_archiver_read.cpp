@@ -58,7 +58,8 @@ bool HasFileName(const std::string& strStored) {
 }
 
 bool WriteExtractedFile(const CZipEntryHeader& entry, const std::string& strTarget,
-                        const uint8_t* pData, size_t nSize, const std::string& strArchive) {
+                        const uint8_t* pData, size_t nSize, int64_t tModified,
+                        const std::string& strArchive) {
     CZipTargetFile target;
     OpenTarget(target, strTarget);
     if (nSize > 0)
@@ -68,7 +69,7 @@ bool WriteExtractedFile(const CZipEntryHeader& entry, const std::string& strTarg
         ZipException(kZipCrcError, strArchive);
     }
     target.Cut();
-    const int iMeta = target.SetTimeAndMode(entry.GetTime(), FilePermissions(entry));
+    const int iMeta = target.SetTimeAndMode(tModified, FilePermissions(entry));
     target.Close();
     return iMeta == 1;
 }
@@ -349,7 +350,8 @@ bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, ui
     bool bDone = false;
     bool bOk = false;
     if (InflateWholeEntry(*im.pInflater, entry, im.compressed, im.plain, &pData)) {
-        bOk = WriteExtractedFile(entry, strTarget, pData, entry.m_uUncomprSize, GetArchivePath());
+        bOk = WriteExtractedFile(entry, strTarget, pData, entry.m_uUncomprSize, entry.GetTime(),
+                                 GetArchivePath());
         bDone = true;
     }
     if (im.compressed.capacity() > kZipKeepBufferBytes)

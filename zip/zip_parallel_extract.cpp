@@ -46,6 +46,7 @@ std::string TargetKey(const std::string& strStored) {
 
 struct SExtractJob {
     uint16_t uIndex = 0;
+    int64_t tModified = 0;  // the entry's time, made on the reading thread
     std::vector<uint8_t> compressed;
 };
 
@@ -159,7 +160,7 @@ private:
             return;
         }
         if (!WriteExtractedFile(entry, m_targets[job.uIndex], pData, entry.m_uUncomprSize,
-                                m_strArchive))
+                                job.tModified, m_strArchive))
             Fail(job.uIndex, nullptr);
     }
 
@@ -252,6 +253,7 @@ size_t CZipArchiver::ExtractInParallel(const std::vector<std::string>& targets, 
             } else if (FitsWhole(entry)) {
                 SExtractJob job;
                 job.uIndex = uIndex;
+                job.tModified = entry.GetTime();
                 ReadWholeEntry(uIndex, job.compressed);
                 pipeline.Push(std::move(job));
             } else if (!ExtractStreamed(uIndex, targets[i], kDefaultChunkSize)) {
