@@ -52,6 +52,7 @@ class ZipWhole : public ZipSandbox {
 protected:
     void SetUp() override {
         ZipSandbox::SetUp();
+        ASSERT_EQ(chdir(m_strRoot.c_str()), 0);  // the shell commands need a folder that exists
         m_data = {{"below", Text(kLimit - 1)},
                   {"at", Text(kLimit)},
                   {"above", Text(kLimit + 1)},
