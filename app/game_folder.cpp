@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <vector>
 
+#include "app/app_messages.h"
 #include "app/categories.h"
 #include "app/settings.h"
 #include "app/split_text.h"
@@ -101,10 +104,41 @@ int CSettings::CreateWorkingFolders() {
     return 1;
 }
 
+EGameFolder CheckGameFolder(std::string_view folder) {
+    if (folder.empty() || !std::filesystem::path(folder).is_absolute())
+        return EGameFolder::Missing;
+    // The folder maker's buffer holds the deepest working folder with its placeholder.
+    if (folder.size() + std::strlen(kRalumOriginal) + std::strlen(ZAV_SEP "NONEED") >=
+        kDirMakerBuffer)
+        return EGameFolder::TooLong;
+    for (const SCategory& category : kCategories) {
+        for (const char* szRelative : {category.szGameFolder, category.szArchivePath,
+                                       category.szRecent, category.szOriginal}) {
+            if (!GamePath(folder, szRelative))
+                return EGameFolder::TooLong;
+        }
+    }
+    return EGameFolder::Usable;
+}
+
+std::string WithFinalSeparator(std::string strFolder) {
+    if (!strFolder.empty() && strFolder.back() != kNativeSep)
+        strFolder += kNativeSep;
+    return strFolder;
+}
+
 int CSettings::FindGameFolder(IMessageView& view) {
     char szFolder[kMaxPath] = {};
-    if (RegReadString(kInstallPathValue, szFolder, sizeof(szFolder), ERegRoot::LocalMachine) <= 0 ||
-        !SetGameFolder(szFolder)) {
+    const bool bFound =
+        RegReadString(kInstallPathValue, szFolder, sizeof(szFolder), ERegRoot::LocalMachine) > 0;
+    const std::string strFolder = WithFinalSeparator(szFolder);
+    const EGameFolder eState = bFound ? CheckGameFolder(strFolder) : EGameFolder::Missing;
+    if (eState == EGameFolder::TooLong) {
+        view.Message(kMsgGameFolderTooLong);
+        return 0;
+    }
+    // A relative value would put every path under wherever the process happens to run.
+    if (eState != EGameFolder::Usable || !SetGameFolder(strFolder)) {
         view.Message(
             "World of Warcraft 설치 경로를 찾을 수 없습니다.\n\n와우 디렉토리를 수동으로 "
             "경로지정 하시기 바랍니다.");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/registry.h"
 
@@ -26,3 +27,16 @@ public:
 private:
     std::string m_strPath;
 };
+
+// Whether a game folder can carry the program's work.
+enum class EGameFolder {
+    Usable,
+    Missing,  // empty or relative: every path would hang on the process's current folder
+    TooLong,  // a working-folder, archive or copy path under it would not fit the path buffers
+};
+EGameFolder CheckGameFolder(std::string_view folder);
+
+// The folder with the native separator at its end (an empty text stays empty): every path is
+// the game folder followed directly by a relative path, so a folder without it would put the
+// working folders and the restored categories beside the game folder instead of inside it.
+std::string WithFinalSeparator(std::string strFolder);

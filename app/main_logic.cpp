@@ -92,6 +92,10 @@ void CMainLogic::WaitForWorker() {
         m_worker.join();
 }
 
+void CMainLogic::ReportWorkerFailure(std::exception_ptr /*pError*/) {
+    m_view.Message(kMsgSystemFailure);
+}
+
 void CMainLogic::OnInitDialog() {
     m_view.SetChecked(IDC_BACKUP_ADDON, true);
     m_view.SetChecked(IDC_BACKUP_CACHE, true);

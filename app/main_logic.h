@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -49,7 +50,14 @@ public:
     // Game-folder controls.
     void OnBrowseFolder();
     void OnGameFolderMode();
+    // The manual path's edit was finished: in manual mode the typed folder is taken at once.
+    void OnManualPathEdited();
     std::string GetGamePathText();
+    // The folder the window shows for the current mode, made the game folder (with its final
+    // separator and working folders) and returned; "" after telling the member why it cannot
+    // be used. Every command takes its folder through this, so that it works on the folder
+    // the window shows.
+    std::string TakeShownGameFolder();
 
     // Backup.
     void OnBackup();
@@ -87,16 +95,51 @@ public:
     std::string m_strCommandFolder;
 
 private:
+    // Makes strPath (given its final separator) the game folder and makes its working folders.
+    // False when refused: too long for the path buffers (the member is told), or empty or
+    // relative (the commands say so when they start).
+    bool UseGameFolder(const std::string& strPath);
+
     IMainView& m_view;
     CSettings& m_settings;
     std::atomic<int> m_nProgressWidth{0};
     std::jthread m_worker;  // the upload or download worker of the running transfer
 
 public:
-    // Starts fn on the worker thread; the caller has set g_bTransferBusy.
+    // Starts fn on the worker thread; the caller has set g_bTransferBusy. The flag is cleared
+    // when fn ends, as the worker's last act, however it ends: a stray exception is told to
+    // the member as a system failure instead of ending the program.
     template <class F>
     void RunWorker(F&& fn) {
-        if (m_worker.joinable()) m_worker.join();
-        m_worker = std::jthread(std::forward<F>(fn));
+        if (m_worker.joinable())
+            m_worker.join();
+        m_worker = std::jthread([this, fn = std::forward<F>(fn)]() mutable {
+            try {
+                fn();
+            } catch (...) {
+                ReportWorkerFailure(std::current_exception());
+            }
+            g_bTransferBusy = false;
+        });
     }
+
+private:
+    void ReportWorkerFailure(std::exception_ptr pError);
+};
+
+// Claims g_bTransferBusy for a command's preparation: set at construction, cleared again at
+// destruction unless handed to a worker (Release) that clears it as its last act.
+class CTransferClaim {
+public:
+    CTransferClaim() { g_bTransferBusy = true; }
+    ~CTransferClaim() {
+        if (m_bHeld)
+            g_bTransferBusy = false;
+    }
+    CTransferClaim(const CTransferClaim&) = delete;
+    CTransferClaim& operator=(const CTransferClaim&) = delete;
+    void Release() { m_bHeld = false; }
+
+private:
+    bool m_bHeld = true;
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/game_folder.h"
+
 CSettings* g_pSettings = nullptr;
 std::atomic<bool> g_bTransferBusy{false};
 
@@ -9,7 +11,8 @@ CSettings::CSettings() = default;
 
 CSettings::~CSettings() = default;
 
-bool CSettings::SetGameFolder(const std::string& strPath) {
+bool CSettings::SetGameFolder(const std::string& strGiven) {
+    const std::string strPath = WithFinalSeparator(strGiven);
     if (strPath.size() >= sizeof(m_szGameFolder))
         return false;  // refused, never cut
     std::memset(m_szGameFolder, 0, sizeof(m_szGameFolder));

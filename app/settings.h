@@ -33,8 +33,9 @@ public:
     void SetId(std::string strId) { m_strId = std::move(strId); }
     void SetPw(std::string strPw) { m_strPw = std::move(strPw); }
     void SetNickname(std::string strNickname) { m_strNickname = std::move(strNickname); }
-    // Clears the 260-byte buffer and copies the path in. Returns false (and leaves the
-    // folder unchanged) when the path does not fit.
+    // Clears the 260-byte buffer and copies the path in, with the native separator added at
+    // its end when it has none. Returns false (and leaves the folder unchanged) when it does
+    // not fit.
     bool SetGameFolder(const std::string& strPath);
 
     int32_t m_nMaxUploadLimit = 0;

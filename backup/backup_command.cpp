@@ -26,15 +26,10 @@ void CMainLogic::OnBackup() {
     }
     CWaitCursor wait(m_view);
 
-    // Every path of this backup, and of its worker, is formed from this folder. Without it a
-    // path would fall back on the process's current folder, so both must be set.
-    std::string strShown = GetGamePathText();
-    std::string strFolder = m_settings.GetGameFolder();
-    if (strShown.empty() || strFolder.empty()) {
-        m_view.Message(kMsgNoGameFolder);
+    // Every path of this backup, and of its worker, is formed from the folder the window shows.
+    m_strCommandFolder = TakeShownGameFolder();
+    if (m_strCommandFolder.empty())
         return;
-    }
-    m_strCommandFolder = strFolder;
 
     m_nSelInterface = m_nSelWtf = m_nSelWdb = m_nSelFonts = 0;
     if (m_view.IsChecked(IDC_BACKUP_ADDON))
@@ -56,6 +51,9 @@ void CMainLogic::OnBackup() {
         return;
     }
 
+    // Packing keeps the window alive: from here on it counts as a transfer, so that the window
+    // cannot be closed and no other command starts until the worker (or this command) ends.
+    CTransferClaim claim;
     int nPacked = PackSelectedFolders();
     if (nPacked < 0) {
         m_view.Message(kMsgPackFailed);
@@ -87,7 +85,9 @@ void CMainLogic::OnBackup() {
         nMask |= kBackupCategories[2].nMask;
     if (m_nSelWtf)
         nMask |= kBackupCategories[1].nMask;
-    if (!StartUpload(nMask))
+    if (StartUpload(nMask))
+        claim.Release();
+    else
         m_view.Message(kMsgWorkerFailed);
 }
 

@@ -1,13 +1,11 @@
 #include "backup/folder_packer.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <memory>
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
 #include <new>
+#include <optional>
+#include <system_error>
 #include <vector>
 
 #include "app/categories.h"
@@ -23,65 +21,86 @@ const SBackupCategory kBackupCategories[kBackupCategoryCount] = {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // Chunk in which a source file is read and handed to the compressor.
 constexpr uint32_t kSourceChunk = 65535;
 
-struct SDirCloser {
-    void operator()(DIR* p) const { closedir(p); }
+// What the walk saw of a file before it was read: a file whose size or modification time
+// differs afterwards changed while it was packed, and its entry may hold half of each version.
+struct SFileStamp {
+    std::uintmax_t nSize = 0;
+    fs::file_time_type tWrite;
+    bool operator==(const SFileStamp&) const = default;
 };
-using DirHandle = std::unique_ptr<DIR, SDirCloser>;
 
-// True for what the walk packs: a regular file, or a link to one. A link is packed as the
-// file it points to; links to folders are not followed (they could loop or leave the game
-// folder). Pipes, sockets and devices are no settings files: reading a pipe could block the
-// window for ever.
-bool IsPackable(const std::string& strFull, const struct stat& stLink) {
-    struct stat st = stLink;
-    if (S_ISLNK(st.st_mode) && stat(strFull.c_str(), &st) != 0)
-        return false;
-    return S_ISREG(st.st_mode);
+// The stamp of the file a path names, following a link to a file; nullopt when it is gone or
+// is no longer a file the walk would pack. Links to folders are not followed (they could loop
+// or leave the game folder); pipes, sockets and devices are no settings files: reading a pipe
+// could block the window for ever.
+std::optional<SFileStamp> PackableStamp(const fs::path& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::is_regular_file(status))
+        return std::nullopt;
+    SFileStamp stamp;
+    stamp.nSize = fs::file_size(path, ec);
+    if (ec)
+        return std::nullopt;
+    stamp.tWrite = fs::last_write_time(path, ec);
+    if (ec)
+        return std::nullopt;
+    return stamp;
 }
 
-// Appends the files of the tree strRelFolder to files, depth-first in listing order, each
-// named by its path relative to the game folder. False when a listing broke off (files then
+// The files of one category, in walk order, with what the walk saw of each.
+struct SWalk {
+    std::vector<SZipSource> files;
+    std::vector<SFileStamp> stamps;
+};
+
+// Appends the files of the tree strRelFolder to the walk, depth-first in listing order, each
+// named by its path relative to the game folder. False when a listing broke off (the walk then
 // holds what came before). A folder that cannot be opened adds nothing.
 bool CollectFiles(IMainView& view, const std::string& strGameFolder,
-                  const std::string& strRelFolder, std::vector<SZipSource>& files) {
-    DirHandle dir(opendir((strGameFolder + strRelFolder).c_str()));
-    if (!dir)
+                  const std::string& strRelFolder, SWalk& walk) {
+    std::error_code ec;
+    fs::directory_iterator it(fs::path(strGameFolder + strRelFolder), ec);
+    if (ec)
         return true;  // a missing or unreadable folder is an empty one
-    for (;;) {
-        errno = 0;
-        const dirent* pEntry = readdir(dir.get());
-        if (pEntry == nullptr)
-            return errno == 0;
-        std::string strName = pEntry->d_name;
-        if (strName == "." || strName == "..")
-            continue;
-        std::string strRel = strRelFolder + kNativeSep + strName;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec)
+            return false;
+        std::string strRel = strRelFolder + kNativeSep + it->path().filename().string();
         std::string strFull = strGameFolder + strRel;
 
         // Lets the window repaint between files; the wait cursor keeps input out.
         view.KeepAlive();
 
-        struct stat st {};
-        if (lstat(strFull.c_str(), &st) != 0)
+        std::error_code ecEntry;
+        const fs::file_status status = it->symlink_status(ecEntry);
+        if (ecEntry || !fs::exists(status))
             continue;  // vanished since the listing
-        if (S_ISDIR(st.st_mode)) {
-            if (!CollectFiles(view, strGameFolder, strRel, files))
+        if (fs::is_directory(status)) {
+            if (!CollectFiles(view, strGameFolder, strRel, walk))
                 return false;
             continue;
         }
-        if (IsPackable(strFull, st))
-            files.push_back({std::move(strFull), std::move(strRel)});
+        if (const auto stamp = PackableStamp(strFull)) {
+            walk.files.push_back({std::move(strFull), std::move(strRel)});
+            walk.stamps.push_back(*stamp);
+        }
     }
+    return !ec;
 }
 
-// True when the file is no longer one the walk would pack (gone, or replaced by a folder,
-// a pipe or a dangling link): it is passed over as the walk passes over it.
-bool NoLongerPackable(const SZipSource& file) {
-    struct stat st {};
-    return lstat(file.strPath.c_str(), &st) != 0 || !IsPackable(file.strPath, st);
+// The message of a file that cannot be added, naming it (relative to the game folder when it
+// lies there, as the member knows it).
+std::string AddFailedMessage(const std::string& strGameFolder, const std::string& strPath) {
+    std::string strShown = strPath;
+    if (strShown.compare(0, strGameFolder.size(), strGameFolder) == 0)
+        strShown.erase(0, strGameFolder.size());
+    return std::string(kMsgAddFileFailed) + "\n\n" + strShown;
 }
 
 }  // namespace
@@ -101,21 +120,6 @@ int TryCreateArchive(IMessageView& view, CZipArchiver& zip, const std::string& s
     return 0;
 }
 
-int TryAddFile(IMessageView& view, CZipArchiver& zip, const std::string& strGameFolder,
-               const std::string& strRelPath) {
-    bool bAdded = false;
-    try {
-        bAdded =
-            zip.AddFilesAs({{strGameFolder + strRelPath, strRelPath}}, -1, kSourceChunk, 1) == 1;
-    } catch (const CException&) {
-    } catch (const std::bad_alloc&) {
-    }
-    if (bAdded)
-        return 1;
-    view.Message(kMsgAddFileFailed);
-    return 0;
-}
-
 int TryCloseArchive(IMessageView& view, CZipArchiver& zip) {
     try {
         zip.Close();
@@ -127,15 +131,28 @@ int TryCloseArchive(IMessageView& view, CZipArchiver& zip) {
     return 0;
 }
 
+bool IsWholeArchive(const std::string& strPath, int nEntries) {
+    try {
+        CZipArchiver zip;
+        zip.Open(strPath, ZipOpenMode::ReadOnly);
+        return zip.EntryCount() == nEntries;
+    } catch (const CException&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& strGameFolder,
                        const std::string& strRelFolder) {
-    std::vector<SZipSource> files;
-    const bool bListed = CollectFiles(view, strGameFolder, strRelFolder, files);
+    SWalk walk;
+    const bool bListed = CollectFiles(view, strGameFolder, strRelFolder, walk);
+    const std::vector<SZipSource>& files = walk.files;
 
     // Both cores: the next files are compressed while this thread writes, in walk order.
     size_t nDone = 0;
     int nCount = 0;
-    bool bFailed = false;
+    std::string strFailed;  // the file that stopped the packing
     while (nDone < files.size()) {
         std::vector<SZipSource> rest;
         if (nDone > 0)
@@ -144,12 +161,14 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
         try {
             nAdded = zip.AddFilesAs(nDone > 0 ? rest : files, -1, kSourceChunk, 0, 0,
                                     [&view] { view.KeepAlive(); });
+        } catch (const CFileException& e) {
+            strFailed = e.m_strFileName;
         } catch (const CException&) {
-            bFailed = true;
+            strFailed = files[std::min(nDone, files.size() - 1)].strPath;
         } catch (const std::bad_alloc&) {
-            bFailed = true;
+            strFailed = files[std::min(nDone, files.size() - 1)].strPath;
         }
-        if (bFailed)
+        if (!strFailed.empty())
             break;
         nDone += nAdded;
         nCount += static_cast<int>(nAdded);
@@ -157,15 +176,24 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
             break;
         // A refused file: one that vanished since the walk saw it is passed over silently,
         // any other stops the packing.
-        if (!NoLongerPackable(files[nDone])) {
-            bFailed = true;
+        if (PackableStamp(files[nDone].strPath)) {
+            strFailed = files[nDone].strPath;
             break;
         }
+        walk.stamps[nDone].nSize = UINTMAX_MAX;  // not packed: left out of the check below
         ++nDone;
     }
+    // A file that changed while it was read fails like one that cannot be read: its entry may
+    // hold half of the old and half of the new file.
+    for (size_t i = 0; strFailed.empty() && i < files.size(); ++i) {
+        if (walk.stamps[i].nSize != UINTMAX_MAX &&
+            PackableStamp(files[i].strPath) != walk.stamps[i])
+            strFailed = files[i].strPath;
+    }
     // A listing that broke off also fails: the archive would silently lack the rest.
-    if (bFailed || !bListed) {
-        view.Message(kMsgAddFileFailed);
+    if (!strFailed.empty() || !bListed) {
+        view.Message(strFailed.empty() ? std::string(kMsgAddFileFailed)
+                                       : AddFailedMessage(strGameFolder, strFailed));
         TryCloseArchive(view, zip);
         return kPackAddFailed;
     }
@@ -174,20 +202,33 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
 
 int PackFolder(IMainView& view, const std::string& strGameFolder, const char* szWord,
                const char* szFolder) {
+    const std::string strArchive = TempArchivePath(strGameFolder, szWord);
     CZipArchiver zip;
-    if (!TryCreateArchive(view, zip, TempArchivePath(strGameFolder, szWord)))
+    if (!TryCreateArchive(view, zip, strArchive))
         return kPackCreateFailed;
     int nAdded = AddFolderToArchive(view, zip, strGameFolder, szFolder);
     if (nAdded < 0)
         return kPackAddFailed;
-    TryCloseArchive(view, zip);
+    if (!TryCloseArchive(view, zip))
+        return kPackCloseFailed;
+    // Read back what was written: only a whole archive may replace the member's copy on the
+    // server.
+    if (!IsWholeArchive(strArchive, nAdded)) {
+        view.Message(kMsgCloseArchiveFailed);
+        return kPackCloseFailed;
+    }
     return nAdded > 0 ? 1 : 0;
 }
 
 int DeleteTempArchives(const std::string& strGameFolder, const std::string& strName) {
     for (const SBackupCategory& category : kBackupCategories) {
-        if (strName == category.szWord || strName == "All")
-            unlink(TempArchivePath(strGameFolder, category.szWord).c_str());
+        if (strName != category.szWord && strName != "All")
+            continue;
+        // Only the archive file: a folder standing in its place is not the program's.
+        const fs::path archive = TempArchivePath(strGameFolder, category.szWord);
+        std::error_code ec;
+        if (!fs::is_directory(fs::symlink_status(archive, ec)))
+            fs::remove(archive, ec);
     }
     return 1;
 }

@@ -28,6 +28,8 @@ extern const SBackupCategory kBackupCategories[kBackupCategoryCount];
 // Results of the packaging steps.
 inline constexpr int kPackCreateFailed = -3;
 inline constexpr int kPackAddFailed = -4;
+// The archive cannot be finished, or does not read back whole with every entry.
+inline constexpr int kPackCloseFailed = -5;
 
 // Messages of the archive guards.
 inline constexpr const char* kMsgCreateArchiveFailed =
@@ -38,15 +40,20 @@ inline constexpr const char* kMsgCloseArchiveFailed = "압축 파일을 종료�
 // The temporary archive of a category word: game folder + "Ralum/Temp/__<word>.zip".
 std::string TempArchivePath(const std::string& strGameFolder, const std::string& strWord);
 
-// Packs one category into its temporary archive (an existing one is replaced).
+// Packs one category into its temporary archive (an existing one is replaced), then reads the
+// archive's end record and directory back and checks that it holds every file added.
 // 1 = at least one file added, 0 = none, -3 = the archive cannot be created,
-// -4 = a file cannot be added (the archive was closed, the message shown).
+// -4 = a file cannot be added or changed while it was read (the archive was closed, the
+// message shown, naming the file), -5 = the archive cannot be finished or does not read back
+// whole (message shown).
 int PackFolder(IMainView& view, const std::string& strGameFolder, const char* szWord,
                const char* szFolder);
 
 // Adds every file of the tree strRelFolder (relative to the game folder) to the open archive,
 // depth-first in listing order. Returns the number of files added, or -4 after showing the
-// add-failure message and closing the archive. A folder that cannot be listed adds nothing.
+// add-failure message (naming the file) and closing the archive. A folder that cannot be
+// listed adds nothing. A file whose size or modification time differs after packing from what
+// the walk saw before reading it changed while it was read, and fails like an unreadable one.
 // The tree is walked first, then its files are compressed on two worker threads while this
 // thread writes them and keeps the window alive; a file that is gone (or no longer a regular
 // file) by the time its turn comes is passed over, as the walk passes over it.
@@ -55,10 +62,11 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
 
 // Guards around the archive's operations: 1 on success, 0 after showing the message.
 int TryCreateArchive(IMessageView& view, CZipArchiver& zip, const std::string& strPath);
-// Adds the file at game folder + strRelPath under the entry name strRelPath.
-int TryAddFile(IMessageView& view, CZipArchiver& zip, const std::string& strGameFolder,
-               const std::string& strRelPath);
 int TryCloseArchive(IMessageView& view, CZipArchiver& zip);
+
+// True when the archive at strPath opens, its end record and central directory read back, and
+// it holds exactly nEntries entries.
+bool IsWholeArchive(const std::string& strPath, int nEntries);
 
 // Deletes the temporary archive of the category word, or all four for "All" (exact case).
 // Missing files are passed over. Always 1.

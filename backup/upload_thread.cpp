@@ -59,7 +59,6 @@ void CUploadThread::InitInstance() {
     }
     DeleteTempArchives(m_strGameFolder, "All");
     m_owner.RefreshUsage();
-    g_bTransferBusy = false;
 }
 
 int64_t CUploadThread::ComputeContentLength() {

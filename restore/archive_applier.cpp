@@ -1,6 +1,8 @@
 #include "restore/archive_applier.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -42,6 +44,20 @@ bool Rename(const std::string& strFrom, const std::string& strTo, std::error_cod
     return !ec;
 }
 
+// The files of a tree (links counted as files), by their path relative to it, sorted.
+std::vector<std::string> FileNames(const std::string& strRoot) {
+    std::vector<std::string> vecNames;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(strRoot, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code ecEntry;
+        if (!it->is_directory(ecEntry) || it->is_symlink(ecEntry))
+            vecNames.push_back(it->path().lexically_relative(strRoot).generic_string());
+    }
+    std::sort(vecNames.begin(), vecNames.end());
+    return vecNames;
+}
+
 // The first missing folder on the way down to strFolder, or "" when it exists.
 std::string FirstMissingAncestor(const fs::path& folder) {
     fs::path missing;
@@ -78,11 +94,11 @@ bool CArchiveApplier::Fail(const std::string& strWhat) {
     return false;
 }
 
-bool CArchiveApplier::PreparePaths() {
+bool CArchiveApplier::PreparePaths(uint8_t nMask) {
     m_vecSlots.clear();
     for (ECategory eCategory : kRestoreOrder) {
         const SCategory& category = GetCategory(eCategory);
-        if ((m_nMask & category.nMask) == 0)
+        if ((nMask & category.nMask) == 0)
             continue;
         SSlot slot;
         slot.eCategory = eCategory;
@@ -96,7 +112,8 @@ bool CArchiveApplier::PreparePaths() {
         const fs::path parent = fs::path(slot.strTarget).parent_path();
         const std::string strWord = category.szWord;
         slot.strStageRoot = (parent / (".zav-stage-" + strWord)).string();
-        slot.strStaged = (fs::path(slot.strStageRoot) / category.szGameFolder).string();
+        slot.strReadyRoot = (parent / (".zav-ready-" + strWord)).string();
+        slot.strReady = (fs::path(slot.strReadyRoot) / category.szGameFolder).string();
         slot.strAside = (parent / (".zav-old-" + strWord)).string();
         slot.strRecentOld =
             (fs::path(slot.strRecent).parent_path() / (".zav-old-" + strWord)).string();
@@ -115,13 +132,10 @@ CArchiveApplier::SSlot* CArchiveApplier::FindSlot(ECategory eCategory) {
 
 int CArchiveApplier::ApplyAll() {
     m_strError.clear();
-    if (!PreparePaths())
+    if (Recover() == ERecovery::Failed)
         return -1;
-    // Leftovers of an apply that was interrupted (the process ended midway).
-    for (const SSlot& slot : m_vecSlots) {
-        DeleteFolder(slot.strStageRoot);
-        DeleteFolder(slot.strAside);
-    }
+    if (!PreparePaths(m_nMask))
+        return -1;
     for (const SSlot& slot : m_vecSlots) {
         if (!ExtractArchive(slot.eCategory)) {
             DiscardStaging();
@@ -131,6 +145,26 @@ int CArchiveApplier::ApplyAll() {
     if (KeepOriginals() < 0) {
         DiscardStaging();
         return -1;
+    }
+    // Every archive is checked: from here on an interrupted apply is finished, not discarded.
+    std::error_code ec;
+    m_vecChanges.clear();
+    for (const SSlot& slot : m_vecSlots) {
+        const std::vector<std::string> vecOld = FileNames(slot.strTarget);
+        const std::vector<std::string> vecNew = FileNames(
+            (fs::path(slot.strStageRoot) / GetCategory(slot.eCategory).szGameFolder).string());
+        std::vector<std::string> vecBoth;
+        std::set_intersection(vecOld.begin(), vecOld.end(), vecNew.begin(), vecNew.end(),
+                              std::back_inserter(vecBoth));
+        const auto nBoth = static_cast<int>(vecBoth.size());
+        m_vecChanges.push_back({slot.eCategory, static_cast<int>(vecNew.size()) - nBoth, nBoth,
+                                static_cast<int>(vecOld.size()) - nBoth});
+
+        if (!Rename(slot.strStageRoot, slot.strReadyRoot, ec)) {
+            Fail("cannot mark " + slot.strStageRoot + " ready: " + ec.message());
+            DiscardStaging();
+            return -1;
+        }
     }
     for (SSlot& slot : m_vecSlots) {
         if (!SwapIn(slot)) {
@@ -145,7 +179,7 @@ int CArchiveApplier::ApplyAll() {
 
 bool CArchiveApplier::ExtractArchive(ECategory eCategory) {
     if (m_vecSlots.empty())
-        PreparePaths();
+        PreparePaths(m_nMask);
     SSlot* pSlot = FindSlot(eCategory);
     const SCategory& category = GetCategory(eCategory);
     if (pSlot == nullptr)
@@ -212,8 +246,12 @@ int CArchiveApplier::KeepOriginals() {
             continue;
         fs::create_directories(fs::path(*original).parent_path(), ec);
         if (!CopyFolder(*folder, *original)) {
-            Fail("cannot copy " + *folder + " to " + *original);
-            return -1;
+            // Only a category being restored needs its copy now; another one (too large for
+            // the disk, a file that cannot be read) gets it at a later restore.
+            if ((m_nMask & GetCategory(eCategory).nMask) != 0) {
+                Fail("cannot copy " + *folder + " to " + *original);
+                return -1;
+            }
         }
     }
     return 0;
@@ -221,23 +259,28 @@ int CArchiveApplier::KeepOriginals() {
 
 bool CArchiveApplier::SwapIn(SSlot& slot) {
     std::error_code ec;
-    // The previous Recent copy stays aside until the whole restore has succeeded.
-    if (PathExists(slot.strRecent)) {
-        DeleteFolder(slot.strRecentOld);
+    // The previous Recent copy stays aside until the whole restore has succeeded. With no
+    // folder to replace it, it stays where it is: it is the member's only Recent copy. (A swap
+    // that was cut off may have set it aside already, or set the old folder aside.)
+    if (PathExists(slot.strTarget) && !PathExists(slot.strAside) && PathExists(slot.strRecent) &&
+        !PathExists(slot.strRecentOld)) {
         if (!Rename(slot.strRecent, slot.strRecentOld, ec))
             return Fail("cannot set aside " + slot.strRecent + ": " + ec.message());
         slot.bRecentAside = true;
     }
-    if (PathExists(slot.strTarget)) {
+    if (PathExists(slot.strTarget) && !PathExists(slot.strAside)) {
         fs::create_directories(fs::path(slot.strRecent).parent_path(), ec);
-        if (Rename(slot.strTarget, slot.strRecent, ec)) {
+        if (!PathExists(slot.strRecent) && Rename(slot.strTarget, slot.strRecent, ec)) {
             slot.eMoved = EMoved::Renamed;
-        } else if (ec == std::errc::cross_device_link) {
-            // Recent on another file system: copy it there, then move the folder aside.
-            if (!CopyFolder(slot.strTarget, slot.strRecent))
+        } else if (PathExists(slot.strRecent) || ec == std::errc::cross_device_link) {
+            // Recent on another file system: copy it there (unless a cut-off swap already
+            // did), then move the folder aside.
+            const bool bCopied = !PathExists(slot.strRecent);
+            if (bCopied && !CopyFolder(slot.strTarget, slot.strRecent))
                 return Fail("cannot copy " + slot.strTarget + " to " + slot.strRecent);
             if (!Rename(slot.strTarget, slot.strAside, ec)) {
-                DeleteFolder(slot.strRecent);
+                if (bCopied)
+                    DeleteFolder(slot.strRecent);
                 return Fail("cannot move " + slot.strTarget + ": " + ec.message());
             }
             slot.eMoved = EMoved::Copied;
@@ -245,8 +288,8 @@ bool CArchiveApplier::SwapIn(SSlot& slot) {
             return Fail("cannot move " + slot.strTarget + ": " + ec.message());
         }
     }
-    if (PathExists(slot.strStaged)) {
-        if (!Rename(slot.strStaged, slot.strTarget, ec))
+    if (PathExists(slot.strReady)) {
+        if (!Rename(slot.strReady, slot.strTarget, ec))
             return Fail("cannot move the new " + slot.strTarget + " in: " + ec.message());
         slot.bStagedIn = true;
     }
@@ -257,7 +300,7 @@ void CArchiveApplier::RollBack() {
     std::error_code ec;
     for (auto it = m_vecSlots.rbegin(); it != m_vecSlots.rend(); ++it) {
         SSlot& slot = *it;
-        if (slot.bStagedIn && Rename(slot.strTarget, slot.strStaged, ec))
+        if (slot.bStagedIn && Rename(slot.strTarget, slot.strReady, ec))
             slot.bStagedIn = false;
         if (slot.eMoved == EMoved::Renamed && Rename(slot.strRecent, slot.strTarget, ec)) {
             slot.eMoved = EMoved::None;
@@ -276,6 +319,7 @@ void CArchiveApplier::RollBack() {
 void CArchiveApplier::DiscardStaging() {
     for (SSlot& slot : m_vecSlots) {
         DeleteFolder(slot.strStageRoot);
+        DeleteFolder(slot.strReadyRoot);
         // Folders this apply created above the target (Cache/WDB for a first cache restore)
         // hold nothing else while the target is not in place.
         if (!slot.strCreated.empty() && !slot.bStagedIn && !PathExists(slot.strTarget))
@@ -287,6 +331,6 @@ void CArchiveApplier::FinishAll() {
     for (const SSlot& slot : m_vecSlots) {
         DeleteFolder(slot.strRecentOld);
         DeleteFolder(slot.strAside);
-        DeleteFolder(slot.strStageRoot);
+        DeleteFolder(slot.strReadyRoot);
     }
 }

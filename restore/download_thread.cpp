@@ -22,28 +22,6 @@ constexpr const char* kAgent = "Tavrin";
 // The request path "/Kelpo/UserData/<id>/<archive>" must fit a 260-byte buffer.
 constexpr size_t kMaxRequestPath = 259;
 
-// Closes a file descriptor when it goes out of scope.
-class CFileHandle {
-public:
-    explicit CFileHandle(int nFd) : m_nFd(nFd) {}
-    ~CFileHandle() {
-        if (m_nFd >= 0)
-            ::close(m_nFd);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    int Get() const { return m_nFd; }
-    // Closes now; false when the close reported a failed write.
-    bool Close() {
-        const int nFd = m_nFd;
-        m_nFd = -1;
-        return nFd < 0 || ::close(nFd) == 0;
-    }
-
-private:
-    int m_nFd;
-};
-
 // The text with its "%d" replaced by the code.
 std::string FormatCode(const std::string& strFormat, int nCode) {
     std::string strText = strFormat;
@@ -53,6 +31,84 @@ std::string FormatCode(const std::string& strFormat, int nCode) {
 }
 
 }  // namespace
+
+// An archive being downloaded, under a temporary name beside its final one: created when the
+// first byte arrives, and put in place of the final name only when the whole archive is there,
+// so that a failed download never destroys the archive an earlier one left.
+class CPartialFile {
+public:
+    explicit CPartialFile(std::string strFinal)
+        : m_strFinal(std::move(strFinal)), m_strPartial(m_strFinal + ".part") {}
+    ~CPartialFile() {
+        if (m_nFd >= 0)
+            ::close(m_nFd);
+        if (!m_bCommitted)
+            ::unlink(m_strPartial.c_str());
+    }
+    CPartialFile(const CPartialFile&) = delete;
+    CPartialFile& operator=(const CPartialFile&) = delete;
+
+    // Appends bytes (the file is made at the first call): 0, or -8 when it cannot be created
+    // and -10 when writing fails.
+    int Write(const char* pData, size_t nSize) {
+        if (m_nFd < 0) {
+            m_nFd = ::open(m_strPartial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
+            if (m_nFd < 0)
+                return kDownloadOpenFailed;
+        }
+        while (nSize > 0) {
+            const ssize_t nWritten = ::write(m_nFd, pData, nSize);
+            if (nWritten < 0) {
+                if (errno == EINTR)
+                    continue;
+                return kDownloadWriteFailed;
+            }
+            pData += nWritten;
+            nSize -= static_cast<size_t>(nWritten);
+        }
+        return 0;
+    }
+    // Makes the whole download the archive: 0, -8 or -10.
+    int Commit() {
+        if (const int nResult = Write(nullptr, 0); nResult < 0)
+            return nResult;
+        const int nFd = m_nFd;
+        m_nFd = -1;
+        if (::fsync(nFd) != 0 || ::close(nFd) != 0)
+            return kDownloadWriteFailed;
+        if (::rename(m_strPartial.c_str(), m_strFinal.c_str()) != 0)
+            return kDownloadOpenFailed;
+        m_bCommitted = true;
+        return 0;
+    }
+
+private:
+    std::string m_strFinal;
+    std::string m_strPartial;
+    int m_nFd = -1;
+    bool m_bCommitted = false;
+};
+
+std::string RestoreDoneMessage(const std::string& strGameFolder,
+                               const std::vector<SCategoryChange>& vecChanges) {
+    std::string strText = kMsgRestoreDone;
+    if (vecChanges.empty())
+        return strText;
+    strText += "\n";
+    bool bReplaced = false;
+    for (const SCategoryChange& change : vecChanges) {
+        bReplaced = bReplaced || change.nReplaced + change.nRemoved > 0;
+        char szLine[160];
+        std::snprintf(szLine, sizeof szLine, "\n%s 폴더: 파일 %d개 추가, %d개 교체, %d개 삭제",
+                      GetCategory(change.eCategory).szGameFolder, change.nAdded, change.nReplaced,
+                      change.nRemoved);
+        strText += szLine;
+    }
+    if (bReplaced)
+        strText += std::string("\n\n교체되기 전의 폴더는 다음 위치에 보관되어 있습니다.\n") +
+                   strGameFolder + kRalumRecent;
+    return strText;
+}
 
 CDownloadThread::CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId,
                                  std::string strGameFolder, SDownloadSizes serverSizes)
@@ -74,7 +130,7 @@ void CDownloadThread::ThreadBody() {
         m_owner.View().Message(kMsgApplyFailed);
     } else {
         m_owner.SetProgress(0, 0, 1);
-        m_owner.View().Message(kMsgRestoreDone);
+        m_owner.View().Message(RestoreDoneMessage(m_strGameFolder, m_vecChanges));
     }
     m_owner.RefreshUsage();
 }
@@ -153,52 +209,33 @@ int CDownloadThread::DownloadArchive(const std::string& strArchiveName) {
     if (strPath.size() > kMaxRequestPath)
         return kDownloadBadRequest;
 
-    const auto local = GamePath(m_strGameFolder, std::string(kRalumTempPrefix) + strArchiveName);
+    // The temporary name is five bytes longer: it must fit the path buffers too.
+    const auto local =
+        GamePath(m_strGameFolder, std::string(kRalumTempPrefix) + strArchiveName + ".part");
     if (!local)
         return kDownloadOpenFailed;
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(*local).parent_path(), ec);
-    CFileHandle file(::open(local->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
-    if (file.Get() < 0)
-        return kDownloadOpenFailed;
+    CPartialFile file(local->substr(0, local->size() - 5));
 
-    int nResult =
-        OpenRequest(kAgent, endpoints::ArchiveUrl(strIdCp949, strArchiveName), file.Get());
-    if (!file.Close() && nResult == 0)
-        nResult = kDownloadWriteFailed;
-    if (nResult == kDownloadBadStatus)
-        ::unlink(local->c_str());  // an error page is no archive
-    return nResult;
-}
-
-bool CDownloadThread::WritePiece(int nFile, const char* pData, size_t nSize) {
-    while (nSize > 0) {
-        const ssize_t nWritten = ::write(nFile, pData, nSize);
-        if (nWritten < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        pData += nWritten;
-        nSize -= static_cast<size_t>(nWritten);
-    }
-    return true;
+    const int nResult =
+        OpenRequest(kAgent, endpoints::ArchiveUrl(strIdCp949, strArchiveName), file);
+    return nResult < 0 ? nResult : file.Commit();
 }
 
 int CDownloadThread::OpenRequest(const std::string& strAgent, const std::string& strUrl,
-                                 int nFile) {
+                                 CPartialFile& file) {
     // The body is cut into pieces of kDownloadPiece bytes counted from its start; each is
     // written and counted, and the transfer ends when the count meets the expected size
     // exactly at the end of a piece (the rest of a longer reply is not read).
     std::string strPiece;
     strPiece.reserve(kDownloadPiece);
-    bool bWriteFailed = false;
+    int nWriteResult = 0;
     bool bReachedExpected = false;
     auto flushPiece = [&]() {
-        if (!WritePiece(nFile, strPiece.data(), strPiece.size())) {
-            bWriteFailed = true;
+        nWriteResult = file.Write(strPiece.data(), strPiece.size());
+        if (nWriteResult < 0)
             return false;
-        }
         const auto nBytes = static_cast<int32_t>(strPiece.size());
         strPiece.clear();
         AddProgress(nBytes);
@@ -227,16 +264,16 @@ int CDownloadThread::OpenRequest(const std::string& strAgent, const std::string&
     } catch (const std::bad_alloc&) {
         return kDownloadNoSession;
     }
-    if (bWriteFailed)
-        return kDownloadWriteFailed;
+    if (nWriteResult < 0)
+        return nWriteResult;
     if (result.nStatus != 0 && (result.nStatus < 200 || result.nStatus > 299))
-        return kDownloadBadStatus;
+        return kDownloadBadStatus;  // an error page is no archive
     if (bReachedExpected)
         return 0;
     if (!result.bTransportOk)
         return result.nStatus == 0 ? kDownloadNoReply : kDownloadReadFailed;
-    if (!strPiece.empty() && !flushPiece() && bWriteFailed)
-        return kDownloadWriteFailed;
+    if (!strPiece.empty() && !flushPiece() && nWriteResult < 0)
+        return nWriteResult;
     return 0;
 }
 
@@ -254,7 +291,9 @@ int32_t CDownloadThread::AddProgress(int32_t n) {
 int CDownloadThread::ApplyAll() {
     CArchiveApplier applier(m_strGameFolder, m_nMask);
     try {
-        return applier.ApplyAll();
+        const int nResult = applier.ApplyAll();
+        m_vecChanges = applier.Changes();
+        return nResult;
     } catch (const std::exception&) {
         // Out of memory or a file-system error the applier did not expect: the restore
         // failed, and the caller tells the member so.

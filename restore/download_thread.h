@@ -6,11 +6,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "restore/archive_applier.h"
 
 class CMainLogic;
+class CPartialFile;
 
 // Download result codes (0 is success); the negative ones reach the member as ERRCODE=[n].
-inline constexpr int kDownloadNoSession = -1;   // the transfer could not be set up
+inline constexpr int kDownloadNoSession = -1;  // the transfer could not be set up
 // -2 (no connection could be set up) does not occur: the transfer layer opens the connection
 // and sends the request in one step, so an unusable or unreachable server gives -5.
 inline constexpr int kDownloadBadRequest = -3;  // the request cannot be formed (id, path)
@@ -32,6 +36,11 @@ inline constexpr const char* kMsgDownloadFailed =
 inline constexpr const char* kMsgApplyFailed =
     "다운로드 파일을 시스템에 적용하지 못하엿습니다.\n\n반복적인 경우 담당자에게 문의하세요.";
 inline constexpr const char* kMsgRestoreDone = "다운로드 및 적용이 완료되었습니다.";
+
+// The completion text of a restore with one line per restored category (files added,
+// replaced and removed) and where the replaced folders are kept.
+std::string RestoreDoneMessage(const std::string& strGameFolder,
+                               const std::vector<SCategoryChange>& vecChanges);
 
 struct SDownloadSizes {
     int32_t nFonts = 0;
@@ -56,11 +65,12 @@ public:
     int32_t ComputeTotalSize();
     // Every chosen archive, in restore order; 0 or the first negative code.
     int DownloadAll();
-    // One archive into Ralum/Temp; 0 or a negative code.
+    // One archive into Ralum/Temp, under a temporary name until it has arrived whole (an
+    // earlier archive of that name stays until then); 0 or a negative code.
     int DownloadArchive(const std::string& strArchiveName);
     // Runs the GET of strUrl (HTTP/1.0, never from a cache) with the agent name, writing the
-    // body to the archive file nFile. 0, or -1, -5, -7, -10 or -11.
-    int OpenRequest(const std::string& strAgent, const std::string& strUrl, int nFile);
+    // body to the archive file. 0, or -1, -5, -7, -8, -10 or -11.
+    int OpenRequest(const std::string& strAgent, const std::string& strUrl, CPartialFile& file);
     // Counts n bytes just written and moves the bar; returns the total received.
     int32_t AddProgress(int32_t n);
     // Applies the downloaded archives; 0, or -1 (the game folder is unchanged).
@@ -72,7 +82,6 @@ public:
 
 private:
     int32_t ExpectedFor(const std::string& strArchiveName) const;
-    bool WritePiece(int nFile, const char* pData, size_t nSize);
 
     CMainLogic& m_owner;
     uint8_t m_nMask;
@@ -80,6 +89,7 @@ private:
     std::string m_strGameFolder;
     SDownloadSizes m_serverSizes;
     SDownloadSizes m_expected;
+    std::vector<SCategoryChange> m_vecChanges;  // what the last ApplyAll changed
     int32_t m_nTotalExpected = 0;
     int32_t m_nTotalReceived = 0;
     int32_t m_nCurrentExpected = 0;

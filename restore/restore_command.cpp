@@ -10,7 +10,7 @@
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "restore/download_thread.h"
-#include "restore/folder_ops.h"
+#include "restore/reset_folders.h"
 
 namespace {
 
@@ -20,18 +20,11 @@ constexpr const char* kMsgNoThread =
     "다운로드 쓰레드를 생성하지 못하였습니다.\n\n지속적으로 발생시 담당자에게 문의하시기 "
     "바랍니다.";
 constexpr const char* kAskInitialize = "현재 시스템의 설정파일들을 초기화 하시겠습니까?";
-constexpr const char* kMsgInitialized = "초기화가 완료되었습니다.";
 constexpr const char* kAskRemoveAll =
     "서버에 존재하는 모든 업로드 파일을 삭제합니다.\n\n삭제후 복구되지 않습니다. 정말 "
     "삭제하시겠습니까?";
 constexpr const char* kMsgRemoved =
     "서버에 업로드 되어 있는 모든 파일이 정상적으로 삭제되었습니다.";
-
-// Every path of a command is the game folder followed by a relative path: an empty or a
-// relative game folder would make them relative to wherever the process happens to run.
-bool IsUsableGameFolder(const char* szGameFolder) {
-    return szGameFolder[0] == '/';
-}
 
 }  // namespace
 
@@ -41,10 +34,9 @@ void CMainLogic::OnRestore() {
         return;
     }
     CWaitCursor wait(m_view);
-    if (GetGamePathText().empty() || !IsUsableGameFolder(m_settings.m_szGameFolder)) {
-        m_view.Message(kMsgNoGameFolder);
+    const std::string strFolder = TakeShownGameFolder();
+    if (strFolder.empty())
         return;
-    }
     m_nSelFonts = m_nSelInterface = m_nSelWdb = m_nSelWtf = 0;
     if (m_view.IsChecked(IDC_RESTORE_ADDON)) {
         m_nSelInterface = 1;
@@ -70,7 +62,7 @@ void CMainLogic::OnRestore() {
         nMask |= kMaskWdb;
     if (m_nSelWtf != 0)
         nMask |= kMaskWtf;
-    m_strCommandFolder = m_settings.m_szGameFolder;
+    m_strCommandFolder = strFolder;
     StartDownload(nMask);
 }
 
@@ -87,7 +79,6 @@ int CMainLogic::StartDownload(uint8_t nMask) {
         RunWorker([pWorker = std::move(pThread)]() mutable {
             pWorker->ThreadBody();
             pWorker.reset();
-            g_bTransferBusy = false;
         });
     } catch (const std::system_error&) {
         g_bTransferBusy = false;
@@ -102,20 +93,17 @@ void CMainLogic::OnInitialize() {
         m_view.Message(kMsgBusy);
         return;
     }
-    // Without a game folder the three folders would be looked for wherever the process runs.
-    const std::string strGameFolder = m_settings.m_szGameFolder;
-    if (!IsUsableGameFolder(strGameFolder.c_str())) {
-        m_view.Message(kMsgNoGameFolder);
+    // Without a usable game folder the three folders would be looked for wherever the
+    // process runs.
+    const std::string strGameFolder = TakeShownGameFolder();
+    if (strGameFolder.empty())
         return;
-    }
     if (!m_view.Confirm(kAskInitialize))
         return;
     CWaitCursor wait(m_view);
-    for (const char* szFolder : {"Fonts", "Interface", "WTF"}) {
-        if (const auto path = GamePath(strGameFolder, szFolder))
-            DeleteFolder(*path);
-    }
-    m_view.Message(kMsgInitialized);
+    // The folders go to Ralum/Reset, where the member can take them back. A partial result is
+    // never reported as done: the member learns which folders stayed.
+    m_view.Message(ResetMessage(strGameFolder, MoveToReset(strGameFolder)));
 }
 
 void CMainLogic::OnRemoveAll() {

@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "net/endpoints.h"
+#include "restore/archive_applier.h"
 #include "ui/artwork.h"
 #include "ui/message_box.h"
 #include "ui/skin_button.h"
@@ -137,6 +138,9 @@ void CMainDialog::CreateControls() {
     addRadio(IDC_MODE_MANUAL, DluRect(196, 213, 25, 10), "수동");
     addEdit(IDC_REGISTRY_PATH, DluRect(225, 197, 130, 14), true);
     addEdit(IDC_MANUAL_PATH, DluRect(225, 214, 85, 14), false);
+    // A typed folder counts once its edit is finished, not only after a radio click.
+    connect(qobject_cast<QLineEdit*>(Control(IDC_MANUAL_PATH)), &QLineEdit::editingFinished, this,
+            [this] { m_logic.OnManualPathEdited(); });
     addButton(IDC_BROWSE, DluRect(313, 213, 43, 14), &CMainLogic::OnBrowseFolder);
     addButton(IDC_INITIALIZE, DluRect(200, 239, 62, 16), &CMainLogic::OnInitialize);
     addButton(IDC_REMOVE_ALL, DluRect(264, 239, 87, 16), &CMainLogic::OnRemoveAll);
@@ -196,6 +200,8 @@ void CMainDialog::OnInitDialog() {
                                       Qt::black);
     }
     m_logic.OnInitDialog();
+    // A restore cut off by a crash or a power loss is settled before anything else runs.
+    RecoverInterruptedApply(*this, m_logic.Settings().GetGameFolder());
 }
 
 int CMainDialog::exec() {
@@ -326,8 +332,8 @@ SFolderPick CMainDialog::PickFolder() {
         if (m_fnPick)
             return m_fnPick();
         SFolderPick pick;
-        QString strDir = QFileDialog::getExistingDirectory(this, QString(), QString(),
-                                                           QFileDialog::ShowDirsOnly);
+        QString strDir = QFileDialog::getExistingDirectory(this, QStringLiteral("대상 폴더 선택"),
+                                                           QString(), QFileDialog::ShowDirsOnly);
         if (!strDir.isEmpty()) {
             pick.eKind = SFolderPick::Path;
             pick.strPath = strDir.toStdString();

@@ -85,6 +85,8 @@ bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText
     const bool bConfirm = eKind == EBoxKind::Confirm;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("ZAV"), QString::fromStdString(strText),
                     bConfirm ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, pParent);
+    // Server and file texts carry markup such as "<br>": shown as they are, never as rich text.
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(bConfirm ? QMessageBox::Yes : QMessageBox::Ok);
     // The captions a Korean system gives these buttons; Y and N stay their keys.
     if (bConfirm) {

@@ -8,7 +8,7 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=${1:-/tmp/zav-backup-bench}
 RUNS=${2:-3}
 BUILD=$ROOT/build/backup-bench
-CORPUS_SCRIPT=$ROOT/../shared/bench/make-corpus.py
+GAME_FOLDER_SCRIPT=$ROOT/bench/make_game_folder.py
 ID=benchuser
 PW=benchpass
 
@@ -31,7 +31,7 @@ cleanup() {
 trap cleanup EXIT
 
 GAME=$WORK/game
-python3 "$CORPUS_SCRIPT" "$GAME" 1 >/dev/null
+python3 "$GAME_FOLDER_SCRIPT" "$GAME" 1 >/dev/null
 mkdir -p "$GAME/Ralum/Temp" "$WORK/zip"
 DATA=$WORK/data
 ZAV_SERVICE_HASH_ITERATIONS=1000 "$SERVICE" member add --data "$DATA" "$ID" "$PW" bench >/dev/null 2>&1

@@ -7,7 +7,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=${1:-/tmp/zav-restore-bench}
 BUILD=$ROOT/build/restore-bench
-CORPUS_SCRIPT=$ROOT/../shared/bench/make-corpus.py
+GAME_FOLDER_SCRIPT=$ROOT/bench/make_game_folder.py
 ID=benchuser
 PW=benchpass
 
@@ -25,7 +25,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-python3 "$CORPUS_SCRIPT" "$WORK/corpus" 1 >/dev/null
+python3 "$GAME_FOLDER_SCRIPT" "$WORK/corpus" 1 >/dev/null
 DATA=$WORK/data
 mkdir -p "$DATA/UserData/$ID"
 for f in Fonts Interface Cache/WDB/koKR WTF; do

@@ -4,7 +4,7 @@
 usage: bench_zip.py --zavzip PATH --corpus DIR [--folders Interface WTF] [--runs 5]
                     [--work /tmp/zip-bench-work] [--out bench/results/zip.md]
 
-CORPUS is a game folder made by ../shared/bench/make-corpus.py. For every folder and run,
+CORPUS is a game folder made by bench/make_game_folder.py. For every folder and run,
 in interleaved order:
   pack:    zip -r -q -6 A FOLDER | zavzip pack A FOLDER | zavzip pack -j 2 A FOLDER
   extract: unzip -q -o A -d D | zavzip extract A D   (the same archive, zavzip's own),
@@ -102,7 +102,7 @@ def main():
              f"Date: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}. "
              f"Runs per case: {a.runs}, interleaved; medians.", "",
              "Reproduce: `cmake --preset release -B build/zip-release && cmake --build "
-             "build/zip-release --target zavzip`, `python3 ../shared/bench/make-corpus.py "
+             "build/zip-release --target zavzip`, `python3 bench/make_game_folder.py "
              "/tmp/corpus 1`, then `python3 bench/zip/bench_zip.py --zavzip "
              "build/zip-release/tools/zavzip/zavzip --corpus /tmp/corpus`.", ""]
     for folder in a.folders:

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include "app/app_messages.h"
 #include "app/categories.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
@@ -40,12 +41,13 @@ TEST_F(WorkingFolders, AreMadeUnderTheGameFolderWithoutThePlaceholder) {
     EXPECT_EQ(ReadText(strGame + "Ralum/Temp/__WTF.zip"), "keep");
 }
 
-TEST_F(WorkingFolders, GameFolderWithoutSeparatorPutsThemBesideIt) {
-    fs::create_directories(Root() + "/GamesWoW");
-    ASSERT_TRUE(m_settings.SetGameFolder(Root() + "/GamesWoW"));
+TEST_F(WorkingFolders, GameFolderWithoutSeparatorGetsOneAndNothingLandsBesideIt) {
+    fs::create_directories(Root() + "/World of Warcraft");
+    ASSERT_TRUE(m_settings.SetGameFolder(Root() + "/World of Warcraft"));
+    EXPECT_EQ(m_settings.GetGameFolder(), Root() + "/World of Warcraft/");
     EXPECT_EQ(m_settings.CreateWorkingFolders(), 1);
-    EXPECT_TRUE(IsDir(Root() + "/GamesWoWRalum/Temp"));
-    EXPECT_TRUE(Tree(Root() + "/GamesWoW").empty());
+    EXPECT_EQ(Tree(Root() + "/World of Warcraft"), kWorkingTree);
+    EXPECT_FALSE(fs::exists(Root() + "/World of WarcraftRalum"));
 }
 
 TEST_F(WorkingFolders, MissingParentsOfAnAbsolutePathAreMadeFromTheRoot) {
@@ -213,10 +215,82 @@ TEST_F(FolderControls, ManualModeUsesTheTypedPathAsItIs) {
     std::string strTyped = Root() + "/Typed";
     m_view.SetText(IDC_MANUAL_PATH, strTyped);
     m_logic.OnGameFolderMode();
-    EXPECT_EQ(m_settings.GetGameFolder(), strTyped);  // no separator added
-    EXPECT_TRUE(IsDir(strTyped + "Ralum/Temp"));
+    // The folder gets its separator, and the field shows it as it is used.
+    EXPECT_EQ(m_settings.GetGameFolder(), strTyped + "/");
+    EXPECT_EQ(m_view.Text(IDC_MANUAL_PATH), strTyped + "/");
+    EXPECT_EQ(Tree(strTyped), kWorkingTree);
     EXPECT_EQ(Registered(), "<none>");  // typed paths are not stored
     EXPECT_TRUE(m_view.Boxes().empty());
+
+    // A relative path is no game folder: nothing is made under the current folder.
+    m_view.SetText(IDC_MANUAL_PATH, "relative/WoW");
+    m_logic.OnGameFolderMode();
+    EXPECT_EQ(m_settings.GetGameFolder(), strTyped + "/");
+    EXPECT_FALSE(fs::exists("relative"));
+}
+
+TEST_F(FolderControls, RegistryValueWithoutSeparatorGetsOne) {
+    const std::string strGame = Root() + "/World of Warcraft";
+    ASSERT_EQ(RegWriteString(kInstallPathValue, strGame.c_str(), ERegRoot::LocalMachine), 1);
+    CSettings settings;
+    EXPECT_EQ(settings.FindGameFolder(m_view), 1);
+    EXPECT_EQ(settings.GetGameFolder(), strGame + "/");
+    m_view.SetChecked(IDC_MODE_AUTO, true);
+    m_logic.OnGameFolderMode();
+    EXPECT_EQ(m_settings.GetGameFolder(), strGame + "/");
+    EXPECT_EQ(m_view.Text(IDC_REGISTRY_PATH), strGame + "/");
+    EXPECT_EQ(Tree(strGame), kWorkingTree);
+    EXPECT_FALSE(fs::exists(strGame + "Ralum"));
+}
+
+TEST_F(FolderControls, FolderTooLongForThePathBuffersIsToldAndChangesNothing) {
+    ASSERT_TRUE(m_settings.SetGameFolder("/before/"));
+    // Game folder plus "Ralum/Temp/__Interface.zip" one byte over 259.
+    const std::string strLong = Root() + "/" + std::string(234 - Root().size() - 2, 'x') + "/";
+    ASSERT_EQ(strLong.size(), 234u);
+    m_view.SetPickResult({SFolderPick::Path, strLong});
+    m_logic.OnBrowseFolder();
+    m_view.SetChecked(IDC_MODE_MANUAL, true);
+    m_view.SetText(IDC_MANUAL_PATH, strLong);
+    m_logic.OnGameFolderMode();
+    EXPECT_EQ(m_view.Messages(), std::vector<std::string>(2, kMsgGameFolderTooLong));
+    EXPECT_STREQ(m_settings.GetGameFolder(), "/before/");
+    EXPECT_EQ(Registered(), "<none>");
+    EXPECT_FALSE(fs::exists(strLong));
+
+    // One byte shorter fits.
+    m_view.ClearLog();
+    m_view.SetPickResult({SFolderPick::Path, strLong.substr(0, strLong.size() - 2)});
+    m_logic.OnBrowseFolder();
+    EXPECT_TRUE(m_view.Boxes().empty());
+    EXPECT_EQ(m_settings.GetGameFolder(), strLong.substr(0, strLong.size() - 2) + "/");
+}
+
+TEST_F(FolderControls, TheFolderTheWindowShowsIsTheFolderCommandsTake) {
+    const std::string strOld = Root() + "/Old/", strTyped = Root() + "/Typed";
+    ASSERT_TRUE(m_settings.SetGameFolder(strOld));
+    m_view.SetChecked(IDC_MODE_MANUAL, true);
+    m_view.SetText(IDC_MANUAL_PATH, strTyped);  // typed, the radio not clicked again
+    EXPECT_EQ(m_logic.TakeShownGameFolder(), strTyped + "/");
+    EXPECT_EQ(m_settings.GetGameFolder(), strTyped + "/");
+    EXPECT_EQ(Tree(strTyped), kWorkingTree);
+
+    // Finishing the edit takes the folder at once, in manual mode only.
+    const std::string strEdited = Root() + "/Edited/";
+    m_view.SetText(IDC_MANUAL_PATH, strEdited);
+    m_logic.OnManualPathEdited();
+    EXPECT_EQ(m_settings.GetGameFolder(), strEdited);
+    m_view.SetChecked(IDC_MODE_MANUAL, false);
+    m_view.SetChecked(IDC_MODE_AUTO, true);
+    m_view.SetText(IDC_MANUAL_PATH, strOld);
+    m_logic.OnManualPathEdited();
+    EXPECT_EQ(m_settings.GetGameFolder(), strEdited);
+
+    // Nothing usable shown: the command is told, the folder stays.
+    m_view.SetText(IDC_REGISTRY_PATH, "");
+    EXPECT_EQ(m_logic.TakeShownGameFolder(), "");
+    EXPECT_EQ(m_view.Messages(), std::vector<std::string>{kMsgNoGameFolder});
+    EXPECT_EQ(m_settings.GetGameFolder(), strEdited);
 }
 
 TEST(Categories, PathsAreTheGameFolderFollowedByTheRelativePath) {

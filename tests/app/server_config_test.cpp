@@ -195,8 +195,10 @@ TEST(Settings, StartsEmptyAndRefusesAFolderThatDoesNotFit) {
     EXPECT_TRUE(settings.SetGameFolder("/games/wow/"));
     EXPECT_FALSE(settings.SetGameFolder("/" + std::string(259, 'a')));
     EXPECT_STREQ(settings.GetGameFolder(), "/games/wow/");
-    EXPECT_TRUE(settings.SetGameFolder("/" + std::string(258, 'a')));
+    EXPECT_TRUE(settings.SetGameFolder("/" + std::string(257, 'a') + "/"));
     EXPECT_EQ(std::string(settings.GetGameFolder()).size(), 259u);
+    // The separator the folder gets counts: 259 bytes without it do not fit.
+    EXPECT_FALSE(settings.SetGameFolder("/" + std::string(258, 'a')));
     EXPECT_TRUE(settings.SetGameFolder("/x/"));
     // The whole buffer is cleared: nothing of the longer path stays behind the NUL.
     EXPECT_EQ(settings.m_szGameFolder[4], '\0');

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 
 #include "app/main_logic.h"
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
 #include "backup_sandbox.h"
 #include "raw_http_listener.h"
+#include "support/file_size_limit.h"
 #include "support/recording_view.h"
 
 namespace {
@@ -70,17 +73,24 @@ TEST_F(BackupCommandTest, WhileATransferRunsOnlyTheBusyMessageIsShown) {
     EXPECT_TRUE(TempFiles().empty());
 }
 
-TEST_F(BackupCommandTest, WithoutAGameFolderNothingHappens) {
-    m_view.SetText(IDC_REGISTRY_PATH, "");
-    Backup();
-    EXPECT_EQ(m_view.Texts(), Texts{kMsgNoGameFolder});
-    // The shown path alone is not enough: paths would fall back on the current folder.
-    m_view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
-    m_settings.SetGameFolder("");
-    Backup();
-    EXPECT_EQ(m_view.Texts(), Texts{kMsgNoGameFolder});
+TEST_F(BackupCommandTest, WithoutAUsableGameFolderNothingHappens) {
+    m_box.Write("WTF/Config.wtf", "x");
+    // Nothing shown, a relative path (every path would hang on the current folder), and a
+    // folder whose archive paths would not fit the path buffers, so could not be restored.
+    const std::string strLong = "/" + std::string(260 - 26 - 2, 'g') + "/";
+    ASSERT_EQ(strLong.size() + std::string("Ralum/Temp/__Interface.zip").size(), 260u);
+    for (const auto& [strShown, strMessage] :
+         std::vector<std::pair<std::string, std::string>>{{"", kMsgNoGameFolder},
+                                                          {"WoW/", kMsgNoGameFolder},
+                                                          {strLong, kMsgGameFolderTooLong}}) {
+        m_view.SetText(IDC_REGISTRY_PATH, strShown);
+        Backup();
+        EXPECT_EQ(m_view.Texts(), Texts{strMessage}) << strShown;
+        EXPECT_EQ(m_view.WaitCursorCalls(), (std::vector<bool>{true, false}));
+    }
     EXPECT_TRUE(m_listener.Requests().empty());
-    EXPECT_EQ(m_view.WaitCursorCalls(), (std::vector<bool>{true, false}));
+    EXPECT_STREQ(m_settings.GetGameFolder(), m_box.Folder().c_str());
+    EXPECT_FALSE(std::filesystem::exists("WoW"));
 }
 
 TEST_F(BackupCommandTest, NothingChosenAsksForAChoice) {
@@ -188,6 +198,108 @@ TEST_F(BackupCommandTest, PackagingKeepsTheWindowAliveUnderTheWaitCursor) {
     EXPECT_GE(view.KeepAliveCount(), 5);
     EXPECT_FALSE(view.m_bCursorOffDuringWork);
     EXPECT_FALSE(view.WaitCursorOn());
+}
+
+// Faults of a backup: each one shows what went wrong, never the success text, and sends no
+// archive, so the member's copy on the server stays as it was.
+TEST_F(BackupCommandTest, ArchiveThatCannotBeFinishedIsNeverUploaded) {
+    m_box.Write("WTF/Config.wtf", RandomBytes(20000, 3));
+    // The same archive written once shows how large it gets; then the disk allows all of it
+    // but the last few bytes of its directory.
+    CRecordingView scratch;
+    ASSERT_EQ(PackFolder(scratch, m_box.Folder(), "WTF", "WTF"), 1);
+    const auto nArchive = std::filesystem::file_size(m_box.Path("Ralum/Temp/__WTF.zip"));
+    DeleteTempArchives(m_box.Folder(), "All");
+    {
+        CFileSizeLimit limit(nArchive - 10);
+        ASSERT_TRUE(limit.IsSet());
+        Backup();
+    }
+    EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgCloseArchiveFailed, kMsgPackFailed}));
+    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_TRUE(TempFiles().empty());
+    EXPECT_FALSE(g_bTransferBusy.load());
+}
+
+TEST_F(BackupCommandTest, FileRewrittenWhilePackedIsNamedAndNothingIsUploaded) {
+    m_box.Write("Interface/AddOns/a.lua", "a");
+    m_box.Write("WTF/Account/ACC/SavedVariables/WeakAuras.lua", "WeakAurasSaved = {}\n");
+    class CWritingView : public CRecordingView {
+    public:
+        std::string m_strFile;
+        // The game rewrites the file while the window is kept alive during packing.
+        void KeepAlive() override {
+            CRecordingView::KeepAlive();
+            if (!m_strFile.empty() && std::filesystem::exists(m_strFile)) {
+                FILE* pFile = std::fopen(m_strFile.c_str(), "ab");
+                std::fputs("-- more\n", pFile);
+                std::fclose(pFile);
+            }
+        }
+    } view;
+    CMainLogic logic(view, m_settings);
+    view.SetChecked(IDC_MODE_AUTO, true);
+    view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
+    view.SetChecked(IDC_BACKUP_ADDON, true);
+    view.m_strFile = m_box.Path("WTF/Account/ACC/SavedVariables/WeakAuras.lua");
+    logic.OnBackup();
+    logic.WaitForWorker();
+    EXPECT_EQ(view.Texts(), (Texts{kMsgConfirmBackup,
+                                   std::string(kMsgAddFileFailed) +
+                                       "\n\nWTF/Account/ACC/SavedVariables/WeakAuras.lua",
+                                   kMsgPackFailed}));
+    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(BackupCommandTest, PackingCountsAsATransferSoTheWindowCannotCloseMeanwhile) {
+    class CClosingView : public CRecordingView {
+    public:
+        CMainLogic* m_pLogic = nullptr;
+        bool m_bClosed = false;
+        bool m_bBusy = true;
+        // The member clicks the close box while the window is kept alive during packing.
+        void KeepAlive() override {
+            CRecordingView::KeepAlive();
+            m_bBusy = m_bBusy && g_bTransferBusy.load();
+            m_bClosed = m_bClosed || m_pLogic->CanClose();
+        }
+    } view;
+    CMainLogic logic(view, m_settings);
+    view.m_pLogic = &logic;
+    view.SetChecked(IDC_MODE_AUTO, true);
+    view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
+    view.SetChecked(IDC_BACKUP_ADDON, true);
+    m_box.Write("Interface/a.lua", "a");
+    logic.OnBackup();
+    logic.WaitForWorker();
+    EXPECT_GT(view.KeepAliveCount(), 0);
+    EXPECT_TRUE(view.m_bBusy);
+    EXPECT_FALSE(view.m_bClosed);
+    EXPECT_FALSE(g_bTransferBusy.load());
+
+    // A packing failure gives the flag back as well.
+    view.ClearLog();
+    m_box.MakeDir("Ralum/Temp/__Interface.zip");
+    logic.OnBackup();
+    EXPECT_EQ(view.Texts(), (Texts{kMsgConfirmBackup, kMsgCreateArchiveFailed, kMsgPackFailed}));
+    EXPECT_FALSE(g_bTransferBusy.load());
+}
+
+TEST_F(BackupCommandTest, StrayExceptionOnTheWorkerIsToldAndClearsTheBusyFlag) {
+    class CThrowingView : public CRecordingView {
+    public:
+        // Fails in the account refresh at the end of the job.
+        void SetChecked(int, bool) override { throw std::runtime_error("drawing failed"); }
+    } view;
+    CMainLogic logic(view, m_settings);
+    m_box.Write("Ralum/Temp/__WTF.zip", "archive");
+    logic.m_strCommandFolder = m_box.Folder();
+    g_bTransferBusy = true;
+    ASSERT_EQ(logic.StartUpload(kBackupCategories[1].nMask), 1);
+    logic.WaitForWorker();
+    EXPECT_EQ(view.LastText(), kMsgSystemFailure);
+    EXPECT_FALSE(g_bTransferBusy.load());
 }
 
 class CheckUploadSizeTest : public BackupCommandTest {

@@ -144,10 +144,24 @@ TEST_F(PackingTest, FileThatCannotBeReadStopsWithTheAddMessageAndClosesTheArchiv
     ASSERT_EQ(symlink("/proc/self/mem", m_box.Path("Interface/unreadable.bin").c_str()), 0);
     EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), kPackAddFailed);
     ASSERT_FALSE(m_view.Messages().empty());
-    EXPECT_EQ(m_view.Messages().front(), kMsgAddFileFailed);
+    EXPECT_EQ(m_view.Messages().front(),
+              std::string(kMsgAddFileFailed) + "\n\nInterface/unreadable.bin");
     // Closed: the archive on disk is complete and readable.
     CZipArchiver zip;
     EXPECT_NO_THROW(zip.Open(Archive("Interface"), ZipOpenMode::ReadOnly));
+}
+
+TEST_F(PackingTest, OnlyAnArchiveThatReadsBackWithEveryEntryIsWhole) {
+    m_box.Write("WTF/a.txt", "a");
+    m_box.Write("WTF/b.txt", "b");
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "WTF", "WTF"), 1);
+    const std::string strArchive = Archive("WTF");
+    EXPECT_TRUE(IsWholeArchive(strArchive, 2));
+    EXPECT_FALSE(IsWholeArchive(strArchive, 3));
+    // Cut off inside its directory: no end record, not whole.
+    std::filesystem::resize_file(strArchive, std::filesystem::file_size(strArchive) - 30);
+    EXPECT_FALSE(IsWholeArchive(strArchive, 2));
+    EXPECT_FALSE(IsWholeArchive(m_box.Path("no-such.zip"), 0));
 }
 
 TEST_F(PackingTest, ArchiveThatCannotBeCreatedGivesMinusThreeWithItsMessage) {

@@ -2,7 +2,7 @@
 """A member's whole session with the real zav binary in a real X window (Xvfb).
 
 Starts zav-service on ephemeral loopback ports with one member, builds a small game folder with
-the corpus generator, records it in the program's registry file under a private
+bench/make_game_folder.py, records it in the program's registry file under a private
 XDG_CONFIG_HOME, starts zav and then works it with real keyboard and mouse input (XTEST through
 xdotool): log in, back up, break the game folder, restore, initialize, remove everything from
 the server. Every message box the program opens is read from its ZAV_MESSAGE_LOG file and
@@ -102,7 +102,7 @@ def change_game_folder(game, round_no):
                 f.write(tag)
             break
     else:
-        raise StepFailed("the corpus has no file below a Hangul folder name")
+        raise StepFailed("the game folder has no file below a Hangul folder name")
     addons = os.path.join(game, "Interface", "AddOns")
     shutil.rmtree(os.path.join(addons, sorted(os.listdir(addons))[round_no]))
     fonts = os.path.join(game, "Fonts")
@@ -141,13 +141,13 @@ class Session:
         for tool in ("Xvfb", "xdotool", "import"):
             if shutil.which(tool) is None:
                 raise StepFailed(f"{tool} is not installed (scripts/install-deps installs it)")
-        if not os.path.isfile(self.args.corpus_script):
-            raise StepFailed(f"corpus generator not found: {self.args.corpus_script}")
-        result = subprocess.run([sys.executable, self.args.corpus_script, self.game,
+        if not os.path.isfile(self.args.game_folder_script):
+            raise StepFailed(f"game-folder generator not found: {self.args.game_folder_script}")
+        result = subprocess.run([sys.executable, self.args.game_folder_script, self.game,
                                  str(self.args.scale)], capture_output=True, text=True,
                                 timeout=600)
         if result.returncode != 0:
-            raise StepFailed(f"make-corpus.py failed: {result.stderr.strip()}")
+            raise StepFailed(f"make_game_folder.py failed: {result.stderr.strip()}")
         log("game folder (scale %s):\n%s" % (self.args.scale, result.stdout.rstrip()))
         # Players often keep Config.wtf read-only so that the game cannot change it.
         os.chmod(os.path.join(self.game, "WTF", "Config.wtf"), 0o444)
@@ -237,9 +237,11 @@ class Session:
         self.display.tool("import", "-window", str(wid), path, timeout=60)
         log(f"screenshot {name}")
 
-    def expect_box(self, kind, text, timeout, shot, answer="Return", on_shown=None):
-        """Waits for the next box, checks its kind and text, shoots it, answers it with keys.
-        on_shown runs while the box is still open; its result is returned."""
+    def expect_box(self, kind, text, timeout, shot, answer="Return", on_shown=None,
+                   prefix=False):
+        """Waits for the next box, checks its kind and text (or, with prefix, how its text
+        begins), shoots it, answers it with keys. on_shown runs while the box is still open;
+        its result is returned."""
         def next_entry():
             self.check_alive()
             entries = self.messages()
@@ -247,7 +249,8 @@ class Session:
 
         entry = wait_until(next_entry, timeout, f'the {kind} box "{text}"', interval=0.25)
         self.seen += 1
-        if entry.get("kind") != kind or entry.get("text") != text:
+        shown = entry.get("text", "")
+        if entry.get("kind") != kind or (shown[:len(text)] if prefix else shown) != text:
             raise StepFailed(f'expected the {kind} box "{text}", the program showed {entry}')
         log(f'{kind} box: "{text}"')
         boxes = wait_until(lambda: self.check_alive() or self.boxes(), 30,
@@ -369,7 +372,7 @@ class Session:
         self.display.click(self.main_wid, BTN_RESTORE)
         self.expect_box("confirm", TXT_RESTORE_ASK, 30, f"{name}-confirm")
         queries = self.expect_box("message", TXT_RESTORE_DONE, self.args.transfer_timeout,
-                                  f"{name}-done", on_shown=self.account_queries)
+                                  f"{name}-done", on_shown=self.account_queries, prefix=True)
         self.wait_transfer_end(queries)
         self.no_new_messages()
         self.screenshot(f"after-{name}")
@@ -427,14 +430,20 @@ class Session:
         shutil.copytree(self.game, keep, symlinks=True)
         self.display.click(self.main_wid, BTN_INITIALIZE)
         self.expect_box("confirm", TXT_INIT_ASK, 30, "initialize-confirm")
-        self.expect_box("message", TXT_INIT_DONE, 120, "initialize-done")
+        self.expect_box("message", TXT_INIT_DONE, 120, "initialize-done", prefix=True)
         time.sleep(0.5)
         self.no_new_messages()
         self.screenshot("after-initialize")
         problems = [f"{name} still exists after initialize" for name in
                     ("Fonts", "Interface", "WTF") if os.path.exists(os.path.join(self.game, name))]
+        # The folders wait under Ralum/Reset, where the member can take them back.
+        for name in ("Fonts", "Interface", "WTF"):
+            problems += compare_trees(os.path.join(self.game, "Ralum", "Reset", name),
+                                      os.path.join(keep, name), f"Ralum/Reset/{name}")
         problems += compare_trees(self.game, keep, "initialized game folder",
-                                  skip_top={"Fonts", "Interface", "WTF"})
+                                  skip_top={"Fonts", "Interface", "WTF", "Ralum"})
+        problems += compare_trees(os.path.join(self.game, "Ralum"), os.path.join(keep, "Ralum"),
+                                  "Ralum", skip_top={"Reset"})
         if problems:
             raise StepFailed("after initialize:\n  " + "\n  ".join(problems))
 
@@ -548,9 +557,9 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--zav", required=True, help="the zav executable")
     parser.add_argument("--service", required=True, help="the zav-service executable")
-    parser.add_argument("--corpus-script", required=True, help="make-corpus.py")
+    parser.add_argument("--game-folder-script", required=True, help="bench/make_game_folder.py")
     parser.add_argument("--out", required=True, help="output folder (screenshots, logs)")
-    parser.add_argument("--scale", default="0.02", help="corpus scale (default 0.02)")
+    parser.add_argument("--scale", default="0.02", help="scale of the game folder (default 0.02)")
     parser.add_argument("--steps", default=",".join(ALL_STEPS),
                         help="comma-separated steps to run (default: all)")
     parser.add_argument("--skip-reason", default="",
@@ -559,7 +568,7 @@ def main():
                         help="seconds to wait for an upload or a restore")
     parser.add_argument("--keep", action="store_true", help="keep the work folder on success")
     args = parser.parse_args()
-    for name in ("zav", "service", "corpus_script", "out"):
+    for name in ("zav", "service", "game_folder_script", "out"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
     args.steps = [s for s in args.steps.replace(";", ",").split(",") if s]
     unknown = [s for s in args.steps if s not in ALL_STEPS]

@@ -8,6 +8,8 @@
 #include <filesystem>
 
 #include "restore_fixture.h"
+#include "support/file_size_limit.h"
+#include "support/recording_view.h"
 
 namespace fs = std::filesystem;
 using namespace restore_test;
@@ -79,7 +81,7 @@ TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
 }
 
-TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndLosesItsRecentCopy) {
+TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndKeepsItsRecentCopy) {
     SaveArchive("Interface", "__Interface.zip");
     fs::remove_all(m_game.Path("Interface"));
     WriteFile(m_game.Path("Ralum/Recent/Interface/old.txt"), "older recent");
@@ -87,7 +89,8 @@ TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndLosesItsRecentCopy) {
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
 
     EXPECT_EQ(Tree("Interface"), m_saved["Interface"]);
-    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Recent/Interface")));
+    // Nothing replaced it: the member's only Recent copy stays.
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Recent/Interface/old.txt")), "older recent");
     // No Original copy for a folder that did not exist; a later restore takes it.
     EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Original/Interface")));
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
@@ -113,6 +116,117 @@ TEST_F(ApplyTest, CacheRestoreIntoAGameWithoutCacheFolder) {
     fs::remove_all(m_game.Path("Cache"));
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWdb).ApplyAll(), 0);
     EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
+}
+
+TEST_F(ApplyTest, OriginalCopyThatFailsOnlyBlocksTheCategoriesBeingRestored) {
+    // Interface is too large for what the disk still takes; WTF's files are small.
+    WriteFile(m_game.Path("Interface/AddOns/Big/textures.blp"), RandomBytes(300 * 1024, 5));
+    SaveArchive("WTF", "__WTF.zip");
+    {
+        CFileSizeLimit limit(200 * 1024);
+        ASSERT_TRUE(limit.IsSet());
+        CArchiveApplier applier(m_game.strRoot, kMaskWtf);
+        EXPECT_EQ(applier.ApplyAll(), 0) << applier.LastError();
+    }
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Original/Interface")));  // taken later
+    EXPECT_TRUE(fs::exists(m_game.Path("Ralum/Original/WTF")));
+    for (const auto& entry : fs::directory_iterator(m_game.Path("Ralum/Original")))
+        EXPECT_EQ(entry.path().filename().string().find(".zav-copy"), std::string::npos);
+
+    // Restoring Interface itself needs its copy: refused, and nothing changes.
+    SaveArchive("Interface", "__Interface.zip");
+    const TreeMap before = Guarded();
+    CFileSizeLimit limit(200 * 1024);
+    EXPECT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), -1);
+    EXPECT_EQ(Guarded(), before);
+}
+
+// An apply cut off (crash, power loss) after some of its renames: the next restore or start
+// finds it by the names and finishes it, and the member loses nothing.
+struct SCut {
+    const char* szName;
+    std::vector<std::pair<const char*, const char*>> vecDone;  // renames done before the cut
+    friend void PrintTo(const SCut& cut, std::ostream* pOut) { *pOut << cut.szName; }
+};
+
+class InterruptedApplyTest : public ApplyTest, public ::testing::WithParamInterface<SCut> {};
+
+TEST_P(InterruptedApplyTest, IsFinishedByTheNextStart) {
+    WriteFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
+    const TreeMap fonts = Tree("Fonts"), wtf = Tree("WTF");
+    SaveArchive("Fonts", "__Fonts.zip");
+    SaveArchive("WTF", "__WTF.zip");
+    // Both archives extracted and checked, as the apply leaves them before its first swap.
+    CArchiveApplier staging(m_game.strRoot, kMaskFonts | kMaskWtf);
+    ASSERT_TRUE(staging.ExtractArchive(ECategory::Fonts));
+    ASSERT_TRUE(staging.ExtractArchive(ECategory::Wtf));
+    fs::rename(m_game.Path(".zav-stage-Fonts"), m_game.Path(".zav-ready-Fonts"));
+    fs::rename(m_game.Path(".zav-stage-WTF"), m_game.Path(".zav-ready-WTF"));
+    for (const auto& [szFrom, szTo] : GetParam().vecDone) {
+        if (std::string(szTo) == "copy")
+            fs::copy(m_game.Path(szFrom), m_game.Path("Ralum/Recent/WTF"),
+                     fs::copy_options::recursive);
+        else
+            fs::rename(m_game.Path(szFrom), m_game.Path(szTo));
+    }
+
+    CRecordingView view;
+    const ERecovery eResult = RecoverInterruptedApply(view, m_game.strRoot);
+    EXPECT_NE(eResult, ERecovery::Failed);
+    EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+    EXPECT_EQ(Tree("Ralum/Recent/Fonts"), fonts);
+    EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
+    EXPECT_EQ(view.Messages(), eResult == ERecovery::Finished
+                                   ? std::vector<std::string>{kMsgApplyResumed}
+                                   : std::vector<std::string>{});
+    for (const std::string& strFolder : {std::string(), std::string("Ralum/Recent")}) {
+        for (const auto& entry : fs::directory_iterator(m_game.Path(strFolder)))
+            EXPECT_EQ(entry.path().filename().string().rfind(".zav", 0), std::string::npos)
+                << entry.path();
+    }
+}
+
+const std::pair<const char*, const char*> kFontsToRecent{"Fonts", "Ralum/Recent/Fonts"};
+const std::pair<const char*, const char*> kNewFonts{".zav-ready-Fonts/Fonts", "Fonts"};
+const std::pair<const char*, const char*> kRecentAside{"Ralum/Recent/WTF",
+                                                       "Ralum/Recent/.zav-old-WTF"};
+const std::pair<const char*, const char*> kWtfToRecent{"WTF", "Ralum/Recent/WTF"};
+const std::pair<const char*, const char*> kNewWtf{".zav-ready-WTF/WTF", "WTF"};
+// Recent on another file system: the old folder is copied there, then set aside.
+const std::pair<const char*, const char*> kWtfCopied{"WTF", "copy"};
+const std::pair<const char*, const char*> kWtfAside{"WTF", ".zav-old-WTF"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, InterruptedApplyTest,
+    ::testing::Values(SCut{"BeforeTheFirstSwap", {}}, SCut{"OldFontsInRecent", {kFontsToRecent}},
+                      SCut{"FontsDone", {kFontsToRecent, kNewFonts}},
+                      SCut{"PreviousRecentAside", {kFontsToRecent, kNewFonts, kRecentAside}},
+                      SCut{"OldWtfInRecent",
+                           {kFontsToRecent, kNewFonts, kRecentAside, kWtfToRecent}},
+                      SCut{"AllSwappedNotCleaned",
+                           {kFontsToRecent, kNewFonts, kRecentAside, kWtfToRecent, kNewWtf}},
+                      SCut{"CopiedToRecent", {kFontsToRecent, kNewFonts, kRecentAside, kWtfCopied}},
+                      SCut{"CopiedAndSetAside",
+                           {kFontsToRecent, kNewFonts, kRecentAside, kWtfCopied, kWtfAside}}),
+    [](const auto& row) { return std::string(row.param.szName); });
+
+TEST_F(ApplyTest, ApplyCutOffWhileExtractingChangesNothingAndIsCleanedUp) {
+    SaveArchive("WTF", "__WTF.zip");
+    const TreeMap before = Guarded();
+    WriteFile(m_game.Path(".zav-stage-WTF/WTF/half.lua"), "half of an extracted file");
+    WriteFile(m_game.Path(".zav-ready-Fonts/Fonts/new.ttf"), "checked, but WTF was not");
+    WriteFile(m_game.Path("Ralum/Original/.Interface.zav-copy0/x"), "half a copy");
+
+    CRecordingView view;
+    EXPECT_EQ(RecoverInterruptedApply(view, m_game.strRoot), ERecovery::Nothing);
+    EXPECT_TRUE(view.Boxes().empty());
+    EXPECT_EQ(Guarded(), before);
+
+    // The next restore runs as if nothing had happened.
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
 }
 
 TEST(EntryInFolder, NamesOutsideTheCategoryFolderAreRefused) {

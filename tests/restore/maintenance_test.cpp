@@ -43,6 +43,8 @@ protected:
         WriteFile(m_game.Path("Ralum/Recent/Fonts/keep.txt"), "recent");
         ASSERT_TRUE(m_settings.SetGameFolder(m_game.strRoot));
         m_settings.SetId(kId);
+        m_view.SetChecked(IDC_MODE_MANUAL, true);
+        m_view.SetText(IDC_MANUAL_PATH, m_game.strRoot);
     }
 
     CTempFolder m_temp;
@@ -52,22 +54,43 @@ protected:
     CMainLogic m_logic{m_view, m_settings};
 };
 
-TEST_F(MaintenanceTest, InitializeDeletesTheThreeFoldersAndNothingElse) {
+TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
     const TreeMap cache = SnapshotTree(m_game.Path("Cache")),
                   ralum = SnapshotTree(m_game.Path("Ralum"));
-    m_logic.OnInitialize();
-    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskInitialize, kMsgInitialized}));
+    std::map<std::string, TreeMap> before;
     for (const char* szFolder : {"Fonts", "Interface", "WTF"})
+        before[szFolder] = SnapshotTree(m_game.Path(szFolder));
+    m_logic.OnInitialize();
+    EXPECT_EQ(m_view.Texts(),
+              (std::vector<std::string>{
+                  kAskInitialize, std::string(kMsgInitialized) +
+                                      "\n\n초기화 전의 Fonts, Interface, WTF 폴더는 다음 위치에 "
+                                      "보관되어 있습니다.\n" +
+                                      m_game.Path("Ralum/Reset")}));
+    for (const char* szFolder : {"Fonts", "Interface", "WTF"}) {
         EXPECT_FALSE(fs::exists(m_game.Path(szFolder))) << szFolder;
+        EXPECT_EQ(SnapshotTree(m_game.Path(std::string("Ralum/Reset/") + szFolder)),
+                  before[szFolder])
+            << szFolder;
+    }
     EXPECT_EQ(SnapshotTree(m_game.Path("Cache")), cache);
-    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum")), ralum);
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum"), {"Reset"}), ralum);
     EXPECT_TRUE(fs::exists(m_game.Path("Wow.exe")));
     EXPECT_FALSE(m_view.WaitCursorOn());
 
-    // Again, with the folders gone: still done, without complaint.
+    // Again, with the folders gone: done, and the copies stay as they are.
     m_view.ClearLog();
     m_logic.OnInitialize();
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskInitialize, kMsgInitialized}));
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")), before["WTF"]);
+
+    // A new WTF replaces the earlier copy of WTF only.
+    WriteFile(m_game.Path("WTF/Config.wtf"), "new settings");
+    m_logic.OnInitialize();
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Reset/WTF/Config.wtf")), "new settings");
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")).size(), 1u);
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/Fonts")), before["Fonts"]);
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset"), {"Fonts", "Interface", "WTF"}).size(), 0u);
 }
 
 TEST_F(MaintenanceTest, InitializeAnsweredNoOrWhileBusyDeletesNothing) {
@@ -86,12 +109,34 @@ TEST_F(MaintenanceTest, InitializeWithoutAGameFolderDeletesNothing) {
     // The folders that bare names would reach: those of the process's current folder.
     const std::string strCwd = fs::current_path().string();
     ASSERT_EQ(::chdir(m_game.strRoot.c_str()), 0);
-    ASSERT_TRUE(m_settings.SetGameFolder(""));
+    m_view.SetText(IDC_MANUAL_PATH, "");
     m_logic.OnInitialize();
     ASSERT_EQ(::chdir(strCwd.c_str()), 0);
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kMsgNoGameFolder}));
     for (const char* szFolder : {"Fonts", "Interface", "WTF"})
         EXPECT_TRUE(fs::exists(m_game.Path(szFolder))) << szFolder;
+}
+
+TEST_F(MaintenanceTest, InitializeThatCannotMoveAFolderSaysWhichAndNeverThatItIsDone) {
+    // An immutable folder cannot be moved, even by root.
+    const std::string strLocked = m_game.Path("Fonts");
+    const TreeMap fonts = SnapshotTree(strLocked);
+    WriteFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf"), "an earlier copy");
+    if (std::system(("chattr +i '" + strLocked + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "chattr +i is not available on " << m_temp.Path();
+    m_logic.OnInitialize();
+    std::system(("chattr -i '" + strLocked + "'").c_str());
+    EXPECT_EQ(m_view.Texts(),
+              (std::vector<std::string>{
+                  kAskInitialize,
+                  "다음 폴더를 초기화하지 못하였습니다.\n\nFonts\n\n게임이나 다른 프로그램이 "
+                  "사용 중인지 확인하신 후 다시 시도하시기 바랍니다.\n\n초기화 전의 Interface, "
+                  "WTF 폴더는 다음 위치에 보관되어 있습니다.\n" +
+                      m_game.Path("Ralum/Reset")}));
+    EXPECT_EQ(SnapshotTree(strLocked), fonts);
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf")), "an earlier copy");
+    EXPECT_FALSE(fs::exists(m_game.Path("Interface")));
+    EXPECT_FALSE(fs::exists(m_game.Path("WTF")));
 }
 
 // Remove-all against the running service.

@@ -1,5 +1,6 @@
 // The restore command end to end: the worker downloading from a running service (or from a
 // scripted server for faults the service never shows), applying, and telling the member.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -120,7 +121,13 @@ TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForB
 
     RunRestore();
 
-    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgRestoreDone}));
+    // What changed, counted by file names: the saved WTF has two files, the old one three.
+    EXPECT_EQ(m_view.Texts(),
+              (std::vector<std::string>{
+                  kAskRestore, std::string(kMsgRestoreDone) +
+                                   "\n\nWTF 폴더: 파일 2개 추가, 0개 교체, 3개 삭제\n\n교체되기 "
+                                   "전의 폴더는 다음 위치에 보관되어 있습니다.\n" +
+                                   m_game.Path("Ralum/Recent")}));
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
     EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
     EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
@@ -157,7 +164,8 @@ TEST_F(LiveRestoreTest, BackupThenRestoreBringsEveryFileBack) {
     m_view.ClearLog();
     RunRestore();
 
-    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgRestoreDone}));
+    ASSERT_EQ(m_view.Texts().size(), 2u);
+    EXPECT_THAT(m_view.Texts()[1], ::testing::StartsWith(kMsgRestoreDone));
     EXPECT_EQ(SnapshotTree(m_game.strRoot, {"Ralum"}), saved);
     EXPECT_EQ(ReadFile(m_game.Path("Ralum/Recent/Fonts/extra.ttf")), "extra");
 }
@@ -168,7 +176,7 @@ TEST_F(LiveRestoreTest, CacheRestoreMovesKoKRToRecentWdb) {
     m_logic.QueryAccountStatus();
     Check(IDC_RESTORE_CACHE);
     RunRestore();
-    EXPECT_EQ(m_view.LastText(), kMsgRestoreDone);
+    EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
     EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
     EXPECT_EQ(Tree("Ralum/Recent/WDB"), kokr);
 }
@@ -232,7 +240,7 @@ TEST_F(LiveRestoreTest, BusyFlagHoldsUntilTheFinalMessageIsClosed) {
     Check(IDC_RESTORE_FONT);
     bool bBusyDuringBox = false;
     m_view.SetOnBox([&](const CRecordingView::SBox& box) {
-        if (box.strText != kMsgRestoreDone)
+        if (box.strText.rfind(kMsgRestoreDone, 0) != 0)
             return;
         bBusyDuringBox = g_bTransferBusy;
         m_logic.OnInitialize();
@@ -241,8 +249,10 @@ TEST_F(LiveRestoreTest, BusyFlagHoldsUntilTheFinalMessageIsClosed) {
     });
     RunRestore();
     EXPECT_TRUE(bBusyDuringBox);
-    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRestore, kMsgRestoreDone, kMsgBusy,
-                                                        kMsgBusy, kMsgBusy}));
+    ASSERT_EQ(m_view.Texts().size(), 5u);
+    EXPECT_EQ(m_view.Texts()[2], kMsgBusy);
+    EXPECT_EQ(m_view.Texts()[3], kMsgBusy);
+    EXPECT_EQ(m_view.Texts()[4], kMsgBusy);
     EXPECT_FALSE(g_bTransferBusy);
     EXPECT_TRUE(fs::exists(m_game.Path("WTF")));  // the refused initialize deleted nothing
 }
@@ -286,7 +296,7 @@ TEST_F(ScriptedRestoreTest, FetchesInCategoryOrderAsHttp10WithTheAgentName) {
     Check(IDC_RESTORE_ADDON);
     RunRestore();
 
-    EXPECT_EQ(m_view.LastText(), kMsgRestoreDone);
+    EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
     const std::vector<SFakeRequest> requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 5u);  // four archives, then the account refresh
     const char* names[] = {"__Fonts.zip", "__Interface.zip", "__WDB.zip", "__WTF.zip"};
@@ -340,6 +350,49 @@ TEST_F(ScriptedRestoreTest, ConnectionCutMidArchiveIsCodeMinusSevenAfterTheFirst
     EXPECT_EQ(m_server.Paths(), (std::vector<std::string>{"/Kelpo/UserData/gamer01/__Fonts.zip",
                                                           "/Kelpo/UserData/gamer01/__Interface.zip",
                                                           "/Kelpo/html/auth.php"}));
+}
+
+TEST_F(ScriptedRestoreTest, FailedDownloadKeepsTheArchiveAnEarlierOneLeft) {
+    // An unreachable server, then an error page: the earlier download stays as it was.
+    const std::string strEarlier = SavedArchive("Fonts");
+    WriteFile(m_game.Path("Ralum/Temp/__Fonts.zip"), strEarlier);
+    m_logic.m_nFontsSize = 5000;
+    Check(IDC_RESTORE_FONT);
+    {
+        CScopedServiceUrl unreachable("http://127.0.0.1:1");
+        RunRestore();
+    }
+    ASSERT_GE(m_view.Texts().size(), 2u);
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-5]");
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
+
+    m_view.ClearLog();
+    m_logic.m_nFontsSize = 5000;
+    Check(IDC_RESTORE_FONT);
+    RunRestore();  // the scripted server has no such archive: 404
+    ASSERT_GE(m_view.Texts().size(), 2u);
+    EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-11]");
+    EXPECT_EQ(ReadFile(m_game.Path("Ralum/Temp/__Fonts.zip")), strEarlier);
+    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Temp/__Fonts.zip.part")));
+}
+
+TEST_F(ScriptedRestoreTest, RestoreWorksOnTheFolderTheWindowShows) {
+    // The folder was typed into the manual field; the radio was not clicked again.
+    CTempFolder shownTemp;
+    SGame shown{shownTemp.Path() + "/World of Warcraft"};
+    FillGameFolder(SGame{shown.strRoot + "/"});
+    const std::string strFonts = SavedArchive("Fonts");
+    Offer("__Fonts.zip", strFonts);
+    m_logic.m_nFontsSize = static_cast<int32_t>(strFonts.size());
+    m_view.SetText(IDC_MANUAL_PATH, shown.strRoot);  // no final separator either
+    Check(IDC_RESTORE_FONT);
+    const TreeMap before = Guarded();
+    RunRestore();
+    EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
+    EXPECT_EQ(SnapshotTree(shown.strRoot + "/Fonts"), m_saved["Fonts"]);
+    EXPECT_EQ(Guarded(), before);  // the folder chosen earlier is untouched
+    EXPECT_EQ(m_settings.GetGameFolder(), shown.strRoot + "/");
+    EXPECT_FALSE(fs::exists(shown.strRoot + "Ralum"));
 }
 
 TEST_F(ScriptedRestoreTest, ReadingStopsWhenAPieceEndsExactlyAtTheExpectedSize) {

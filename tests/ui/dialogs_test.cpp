@@ -4,13 +4,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <memory>
 #include <thread>
 
@@ -56,6 +59,14 @@ private:
     static QString Screenshot(const char* szName) {
         return QStringLiteral(ZAV_BINARY_DIR "/") + QLatin1String(szName);
     }
+    // Every box is recorded instead of shown, and answered with m_bConfirmAnswer.
+    void RecordBoxes() {
+        SetMessageBoxHook([this](EBoxKind eKind, const std::string& strText) {
+            m_boxes.append({eKind, QString::fromStdString(strText),
+                            QThread::currentThread() == qApp->thread()});
+            return m_bConfirmAnswer;
+        });
+    }
     // A main window of a member logged in through the service, set up and shown.
     std::unique_ptr<CMainDialog> OpenMainWindow(CSettings& settings) {
         CBoxMessageView view;
@@ -91,11 +102,7 @@ private slots:
         QVERIFY(m_pService->AddMember("gamer01", "zavdemo", "용감한전사"));
         m_pEnv = std::make_unique<CScopedClientEnvironment>(*m_pService);
 
-        SetMessageBoxHook([this](EBoxKind eKind, const std::string& strText) {
-            m_boxes.append({eKind, QString::fromStdString(strText),
-                            QThread::currentThread() == qApp->thread()});
-            return m_bConfirmAnswer;
-        });
+        RecordBoxes();
     }
     void cleanupTestCase() {
         SetMessageBoxHook({});
@@ -291,6 +298,54 @@ private slots:
         QCOMPARE(qobject_cast<QLabel*>(pDialog->Control(IDC_WDB_USAGE))->text(),
                  QStringLiteral("9.9M"));
         QTRY_COMPARE(pDialog->ProgressWidth(), 26);
+    }
+
+    void TypedFolderCountsOnceItsEditIsFinished() {
+        CSettings settings;
+        std::unique_ptr<CMainDialog> pDialog = OpenMainWindow(settings);
+        QVERIFY(pDialog);
+        qobject_cast<QAbstractButton*>(pDialog->Control(IDC_MODE_MANUAL))->click();
+        auto* pEdit = qobject_cast<QLineEdit*>(pDialog->Control(IDC_MANUAL_PATH));
+        const QString strTyped = m_dir.filePath(QStringLiteral("Typed WoW"));
+        pEdit->setFocus();
+        QTest::keyClicks(pEdit, strTyped);
+        pEdit->clearFocus();
+        QCOMPARE(QString::fromUtf8(settings.GetGameFolder()), strTyped + QLatin1Char('/'));
+        QCOMPARE(pEdit->text(), strTyped + QLatin1Char('/'));
+        QVERIFY(QDir(strTyped + QStringLiteral("/Ralum/Temp")).exists());
+    }
+
+    // The real boxes, not the hook: server texts carry "<br>", shown as they stand; the folder
+    // picker has its title.
+    void BoxesShowPlainTextAndThePickerItsTitle() {
+        SetMessageBoxHook({});
+        QString strShownText;
+        Qt::TextFormat eFormat = Qt::RichText;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+            auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            strShownText = pBox->text();
+            eFormat = pBox->textFormat();
+            pBox->accept();
+        });
+        ShowMessageBox(nullptr, EBoxKind::Message, "+OK<br>서버 점검 중입니다.");
+        QCOMPARE(eFormat, Qt::PlainText);
+        QCOMPARE(strShownText, QStringLiteral("+OK<br>서버 점검 중입니다."));
+
+        CSettings settings;
+        std::unique_ptr<CMainDialog> pDialog = OpenMainWindow(settings);
+        QVERIFY(pDialog);
+        QString strTitle;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+            auto* pPicker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            strTitle = pPicker->windowTitle();
+            pPicker->reject();
+        });
+        const SFolderPick pick = pDialog->PickFolder();
+        QCOMPARE(strTitle, QStringLiteral("대상 폴더 선택"));
+        QCOMPARE(pick.eKind, SFolderPick::Cancelled);
+        RecordBoxes();
     }
 
     void MessageLogHasOneJsonLinePerBox() {

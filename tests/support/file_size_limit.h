@@ -1,0 +1,31 @@
+// A real fault without a mount: while the object lives, every file this process writes fails
+// past nBytes with EFBIG, as a full disk fails a write. SIGXFSZ is ignored meanwhile, so that
+// the write fails instead of the process ending.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <csignal>
+
+class CFileSizeLimit {
+public:
+    explicit CFileSizeLimit(rlim_t nBytes) {
+        m_pOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = nBytes;
+        m_bSet = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~CFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_pOldHandler);
+    }
+    CFileSizeLimit(const CFileSizeLimit&) = delete;
+    CFileSizeLimit& operator=(const CFileSizeLimit&) = delete;
+    bool IsSet() const { return m_bSet; }
+
+private:
+    rlimit m_old{};
+    void (*m_pOldHandler)(int) = nullptr;
+    bool m_bSet = false;
+};
