@@ -165,8 +165,8 @@ bool CZipArchiver::AddFile(const std::string& strPath, int iLevel, bool bKeepPat
     m_pImpl->Packer(iLevel, nChunkSize, m_nWholeLimit)
         .Pack(
             source, nSize,
-            [this](std::vector<uint8_t>&& piece) {
-                m_file.Write(piece.data(), piece.size());
+            [this](CZipBuffer&& piece) {
+                m_file.Write(piece.Data(), piece.Size());
                 return true;
             },
             packed);
@@ -354,16 +354,28 @@ bool CZipArchiver::CloseEntryForWriting() {
         Throw(kZipGenericError);
     }
     if (im.eData == Impl::kGather) {
-        std::vector<uint8_t> out;
+        // As CSourcePacker compresses a whole file.
         if (!im.pDeflater || im.iDeflaterLevel != im.iLevel) {
             im.pDeflater = std::make_unique<CWholeDeflater>(im.iLevel);
             im.iDeflaterLevel = im.iLevel;
         }
-        im.pDeflater->Compress(im.gathered.data(), im.gathered.size(), m_nWholeLimit, out);
-        m_file.Write(out.data(), out.size());
-        const uint64_t nIn = im.gathered.size();
+        const std::vector<uint8_t> gathered = std::move(im.gathered);
         im.gathered = {};
-        FinishEntry(im.uCrc, nIn, out.size());
+        auto write = [this](CZipBuffer&& piece) {
+            m_file.Write(piece.Data(), piece.Size());
+            return true;
+        };
+        CZipBuffer out;
+        uint64_t nOut = 0;
+        if (im.pDeflater->Compress(gathered.data(), gathered.size(), m_nWholeLimit, out)) {
+            nOut = out.Size();
+            write(std::move(out));
+        } else {
+            CDeflateStream stream(im.iLevel);
+            stream.FeedAll(gathered.data(), gathered.size(), write);
+            nOut = stream.TotalOut();
+        }
+        FinishEntry(im.uCrc, gathered.size(), nOut);
         return true;
     }
     im.stream.next_in = nullptr;

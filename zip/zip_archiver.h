@@ -245,7 +245,7 @@ private:
     bool FitsWhole(const CZipEntryHeader& entry) const;
     // Reads the compressed data of entry uIndex into data after checking its local header
     // (and data descriptor) against the directory; throws BadArchive.
-    void ReadWholeEntry(uint16_t uIndex, std::vector<uint8_t>& data);
+    void ReadWholeEntry(uint16_t uIndex, CZipBuffer& data);
     // Checks the local header of entry at its offset; returns where its data starts.
     int64_t CheckLocalHeader(const CZipEntryHeader& entry);
     void CheckDescriptor(const CZipEntryHeader& entry, int64_t nDataStart);

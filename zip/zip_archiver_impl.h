@@ -42,8 +42,8 @@ struct CZipArchiver::Impl {
     int64_t nWindowStart = 0;
     size_t nWindowFill = 0;
     std::unique_ptr<CWholeInflater> pInflater;
-    std::vector<uint8_t> compressed;  // ExtractEntry's buffers
-    std::vector<uint8_t> plain;
+    CZipBuffer compressed;  // ExtractEntry's buffers
+    CZipBuffer plain;
 
     static voidpf Alloc(voidpf pOpaque, uInt nItems, uInt nSize);
     static void Free(voidpf pOpaque, voidpf pBlock);
@@ -83,5 +83,4 @@ bool WriteExtractedFile(const CZipEntryHeader& entry, const std::string& strTarg
 // libdeflate declines the data or a stored entry's sizes differ: the entry must then go
 // through zlib, which reports such faults as it always has.
 bool InflateWholeEntry(CWholeInflater& inflater, const CZipEntryHeader& entry,
-                       const std::vector<uint8_t>& compressed, std::vector<uint8_t>& plain,
-                       const uint8_t** ppData);
+                       const CZipBuffer& compressed, CZipBuffer& plain, const uint8_t** ppData);

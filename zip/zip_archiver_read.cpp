@@ -75,15 +75,15 @@ bool WriteExtractedFile(const CZipEntryHeader& entry, const std::string& strTarg
 }
 
 bool InflateWholeEntry(CWholeInflater& inflater, const CZipEntryHeader& entry,
-                       const std::vector<uint8_t>& compressed, std::vector<uint8_t>& plain,
-                       const uint8_t** ppData) {
+                       const CZipBuffer& compressed, CZipBuffer& plain, const uint8_t** ppData) {
     if (entry.m_uMethod == 0) {
-        *ppData = compressed.data();
+        *ppData = compressed.Data();
         return entry.m_uComprSize == entry.m_uUncomprSize;
     }
-    plain.resize(entry.m_uUncomprSize);
-    *ppData = plain.data();
-    return inflater.Inflate(compressed.data(), compressed.size(), plain.data(), plain.size());
+    plain.Reserve(entry.m_uUncomprSize);
+    plain.SetSize(entry.m_uUncomprSize);
+    *ppData = plain.Data();
+    return inflater.Inflate(compressed.Data(), compressed.Size(), plain.Data(), plain.Size());
 }
 
 void CZipArchiver::ReadArchiveAt(int64_t nOffset, uint8_t* pOut, size_t nCount) {
@@ -325,12 +325,13 @@ bool CZipArchiver::FitsWhole(const CZipEntryHeader& entry) const {
     return entry.m_uUncomprSize <= m_nWholeLimit && entry.m_uComprSize <= m_nWholeLimit;
 }
 
-void CZipArchiver::ReadWholeEntry(uint16_t uIndex, std::vector<uint8_t>& data) {
+void CZipArchiver::ReadWholeEntry(uint16_t uIndex, CZipBuffer& data) {
     const CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
     const int64_t nDataStart = CheckLocalHeader(entry);
-    data.resize(entry.m_uComprSize);
-    if (!data.empty())
-        ReadArchiveAt(nDataStart, data.data(), data.size());
+    data.Reserve(entry.m_uComprSize);
+    data.SetSize(entry.m_uComprSize);
+    if (data.Size() > 0)
+        ReadArchiveAt(nDataStart, data.Data(), data.Size());
     CheckDescriptor(entry, nDataStart);
 }
 
@@ -354,10 +355,10 @@ bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, ui
                                  GetArchivePath());
         bDone = true;
     }
-    if (im.compressed.capacity() > kZipKeepBufferBytes)
-        im.compressed = {};
-    if (im.plain.capacity() > kZipKeepBufferBytes)
-        im.plain = {};
+    if (im.compressed.Capacity() > kZipKeepBufferBytes)
+        im.compressed = CZipBuffer();
+    if (im.plain.Capacity() > kZipKeepBufferBytes)
+        im.plain = CZipBuffer();
     return bDone ? bOk : ExtractStreamed(uIndex, strTarget, nChunkSize);
 }
 

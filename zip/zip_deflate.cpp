@@ -22,7 +22,7 @@ int ZlibLevel(int iLevel) {
 }  // namespace
 
 uint32_t ZipCrc32(uint32_t uCrc, const uint8_t* pData, size_t nSize) {
-    return libdeflate_crc32(uCrc, pData, nSize);
+    return nSize > 0 ? libdeflate_crc32(uCrc, pData, nSize) : uCrc;
 }
 
 CWholeDeflater::CWholeDeflater(int iLevel) : m_iLevel(iLevel), m_pCompressor(nullptr) {}
@@ -32,42 +32,27 @@ CWholeDeflater::~CWholeDeflater() {
         libdeflate_free_compressor(m_pCompressor);
 }
 
-void CWholeDeflater::Compress(const uint8_t* pData, size_t nSize, size_t nOutLimit,
-                              std::vector<uint8_t>& out) {
-    out.clear();
-    if (nSize > 0) {
-        if (m_pCompressor == nullptr) {
-            // zlib's levels and libdeflate's agree from 1 to 9; zlib's default is 6.
-            m_pCompressor = libdeflate_alloc_compressor(m_iLevel < 0 ? 6 : m_iLevel);
-            if (m_pCompressor == nullptr)
-                throw std::bad_alloc();
-        }
-        const size_t nCapacity =
-            std::min(libdeflate_deflate_compress_bound(m_pCompressor, nSize), nOutLimit);
-        if (m_nScratch < nCapacity) {
-            m_pScratch.reset();
-            m_pScratch.reset(new uint8_t[nCapacity]);
-            m_nScratch = nCapacity;
-        }
-        const size_t nMade =
-            libdeflate_deflate_compress(m_pCompressor, pData, nSize, m_pScratch.get(), nCapacity);
-        if (nMade > 0)
-            out.assign(m_pScratch.get(), m_pScratch.get() + nMade);
-        if (m_nScratch > kKeepBytes) {
-            m_pScratch.reset();
-            m_nScratch = 0;
-        }
-        if (nMade > 0)
-            return;
+bool CWholeDeflater::Compress(const uint8_t* pData, size_t nSize, size_t nOutLimit,
+                              CZipBuffer& out) {
+    out = CZipBuffer();
+    if (nSize == 0)
+        return false;
+    if (m_pCompressor == nullptr) {
+        // zlib's levels and libdeflate's agree from 1 to 9; zlib's default is 6.
+        m_pCompressor = libdeflate_alloc_compressor(m_iLevel < 0 ? 6 : m_iLevel);
+        if (m_pCompressor == nullptr)
+            throw std::bad_alloc();
     }
-    // libdeflate's output would pass the limit (or there is nothing to compress): zlib.
-    CDeflateStream stream(m_iLevel);
-    auto append = [&out](std::vector<uint8_t>&& piece) {
-        out.insert(out.end(), piece.begin(), piece.end());
-        return true;
-    };
-    stream.Feed(pData, nSize, append);
-    stream.Finish(append);
+    const size_t nCapacity =
+        std::min(libdeflate_deflate_compress_bound(m_pCompressor, nSize), nOutLimit);
+    CZipBuffer made(nCapacity);
+    const size_t nMade =
+        libdeflate_deflate_compress(m_pCompressor, pData, nSize, made.Data(), nCapacity);
+    if (nMade == 0)
+        return false;
+    made.SetSize(nMade);
+    out = std::move(made);
+    return true;
 }
 
 CDeflateStream::CDeflateStream(int iLevel) : m_out(kPieceSize) {
@@ -75,8 +60,8 @@ CDeflateStream::CDeflateStream(int iLevel) : m_out(kPieceSize) {
         deflateInit2(&m_stream, ZlibLevel(iLevel), Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
     if (iResult != Z_OK)
         ZipException(iResult, std::string());
-    m_stream.next_out = m_out.data();
-    m_stream.avail_out = static_cast<uInt>(m_out.size());
+    m_stream.next_out = m_out.Data();
+    m_stream.avail_out = static_cast<uInt>(kPieceSize);
 }
 
 CDeflateStream::~CDeflateStream() {
@@ -84,12 +69,15 @@ CDeflateStream::~CDeflateStream() {
 }
 
 bool CDeflateStream::Hand(const ZipPieceSink& sink) {
-    const size_t nFill = m_out.size() - m_stream.avail_out;
+    const size_t nFill = kPieceSize - m_stream.avail_out;
     if (nFill == 0)
         return true;
-    std::vector<uint8_t> piece(m_out.begin(), m_out.begin() + static_cast<ptrdiff_t>(nFill));
-    m_stream.next_out = m_out.data();
-    m_stream.avail_out = static_cast<uInt>(m_out.size());
+    // The full buffer goes as the piece; the stream goes on in a new one.
+    CZipBuffer piece = std::move(m_out);
+    piece.SetSize(nFill);
+    m_out = CZipBuffer(kPieceSize);
+    m_stream.next_out = m_out.Data();
+    m_stream.avail_out = static_cast<uInt>(kPieceSize);
     m_nOut += nFill;
     return sink(std::move(piece));
 }
@@ -173,45 +161,45 @@ bool CSourcePacker::Pack(CZipSourceFile& source, uint64_t nSize, const ZipPieceS
 bool CSourcePacker::PackWhole(CZipSourceFile& source, uint64_t nSize, const ZipPieceSink& sink,
                               SZipPacked& packed) {
     // One byte more than the size: a file that grew since is seen at once.
-    size_t nCapacity = static_cast<size_t>(nSize) + 1;
-    if (m_nInput < nCapacity) {
-        m_pInput.reset();
-        m_pInput.reset(new uint8_t[nCapacity]);
-        m_nInput = nCapacity;
-    }
+    m_input.Reserve(static_cast<size_t>(nSize) + 1);
     size_t nHave = 0;
     while (true) {
-        const size_t nWant = nCapacity - nHave;
-        const size_t nRead = source.Read(m_pInput.get() + nHave, nWant);
+        const size_t nWant = m_input.Capacity() - nHave;
+        const size_t nRead = source.Read(m_input.Data() + nHave, nWant);
         nHave += nRead;
         if (nRead < nWant)
             break;  // the end of the file, or a failed read
         if (nHave > m_nWholeLimit) {
             // Grew past the limit: what was read starts the stream.
-            const bool bGoing = PackStream(source, m_pInput.get(), nHave, sink, packed);
-            if (m_nInput > kKeepBytes) {
-                m_pInput.reset();
-                m_nInput = 0;
-            }
+            m_input.SetSize(nHave);
+            const bool bGoing = PackStream(source, m_input.Data(), nHave, sink, packed);
+            DropLargeInput();
             return bGoing;
         }
-        const size_t nMore = std::min(nCapacity * 2, m_nWholeLimit + 1);
-        auto pMore = std::unique_ptr<uint8_t[]>(new uint8_t[nMore]);
-        std::copy_n(m_pInput.get(), nHave, pMore.get());
-        m_pInput = std::move(pMore);
-        m_nInput = nCapacity = nMore;
+        CZipBuffer more(std::min(m_input.Capacity() * 2, m_nWholeLimit + 1));
+        std::copy_n(m_input.Data(), nHave, more.Data());
+        m_input = std::move(more);
     }
     packed.nReadError = source.GetError();
-    packed.uCrc = ZipCrc32(0, m_pInput.get(), nHave);
+    packed.uCrc = ZipCrc32(0, m_input.Data(), nHave);
     packed.nIn = nHave;
-    std::vector<uint8_t> out;
-    m_deflater.Compress(m_pInput.get(), nHave, m_nWholeLimit, out);
-    if (m_nInput > kKeepBytes) {
-        m_pInput.reset();
-        m_nInput = 0;
+    CZipBuffer out;
+    if (m_deflater.Compress(m_input.Data(), nHave, m_nWholeLimit, out)) {
+        DropLargeInput();
+        packed.nOut = out.Size();
+        return sink(std::move(out));
     }
-    packed.nOut = out.size();
-    return sink(std::move(out));
+    // libdeflate's output would pass the limit (or there is nothing to compress): zlib.
+    CDeflateStream stream(m_iLevel);
+    const bool bGoing = stream.FeedAll(m_input.Data(), nHave, sink);
+    DropLargeInput();
+    packed.nOut = stream.TotalOut();
+    return bGoing;
+}
+
+void CSourcePacker::DropLargeInput() {
+    if (m_input.Capacity() > kKeepBytes)
+        m_input = CZipBuffer();
 }
 
 bool CSourcePacker::PackStream(CZipSourceFile& source, const uint8_t* pData, size_t nSize,
@@ -222,24 +210,29 @@ bool CSourcePacker::PackStream(CZipSourceFile& source, const uint8_t* pData, siz
     uint32_t uCrc = ZipCrc32(0, pData, nSize);
     uint64_t nIn = nSize;
     uint64_t nOut = 0;
+    auto copy = [&sink](const uint8_t* p, size_t n) {
+        CZipBuffer piece(n);
+        std::copy_n(p, n, piece.Data());
+        piece.SetSize(n);
+        return sink(std::move(piece));
+    };
     if (nSize > 0) {
-        if (pStream ? !pStream->Feed(pData, nSize, sink)
-                    : !sink(std::vector<uint8_t>(pData, pData + nSize)))
+        if (pStream ? !pStream->Feed(pData, nSize, sink) : !copy(pData, nSize))
             return false;
         nOut = nSize;
     }
-    std::vector<uint8_t> chunk(m_nChunkSize);
+    CZipBuffer chunk(m_nChunkSize);
     while (true) {
-        const size_t nRead = source.Read(chunk.data(), m_nChunkSize);
+        const size_t nRead = source.Read(chunk.Data(), m_nChunkSize);
         if (nRead > 0) {
-            uCrc = ZipCrc32(uCrc, chunk.data(), nRead);
+            uCrc = ZipCrc32(uCrc, chunk.Data(), nRead);
             if (pStream) {
-                if (!pStream->Feed(chunk.data(), nRead, sink))
+                if (!pStream->Feed(chunk.Data(), nRead, sink))
                     return false;
             } else {
                 nIn += nRead;
                 nOut += nRead;
-                if (!sink(std::vector<uint8_t>(chunk.data(), chunk.data() + nRead)))
+                if (!copy(chunk.Data(), nRead))
                     return false;
             }
         }

@@ -11,12 +11,13 @@
 #include <memory>
 #include <vector>
 
+#include "zip/zip_file.h"
+
 struct libdeflate_compressor;
 struct libdeflate_decompressor;
-class CZipSourceFile;
 
 // Receives compressed data in pieces, in order; false stops the packing.
-using ZipPieceSink = std::function<bool(std::vector<uint8_t>&&)>;
+using ZipPieceSink = std::function<bool(CZipBuffer&&)>;
 
 // Raw deflate of a whole buffer at a zlib level (-1 is 6; 1-9), reusable for many buffers.
 class CWholeDeflater {
@@ -26,16 +27,14 @@ public:
     CWholeDeflater(const CWholeDeflater&) = delete;
     CWholeDeflater& operator=(const CWholeDeflater&) = delete;
 
-    // Replaces out with the compressed form of the nSize bytes at pData: libdeflate's, or zlib's
-    // when libdeflate's would not fit in nOutLimit bytes and for empty data (zlib's two bytes).
-    // Throws CZipException for a zlib failure, std::bad_alloc.
-    void Compress(const uint8_t* pData, size_t nSize, size_t nOutLimit, std::vector<uint8_t>& out);
+    // Compresses the nSize bytes at pData into out (made anew). False, out empty, when the
+    // output would not fit in nOutLimit bytes, and for empty data: zlib's turn (its two bytes
+    // for empty data are what every reader expects). Throws std::bad_alloc.
+    bool Compress(const uint8_t* pData, size_t nSize, size_t nOutLimit, CZipBuffer& out);
 
 private:
     int m_iLevel;
     libdeflate_compressor* m_pCompressor;
-    std::unique_ptr<uint8_t[]> m_pScratch;  // libdeflate's output, kept when small
-    size_t m_nScratch = 0;
 };
 
 // A zlib raw-deflate stream whose output comes in pieces of 16384 bytes (the last one shorter).
@@ -50,6 +49,10 @@ public:
     // Compresses nSize bytes; full pieces go to sink. False when sink stopped. Throws
     // CZipException for a zlib failure.
     bool Feed(const uint8_t* pData, size_t nSize, const ZipPieceSink& sink);
+    // Feed and Finish of a whole buffer.
+    bool FeedAll(const uint8_t* pData, size_t nSize, const ZipPieceSink& sink) {
+        return Feed(pData, nSize, sink) && Finish(sink);
+    }
     // Ends the stream and hands over the rest.
     bool Finish(const ZipPieceSink& sink);
     uint64_t TotalIn() const { return m_nIn; }
@@ -60,7 +63,7 @@ private:
     bool Hand(const ZipPieceSink& sink);
 
     z_stream m_stream{};
-    std::vector<uint8_t> m_out;
+    CZipBuffer m_out;
     uint64_t m_nIn = 0;
     uint64_t m_nOut = 0;
 };
@@ -120,11 +123,11 @@ private:
     // Streams pData (already read) and then the rest of source.
     bool PackStream(CZipSourceFile& source, const uint8_t* pData, size_t nSize,
                     const ZipPieceSink& sink, SZipPacked& packed);
+    void DropLargeInput();
 
     int m_iLevel;
     uint32_t m_nChunkSize;
     size_t m_nWholeLimit;
     CWholeDeflater m_deflater;
-    std::unique_ptr<uint8_t[]> m_pInput;  // kept between sources when small
-    size_t m_nInput = 0;
+    CZipBuffer m_input;  // kept between sources when small
 };

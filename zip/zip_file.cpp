@@ -1,6 +1,7 @@
 #include "zip/zip_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "zip/zip_exception.h"
 
@@ -21,6 +23,48 @@ void StatusFrom(const struct stat& st, SZipFileStatus& status) {
 }
 
 }  // namespace
+
+CZipBuffer::CZipBuffer(size_t nCapacity) {
+    Reserve(nCapacity);
+}
+
+void CZipBuffer::Reserve(size_t nCapacity) {
+    m_nSize = 0;
+    if (nCapacity <= m_nCapacity)
+        return;
+    Release();
+    void* p = nullptr;
+    if (nCapacity >= kMapFrom) {
+        p = mmap(nullptr, nCapacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+    } else {
+        p = ::operator new(nCapacity);
+    }
+    m_pData = static_cast<uint8_t*>(p);
+    m_nCapacity = nCapacity;
+}
+
+void CZipBuffer::Release() noexcept {
+    if (m_pData != nullptr) {
+        if (m_nCapacity >= kMapFrom)
+            munmap(m_pData, m_nCapacity);
+        else
+            ::operator delete(m_pData);
+    }
+    m_pData = nullptr;
+    m_nCapacity = 0;
+    m_nSize = 0;
+}
+
+void CZipBuffer::Take(CZipBuffer& other) noexcept {
+    m_pData = other.m_pData;
+    m_nCapacity = other.m_nCapacity;
+    m_nSize = other.m_nSize;
+    other.m_pData = nullptr;
+    other.m_nCapacity = 0;
+    other.m_nSize = 0;
+}
 
 bool ReadFileStatus(const std::string& strPath, SZipFileStatus& status) {
     struct stat st {};

@@ -14,6 +14,47 @@ size_t ReadFully(int nFd, void* pBuffer, size_t nCount, const std::string& strPa
 // Writes all nCount bytes, retrying short writes and interruptions. Throws CFileException.
 void WriteFully(int nFd, const void* pBuffer, size_t nCount, const std::string& strPath);
 
+// A byte buffer for whole files and their compressed data: Capacity() bytes, of which Size()
+// are in use. From 1 MiB on the memory is mapped straight from the system and unmapped when
+// the buffer goes, so it is given back at once (the C library would keep it in the heap of the
+// thread that freed it) and pages never written take no memory. Movable, not copyable.
+class CZipBuffer {
+public:
+    static constexpr size_t kMapFrom = size_t{1} << 20;
+
+    CZipBuffer() = default;
+    // Throws std::bad_alloc.
+    explicit CZipBuffer(size_t nCapacity);
+    ~CZipBuffer() { Release(); }
+    CZipBuffer(CZipBuffer&& other) noexcept { Take(other); }
+    CZipBuffer& operator=(CZipBuffer&& other) noexcept {
+        if (this != &other) {
+            Release();
+            Take(other);
+        }
+        return *this;
+    }
+    CZipBuffer(const CZipBuffer&) = delete;
+    CZipBuffer& operator=(const CZipBuffer&) = delete;
+
+    uint8_t* Data() { return m_pData; }
+    const uint8_t* Data() const { return m_pData; }
+    size_t Size() const { return m_nSize; }
+    size_t Capacity() const { return m_nCapacity; }
+    // nSize is at most Capacity().
+    void SetSize(size_t nSize) { m_nSize = nSize; }
+    // At least nCapacity bytes (the contents are not kept when it grows); Size() becomes 0.
+    void Reserve(size_t nCapacity);
+
+private:
+    void Release() noexcept;
+    void Take(CZipBuffer& other) noexcept;
+
+    uint8_t* m_pData = nullptr;
+    size_t m_nCapacity = 0;
+    size_t m_nSize = 0;
+};
+
 // What packing needs to know of a source file.
 struct SZipFileStatus {
     bool bRegular = false;

@@ -47,7 +47,7 @@ std::string TargetKey(const std::string& strStored) {
 struct SExtractJob {
     uint16_t uIndex = 0;
     int64_t tModified = 0;  // the entry's time, made on the reading thread
-    std::vector<uint8_t> compressed;
+    CZipBuffer compressed;
 };
 
 class CExtractPipeline {
@@ -115,12 +115,12 @@ public:
 
 private:
     size_t Cost(const SExtractJob& job) const {
-        return job.compressed.size() + m_directory.m_entries[job.uIndex]->m_uUncomprSize;
+        return job.compressed.Size() + m_directory.m_entries[job.uIndex]->m_uUncomprSize;
     }
 
     void WorkerLoop() {
         CWholeInflater inflater;
-        std::vector<uint8_t> plain;
+        CZipBuffer plain;
         while (true) {
             SExtractJob job;
             {
@@ -137,9 +137,9 @@ private:
             } catch (...) {
                 Fail(job.uIndex, std::current_exception());
             }
-            if (plain.capacity() > kZipKeepBufferBytes)
-                plain = {};
-            job.compressed = {};
+            if (plain.Capacity() > kZipKeepBufferBytes)
+                plain = CZipBuffer();
+            job.compressed = CZipBuffer();
             {
                 std::lock_guard lock(m_mutex);
                 m_nInFlight -= nBytes;
@@ -148,7 +148,7 @@ private:
         }
     }
 
-    void Extract(const SExtractJob& job, CWholeInflater& inflater, std::vector<uint8_t>& plain) {
+    void Extract(const SExtractJob& job, CWholeInflater& inflater, CZipBuffer& plain) {
         // Entries after a failure need not be written any more.
         if (FirstFailure() < job.uIndex)
             return;

@@ -27,10 +27,10 @@ struct PackJob {
     enum Status { kWaiting, kRefused, kOpenFailed, kRunning, kDone, kFailed };
     Status status = kWaiting;
     CZipEntryHeader header;
-    std::deque<std::vector<uint8_t>> pieces;  // compressed data not yet written
-    SZipPacked packed;                        // CRC, sizes and read failure, once kDone
-    bool bOpened = false;                     // header read and source open
-    std::exception_ptr error;                 // kFailed
+    std::deque<CZipBuffer> pieces;  // compressed data not yet written
+    SZipPacked packed;              // CRC, sizes and read failure, once kDone
+    bool bOpened = false;           // header read and source open
+    std::exception_ptr error;       // kFailed
 };
 
 class CPackPipeline {
@@ -71,7 +71,7 @@ public:
     }
 
     // Next piece of job k into piece; false when the job has no more (done or failed).
-    bool NextPiece(size_t k, std::vector<uint8_t>& piece) {
+    bool NextPiece(size_t k, CZipBuffer& piece) {
         std::unique_lock lock(m_mutex);
         PackJob& job = *m_jobs[k];
         WaitForJob(lock, k, [&] {
@@ -82,7 +82,7 @@ public:
             return false;
         piece = std::move(job.pieces.front());
         job.pieces.pop_front();
-        m_nInFlight -= piece.size();
+        m_nInFlight -= piece.Size();
         lock.unlock();
         m_workerCv.notify_all();
         return true;
@@ -169,9 +169,9 @@ private:
 
     // Hands an output piece to the writer (woken unless bQuiet: the end of the job follows at
     // once); a job that is not being written then waits while the look-ahead budget is used up.
-    bool Deliver(size_t k, std::vector<uint8_t>&& piece, bool bQuiet) {
+    bool Deliver(size_t k, CZipBuffer&& piece, bool bQuiet) {
         std::unique_lock lock(m_mutex);
-        m_nInFlight += piece.size();
+        m_nInFlight += piece.Size();
         m_jobs[k]->pieces.push_back(std::move(piece));
         if (!bQuiet)
             WakeWriterFor(k);
@@ -218,7 +218,7 @@ private:
         SZipPacked packed;
         const bool bGoing = packer.Pack(
             source, nSize,
-            [&](std::vector<uint8_t>&& piece) {
+            [&](CZipBuffer&& piece) {
                 // A whole file's one piece: its end follows at once.
                 const bool bQuiet = nReserved > 0;
                 Unreserve(nReserved);
@@ -282,7 +282,7 @@ size_t CZipArchiver::AddSources(const std::vector<SZipSource>& sources, int iLev
     CPackPipeline pipeline(sources, iLevel, nChunkSize, m_nWholeLimit, nLookAheadBytes,
                            !bAsAddFile);
     pipeline.Start(nThreads);
-    std::vector<uint8_t> piece;
+    CZipBuffer piece;
     for (size_t k = 0; k < sources.size(); ++k) {
         if (fnProgress)
             fnProgress();
@@ -307,9 +307,9 @@ size_t CZipArchiver::AddSources(const std::vector<SZipSource>& sources, int iLev
         size_t nSinceProgress = 0;
         while (pipeline.NextPiece(k, piece)) {
             // A large piece goes out in slices, so that progress keeps coming.
-            for (size_t nDone = 0; nDone < piece.size();) {
-                const size_t nSlice = std::min(piece.size() - nDone, kProgressBytes);
-                m_file.Write(piece.data() + nDone, nSlice);
+            for (size_t nDone = 0; nDone < piece.Size();) {
+                const size_t nSlice = std::min(piece.Size() - nDone, kProgressBytes);
+                m_file.Write(piece.Data() + nDone, nSlice);
                 nDone += nSlice;
                 nSinceProgress += nSlice;
                 if (fnProgress && nSinceProgress >= kProgressBytes) {
