@@ -145,14 +145,17 @@ private:
     }
 
     // Memory for the buffers of a whole file: a job that is not being written waits while the
-    // look-ahead budget is used up. False when the pipeline stops.
-    bool Reserve(size_t k, size_t nBytes) {
+    // look-ahead budget is used up. The entry being written is not held back and not counted
+    // (nBytes becomes 0): it is the one memory beside the budget. False when the pipeline stops.
+    bool Reserve(size_t k, size_t& nBytes) {
         std::unique_lock lock(m_mutex);
         m_workerCv.wait(lock, [&] {
             return m_bStop || k == m_nHead || m_nInFlight + m_nReserved + nBytes <= m_nBudget;
         });
         if (m_bStop)
             return false;
+        if (k == m_nHead)
+            nBytes = 0;
         m_nReserved += nBytes;
         return true;
     }
@@ -207,7 +210,8 @@ private:
         }
 
         size_t nReserved = packer.WholeBytes(nSize);
-        if (nReserved > 0 && !Reserve(k, nReserved))
+        bool bWhole = nReserved > 0;
+        if (bWhole && !Reserve(k, nReserved))
             return;
         // Given back when the output arrives (the buffers are gone then) or on the way out.
         struct SUnreserve {
@@ -220,7 +224,7 @@ private:
             source, nSize,
             [&](CZipBuffer&& piece) {
                 // A whole file's one piece: its end follows at once.
-                const bool bQuiet = nReserved > 0;
+                const bool bQuiet = std::exchange(bWhole, false);
                 Unreserve(nReserved);
                 return Deliver(k, std::move(piece), bQuiet);
             },
