@@ -186,7 +186,7 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
             rest.assign(files.begin() + static_cast<ptrdiff_t>(nDone), files.end());
         size_t nAdded = 0;
         try {
-            nAdded = zip.AddFilesAs(nDone > 0 ? rest : files, -1, kSourceChunk, 2, size_t{8} << 20,
+            nAdded = zip.AddFilesAs(nDone > 0 ? rest : files, -1, kSourceChunk, 0, 0,
                                     [&view] { view.KeepAlive(); });
         } catch (const CFileException& e) {
             strFailed = e.m_strFileName;

@@ -1,8 +1,10 @@
 // zavzip: the archive layer on the command line.
-//   zavzip pack ARCHIVE FOLDER...   every file of each folder, depth-first, names relative
-//   zavzip pack -j N ARCHIVE FOLDER...   the same archive, compressed on N worker threads
-//   zavzip list ARCHIVE             one tab-separated line per entry
-//   zavzip extract ARCHIVE DEST     every entry, stopping at the first refusal
+//   zavzip pack [-j N] ARCHIVE FOLDER...   every file of each folder, depth-first, names
+//                                          relative; compressed on N threads (default: one
+//                                          per core, at most 16), the same archive for any N
+//   zavzip list ARCHIVE                    one tab-separated line per entry
+//   zavzip extract [-j N] ARCHIVE DEST     every entry, stopping at the first refusal; files
+//                                          written on N threads (default as for pack)
 // Exit codes: 0 done, 1 extraction stopped early, 2 usage, 3 archive error, 4 file error.
 #include <dirent.h>
 #include <sys/stat.h>
@@ -23,7 +25,7 @@ int Usage() {
     std::fputs(
         "usage: zavzip pack [-j THREADS] ARCHIVE FOLDER...\n"
         "       zavzip list ARCHIVE\n"
-        "       zavzip extract ARCHIVE DEST\n",
+        "       zavzip extract [-j THREADS] ARCHIVE DEST\n",
         stderr);
     return 2;
 }
@@ -66,32 +68,18 @@ std::string TrimFolder(std::string strFolder) {
 int Pack(const std::string& strArchive, int argc, char** argv, unsigned nThreads) {
     CZipArchiver zip;
     zip.Open(strArchive, ZipOpenMode::Create);
-    bool bOk = true;
-    if (nThreads == 0) {
-        for (int i = 0; i < argc && bOk; ++i) {
-            bOk = WalkFolder(TrimFolder(argv[i]), [&](const std::string& strPath) {
-                if (zip.AddFile(strPath, -1, true, 65535))
-                    return true;
-                std::fprintf(stderr, "zavzip: cannot add %s\n", strPath.c_str());
-                return false;
-            });
-        }
-    } else {
-        std::vector<std::string> paths;
-        for (int i = 0; i < argc; ++i) {
-            WalkFolder(TrimFolder(argv[i]), [&](const std::string& strPath) {
-                paths.push_back(strPath);
-                return true;
-            });
-        }
-        size_t nAdded = zip.AddFiles(paths, -1, true, 65535, nThreads);
-        if (nAdded < paths.size()) {
-            std::fprintf(stderr, "zavzip: cannot add %s\n", paths[nAdded].c_str());
-            bOk = false;
-        }
+    std::vector<std::string> paths;
+    for (int i = 0; i < argc; ++i) {
+        WalkFolder(TrimFolder(argv[i]), [&](const std::string& strPath) {
+            paths.push_back(strPath);
+            return true;
+        });
     }
+    const size_t nAdded = zip.AddFiles(paths, -1, true, 65535, nThreads);
+    if (nAdded < paths.size())
+        std::fprintf(stderr, "zavzip: cannot add %s\n", paths[nAdded].c_str());
     zip.Close();
-    return bOk ? 0 : 1;
+    return nAdded == paths.size() ? 0 : 1;
 }
 
 int List(const std::string& strArchive) {
@@ -108,17 +96,26 @@ int List(const std::string& strArchive) {
     return 0;
 }
 
-int Extract(const std::string& strArchive, const std::string& strDest) {
+int Extract(const std::string& strArchive, const std::string& strDest, unsigned nThreads) {
     CZipArchiver zip;
     zip.Open(strArchive, ZipOpenMode::ReadOnly);
-    for (int i = 0; i < zip.EntryCount(); ++i) {
-        if (!zip.ExtractEntry(static_cast<uint16_t>(i), strDest, true, 65535)) {
-            std::fprintf(stderr, "stopped at entry %d\n", i);
-            return 1;
-        }
+    const size_t nDone = zip.ExtractAll(strDest, nThreads);
+    if (nDone < static_cast<size_t>(zip.EntryCount())) {
+        std::fprintf(stderr, "stopped at entry %zu\n", nDone);
+        return 1;
     }
     zip.Close();
     return 0;
+}
+
+// The thread count of "-j N" at argv[i] (then i moves past it), 0 when there is none, -1 when
+// it is not a number from 1 to 64.
+int ThreadOption(int argc, char** argv, int& i) {
+    if (i + 1 >= argc || std::strcmp(argv[i], "-j") != 0)
+        return 0;
+    const int nThreads = std::atoi(argv[i + 1]);
+    i += 2;
+    return nThreads >= 1 && nThreads <= 64 ? nThreads : -1;
 }
 
 }  // namespace
@@ -127,19 +124,17 @@ int main(int argc, char** argv) {
     if (argc < 3)
         return Usage();
     std::string strCommand = argv[1];
+    int i = 2;
+    const int nThreads = ThreadOption(argc, argv, i);
+    if (nThreads < 0)
+        return Usage();
     try {
-        if (strCommand == "pack" && argc >= 6 && std::strcmp(argv[2], "-j") == 0) {
-            int nThreads = std::atoi(argv[3]);
-            if (nThreads < 1 || nThreads > 64)
-                return Usage();
-            return Pack(argv[4], argc - 5, argv + 5, static_cast<unsigned>(nThreads));
-        }
-        if (strCommand == "pack" && argc >= 4)
-            return Pack(argv[2], argc - 3, argv + 3, 0);
+        if (strCommand == "pack" && argc - i >= 2)
+            return Pack(argv[i], argc - i - 1, argv + i + 1, static_cast<unsigned>(nThreads));
         if (strCommand == "list" && argc == 3)
             return List(argv[2]);
-        if (strCommand == "extract" && argc == 4)
-            return Extract(argv[2], argv[3]);
+        if (strCommand == "extract" && argc - i == 2)
+            return Extract(argv[i], argv[i + 1], static_cast<unsigned>(nThreads));
     } catch (const CZipException& e) {
         std::fprintf(stderr, "zavzip: CZipException cause %d\n", e.m_iCause);
         return 3;
