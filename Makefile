@@ -1,6 +1,7 @@
 # The project's two everyday commands, and a few more for developers.
-#   make test   installs what is missing, builds the debug preset and runs every test, then
-#               runs the threaded tests again under ThreadSanitizer (the tsan preset)
+#   make test   installs what is missing, builds the debug preset (warnings are errors), checks
+#               the layout with clang-format, runs every test, then runs the threaded tests
+#               again under ThreadSanitizer (the tsan preset)
 #   make run    runs the program against the local stand-in service with demo data
 #   make windows  cross-builds the core, zavzip and the tests for Windows (MinGW-w64) and runs
 #               the tests under Wine against a natively built zav-service
@@ -16,6 +17,7 @@ build: deps
 	cmake --build --preset debug -j $(JOBS)
 
 test: build
+	@scripts/check-format
 	ctest --preset debug -j $(JOBS)
 	$(MAKE) --no-print-directory tsan
 
@@ -29,7 +31,7 @@ tsan: deps
 
 windows: deps
 	cmake --preset debug
-	cmake --build --preset debug -j $(JOBS) --target zav-service
+	cmake --build --preset debug -j $(JOBS) --target zav-service zavzip
 	cmake --preset windows
 	cmake --build --preset windows -j $(JOBS)
 	ctest --preset windows -j $(JOBS)

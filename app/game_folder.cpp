@@ -12,6 +12,8 @@
 #include "app/settings.h"
 #include "app/split_text.h"
 #include "app/view.h"
+#include "platform/diag_log.h"
+#include "platform/game_process.h"
 #include "platform/native_text.h"
 
 #ifdef _WIN32
@@ -138,6 +140,16 @@ EGameFolder CheckGameFolder(std::string_view folder) {
         }
     }
     return EGameFolder::Usable;
+}
+
+bool RefuseWhileGameRuns(IMessageView& view, const std::string& strFolder, const char* szCommand) {
+    const std::vector<SGameProcess> vecClients = FindGameClients(strFolder);
+    if (vecClients.empty())
+        return false;
+    DiagLog(std::string(szCommand) + ": refused, " + vecClients.front().strName + " (process " +
+            std::to_string(vecClients.front().nPid) + ") runs from " + strFolder);
+    view.Message(kMsgGameRunning);
+    return true;
 }
 
 std::string WithFinalSeparator(std::string strFolder) {

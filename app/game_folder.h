@@ -36,6 +36,13 @@ enum class EGameFolder {
 };
 EGameFolder CheckGameFolder(std::string_view folder);
 
+class IMessageView;
+
+// True, after telling the member and logging which process it is, when a game client of
+// strFolder runs: restore and initialize must not write settings that the client rewrites when
+// the member logs out. szCommand names the command in the log.
+bool RefuseWhileGameRuns(IMessageView& view, const std::string& strFolder, const char* szCommand);
+
 // The folder with the native separator at its end (an empty text stays empty): every path is
 // the game folder followed directly by a relative path, so a folder without it would put the
 // working folders and the restored categories beside the game folder instead of inside it.

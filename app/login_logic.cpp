@@ -4,6 +4,7 @@
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "platform/codepage.h"
+#include "platform/diag_log.h"
 
 namespace {
 
@@ -87,20 +88,24 @@ SLoginOutcome CLoginLogic::OnLogin(const std::string& strId, const std::string& 
         m_view.Message(kMsgSystemFailure);
         return {false, ELoginFocus::Id};
     }
-    SLoginReply reply = ParseLoginReply(HttpRequest(endpoints::LoginUrl(), kHttpPost, *body));
+    SLoginReply reply = ParseLoginReply(HttpRequest(m_settings.m_endpoints.LoginUrl(), kHttpPost,
+                                                    *body, m_settings.m_endpoints.strCaFile));
     switch (reply.eStatus) {
         case SLoginReply::Success:
+            DiagLog("login: " + strId);
             m_settings.SetId(strId);
             m_settings.SetPw(strPw);
             m_settings.SetNickname(reply.strPayload);
             return {true, ELoginFocus::Id};
         case SLoginReply::Refused:
+            DiagLog("login: " + strId + " refused by the portal");
             // A refusal whose text cannot be read would be an empty box: say what failed instead.
             m_view.Message(reply.strPayload.empty() ? kMsgSystemFailure : reply.strPayload);
             return {false, ELoginFocus::Id};
         case SLoginReply::Failure:
             break;
     }
+    DiagLog("login: no usable reply from the portal");
     m_view.Message(kMsgSystemFailure);
     return {false, ELoginFocus::Id};
 }

@@ -12,6 +12,7 @@
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "platform/codepage.h"
+#include "platform/diag_log.h"
 
 namespace {
 
@@ -93,7 +94,14 @@ void CMainLogic::WaitForWorker() {
         m_worker.join();
 }
 
-void CMainLogic::ReportWorkerFailure(std::exception_ptr /*pError*/) {
+void CMainLogic::ReportWorkerFailure(std::exception_ptr pError) {
+    try {
+        std::rethrow_exception(pError);
+    } catch (const std::exception& e) {
+        DiagLog(std::string("worker: stopped by an exception: ") + e.what());
+    } catch (...) {
+        DiagLog("worker: stopped by an exception of unknown type");
+    }
     m_view.Message(kMsgSystemFailure);
 }
 
@@ -119,7 +127,7 @@ bool CMainLogic::CanClose() {
     return false;
 }
 
-void CMainLogic::SetProgress(uint32_t nDone, int32_t nTotal, uint8_t nMode) {
+void CMainLogic::SetProgress(uint32_t nDone, int32_t nTotal, EProgressMode eMode) {
     // done / total in floating point, truncated; a total of 0 (or less) gives an empty bar,
     // and a share outside 0..100 % is held at the band's ends instead of painting past it.
     int nPercent = 0;
@@ -127,9 +135,9 @@ void CMainLogic::SetProgress(uint32_t nDone, int32_t nTotal, uint8_t nMode) {
         double dPercent = static_cast<double>(nDone) / nTotal * 100.0;
         nPercent = dPercent >= 100.0 ? 100 : static_cast<int>(dPercent);
     }
-    if (nMode == 1) {
+    if (eMode == EProgressMode::Full) {
         nPercent = 100;
-    } else if (nMode == 2) {
+    } else if (eMode == EProgressMode::FiveLess) {
         nPercent = nPercent - 5 < 0 ? 0 : nPercent - 5;
     }
     int nWidth = nPercent * kProgressFullWidth / 100;
@@ -144,10 +152,14 @@ void CMainLogic::QueryAccountStatus() {
         m_view.Message(kMsgSystemFailure);
         return;
     }
-    ApplyAccountStatus(ParseAuthReply(HttpRequest(endpoints::AuthUrl(), kHttpPost, *body)));
+    ApplyAccountStatus(
+        ParseAuthReply(HttpRequest(m_settings.m_endpoints.AuthUrl(), kHttpPost, *body)));
 }
 
 void CMainLogic::ApplyAccountStatus(const SAuthReply& reply) {
+    if (reply.eStatus != SAuthReply::Success)
+        DiagLog(reply.eStatus == SAuthReply::Refused ? "account status: refused"
+                                                     : "account status: no usable reply");
     if (reply.eStatus == SAuthReply::Refused) {
         // A refusal without text would be an empty box: say what failed instead.
         m_view.Message(reply.strMessage.empty() ? kMsgSystemFailure : reply.strMessage);

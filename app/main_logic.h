@@ -28,6 +28,13 @@ struct SServerSizes {
     int32_t nWtf = 0;
 };
 
+// How the progress bar shows done / total.
+enum class EProgressMode : uint8_t {
+    Plain,     // the share done (an upload)
+    Full,      // the whole bar, whatever the counts (a restore that has been applied)
+    FiveLess,  // five points less than the share, never below 0 (a download before applying)
+};
+
 // The two groups of check boxes: the categories to back up, and those to restore.
 enum class ECheckGroup { Backup, Restore };
 
@@ -45,8 +52,8 @@ public:
     // False while a transfer runs (after telling the member); the window then stays open.
     bool CanClose();
 
-    // Progress bar: done / total in mode 0 plain, 1 full, 2 five points less.
-    void SetProgress(uint32_t nDone, int32_t nTotal, uint8_t nMode);
+    // Progress bar: done / total, shown as the mode says.
+    void SetProgress(uint32_t nDone, int32_t nTotal, EProgressMode eMode);
     int ProgressWidth() const { return m_nProgressWidth.load(); }
 
     // Account status (auth.php mode du).

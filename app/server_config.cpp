@@ -4,22 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <string_view>
 
 #include "app/settings.h"
 #include "app/split_text.h"
 #include "app/view.h"
-#include "net/endpoints.h"
 #include "net/http_request.h"
-#include "platform/browser_opener.h"
 #include "platform/codepage.h"
 
 namespace {
-
-std::mutex g_mutexHooks;
-BrowserOpenerFn g_opener;
-ProcessExitFn g_exit;
 
 enum class EKind { Mega, Minutes, Text, Plain, Version };
 
@@ -63,38 +56,13 @@ std::string Format(const char* szTemplate, const std::string& strValue) {
     return strText;
 }
 
-// Shows the update message, hands the board page to the browser and ends the process.
-// Returns only when a test's exit function returns.
-void VersionStop(const std::string& strServerVersion, IMessageView& view) {
+// The update message of a version the server does not take.
+void ShowVersionStop(const std::string& strServerVersion, IMessageView& view) {
     view.Message(Format("라룸보관소 VER %s 으로 다운로드하여 사용하시기 바랍니다.",
                         Cp949ToUtf8Lossy(strServerVersion)));
-    BrowserOpenerFn opener;
-    ProcessExitFn exitFn;
-    {
-        std::lock_guard lock(g_mutexHooks);
-        opener = g_opener;
-        exitFn = g_exit;
-    }
-    std::string strBoard = endpoints::BoardUrl();
-    if (opener) {
-        opener(strBoard);
-    } else {
-        OpenInBrowser(strBoard);
-    }
-    if (exitFn) {
-        exitFn(-1);
-    } else {
-        std::exit(-1);
-    }
 }
 
 }  // namespace
-
-void SetVersionStopHooks(BrowserOpenerFn opener, ProcessExitFn exitFn) {
-    std::lock_guard lock(g_mutexHooks);
-    g_opener = std::move(opener);
-    g_exit = std::move(exitFn);
-}
 
 int32_t ConfigAtoi(const char* szText) {
     const char* p = szText;
@@ -112,13 +80,13 @@ int32_t ConfigAtoi(const char* szText) {
     return Saturate(bNegative ? -nValue : nValue);
 }
 
-int ApplyServerConfig(CSettings& settings, const std::string& strBody, IMessageView& view) {
+EConfigLoad ApplyServerConfig(CSettings& settings, const std::string& strBody, IMessageView& view) {
     const char* szBody = strBody.c_str();
     int nPieces = SplitText(szBody, "<br>", 0, nullptr, 0);
     if (nPieces == 0)
-        return 0;
+        return EConfigLoad::NotLoaded;
     if (nPieces < 0)
-        return 1;  // a body over the limit parses nothing
+        return EConfigLoad::Loaded;  // a body over the limit parses nothing
     // The lines in one pass: asking SplitText for each line by its index would rescan the whole
     // body for every line, which a long body turns into hours.
     const std::string_view body(szBody);
@@ -160,18 +128,18 @@ int ApplyServerConfig(CSettings& settings, const std::string& strBody, IMessageV
                 break;
             case EKind::Version:
                 if (std::strcmp(szBuffer, kClientVersion) != 0) {
-                    VersionStop(szBuffer, view);
-                    return 0;
+                    ShowVersionStop(szBuffer, view);
+                    return EConfigLoad::VersionStop;
                 }
                 break;
         }
     }
-    return 1;
+    return EConfigLoad::Loaded;
 }
 
-int CSettings::LoadServerConfig(IMessageView& view) {
-    std::optional<std::string> body = HttpRequest(endpoints::ConfigUrl(), kHttpGet);
+EConfigLoad CSettings::LoadServerConfig(IMessageView& view) {
+    std::optional<std::string> body = HttpRequest(m_endpoints.ConfigUrl(), kHttpGet);
     if (!body)
-        return 0;
+        return EConfigLoad::NotLoaded;
     return ApplyServerConfig(*this, *body, view);
 }

@@ -1,7 +1,7 @@
 // The server's configuration text and the version check of start-up.
 #pragma once
 
-#include <functional>
+#include <cstdint>
 #include <string>
 
 class CSettings;
@@ -10,17 +10,17 @@ class IMessageView;
 // This program's version; the server's CRRT_VERSION must equal it byte for byte.
 inline constexpr const char* kClientVersion = "1.2";
 
-// What the version stop does after its message: hand the board page to a web browser and end
-// the process. Tests replace both; an exit function that returns makes LoadServerConfig
-// return 0 without applying anything further.
-using BrowserOpenerFn = std::function<bool(const std::string& strUrl)>;
-using ProcessExitFn = std::function<void(int nCode)>;
-// Empty functions restore the defaults (OpenInBrowser, std::exit).
-void SetVersionStopHooks(BrowserOpenerFn opener, ProcessExitFn exitFn);
+// What reading the configuration came to.
+enum class EConfigLoad {
+    Loaded,       // parsed (also a body over the splitter's limit, which sets nothing)
+    NotLoaded,    // no reply, or no piece in it
+    VersionStop,  // the server wants another version: the update message was shown; start-up
+                  // hands the board page to a browser and ends the program
+};
 
-// Applies a configuration body to settings. 1 = parsed (also for a body over the splitter's
-// limit, which sets nothing), 0 = no piece, or the version stop ran and its exit returned.
-int ApplyServerConfig(CSettings& settings, const std::string& strBody, IMessageView& view);
+// Applies a configuration body to settings. At a version line that does not match, shows the
+// update message and stops there (the lines after it are not applied).
+EConfigLoad ApplyServerConfig(CSettings& settings, const std::string& strBody, IMessageView& view);
 
 // atoi as the configuration reads numbers (leading blanks, a sign, digits up to the first
 // other character; none gives 0), saturated to the 32-bit range.

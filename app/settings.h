@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "net/endpoints.h"
+
 class IMessageView;
+enum class EConfigLoad;
 
 // Every path buffer of the program holds at most this many bytes including the NUL.
 inline constexpr int kMaxPath = 260;
@@ -18,9 +21,9 @@ public:
     CSettings(const CSettings&) = delete;
     CSettings& operator=(const CSettings&) = delete;
 
-    // Fetches and parses the server configuration. 1 = received and parsed, 0 = not.
-    // A version mismatch shows the update message, opens the board page and ends the process.
-    int LoadServerConfig(IMessageView& view);
+    // Fetches and parses the server configuration. A version mismatch shows the update
+    // message and says so (start-up then opens the board page and ends the program).
+    EConfigLoad LoadServerConfig(IMessageView& view);
     // 1 = game folder read from the registry and working folders made; 0 = not found
     // (message shown through the view).
     int FindGameFolder(IMessageView& view);
@@ -38,6 +41,9 @@ public:
     // not fit.
     bool SetGameFolder(const std::string& strPath);
 
+    // The addresses and the extra HTTPS certificate: the compiled-in ones until start-up reads
+    // the environment's (SEndpoints::FromEnvironment) into them.
+    SEndpoints m_endpoints;
     int32_t m_nMaxUploadLimit = 0;
     int32_t m_nDownloadInterval = 0;
     std::string m_strDownloadAddpointEnable;

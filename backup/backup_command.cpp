@@ -1,6 +1,7 @@
 #include "backup/backup_command.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "backup/folder_packer.h"
 #include "backup/free_space.h"
 #include "backup/upload_thread.h"
+#include "platform/diag_log.h"
 #include "platform/game_process.h"
 #include "platform/native_text.h"
 
@@ -46,8 +48,10 @@ void CBackupCommand::OnBackup() {
     }
 
     // A backup taken while the game runs may hold half-written files: the member decides.
-    if (!FindGameClients(strFolder).empty() && !m_view.ConfirmDefaultNo(kAskBackupWhileRunning))
+    if (!FindGameClients(strFolder).empty() && !m_view.ConfirmDefaultNo(kAskBackupWhileRunning)) {
+        DiagLog("backup: not taken while the game runs");
         return;
+    }
 
     if (!m_view.Confirm(kMsgConfirmBackup))
         return;
@@ -56,11 +60,15 @@ void CBackupCommand::OnBackup() {
     // server: the member is asked first.
     if ((nMask & kMaskWtf) != 0) {
         const std::vector<SDamagedFile> vecDamaged = FindDamagedSavedVariables(strFolder);
-        if (!vecDamaged.empty() && !m_view.ConfirmDefaultNo(DamagedFilesQuestion(vecDamaged)))
+        if (!vecDamaged.empty() && !m_view.ConfirmDefaultNo(DamagedFilesQuestion(vecDamaged))) {
+            DiagLog("backup: not taken, " + std::to_string(vecDamaged.size()) +
+                    " damaged SavedVariables, the first " + vecDamaged.front().strPath);
             return;
+        }
     }
 
-    if (!QueryFreeSpace()) {
+    if (!QueryFreeSpace(m_settings.m_endpoints)) {
+        DiagLog("backup: the server does not take uploads now");
         m_view.Message(kMsgServerBusy);
         return;
     }
@@ -68,7 +76,13 @@ void CBackupCommand::OnBackup() {
     // Packing keeps the window alive: from here on it counts as a transfer, so that the window
     // cannot be closed and no other command starts until the worker (or this command) ends.
     CTransferClaim claim;
+    DiagLog("backup: packing categories " + std::to_string(nMask) + " of " + strFolder);
+    const auto tStart = std::chrono::steady_clock::now();
     const int nPacked = PackSelectedFolders(strFolder, nMask);
+    DiagLog("backup: packing gave " + std::to_string(nPacked) + " in " +
+            std::to_string(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count()) +
+            " s");
     if (nPacked < 0) {
         m_view.Message(kMsgPackFailed);
         DeleteTempArchives(strFolder, "All");

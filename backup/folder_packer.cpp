@@ -1,6 +1,7 @@
 #include "backup/folder_packer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <new>
@@ -10,6 +11,7 @@
 
 #include "app/categories.h"
 #include "app/view.h"
+#include "platform/diag_log.h"
 #include "platform/native_text.h"
 #include "zip/zip_archiver.h"
 
@@ -95,13 +97,24 @@ bool CollectFiles(IMainView& view, const std::string& strGameFolder,
     return !ec;
 }
 
+// A line for the member when a write failed for want of room, else "".
+std::string DiskFullNote(int nOsError) {
+    const bool bFull = nOsError == ENOSPC || nOsError == EFBIG
+#ifdef EDQUOT
+                       || nOsError == EDQUOT
+#endif
+        ;
+    return bFull ? std::string("\n\n") + kMsgDiskFull : std::string();
+}
+
 // The message of a file that cannot be added, naming it (relative to the game folder when it
 // lies there, as the member knows it).
-std::string AddFailedMessage(const std::string& strGameFolder, const std::string& strPath) {
+std::string AddFailedMessage(const std::string& strGameFolder, const std::string& strPath,
+                             int nOsError) {
     std::string strShown = strPath;
     if (strShown.compare(0, strGameFolder.size(), strGameFolder) == 0)
         strShown.erase(0, strGameFolder.size());
-    return std::string(kMsgAddFileFailed) + "\n\n" + strShown;
+    return std::string(kMsgAddFileFailed) + "\n\n" + strShown + DiskFullNote(nOsError);
 }
 
 }  // namespace
@@ -114,8 +127,10 @@ int TryCreateArchive(IMessageView& view, CZipArchiver& zip, const std::string& s
     try {
         zip.Open(strPath, ZipOpenMode::Create);
         return 1;
-    } catch (const CException&) {
+    } catch (const CException& e) {
+        DiagLog("pack: cannot create " + strPath + ": " + e.what());
     } catch (const std::bad_alloc&) {
+        DiagLog("pack: cannot create " + strPath + ": out of memory");
     }
     view.Message(kMsgCreateArchiveFailed);
     return 0;
@@ -125,8 +140,14 @@ int TryCloseArchive(IMessageView& view, CZipArchiver& zip) {
     try {
         zip.Close();
         return 1;
-    } catch (const CException&) {
+    } catch (const CFileException& e) {
+        DiagLog("pack: cannot finish " + zip.GetArchivePath() + ": " + e.what());
+        view.Message(std::string(kMsgCloseArchiveFailed) + DiskFullNote(e.m_nOsError));
+        return 0;
+    } catch (const CException& e) {
+        DiagLog("pack: cannot finish " + zip.GetArchivePath() + ": " + e.what());
     } catch (const std::bad_alloc&) {
+        DiagLog("pack: cannot finish " + zip.GetArchivePath() + ": out of memory");
     }
     view.Message(kMsgCloseArchiveFailed);
     return 0;
@@ -136,12 +157,16 @@ bool IsWholeArchive(const std::string& strPath, int nEntries) {
     try {
         CZipArchiver zip;
         zip.Open(strPath, ZipOpenMode::ReadOnly);
-        return zip.EntryCount() == nEntries;
-    } catch (const CException&) {
-        return false;
+        if (zip.EntryCount() == nEntries)
+            return true;
+        DiagLog("pack: " + strPath + " reads back with " + std::to_string(zip.EntryCount()) +
+                " entries instead of " + std::to_string(nEntries));
+    } catch (const CException& e) {
+        DiagLog("pack: " + strPath + " does not read back: " + e.what());
     } catch (const std::bad_alloc&) {
-        return false;
+        DiagLog("pack: " + strPath + " does not read back: out of memory");
     }
+    return false;
 }
 
 int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& strGameFolder,
@@ -154,20 +179,26 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
     size_t nDone = 0;
     int nCount = 0;
     std::string strFailed;  // the file that stopped the packing
+    std::string strCause;   // and why
+    int nOsError = 0;       // the system's error number, when it was one
     while (nDone < files.size()) {
         std::vector<SZipSource> rest;
         if (nDone > 0)
             rest.assign(files.begin() + static_cast<ptrdiff_t>(nDone), files.end());
         size_t nAdded = 0;
         try {
-            nAdded = zip.AddFilesAs(nDone > 0 ? rest : files, -1, kSourceChunk, 2, size_t{8} << 20,
+            nAdded = zip.AddFilesAs(nDone > 0 ? rest : files, -1, kSourceChunk, 0, 0,
                                     [&view] { view.KeepAlive(); });
         } catch (const CFileException& e) {
             strFailed = e.m_strFileName;
-        } catch (const CException&) {
+            strCause = e.what();
+            nOsError = e.m_nOsError;
+        } catch (const CException& e) {
             strFailed = files[std::min(nDone, files.size() - 1)].strPath;
+            strCause = e.what();
         } catch (const std::bad_alloc&) {
             strFailed = files[std::min(nDone, files.size() - 1)].strPath;
+            strCause = "out of memory";
         }
         if (!strFailed.empty())
             break;
@@ -179,6 +210,7 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
         // any other stops the packing.
         if (PackableStamp(PathFromUtf8(files[nDone].strPath))) {
             strFailed = files[nDone].strPath;
+            strCause = "refused: it cannot be opened, or the archive has no room for it";
             break;
         }
         walk.stamps[nDone].nSize = UINTMAX_MAX;  // not packed: left out of the check below
@@ -188,13 +220,18 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
     // hold half of the old and half of the new file.
     for (size_t i = 0; strFailed.empty() && i < files.size(); ++i) {
         if (walk.stamps[i].nSize != UINTMAX_MAX &&
-            PackableStamp(PathFromUtf8(files[i].strPath)) != walk.stamps[i])
+            PackableStamp(PathFromUtf8(files[i].strPath)) != walk.stamps[i]) {
             strFailed = files[i].strPath;
+            strCause = "its size or modification time changed while it was packed";
+        }
     }
     // A listing that broke off also fails: the archive would silently lack the rest.
     if (!strFailed.empty() || !bListed) {
+        DiagLog(strFailed.empty()
+                    ? "pack: the listing of " + strGameFolder + strRelFolder + " broke off"
+                    : "pack: cannot add " + strFailed + ": " + strCause);
         view.Message(strFailed.empty() ? std::string(kMsgAddFileFailed)
-                                       : AddFailedMessage(strGameFolder, strFailed));
+                                       : AddFailedMessage(strGameFolder, strFailed, nOsError));
         TryCloseArchive(view, zip);
         return kPackAddFailed;
     }

@@ -38,9 +38,9 @@ bool FreeSpaceAccepts(const std::optional<std::string>& reply) {
     return 100 - ReadLeadingInt(two) > 10;
 }
 
-int QueryFreeSpace() {
+int QueryFreeSpace(const SEndpoints& endpoints) {
     return FreeSpaceAccepts(
-               HttpRequest(endpoints::AuthUrl(), kHttpPost, std::string("mode=freespace")))
+               HttpRequest(endpoints.AuthUrl(), kHttpPost, std::string("mode=freespace")))
                ? 1
                : 0;
 }

@@ -1,6 +1,7 @@
 #include "backup/upload_thread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "backup/folder_packer.h"
 #include "net/endpoints.h"
 #include "platform/codepage.h"
+#include "platform/diag_log.h"
 #include "platform/native_text.h"
 
 namespace {
@@ -37,6 +39,7 @@ std::string FailureMessage(int nCode) {
 CUploadThread::CUploadThread(CMainLogic& owner, uint8_t nMask, std::string strGameFolder,
                              std::string strId)
     : m_owner(owner),
+      m_endpoints(owner.Settings().m_endpoints),
       m_nMask(nMask),
       m_strGameFolder(std::move(strGameFolder)),
       m_strId(std::move(strId)) {}
@@ -55,10 +58,17 @@ std::string CUploadThread::PartHeader(const std::string& strField, const std::st
 
 void CUploadThread::InitInstance() {
     IMainView& view = m_owner.View();
+    const auto tStart = std::chrono::steady_clock::now();
     if (ComputeContentLength() < 0) {
+        DiagLog("backup: the size of an archive under " + m_strGameFolder + "Ralum cannot be read");
         view.Message(kMsgSizeUnknown);
     } else {
         int nCode = UploadAll();
+        const double dSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+        DiagLog("backup: upload " + (nCode == 0 ? std::string("done") : FailureMessage(nCode)) +
+                ", " + std::to_string(m_nBytesSent) + " of " + std::to_string(m_nContentLength) +
+                " bytes in " + std::to_string(dSeconds) + " s" + m_strTransferNote);
         view.Message(nCode == 0 ? std::string(kMsgUploadDone) : FailureMessage(nCode));
     }
     DeleteTempArchives(m_strGameFolder, "All");
@@ -90,7 +100,7 @@ int CUploadThread::OpenUploadRequest() {
     std::string strIdCp949;
     if (!Utf8ToCp949(m_strId, strIdCp949))
         strIdCp949 = m_strId;
-    m_strUrl = endpoints::UploadUrl(strIdCp949);
+    m_strUrl = m_endpoints.UploadUrl(strIdCp949);
     m_vecHeaderLines = {kContentTypeLine, "User-Agent: Tavrin"};
     m_nNextPart = 0;
     m_eStage = EStage::NextPart;
@@ -105,7 +115,7 @@ int CUploadThread::UploadAll() {
     int nCode = OpenUploadRequest();
     if (nCode < 0)
         return nCode;
-    CHttpTransfer transfer;
+    CHttpTransfer transfer(m_endpoints.strCaFile);
     SHttpResult result =
         transfer.Post(m_strUrl, m_vecHeaderLines, static_cast<uint64_t>(m_nContentLength),
                       [this](char* pBuffer, size_t nSize) { return ProduceBody(pBuffer, nSize); });
@@ -113,28 +123,35 @@ int CUploadThread::UploadAll() {
     return RequestOutcome(result);
 }
 
-int CUploadThread::RequestOutcome(const SHttpResult& result) const {
+int CUploadThread::RequestOutcome(const SHttpResult& result) {
+    m_strTransferNote.clear();
+    if (result.nStatus != 0)
+        m_strTransferNote += "; HTTP status " + std::to_string(result.nStatus);
+    if (!result.strError.empty())
+        m_strTransferNote += "; " + result.strError;
+    if (m_nFailure < 0 && !m_strFilePath.empty())
+        m_strTransferNote += "; while sending " + m_strFilePath;
     if (m_nFailure < 0)
         return m_nFailure;  // a step of the body stopped it
     if (result.nStatus != 0 && (result.nStatus < 200 || result.nStatus > 299))
-        return kErrRefused;
+        return kTransferRefused;
     if (!result.bTransportOk) {
         if (m_nBytesSent == 0)
-            return kErrStart;
-        return m_eStage == EStage::Closing ? kErrClosingLine : kErrWrite;
+            return kTransferNotSent;
+        return m_eStage == EStage::Closing ? kTransferClosingLine : kTransferBrokeOff;
     }
     // A success status before the whole body was taken is no complete upload.
-    return m_eStage == EStage::Done ? 0 : kErrWrite;
+    return m_eStage == EStage::Done ? 0 : kTransferBrokeOff;
 }
 
 int CUploadThread::SendPart(const SPart& part) {
     m_strFilePath = TempArchivePath(m_strGameFolder, part.pCategory->szWord);
     const int64_t nSize = ArchiveSize(m_strFilePath);
     if (nSize < 0)
-        return kErrArchiveStatus;
+        return kTransferLocalStatus;
     // The announced length counted the archive as it was; other bytes would break the body.
     if (nSize != part.nSize)
-        return kErrReadArchive;
+        return kTransferLocalIo;
     m_strPending = PartHeader(part.pCategory->szField, part.pCategory->szArchive);
     m_nPendingPos = 0;
     m_nFileLeft = part.nSize;
@@ -162,7 +179,8 @@ void CUploadThread::AddUploadProgress(size_t nBytes) {
         nDone >>= 1;
         nTotal >>= 1;
     }
-    m_owner.SetProgress(static_cast<uint32_t>(nDone), static_cast<int32_t>(nTotal), 0);
+    m_owner.SetProgress(static_cast<uint32_t>(nDone), static_cast<int32_t>(nTotal),
+                        EProgressMode::Plain);
 }
 
 void CUploadThread::CloseArchive() {
@@ -185,7 +203,7 @@ int CUploadThread::StreamArchive(char* pBuffer, size_t nSize, size_t& nDone) {
         size_t nWant = std::min({kBlockSize, nSize - nDone, static_cast<size_t>(m_nFileLeft)});
         const int64_t nRead = m_archive.Read(pBuffer + nDone, nWant);
         if (nRead <= 0)
-            return kErrReadArchive;  // a read error, or the archive ended early
+            return kTransferLocalIo;  // a read error, or the archive ended early
         nDone += static_cast<size_t>(nRead);
         m_nFileLeft -= nRead;
         AddUploadProgress(static_cast<size_t>(nRead));
@@ -213,7 +231,7 @@ size_t CUploadThread::ProduceBody(char* pBuffer, size_t nSize) {
             case EStage::PartHeader:
                 if (DrainPending(pBuffer, nSize, nDone)) {
                     if (!m_archive.Open(m_strFilePath, CNativeFile::EMode::Read))
-                        nCode = kErrOpenArchive;
+                        nCode = kTransferLocalOpen;
                     else
                         m_eStage = EStage::PartData;
                 }

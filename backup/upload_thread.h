@@ -22,7 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "net/endpoints.h"
 #include "net/http_transfer.h"
+#include "net/transfer_codes.h"
 #include "platform/native_file.h"
 
 class CMainLogic;
@@ -30,19 +32,6 @@ struct SBackupCategory;
 
 class CUploadThread {
 public:
-    // Transfer codes, shown as "파일을 전송하지 못하였습니다.\n\nERRCODE=[%d]".
-    static constexpr int kErrSession = -1;      // the HTTP session cannot be made
-    static constexpr int kErrConnect = -2;      // no connection handle (not produced here)
-    static constexpr int kErrOpenRequest = -3;  // the POST cannot be opened (not produced)
-    static constexpr int kErrAddHeader = -4;    // the content type cannot be added (not produced)
-    static constexpr int kErrStart = -5;        // the request cannot be started: nothing sent
-    static constexpr int kErrClosingLine = -6;  // the closing line cannot be written
-    static constexpr int kErrWrite = -7;        // the body broke off, or ending the request failed
-    static constexpr int kErrOpenArchive = -8;  // an archive cannot be opened for reading
-    static constexpr int kErrArchiveStatus = -9;  // an archive's status cannot be read
-    static constexpr int kErrReadArchive = -10;   // reading an archive fails or it changed size
-    static constexpr int kErrRefused = -11;       // the server answered outside 200-299
-
     static constexpr size_t kBlockSize = 10240;
     // The part header formatted with an 11-character field name and an empty file name.
     static constexpr int64_t kPartHeaderBase = 143;
@@ -89,9 +78,11 @@ private:
     bool DrainPending(char* pBuffer, size_t nSize, size_t& nDone);
     int StreamArchive(char* pBuffer, size_t nSize, size_t& nDone);
     void CloseArchive();
-    int RequestOutcome(const SHttpResult& result) const;
+    // The code of the finished POST; notes its status and error for the log.
+    int RequestOutcome(const SHttpResult& result);
 
     CMainLogic& m_owner;
+    SEndpoints m_endpoints;  // the owner's, copied when the worker is made
     uint8_t m_nMask;
     std::string m_strGameFolder;
     std::string m_strId;
@@ -108,5 +99,6 @@ private:
     CNativeFile m_archive;    // the archive being streamed
     int64_t m_nFileLeft = 0;  // its bytes still to send
     std::string m_strFilePath;
-    int m_nFailure = 0;  // the code of a step that stopped the body
+    int m_nFailure = 0;             // the code of a step that stopped the body
+    std::string m_strTransferNote;  // status and transfer error, for the log
 };

@@ -12,6 +12,8 @@ if(CMAKE_CROSSCOMPILING)
   set(ZAV_WINE_HOST_DRIVE "Z:" CACHE STRING "The Windows drive under which Wine shows the host's /")
   set(ZAV_NATIVE_SERVICE ${PROJECT_SOURCE_DIR}/build/debug/service/zav-service CACHE FILEPATH
     "The natively built zav-service that the Windows tests talk to")
+  set(ZAV_NATIVE_ZAVZIP ${PROJECT_SOURCE_DIR}/build/debug/tools/zavzip/zavzip CACHE FILEPATH
+    "The natively built zavzip that zavzip.exe is compared with")
 endif()
 
 # zav_cross_googletest(): GoogleTest and GoogleMock for the target, built from Debian's

@@ -196,6 +196,20 @@ def saved_variables():
     write(t, "empty", b" \r\n\t\x00\x00" + u8(64))
 
 
+def service_head():
+    # The first byte chooses the piece size the head is fed in.
+    t = "service_head_fuzzer"
+    write(t, "get_range", u8(5) + b"GET /Kelpo/html/logo.html HTTP/1.1\r\nHost: x\r\n"
+          b"Range: bytes=0-5\r\n\r\nbody")
+    write(t, "post_forwarded", u8(3) + b"POST /Kelpo/html/post.php?userid=a HTTP/1.0\r\n"
+          b"Content-Length: 3\r\nX-Forwarded-For: 1.2.3.4, ::ffff:10.0.0.1\r\n\r\nabc")
+    write(t, "many_fields", u8(1) + b"GET / HTTP/1.1\r\n" + b"A: b\r\n" * 12 + b"\r\n")
+    # Found by the fuzzer: an overlong field line that a bare LF ends later; refused alike
+    # whatever pieces it arrives in.
+    write(t, "overlong_line_then_bare_lf", u8(1) + b"GET / HTTP/1.1\r\nX-F: " + b"\xeb" * 300
+          + b"\n\r\n")
+
+
 if __name__ == "__main__":
     split_text()
     server_config()
@@ -205,3 +219,4 @@ if __name__ == "__main__":
     service_multipart()
     service_handler()
     saved_variables()
+    service_head()

@@ -28,19 +28,17 @@ public:
     int m_nMessages = 0;
 };
 
-int g_nStops = 0;
-
 int32_t Saturate(int64_t n) {
     return static_cast<int32_t>(std::clamp<int64_t>(n, INT32_MIN, INT32_MAX));
 }
 
 // The configuration read the plain way, each line fetched by its index with SplitText (slow
 // for long bodies, so only used on short ones). Returns what ApplyServerConfig returns.
-int ReferenceApply(CSettings& settings, const std::string& strBody) {
+EConfigLoad ReferenceApply(CSettings& settings, const std::string& strBody) {
     const char* szBody = strBody.c_str();
     int nPieces = SplitText(szBody, "<br>", 0, nullptr, 0);
     if (nPieces == 0)
-        return 0;
+        return EConfigLoad::NotLoaded;
     for (int i = 0; i < nPieces; ++i) {
         char szLine[100] = {};
         SplitText(szBody, "<br>", i, szLine, 99);
@@ -67,9 +65,9 @@ int ReferenceApply(CSettings& settings, const std::string& strBody) {
         else if (strName == "POINT_FOR_WDB")
             settings.m_nPointForWdb = Saturate(nValue);
         else if (strName == "CRRT_VERSION" && std::strcmp(szValue, kClientVersion) != 0)
-            return 0;
+            return EConfigLoad::VersionStop;
     }
-    return 1;
+    return EConfigLoad::Loaded;
 }
 
 bool SameSettings(const CSettings& a, const CSettings& b) {
@@ -94,31 +92,20 @@ int32_t ReferenceAtoi(const char* szText) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    SetVersionStopHooks([](const std::string&) { return true; }, [](int) { ++g_nStops; });
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     const std::string strBody(reinterpret_cast<const char*>(pData), nSize);
     CSettings settings;
     CQuietView view;
-    const int nStopsBefore = g_nStops;
-    const int nResult = ApplyServerConfig(settings, strBody, view);
-    const bool bStopped = g_nStops != nStopsBefore;
-    // The version stop is the only message, it always ends the parse with 0, and only it does
-    // so after a piece was found.
-    if (nResult != 0 && nResult != 1)
-        abort();
+    const EConfigLoad eResult = ApplyServerConfig(settings, strBody, view);
+    // The version stop is the only message, and it always ends the parse.
+    const bool bStopped = eResult == EConfigLoad::VersionStop;
     if (bStopped != (view.m_nMessages == 1) || view.m_nMessages > 1)
-        abort();
-    if (bStopped && nResult != 0)
         abort();
     if (!IsValidUtf8(settings.m_strDownloadAddpointEnable))
         abort();
     if (nSize <= 4096) {
         CSettings reference;
-        if (ReferenceApply(reference, strBody) != nResult || !SameSettings(settings, reference))
+        if (ReferenceApply(reference, strBody) != eResult || !SameSettings(settings, reference))
             abort();
     }
 

@@ -100,7 +100,8 @@ void OnConfig(httplib::Request& req, httplib::Response& res) {
     g_pService->OnConfig(req, res);
     CSettings settings;
     CNoView view;
-    if (ApplyServerConfig(settings, res.body, view) != 1 || settings.m_nMaxUploadLimit != 1000000)
+    if (ApplyServerConfig(settings, res.body, view) != EConfigLoad::Loaded ||
+        settings.m_nMaxUploadLimit != 1000000)
         abort();
 }
 

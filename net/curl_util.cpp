@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "net/endpoints.h"
 #include "net/http_request.h"
 
 namespace curl_util {
@@ -34,7 +33,8 @@ std::string NoProxyList() {
 
 }  // namespace
 
-bool ApplyCommonOptions(CURL* pCurl, const std::string& strUrl, char* szErrorBuffer) {
+bool ApplyCommonOptions(CURL* pCurl, const std::string& strUrl, char* szErrorBuffer,
+                        const std::string& strCaFile) {
     bool bOk = true;
     auto set = [&bOk](CURLcode code) { bOk = bOk && code == CURLE_OK; };
     set(curl_easy_setopt(pCurl, CURLOPT_URL, strUrl.c_str()));
@@ -49,9 +49,8 @@ bool ApplyCommonOptions(CURL* pCurl, const std::string& strUrl, char* szErrorBuf
     set(curl_easy_setopt(pCurl, CURLOPT_NOPROXY, strNoProxy.c_str()));
     // CAINFO names one extra file; the system's certificate folder (CAPATH, libcurl's built-in
     // default) stays in use beside it, so public sites remain trusted.
-    std::string strCa = endpoints::CaFile();
-    if (!strCa.empty())
-        set(curl_easy_setopt(pCurl, CURLOPT_CAINFO, strCa.c_str()));
+    if (!strCaFile.empty())
+        set(curl_easy_setopt(pCurl, CURLOPT_CAINFO, strCaFile.c_str()));
     if (szErrorBuffer != nullptr)
         szErrorBuffer[0] = '\0';
     return bOk;

@@ -28,10 +28,11 @@ private:
     std::unique_ptr<curl_slist, SlistDeleter> m_pList;
 };
 
-// Sets the URL, the connect and stall limits, HTTPS trust (system certificates plus
-// ZAV_CA_FILE) and proxy handling (the environment's proxy settings, never for loopback).
+// Sets the URL, the connect and stall limits, HTTPS trust (system certificates plus strCaFile
+// when not empty) and proxy handling (the environment's proxy settings, never for loopback).
 // False when an option is refused.
-bool ApplyCommonOptions(CURL* pCurl, const std::string& strUrl, char* szErrorBuffer);
+bool ApplyCommonOptions(CURL* pCurl, const std::string& strUrl, char* szErrorBuffer,
+                        const std::string& strCaFile);
 
 // The error text of a failed transfer: the detail buffer when filled, else libcurl's text.
 std::string ErrorText(CURLcode code, const char* szErrorBuffer);

@@ -12,7 +12,6 @@
 #define ZAV_BOARD_URL_DEFAULT "http://127.0.0.1:8080"
 #endif
 
-namespace endpoints {
 namespace {
 
 std::string FromEnvironment(const char* szName, const char* szDefault) {
@@ -20,11 +19,21 @@ std::string FromEnvironment(const char* szName, const char* szDefault) {
     return (value && !value->empty()) ? *value : szDefault;
 }
 
-std::string Base(const char* szName, const char* szDefault) {
-    std::string strBase = FromEnvironment(szName, szDefault);
+std::string WithoutTrailingSlash(std::string strBase) {
     while (!strBase.empty() && strBase.back() == '/')
         strBase.pop_back();
     return strBase;
+}
+
+// A board value with a path after "scheme://host" is a whole page address; otherwise the
+// board path goes after it.
+std::string BoardPage(std::string strValue) {
+    const size_t nScheme = strValue.find("://");
+    const size_t nHostStart = nScheme == std::string::npos ? 0 : nScheme + 3;
+    const size_t nPath = strValue.find('/', nHostStart);
+    if (nPath != std::string::npos && nPath + 1 < strValue.size())
+        return strValue;
+    return WithoutTrailingSlash(std::move(strValue)).append(endpoints::kBoardPath);
 }
 
 std::string Join(std::string strBase, std::string_view path) {
@@ -34,56 +43,51 @@ std::string Join(std::string strBase, std::string_view path) {
 
 }  // namespace
 
-std::string ServiceBase() {
-    return Base("ZAV_SERVICE_URL", ZAV_SERVICE_URL_DEFAULT);
+SEndpoints::SEndpoints()
+    : strServiceBase(WithoutTrailingSlash(ZAV_SERVICE_URL_DEFAULT)),
+      strPortalBase(WithoutTrailingSlash(ZAV_PORTAL_URL_DEFAULT)),
+      strBoardUrl(BoardPage(ZAV_BOARD_URL_DEFAULT)) {}
+
+SEndpoints SEndpoints::FromEnvironment() {
+    return FromBases(::FromEnvironment("ZAV_SERVICE_URL", ZAV_SERVICE_URL_DEFAULT),
+                     ::FromEnvironment("ZAV_PORTAL_URL", ZAV_PORTAL_URL_DEFAULT),
+                     ::FromEnvironment("ZAV_BOARD_URL", ZAV_BOARD_URL_DEFAULT),
+                     ::FromEnvironment("ZAV_CA_FILE", ""));
 }
 
-std::string PortalBase() {
-    return Base("ZAV_PORTAL_URL", ZAV_PORTAL_URL_DEFAULT);
+SEndpoints SEndpoints::FromBases(std::string strService, std::string strPortal,
+                                 std::string strBoard, std::string strCaFile) {
+    SEndpoints result;
+    result.strServiceBase = WithoutTrailingSlash(std::move(strService));
+    result.strPortalBase = WithoutTrailingSlash(std::move(strPortal));
+    result.strBoardUrl = BoardPage(strBoard.empty() ? result.strServiceBase : std::move(strBoard));
+    result.strCaFile = std::move(strCaFile);
+    return result;
 }
 
-std::string BoardUrl() {
-    std::string strValue = FromEnvironment("ZAV_BOARD_URL", ZAV_BOARD_URL_DEFAULT);
-    // A path after "scheme://host" means a full page address.
-    size_t nScheme = strValue.find("://");
-    size_t nHostStart = nScheme == std::string::npos ? 0 : nScheme + 3;
-    size_t nPath = strValue.find('/', nHostStart);
-    if (nPath != std::string::npos && nPath + 1 < strValue.size())
-        return strValue;
-    while (!strValue.empty() && strValue.back() == '/')
-        strValue.pop_back();
-    return Join(std::move(strValue), kBoardPath);
+std::string SEndpoints::ConfigUrl() const {
+    return Join(strServiceBase, endpoints::kConfigPath);
 }
 
-std::string CaFile() {
-    return FromEnvironment("ZAV_CA_FILE", "");
+std::string SEndpoints::LogoUrl() const {
+    return Join(strServiceBase, endpoints::kLogoPath);
 }
 
-std::string ConfigUrl() {
-    return Join(ServiceBase(), kConfigPath);
+std::string SEndpoints::AuthUrl() const {
+    return Join(strServiceBase, endpoints::kAuthPath);
 }
 
-std::string LogoUrl() {
-    return Join(ServiceBase(), kLogoPath);
+std::string SEndpoints::UploadUrl(std::string_view idCp949) const {
+    return Join(Join(strServiceBase, endpoints::kUploadPath), idCp949);
 }
 
-std::string AuthUrl() {
-    return Join(ServiceBase(), kAuthPath);
-}
-
-std::string UploadUrl(std::string_view idCp949) {
-    return Join(Join(ServiceBase(), kUploadPath), idCp949);
-}
-
-std::string ArchiveUrl(std::string_view idCp949, std::string_view archiveName) {
-    std::string strUrl = Join(Join(ServiceBase(), kUserDataPath), idCp949);
+std::string SEndpoints::ArchiveUrl(std::string_view idCp949, std::string_view archiveName) const {
+    std::string strUrl = Join(Join(strServiceBase, endpoints::kUserDataPath), idCp949);
     strUrl += '/';
     strUrl.append(archiveName);
     return strUrl;
 }
 
-std::string LoginUrl() {
-    return Join(PortalBase(), kLoginPath);
+std::string SEndpoints::LoginUrl() const {
+    return Join(strPortalBase, endpoints::kLoginPath);
 }
-
-}  // namespace endpoints

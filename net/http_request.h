@@ -17,14 +17,17 @@ inline constexpr long kStallSeconds = 60;
 inline constexpr int kHttpGet = 1;
 inline constexpr int kHttpPost = 2;
 
-// What came back from one exchange. A transport failure (no connection, TLS refused, stall,
-// connection closed mid-reply) and a server answer (any status, 404 and 500 included) are
-// kept apart so that callers which care can tell them apart.
-struct SHttpReply {
+// What came back from one exchange, for the one-shot requests here and the streamed transfers
+// of http_transfer.h alike. A transport failure (no connection, TLS refused, stall, connection
+// closed mid-reply, a callback that stopped it) and a server answer (any status, 404 and 500
+// included) are kept apart so that callers can tell them apart.
+struct SHttpResult {
     bool bTransportOk = false;  // a complete HTTP reply arrived
-    long nStatus = 0;           // its status code (0 when no reply arrived)
-    std::string strBody;        // the body as the text reader sees it (see HttpRequest)
+    long nStatus = 0;           // its status code whenever a status line arrived (0 when none did)
+    std::string strBody;        // the body as the text reader sees it (see HttpRequest); for a
+                                // streamed POST, at most 64 KB of the reply; empty for a GET stream
     std::string strError;       // the transport's error text when bTransportOk is false
+    bool bAborted = false;      // a streamed transfer's callback asked to stop
 };
 
 // The exchange behind HttpRequest, with the transport outcome kept.
@@ -37,24 +40,22 @@ struct SHttpReply {
 // "Content-length: N" (0 without a body); HTTPS adds only the content type. Both send
 // "Referer: text/*" and speak HTTP/1.1. The body is read as text: in each piece of at most
 // 1023 bytes as it arrives, a NUL byte ends that piece; later pieces are still appended.
-SHttpReply HttpExchange(const std::string& strUrl, int nMethod, const std::string* pBody);
+// strCaFile names an extra certificate that HTTPS trusts beside the system's ("" for none).
+SHttpResult HttpExchange(const std::string& strUrl, int nMethod, const std::string* pBody,
+                         const std::string& strCaFile = {});
 
 // The reply body as one owned text; nullopt when the request failed or the body was empty.
 // The status code is not examined: an error page's body is returned like any other text.
+// What a failure was (transport error or status) goes to the diagnostic log.
 std::optional<std::string> HttpRequest(const std::string& strUrl, int nMethod,
-                                       const std::string* pBody = nullptr);
+                                       const std::string* pBody = nullptr,
+                                       const std::string& strCaFile = {});
 inline std::optional<std::string> HttpRequest(const std::string& strUrl, int nMethod,
-                                              const std::string& strBody) {
-    return HttpRequest(strUrl, nMethod, &strBody);
+                                              const std::string& strBody,
+                                              const std::string& strCaFile = {}) {
+    return HttpRequest(strUrl, nMethod, &strBody, strCaFile);
 }
 
-// Converts UTF-8 text received from the portal into CP949 into pDest, which holds at least
-// the source's length plus one byte. On success pDest holds the NUL-terminated result;
-// on any failure (more than 260 UTF-16 units needed, invalid UTF-8, a result that does not
-// fit) pDest is left untouched. Characters CP949 lacks become '?'.
-void Utf8ToLocal(const char* szSource, char* pDest);
-
-// Process-wide initialisation of the HTTP layer; false when it cannot be started.
-// Call once at start-up before any request; HttpCleanup at exit (optional).
+// Process-wide initialisation of the HTTP layer; false when it cannot be started. Call once
+// at start-up before any request; it stays up until the process ends.
 bool HttpGlobalInit();
-void HttpGlobalCleanup();

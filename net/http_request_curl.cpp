@@ -17,8 +17,9 @@ size_t CollectBody(char* pData, size_t nSize, size_t nCount, void* pUser) {
 
 }  // namespace
 
-SHttpReply HttpExchange(const std::string& strUrl, int nMethod, const std::string* pBody) {
-    SHttpReply reply;
+SHttpResult HttpExchange(const std::string& strUrl, int nMethod, const std::string* pBody,
+                         const std::string& strCaFile) {
+    SHttpResult reply;
     const bool bGet = (nMethod & 0xFF) == kHttpGet;
     const bool bSecure = strUrl.compare(0, 5, "https") == 0;
     const size_t nBodyBytes = pBody != nullptr ? pBody->size() : 0;
@@ -29,7 +30,7 @@ SHttpReply HttpExchange(const std::string& strUrl, int nMethod, const std::strin
         return reply;
     }
     char szError[CURL_ERROR_SIZE] = {};
-    bool bOk = curl_util::ApplyCommonOptions(pCurl.get(), strUrl, szError);
+    bool bOk = curl_util::ApplyCommonOptions(pCurl.get(), strUrl, szError, strCaFile);
 
     CHeaderList headers;
     if (bSecure) {
@@ -79,8 +80,4 @@ SHttpReply HttpExchange(const std::string& strUrl, int nMethod, const std::strin
 
 bool HttpGlobalInit() {
     return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-}
-
-void HttpGlobalCleanup() {
-    curl_global_cleanup();
 }

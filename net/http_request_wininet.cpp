@@ -4,13 +4,15 @@
 #include "net/reply_text.h"
 #include "net/wininet_util.h"
 
-SHttpReply HttpExchange(const std::string& strUrl, int nMethod, const std::string* pBody) {
-    SHttpReply reply;
+SHttpResult HttpExchange(const std::string& strUrl, int nMethod, const std::string* pBody,
+                         const std::string& strCaFile) {
+    SHttpResult reply;
     const bool bGet = (nMethod & 0xFF) == kHttpGet;
     const size_t nBodyBytes = pBody != nullptr ? pBody->size() : 0;
 
     wininet_util::CRequest request;
-    if (!request.Open(strUrl, bGet ? L"GET" : L"POST", L"HTTP/1.1", L"text/*", reply.strError))
+    if (!request.Open(strUrl, bGet ? L"GET" : L"POST", L"HTTP/1.1", L"text/*", strCaFile,
+                      reply.strError))
         return reply;
     const bool bSecure = strUrl.compare(0, 5, "https") == 0;
     std::vector<std::string> lines;
@@ -40,10 +42,6 @@ SHttpReply HttpExchange(const std::string& strUrl, int nMethod, const std::strin
 
 bool HttpGlobalInit() {
     return wininet_util::SessionsReady();
-}
-
-void HttpGlobalCleanup() {
-    // The sessions live as long as the process; the system closes them at exit.
 }
 
 #endif  // _WIN32

@@ -2,7 +2,7 @@
 // pushed to callbacks, so neither side ever holds a whole archive in memory.
 //
 // Same limits as HttpRequest (http_request.h): 15 s to connect, aborted after 60 s below
-// 1 byte/s. HTTPS trusts ZAV_CA_FILE in addition to the system's certificates. Buffers are
+// 1 byte/s. HTTPS trusts the given extra certificate in addition to the system's. Buffers are
 // 512 KB each way so that loopback throughput is not lost to small writes.
 #pragma once
 
@@ -13,15 +13,7 @@
 #include <string>
 #include <vector>
 
-// Outcome of one transfer. bTransportOk is false when the exchange did not complete (no
-// connection, a stall, the connection closed mid-body, or a callback aborted); nStatus is
-// the reply's status code whenever a status line arrived (also with a failed transfer).
-struct SHttpResult {
-    bool bTransportOk = false;
-    long nStatus = 0;
-    std::string strError;
-    bool bAborted = false;  // a callback asked to stop
-};
+#include "net/http_request.h"
 
 class CHttpTransfer {
 public:
@@ -33,7 +25,8 @@ public:
     // Receives the next bytes of the reply body; false stops the transfer.
     using WriteFn = std::function<bool(const char* pData, size_t nSize)>;
 
-    CHttpTransfer();
+    // strCaFile: an extra certificate HTTPS trusts beside the system's ("" for none).
+    explicit CHttpTransfer(std::string strCaFile = {});
     ~CHttpTransfer();
     CHttpTransfer(const CHttpTransfer&) = delete;
     CHttpTransfer& operator=(const CHttpTransfer&) = delete;
@@ -41,10 +34,9 @@ public:
     // POST with the given extra header lines (each "Name: value", without CR LF; they replace
     // the layer's own lines of the same name), "Content-Length: nContentLength" exactly
     // (never chunked, no "Expect: 100-continue"), and the body pulled from readFn.
-    // The reply body goes to *pReplyBody when given (kept to at most 64 KB), else is dropped.
+    // At most 64 KB of the reply body are kept in the result's strBody.
     SHttpResult Post(const std::string& strUrl, const std::vector<std::string>& headerLines,
-                     uint64_t nContentLength, const ReadFn& readFn,
-                     std::string* pReplyBody = nullptr);
+                     uint64_t nContentLength, const ReadFn& readFn);
 
     // GET with the given extra header lines, HTTP/1.0 when bHttp10, the User-Agent strAgent
     // (none when empty), never from a cache; the body is pushed to writeFn as it arrives.

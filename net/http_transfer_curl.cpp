@@ -51,7 +51,7 @@ size_t ReadBody(char* pBuffer, size_t nSize, size_t nCount, void* pUser) {
 size_t KeepPostReply(char* pData, size_t nSize, size_t nCount, void* pUser) {
     auto* pState = static_cast<SPostState*>(pUser);
     size_t nBytes = nSize * nCount;
-    if (pState->pReply != nullptr && pState->pReply->size() < kMaxPostReplyBytes) {
+    if (pState->pReply->size() < kMaxPostReplyBytes) {
         pState->pReply->append(pData,
                                std::min(nBytes, kMaxPostReplyBytes - pState->pReply->size()));
     }
@@ -79,6 +79,7 @@ bool AppendLines(CHeaderList& headers, const std::vector<std::string>& lines) {
 }  // namespace
 
 struct CHttpTransfer::SImpl {
+    std::string strCaFile;
     CurlHandle pCurl;
     char szError[CURL_ERROR_SIZE] = {};
 
@@ -91,7 +92,7 @@ struct CHttpTransfer::SImpl {
             return nullptr;
         }
         curl_easy_reset(pCurl.get());
-        bool bOk = curl_util::ApplyCommonOptions(pCurl.get(), strUrl, szError);
+        bool bOk = curl_util::ApplyCommonOptions(pCurl.get(), strUrl, szError, strCaFile);
         bOk = bOk && curl_easy_setopt(pCurl.get(), CURLOPT_BUFFERSIZE, kBufferBytes) == CURLE_OK;
         bOk = bOk &&
               curl_easy_setopt(pCurl.get(), CURLOPT_UPLOAD_BUFFERSIZE, kBufferBytes) == CURLE_OK;
@@ -113,14 +114,15 @@ struct CHttpTransfer::SImpl {
     }
 };
 
-CHttpTransfer::CHttpTransfer() : m_pImpl(std::make_unique<SImpl>()) {}
+CHttpTransfer::CHttpTransfer(std::string strCaFile) : m_pImpl(std::make_unique<SImpl>()) {
+    m_pImpl->strCaFile = std::move(strCaFile);
+}
 
 CHttpTransfer::~CHttpTransfer() = default;
 
 SHttpResult CHttpTransfer::Post(const std::string& strUrl,
                                 const std::vector<std::string>& headerLines,
-                                uint64_t nContentLength, const ReadFn& readFn,
-                                std::string* pReplyBody) {
+                                uint64_t nContentLength, const ReadFn& readFn) {
     SHttpResult result;
     CURL* p = m_pImpl->Prepare(strUrl, result);
     if (p == nullptr)
@@ -131,7 +133,7 @@ SHttpResult CHttpTransfer::Post(const std::string& strUrl,
                headers.Append("Transfer-Encoding:");
     SPostState state;
     state.pRead = &readFn;
-    state.pReply = pReplyBody;
+    state.pReply = &result.strBody;
     state.nLength = nContentLength;
     auto set = [&bOk](CURLcode code) { bOk = bOk && code == CURLE_OK; };
     set(curl_easy_setopt(p, CURLOPT_POST, 1L));
@@ -145,8 +147,6 @@ SHttpResult CHttpTransfer::Post(const std::string& strUrl,
         result.strError = "cannot prepare the HTTP request";
         return result;
     }
-    if (pReplyBody != nullptr)
-        pReplyBody->clear();
     CURLcode code = curl_easy_perform(p);
     m_pImpl->Finish(code, state.bAborted, result);
     if (state.bShort)

@@ -13,22 +13,22 @@ constexpr size_t kMaxPostReplyBytes = 64 * 1024;
 }  // namespace
 
 struct CHttpTransfer::SImpl {
+    std::string strCaFile;
     std::vector<char> buffer = std::vector<char>(kBufferBytes);
 };
 
-CHttpTransfer::CHttpTransfer() : m_pImpl(std::make_unique<SImpl>()) {}
+CHttpTransfer::CHttpTransfer(std::string strCaFile) : m_pImpl(std::make_unique<SImpl>()) {
+    m_pImpl->strCaFile = std::move(strCaFile);
+}
 
 CHttpTransfer::~CHttpTransfer() = default;
 
 SHttpResult CHttpTransfer::Post(const std::string& strUrl,
                                 const std::vector<std::string>& headerLines,
-                                uint64_t nContentLength, const ReadFn& readFn,
-                                std::string* pReplyBody) {
+                                uint64_t nContentLength, const ReadFn& readFn) {
     SHttpResult result;
-    if (pReplyBody != nullptr)
-        pReplyBody->clear();
     wininet_util::CRequest request;
-    if (!request.Open(strUrl, L"POST", L"HTTP/1.1", nullptr, result.strError) ||
+    if (!request.Open(strUrl, L"POST", L"HTTP/1.1", nullptr, m_pImpl->strCaFile, result.strError) ||
         !request.AddHeaders(headerLines, result.strError) ||
         !request.Begin(nContentLength, result.strError))
         return result;
@@ -60,10 +60,9 @@ SHttpResult CHttpTransfer::Post(const std::string& strUrl,
     bool bStopped = false;
     result.bTransportOk = request.ReadBody(
         kBufferBytes,
-        [pReplyBody](const char* pData, size_t nBytes) {
-            if (pReplyBody != nullptr && pReplyBody->size() < kMaxPostReplyBytes)
-                pReplyBody->append(pData,
-                                   std::min(nBytes, kMaxPostReplyBytes - pReplyBody->size()));
+        [&strReply = result.strBody](const char* pData, size_t nBytes) {
+            if (strReply.size() < kMaxPostReplyBytes)
+                strReply.append(pData, std::min(nBytes, kMaxPostReplyBytes - strReply.size()));
             return true;
         },
         bStopped, result.strError);
@@ -81,7 +80,7 @@ SHttpResult CHttpTransfer::Get(const std::string& strUrl,
     if (!strAgent.empty())
         lines.push_back("User-Agent: " + strAgent);
     if (!request.Open(strUrl, L"GET", bHttp10 ? L"HTTP/1.0" : L"HTTP/1.1", nullptr,
-                      result.strError) ||
+                      m_pImpl->strCaFile, result.strError) ||
         !request.AddHeaders(lines, result.strError) || !request.Begin(0, result.strError) ||
         !request.End(result.strError))
         return result;

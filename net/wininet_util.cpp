@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "net/endpoints.h"
 #include "net/http_request.h"
 #include "net/stall_guard.h"
 #include "platform/native_text.h"
@@ -154,7 +153,8 @@ std::string ErrorText(DWORD dwError) {
 }
 
 bool CRequest::Open(const std::string& strUrl, const wchar_t* szVerb, const wchar_t* szVersion,
-                    const wchar_t* szReferrer, std::string& strError) {
+                    const wchar_t* szReferrer, const std::string& strCaFile,
+                    std::string& strError) {
     if (!SessionsReady()) {
         strError = "cannot create an HTTP session: " + ErrorText(GetLastError());
         return false;
@@ -202,8 +202,8 @@ bool CRequest::Open(const std::string& strUrl, const wchar_t* szVerb, const wcha
         return false;
     }
     SetTimeouts(m_hRequest.get());
-    m_bExtraCa = m_bSecure && !endpoints::CaFile().empty();
-    if (m_bExtraCa) {
+    m_strCaFile = m_bSecure ? strCaFile : std::string();
+    if (!m_strCaFile.empty()) {
         DWORD dwSecurity = 0;
         DWORD dwSize = sizeof(dwSecurity);
         InternetQueryOptionW(m_hRequest.get(), INTERNET_OPTION_SECURITY_FLAGS, &dwSecurity,
@@ -321,7 +321,7 @@ bool CRequest::ReadBody(size_t nPiece, const std::function<bool(const char*, siz
 }
 
 bool CRequest::CheckTrust(std::string& strError) const {
-    if (!m_bExtraCa)
+    if (m_strCaFile.empty())
         return true;  // WinINet itself refused what the system does not trust
     PCCERT_CHAIN_CONTEXT pRawChain = nullptr;
     DWORD dwSize = sizeof(pRawChain);
@@ -338,9 +338,9 @@ bool CRequest::CheckTrust(std::string& strError) const {
     // Only an unknown root is let through, and only when it is the extra certificate itself.
     const DWORD dwAllowed = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
                             CERT_TRUST_IS_OFFLINE_REVOCATION;
-    std::unique_ptr<const CERT_CONTEXT, SCertFree> pExtra(LoadCertificate(endpoints::CaFile()));
+    std::unique_ptr<const CERT_CONTEXT, SCertFree> pExtra(LoadCertificate(m_strCaFile));
     if (!pExtra) {
-        strError = "cannot read the certificate file " + endpoints::CaFile();
+        strError = "cannot read the certificate file " + m_strCaFile;
         return false;
     }
     if ((dwStatus & ~dwAllowed) == 0 && pChain->cChain > 0) {

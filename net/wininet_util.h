@@ -31,10 +31,11 @@ public:
     //   szReferrer: the Referer line, or nullptr for none.
     // Loopback hosts are reached directly, every other host through the system's proxy
     // settings. No cache, no cookies, no redirects, no dialogs; 15 s to connect and 60 s for
-    // each send and receive. With ZAV_CA_FILE set, an unknown root is let through the
-    // handshake and checked by CheckTrust before any body byte goes out.
+    // each send and receive. With strCaFile (an extra trusted certificate) not empty, an
+    // unknown root is let through the handshake and checked by CheckTrust before any body
+    // byte goes out.
     bool Open(const std::string& strUrl, const wchar_t* szVerb, const wchar_t* szVersion,
-              const wchar_t* szReferrer, std::string& strError);
+              const wchar_t* szReferrer, const std::string& strCaFile, std::string& strError);
 
     // Adds "Name: value" lines, each replacing a line of the same name.
     bool AddHeaders(const std::vector<std::string>& lines, std::string& strError);
@@ -61,7 +62,7 @@ private:
     InternetHandle m_hConnect;
     InternetHandle m_hRequest;
     bool m_bSecure = false;
-    bool m_bExtraCa = false;
+    std::string m_strCaFile;  // the extra trusted certificate of an HTTPS request, or ""
 };
 
 // "WinINet error N: text" for a failed call.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/diag_log.h"
 #include "platform/native_text.h"
 
 #ifdef _WIN32
@@ -43,7 +44,7 @@ bool CNativeFile::Open(const std::string& strPath, EMode eMode) {
         bRead ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : FILE_SHARE_READ, nullptr,
         bRead ? OPEN_EXISTING : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
-        return false;
+        return Fail();
     m_nHandle = reinterpret_cast<std::intptr_t>(h);
     return true;
 }
@@ -51,8 +52,10 @@ bool CNativeFile::Open(const std::string& strPath, EMode eMode) {
 int64_t CNativeFile::Read(void* pBuffer, size_t nCount) {
     DWORD nRead = 0;
     if (!ReadFile(AsHandle(m_nHandle), pBuffer, static_cast<DWORD>(std::min(nCount, kMaxPiece)),
-                  &nRead, nullptr))
+                  &nRead, nullptr)) {
+        Fail();
         return -1;
+    }
     return nRead;
 }
 
@@ -63,7 +66,7 @@ bool CNativeFile::Write(const void* pData, size_t nCount) {
         if (!WriteFile(AsHandle(m_nHandle), p, static_cast<DWORD>(std::min(nCount, kMaxPiece)),
                        &nWritten, nullptr) ||
             nWritten == 0)
-            return false;
+            return Fail();
         p += nWritten;
         nCount -= nWritten;
     }
@@ -71,15 +74,34 @@ bool CNativeFile::Write(const void* pData, size_t nCount) {
 }
 
 bool CNativeFile::Sync() {
-    return FlushFileBuffers(AsHandle(m_nHandle)) != 0;
+    return FlushFileBuffers(AsHandle(m_nHandle)) != 0 || Fail();
 }
 
 bool CNativeFile::Close() {
     if (!IsOpen())
         return true;
-    const bool bOk = CloseHandle(AsHandle(m_nHandle)) != 0;
+    const bool bOk = CloseHandle(AsHandle(m_nHandle)) != 0 || Fail();
     m_nHandle = -1;
     return bOk;
+}
+
+bool CNativeFile::Fail() {
+    m_nError = static_cast<int>(GetLastError());
+    return false;
+}
+
+std::string CNativeFile::ErrorText() const {
+    wchar_t* pText = nullptr;
+    const DWORD nUnits = FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(m_nError), 0, reinterpret_cast<wchar_t*>(&pText), 0, nullptr);
+    std::string strText = nUnits > 0 ? Utf8FromWide(std::wstring_view(pText, nUnits))
+                                     : "Windows error " + std::to_string(m_nError);
+    if (pText != nullptr)
+        LocalFree(pText);
+    while (!strText.empty() && (strText.back() == '\n' || strText.back() == '\r'))
+        strText.pop_back();
+    return strText;
 }
 
 #else
@@ -91,7 +113,7 @@ bool CNativeFile::Open(const std::string& strPath, EMode eMode) {
                         ? ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC)
                         : ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
     if (nFd < 0)
-        return false;
+        return Fail();
     m_nHandle = nFd;
     return true;
 }
@@ -99,8 +121,12 @@ bool CNativeFile::Open(const std::string& strPath, EMode eMode) {
 int64_t CNativeFile::Read(void* pBuffer, size_t nCount) {
     while (true) {
         const ssize_t n = ::read(static_cast<int>(m_nHandle), pBuffer, nCount);
-        if (n >= 0 || errno != EINTR)
+        if (n >= 0)
             return n;
+        if (errno != EINTR) {
+            Fail();
+            return -1;
+        }
     }
 }
 
@@ -111,7 +137,7 @@ bool CNativeFile::Write(const void* pData, size_t nCount) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
+            return Fail();
         p += n;
         nCount -= static_cast<size_t>(n);
     }
@@ -119,15 +145,24 @@ bool CNativeFile::Write(const void* pData, size_t nCount) {
 }
 
 bool CNativeFile::Sync() {
-    return ::fsync(static_cast<int>(m_nHandle)) == 0;
+    return ::fsync(static_cast<int>(m_nHandle)) == 0 || Fail();
 }
 
 bool CNativeFile::Close() {
     if (!IsOpen())
         return true;
-    const bool bOk = ::close(static_cast<int>(m_nHandle)) == 0;
+    const bool bOk = ::close(static_cast<int>(m_nHandle)) == 0 || Fail();
     m_nHandle = -1;
     return bOk;
+}
+
+bool CNativeFile::Fail() {
+    m_nError = errno;
+    return false;
+}
+
+std::string CNativeFile::ErrorText() const {
+    return ErrnoText(m_nError);
 }
 
 #endif

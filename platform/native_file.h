@@ -29,7 +29,13 @@ public:
     bool Sync();
     // False when closing reported an error (a file not open closes without one).
     bool Close();
+    // The system's text of the last failure ("No space left on device").
+    std::string ErrorText() const;
 
 private:
+    // Keeps the system's error of the call that just failed; false.
+    bool Fail();
+
     std::intptr_t m_nHandle = -1;  // the descriptor, or the Windows handle
+    int m_nError = 0;              // errno, or the Windows error code
 };

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/view.h"
+#include "platform/diag_log.h"
 #include "platform/native_text.h"
 #include "restore/archive_applier.h"
 #include "restore/folder_ops.h"
@@ -110,15 +111,20 @@ bool CArchiveApplier::SettleSlot(SSlot& slot, bool& bRolledBack) {
 ERecovery RecoverInterruptedApply(IMessageView& view, const std::string& strGameFolder) {
     if (strGameFolder.empty())
         return ERecovery::Nothing;
-    const ERecovery eResult = CArchiveApplier(strGameFolder, 0).Recover();
+    CArchiveApplier applier(strGameFolder, 0);
+    const ERecovery eResult = applier.Recover();
     switch (eResult) {
         case ERecovery::Finished:
+            DiagLog("start: finished a restore that was cut off in " + strGameFolder);
             view.Message(kMsgApplyResumed);
             break;
         case ERecovery::RolledBack:
+            DiagLog("start: put back a restore that was cut off in " + strGameFolder);
             view.Message(kMsgApplyRolledBack);
             break;
         case ERecovery::Failed:
+            DiagLog("start: a restore that was cut off could not be settled: " +
+                    applier.LastError());
             view.Message(kMsgApplyNotRecovered);
             break;
         case ERecovery::Nothing:

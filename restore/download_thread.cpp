@@ -1,6 +1,7 @@
 #include "restore/download_thread.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -8,10 +9,12 @@
 
 #include "app/app_messages.h"
 #include "app/categories.h"
+#include "app/game_folder.h"
 #include "app/main_logic.h"
 #include "net/endpoints.h"
 #include "net/http_transfer.h"
 #include "platform/codepage.h"
+#include "platform/diag_log.h"
 #include "platform/game_process.h"
 #include "platform/native_file.h"
 #include "platform/native_text.h"
@@ -56,32 +59,43 @@ public:
             // A new file, never one a leftover name leads to.
             RemovePartial();
             if (!m_file.Open(m_strPartial, CNativeFile::EMode::CreateNew))
-                return kDownloadOpenFailed;
+                return Failed(kTransferLocalOpen);
         }
-        return m_file.Write(pData, nSize) ? 0 : kDownloadWriteFailed;
+        return m_file.Write(pData, nSize) ? 0 : Failed(kTransferLocalIo);
     }
     // Makes the whole download the archive: 0, -8 or -10.
     int Commit() {
         if (const int nResult = Write(nullptr, 0); nResult < 0)
             return nResult;
         const bool bSynced = m_file.Sync();
-        if (!m_file.Close() || !bSynced)
-            return kDownloadWriteFailed;
+        if (!bSynced || !m_file.Close())
+            return Failed(kTransferLocalIo);
         std::error_code ec;
-        if (!RenamePath(m_strPartial, m_strFinal, ec))
-            return kDownloadOpenFailed;
+        if (!RenamePath(m_strPartial, m_strFinal, ec)) {
+            m_strError = ec.message();
+            return kTransferLocalOpen;
+        }
         m_bCommitted = true;
         return 0;
     }
+
+    const std::string& Path() const { return m_strPartial; }
+    // The system's text of the last failure.
+    const std::string& Error() const { return m_strError; }
 
 private:
     void RemovePartial() {
         std::error_code ec;
         std::filesystem::remove(PathFromUtf8(m_strPartial), ec);
     }
+    int Failed(int nCode) {
+        m_strError = m_file.ErrorText();
+        return nCode;
+    }
 
     std::string m_strFinal;
     std::string m_strPartial;
+    std::string m_strError;
     CNativeFile m_file;
     bool m_bCommitted = false;
 };
@@ -110,26 +124,38 @@ std::string RestoreDoneMessage(const std::string& strGameFolder,
 CDownloadThread::CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId,
                                  std::string strGameFolder, SServerSizes serverSizes)
     : m_owner(owner),
+      m_endpoints(owner.Settings().m_endpoints),
       m_nMask(nMask),
       m_strId(std::move(strId)),
       m_strGameFolder(std::move(strGameFolder)),
       m_serverSizes(serverSizes) {}
 
 void CDownloadThread::ThreadBody() {
+    const auto tStart = std::chrono::steady_clock::now();
+    auto seconds = [&] {
+        return std::to_string(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count());
+    };
+    DiagLog("restore: categories " + std::to_string(m_nMask) + " into " + m_strGameFolder);
     m_nTotalReceived = 0;
     m_nTotalExpected = ComputeTotalSize();
     if (m_nTotalExpected < 0) {
-        if (m_nTotalExpected != kDownloadNothing)
+        DiagLog("restore: nothing to download, or a total size out of range");
+        if (m_nTotalExpected != kTransferNothing)
             m_owner.View().Message(kMsgSizeUnknown);
     } else if (const int nResult = DownloadAll(); nResult < 0) {
+        DiagLog("restore: download failed, code " + std::to_string(nResult) + m_strTransferNote +
+                " after " + seconds() + " s");
         m_owner.View().Message(FormatCode(kMsgDownloadFailed, nResult));
-    } else if (!FindGameClients(m_strGameFolder).empty()) {
+    } else if (RefuseWhileGameRuns(m_owner.View(), m_strGameFolder, "restore apply")) {
         // The game was started while the archives arrived: nothing is applied.
-        m_owner.View().Message(kMsgGameRunning);
     } else if (ApplyAll() < 0) {
+        DiagLog("restore: apply failed: " + m_strApplyError + " after " + seconds() + " s");
         m_owner.View().Message(kMsgApplyFailed);
     } else {
-        m_owner.SetProgress(0, 0, 1);
+        DiagLog("restore: done, " + std::to_string(m_nTotalReceived) + " bytes in " + seconds() +
+                " s");
+        m_owner.SetProgress(0, 0, EProgressMode::Full);
         m_owner.View().Message(RestoreDoneMessage(m_strGameFolder, m_vecChanges));
     }
     m_owner.RefreshUsage();
@@ -156,7 +182,7 @@ int32_t CDownloadThread::ComputeTotalSize() {
     }
     if ((m_nMask & (kMaskFonts | kMaskInterface | kMaskWdb | kMaskWtf)) == 0) {
         m_owner.View().Message(kMsgNothingToDownload);
-        return kDownloadNothing;
+        return kTransferNothing;
     }
     // Signed 32-bit sum as the protocol counts it: a total beyond its range comes out
     // negative (and is reported as an unknown size), without overflowing in C++ terms.
@@ -203,24 +229,29 @@ int CDownloadThread::DownloadArchive(const std::string& strArchiveName) {
 
     std::string strIdCp949;
     if (!Utf8ToCp949(m_strId, strIdCp949))
-        return kDownloadBadRequest;
+        return kTransferBadRequest;
     const std::string strPath =
         std::string(endpoints::kUserDataPath) + strIdCp949 + "/" + strArchiveName;
     if (strPath.size() > kMaxRequestPath)
-        return kDownloadBadRequest;
+        return kTransferBadRequest;
 
     // The temporary name is five bytes longer: it must fit the path buffers too.
     const auto local =
         GamePath(m_strGameFolder, std::string(kRalumTempPrefix) + strArchiveName + ".part");
     if (!local)
-        return kDownloadOpenFailed;
+        return kTransferLocalOpen;
     std::error_code ec;
     std::filesystem::create_directories(PathFromUtf8(*local).parent_path(), ec);
     CPartialFile file(local->substr(0, local->size() - 5));
 
     const int nResult =
-        OpenRequest(kAgent, endpoints::ArchiveUrl(strIdCp949, strArchiveName), file);
-    return nResult < 0 ? nResult : file.Commit();
+        OpenRequest(kAgent, m_endpoints.ArchiveUrl(strIdCp949, strArchiveName), file);
+    if (nResult < 0)
+        return nResult;
+    const int nCommit = file.Commit();
+    if (nCommit < 0)
+        m_strTransferNote = "; " + file.Path() + ": " + file.Error();
+    return nCommit;
 }
 
 int CDownloadThread::OpenRequest(const std::string& strAgent, const std::string& strUrl,
@@ -259,19 +290,26 @@ int CDownloadThread::OpenRequest(const std::string& strAgent, const std::string&
 
     SHttpResult result;
     try {
-        CHttpTransfer transfer;
+        CHttpTransfer transfer(m_endpoints.strCaFile);
         result = transfer.Get(strUrl, {}, true, strAgent, writeFn);
     } catch (const std::bad_alloc&) {
-        return kDownloadNoSession;
+        return kTransferNoSession;
     }
+    m_strTransferNote = "; " + strUrl;
+    if (result.nStatus != 0)
+        m_strTransferNote += ", HTTP status " + std::to_string(result.nStatus);
+    if (!result.strError.empty())
+        m_strTransferNote += ", " + result.strError;
+    if (nWriteResult < 0)
+        m_strTransferNote += ", writing " + file.Path() + ": " + file.Error();
     if (nWriteResult < 0)
         return nWriteResult;
     if (result.nStatus != 0 && (result.nStatus < 200 || result.nStatus > 299))
-        return kDownloadBadStatus;  // an error page is no archive
+        return kTransferRefused;  // an error page is no archive
     if (bReachedExpected)
         return 0;
     if (!result.bTransportOk)
-        return result.nStatus == 0 ? kDownloadNoReply : kDownloadReadFailed;
+        return result.nStatus == 0 ? kTransferNotSent : kTransferBrokeOff;
     if (!strPiece.empty() && !flushPiece() && nWriteResult < 0)
         return nWriteResult;
     return 0;
@@ -284,7 +322,8 @@ int32_t CDownloadThread::AddProgress(int32_t n) {
         static_cast<int32_t>(static_cast<uint32_t>(m_nTotalReceived) + static_cast<uint32_t>(n));
     m_nCurrentReceived =
         static_cast<int32_t>(static_cast<uint32_t>(m_nCurrentReceived) + static_cast<uint32_t>(n));
-    m_owner.SetProgress(static_cast<uint32_t>(m_nTotalReceived), m_nTotalExpected, 2);
+    m_owner.SetProgress(static_cast<uint32_t>(m_nTotalReceived), m_nTotalExpected,
+                        EProgressMode::FiveLess);
     return m_nTotalReceived;
 }
 
@@ -293,10 +332,12 @@ int CDownloadThread::ApplyAll() {
     try {
         const int nResult = applier.ApplyAll();
         m_vecChanges = applier.Changes();
+        m_strApplyError = applier.LastError();
         return nResult;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Out of memory or a file-system error the applier did not expect: the restore
         // failed, and the caller tells the member so.
+        m_strApplyError = e.what();
         return -1;
     }
 }

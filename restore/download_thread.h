@@ -9,21 +9,10 @@
 #include <vector>
 
 #include "app/main_logic.h"
+#include "net/transfer_codes.h"
 #include "restore/archive_applier.h"
 
 class CPartialFile;
-
-// Download result codes (0 is success); the negative ones reach the member as ERRCODE=[n].
-inline constexpr int kDownloadNoSession = -1;  // the transfer could not be set up
-// -2 (no connection could be set up) does not occur: the transfer layer opens the connection
-// and sends the request in one step, so an unusable or unreachable server gives -5.
-inline constexpr int kDownloadBadRequest = -3;  // the request cannot be formed (id, path)
-inline constexpr int kDownloadNoReply = -5;     // the server is unreachable or refused
-inline constexpr int kDownloadReadFailed = -7;  // the reply broke off
-inline constexpr int kDownloadOpenFailed = -8;  // the local archive cannot be created
-inline constexpr int kDownloadBadStatus = -11;  // the server answered outside 200-299
-inline constexpr int kDownloadWriteFailed = -10;
-inline constexpr int kDownloadNothing = -19;  // nothing to download; the member was told
 
 // Size of each piece of the reply that is written and counted.
 inline constexpr size_t kDownloadPiece = 10240;
@@ -77,12 +66,15 @@ private:
     int32_t ExpectedFor(const std::string& strArchiveName) const;
 
     CMainLogic& m_owner;
+    SEndpoints m_endpoints;  // the owner's, copied when the worker is made
     uint8_t m_nMask;
     std::string m_strId;
     std::string m_strGameFolder;
     SServerSizes m_serverSizes;
     SServerSizes m_expected;
     std::vector<SCategoryChange> m_vecChanges;  // what the last ApplyAll changed
+    std::string m_strApplyError;                // why the last ApplyAll failed, for the log
+    std::string m_strTransferNote;              // the last download's URL, status and error
     int32_t m_nTotalExpected = 0;
     int32_t m_nTotalReceived = 0;
     int32_t m_nCurrentExpected = 0;

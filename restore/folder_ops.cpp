@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/diag_log.h"
 #include "platform/native_text.h"
 
 namespace fs = std::filesystem;
@@ -37,8 +38,8 @@ void MakeFoldersWritable(const fs::path& root) {
 
 // Gives the copied file dest the modification time of source. Windows sets a file's time only
 // while it may be written: a read-only copy is opened up for the moment.
-bool CopyWriteTime(const fs::path& source, const fs::path& dest, [[maybe_unused]] fs::perms perms) {
-    std::error_code ec;
+bool CopyWriteTime(const fs::path& source, const fs::path& dest, [[maybe_unused]] fs::perms perms,
+                   std::error_code& ec) {
     const auto tWrite = fs::last_write_time(source, ec);
     if (ec)
         return false;
@@ -56,9 +57,10 @@ bool CopyWriteTime(const fs::path& source, const fs::path& dest, [[maybe_unused]
     return !ec;
 }
 
-// Copies one tree into dest (which does not exist yet). False at the first failure.
-bool CopyTree(const fs::path& source, const fs::path& dest) {
-    std::error_code ec;
+// Copies one tree into dest (which does not exist yet). False at the first failure, with its
+// cause in ec and the path concerned in failed.
+bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec, fs::path& failed) {
+    failed = source;
     const fs::file_status status = fs::symlink_status(source, ec);
     if (ec)
         return false;
@@ -69,7 +71,7 @@ bool CopyTree(const fs::path& source, const fs::path& dest) {
     if (fs::is_regular_file(status)) {
         if (!fs::copy_file(source, dest, fs::copy_options::none, ec) || ec)
             return false;
-        return CopyWriteTime(source, dest, status.permissions());
+        return CopyWriteTime(source, dest, status.permissions(), ec);
     }
     if (!fs::is_directory(status))
         return true;  // sockets, fifos and devices are not part of a settings folder
@@ -82,11 +84,12 @@ bool CopyTree(const fs::path& source, const fs::path& dest) {
     if (ec)
         return false;
     for (const fs::path& child : children) {
-        if (!CopyTree(child, dest / child.filename()))
+        if (!CopyTree(child, dest / child.filename(), ec, failed))
             return false;
     }
     // The folder's own permissions and time last, after its content was written. Windows' C
     // library cannot set a folder's time: there the folder keeps the time of the copy.
+    failed = source;
     fs::permissions(dest, status.permissions(), ec);
     if (ec)
         return false;
@@ -130,6 +133,8 @@ bool DeleteFolder(const std::string& strPath) {
     MakeFoldersWritable(path);
     ec.clear();
     fs::remove_all(path, ec);
+    if (ec)
+        DiagLog("cannot delete " + strPath + ": " + ec.message());
     return !ec;
 }
 
@@ -141,8 +146,10 @@ bool MoveFolder(const std::string& strSource, const std::string& strDest) {
     std::error_code ec;
     if (RenamePath(strSource, strDest, ec))
         return true;
-    if (ec != std::errc::cross_device_link)
+    if (ec != std::errc::cross_device_link) {
+        DiagLog("cannot move " + strSource + " to " + strDest + ": " + ec.message());
         return false;
+    }
     if (!CopyFolder(strSource, strDest))
         return false;
     return DeleteFolder(strSource);
@@ -155,12 +162,15 @@ bool CopyFolder(const std::string& strSource, const std::string& strDest) {
         return false;
     const fs::path temp = TemporarySibling(PathFromUtf8(strDest));
     std::error_code ec;
-    if (!CopyTree(PathFromUtf8(strSource), temp)) {
+    fs::path failed;
+    if (!CopyTree(PathFromUtf8(strSource), temp, ec, failed)) {
+        DiagLog("cannot copy " + Utf8FromPath(failed) + " to " + strDest + ": " + ec.message());
         DeleteFolder(Utf8FromPath(temp));
         return false;
     }
     fs::rename(temp, PathFromUtf8(strDest), ec);
     if (ec) {
+        DiagLog("cannot rename " + Utf8FromPath(temp) + " to " + strDest + ": " + ec.message());
         DeleteFolder(Utf8FromPath(temp));
         return false;
     }

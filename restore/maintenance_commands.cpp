@@ -4,10 +4,11 @@
 
 #include "app/app_messages.h"
 #include "app/auth_reply.h"
+#include "app/game_folder.h"
 #include "app/main_logic.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
-#include "platform/game_process.h"
+#include "platform/diag_log.h"
 #include "restore/reset_folders.h"
 
 namespace {
@@ -34,16 +35,20 @@ void CMaintenanceCommands::OnInitialize() {
     const std::string strGameFolder = m_window.TakeShownGameFolder();
     if (strGameFolder.empty())
         return;
-    if (!FindGameClients(strGameFolder).empty()) {
-        m_view.Message(kMsgGameRunning);
+    if (RefuseWhileGameRuns(m_view, strGameFolder, "initialize"))
         return;
-    }
     if (!m_view.Confirm(kAskInitialize))
         return;
     CWaitCursor wait(m_view);
     // The folders go to Ralum/Reset, where the member can take them back. A partial result is
     // never reported as done: the member learns which folders stayed.
-    m_view.Message(ResetMessage(strGameFolder, MoveToReset(strGameFolder)));
+    const SResetResult result = MoveToReset(strGameFolder);
+    DiagLog(
+        "initialize: " + std::to_string(result.vecMoved.size()) + " folders moved to " +
+        strGameFolder + kRalumReset + ", " + std::to_string(result.vecFailed.size()) +
+        " could not be moved" +
+        (result.vecFailed.empty() ? std::string() : " (the first " + result.vecFailed[0] + ")"));
+    m_view.Message(ResetMessage(strGameFolder, result));
 }
 
 void CMaintenanceCommands::OnRemoveAll() {
@@ -60,12 +65,15 @@ void CMaintenanceCommands::OnRemoveAll() {
         m_view.Message(kMsgSystemFailure);
         return;
     }
-    const auto reply = HttpRequest(endpoints::AuthUrl(), kHttpPost, *body);
+    const auto reply = HttpRequest(m_window.Settings().m_endpoints.AuthUrl(), kHttpPost, *body);
     if (!reply) {
         m_view.Message(kMsgSystemFailure);
         return;
     }
     const SAuthReply parsed = ParseAuthReply(reply);
+    if (parsed.eStatus != SAuthReply::Success)
+        DiagLog(parsed.eStatus == SAuthReply::Refused ? "remove all: refused by the server"
+                                                      : "remove all: no usable reply");
     if (parsed.eStatus == SAuthReply::Success)
         m_view.Message(kMsgRemoved);
     else if (parsed.eStatus == SAuthReply::Refused && !parsed.strMessage.empty())

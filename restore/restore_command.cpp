@@ -5,8 +5,8 @@
 #include <system_error>
 
 #include "app/app_messages.h"
+#include "app/game_folder.h"
 #include "app/main_logic.h"
-#include "platform/game_process.h"
 #include "restore/archive_applier.h"
 #include "restore/download_thread.h"
 
@@ -36,10 +36,8 @@ void CRestoreCommand::OnRestore() {
         m_view.Message(kMsgSelectTarget);
         return;
     }
-    if (!FindGameClients(strFolder).empty()) {
-        m_view.Message(kMsgGameRunning);
+    if (RefuseWhileGameRuns(m_view, strFolder, "restore"))
         return;
-    }
     if (!m_view.Confirm(kAskRestore))
         return;
     StartDownload(strFolder, nMask);

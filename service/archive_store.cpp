@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -13,7 +14,9 @@ namespace zavsvc {
 namespace {
 
 constexpr size_t kWriteBuffer = 256 * 1024;
-constexpr std::string_view kTempPrefix = ".upload-";
+constexpr std::string_view kOldTempPrefix = ".upload-";  // in member folders, older versions
+constexpr std::string_view kStagePrefix = ".stage-";
+constexpr std::string_view kAsidePrefix = ".aside.";  // followed by the member id
 
 constexpr std::array<SCategory, 4> kCategories = {{
     {"Fonts", "__Fonts.zip", "UserFile004"},
@@ -37,8 +40,7 @@ bool WriteAll(int fd, const char* p, size_t n) {
     return true;
 }
 
-bool SyncFolderOf(const std::string& strPath) {
-    std::string strDir = std::filesystem::path(strPath).parent_path().string();
+bool SyncFolder(const std::string& strDir) {
     int fd = ::open(strDir.empty() ? "." : strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return false;
@@ -46,6 +48,24 @@ bool SyncFolderOf(const std::string& strPath) {
     bool bOk = ::fsync(fd) == 0;
     ::close(fd);
     return bOk;
+}
+
+bool SyncFolderOf(const std::string& strPath) {
+    return SyncFolder(std::filesystem::path(strPath).parent_path().string());
+}
+
+bool StartsWith(const std::string& str, std::string_view prefix) {
+    return str.rfind(prefix, 0) == 0;
+}
+
+// Removes a folder left by a commit; a failure is reported, the next start tries again.
+void RemoveLeftover(const std::string& strDir) {
+    std::error_code ec;
+    std::filesystem::remove_all(strDir, ec);
+    if (ec) {
+        std::fprintf(stderr, "zav-service: cannot remove %s: %s\n", strDir.c_str(),
+                     ec.message().c_str());
+    }
 }
 
 }  // namespace
@@ -75,7 +95,7 @@ const SCategory* CategoryByArchive(std::string_view archive) {
 bool WriteFileAtomically(const std::string& strPath, std::string_view content, unsigned nMode,
                          std::string* pStrError) {
     std::string strTemp = strPath + ".tmp-XXXXXX";
-    int fd = ::mkstemp(strTemp.data());
+    int fd = ::mkostemp(strTemp.data(), O_CLOEXEC);
     if (fd < 0) {
         *pStrError = strTemp + ": " + std::strerror(errno);
         return false;
@@ -111,9 +131,10 @@ int64_t CArchiveStore::ArchiveSize(std::string_view id, const SCategory& categor
 int64_t CArchiveStore::TotalStored() const {
     int64_t nTotal = 0;
     std::error_code ec;
-    std::filesystem::directory_iterator it(m_strDataDir + "/UserData", ec), end;
+    std::filesystem::directory_iterator it(UserDataDir(), ec), end;
     for (; !ec && it != end; it.increment(ec)) {
-        if (!it->is_directory(ec)) {
+        // Staging folders and folders set aside by a commit are not stored archives.
+        if (StartsWith(it->path().filename().string(), ".") || !it->is_directory(ec)) {
             continue;
         }
         for (const auto& category : kCategories) {
@@ -139,39 +160,123 @@ bool CArchiveStore::RemoveAll(std::string_view id) {
     return bOk;
 }
 
-void CArchiveStore::RemoveStaleTemporaries() {
+void CArchiveStore::RecoverInterruptedCommits() {
+    const std::string strUserData = UserDataDir();
+    std::vector<std::string> vecStages, vecAside;
     std::error_code ec;
-    std::filesystem::directory_iterator it(m_strDataDir + "/UserData", ec), end;
+    std::filesystem::directory_iterator it(strUserData, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
-        std::error_code ecInner;
-        std::filesystem::directory_iterator file(it->path(), ecInner);
-        for (; !ecInner && file != end; file.increment(ecInner)) {
-            if (file->path().filename().string().rfind(kTempPrefix, 0) == 0) {
-                std::filesystem::remove(file->path(), ecInner);
+        const std::string strName = it->path().filename().string();
+        if (StartsWith(strName, kStagePrefix)) {
+            vecStages.push_back(it->path().string());
+        } else if (StartsWith(strName, kAsidePrefix)) {
+            vecAside.push_back(strName);
+        } else {
+            std::error_code ecInner;
+            std::filesystem::directory_iterator file(it->path(), ecInner);
+            for (; !ecInner && file != end; file.increment(ecInner)) {
+                if (StartsWith(file->path().filename().string(), kOldTempPrefix)) {
+                    std::filesystem::remove(file->path(), ecInner);
+                }
             }
         }
     }
+    // A member folder set aside by a commit that did not finish: without the member folder the
+    // commit did not happen, and the old folder goes back; otherwise it is what was replaced.
+    for (const auto& strName : vecAside) {
+        const std::string strAside = strUserData + "/" + strName;
+        const std::string strMember = strUserData + "/" + strName.substr(kAsidePrefix.size());
+        if (std::filesystem::exists(strMember, ec)) {
+            RemoveLeftover(strAside);
+        } else if (::rename(strAside.c_str(), strMember.c_str()) != 0) {
+            std::fprintf(stderr, "zav-service: cannot move %s back: %s\n", strAside.c_str(),
+                         std::strerror(errno));
+        }
+    }
+    for (const auto& strStage : vecStages) {
+        RemoveLeftover(strStage);
+    }
+    SyncFolder(strUserData);
+}
+
+bool CArchiveStore::Commit(std::string_view id, CUploadStage& stage, std::string* pStrError) {
+    return CommitStage(id, stage, true, pStrError);
+}
+
+bool CArchiveStore::CommitByTwoRenames(std::string_view id, CUploadStage& stage,
+                                       std::string* pStrError) {
+    return CommitStage(id, stage, false, pStrError);
+}
+
+bool CArchiveStore::CommitStage(std::string_view id, CUploadStage& stage, bool bExchange,
+                                std::string* pStrError) {
+    auto fail = [pStrError](const std::string& strWhat) {
+        *pStrError = strWhat + ": " + std::strerror(errno);
+        return false;
+    };
+    // The archives this upload does not replace stay: linked into the new folder.
+    for (const auto& category : kCategories) {
+        if (stage.Holds(category)) {
+            continue;
+        }
+        const std::string strKept = ArchivePath(id, category);
+        const std::string strLink = stage.Dir() + "/" + category.pszArchive;
+        if (::link(strKept.c_str(), strLink.c_str()) != 0 && errno != ENOENT) {
+            return fail("cannot keep " + strKept);
+        }
+    }
+    if (!SyncFolder(stage.Dir())) {
+        return fail("cannot sync " + stage.Dir());
+    }
+    const std::string strUserData = UserDataDir();
+    const std::string strMember = MemberDir(id);
+    const char* pszStage = stage.Dir().c_str();
+    if (bExchange) {
+        if (::renameat2(AT_FDCWD, pszStage, AT_FDCWD, strMember.c_str(), RENAME_EXCHANGE) == 0) {
+            SyncFolder(strUserData);
+            return true;  // the staging folder's name now holds the replaced archives
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ENOENT) {
+            return fail("cannot exchange " + strMember);
+        }
+    }
+    // Set the member folder aside, rename the staging folder into its place, then delete the
+    // old one. A first upload has no folder to set aside.
+    const std::string strAside = strUserData + "/" + std::string(kAsidePrefix) + std::string(id);
+    std::error_code ec;
+    std::filesystem::remove_all(strAside, ec);
+    bool bAside = ::rename(strMember.c_str(), strAside.c_str()) == 0;
+    if (!bAside && errno != ENOENT) {
+        return fail("cannot move " + strMember + " aside");
+    }
+    if (::rename(pszStage, strMember.c_str()) != 0) {
+        const int nError = errno;
+        if (bAside && ::rename(strAside.c_str(), strMember.c_str()) != 0) {
+            // RecoverInterruptedCommits moves it back at the next start.
+            std::fprintf(stderr, "zav-service: cannot move %s back: %s\n", strAside.c_str(),
+                         std::strerror(errno));
+        }
+        errno = nError;
+        return fail("cannot rename " + stage.Dir());
+    }
+    SyncFolder(strUserData);
+    if (bAside) {
+        RemoveLeftover(strAside);
+    }
+    return true;
 }
 
 CTempArchive::~CTempArchive() {
     if (m_fd >= 0) {
         ::close(m_fd);
     }
-    if (!m_strPath.empty() && !m_bCommitted) {
-        ::unlink(m_strPath.c_str());
-    }
 }
 
-bool CTempArchive::Create(const std::string& strDir) {
-    std::error_code ec;
-    std::filesystem::create_directories(strDir, ec);
-    std::string strTemplate = strDir + "/" + std::string(kTempPrefix) + "XXXXXX";
-    m_fd = ::mkostemp(strTemplate.data(), O_CLOEXEC);
+bool CTempArchive::Create(const std::string& strPath) {
+    m_fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (m_fd < 0) {
         return false;
     }
-    m_strPath = strTemplate;
-    ::fchmod(m_fd, 0644);
     m_vecBuffer.reserve(kWriteBuffer);
     return true;
 }
@@ -211,12 +316,47 @@ bool CTempArchive::Finish() {
     return bOk;
 }
 
-bool CTempArchive::CommitTo(const std::string& strTarget) {
-    if (m_fd >= 0 || m_strPath.empty() || ::rename(m_strPath.c_str(), strTarget.c_str()) != 0) {
-        return false;
+CUploadStage::~CUploadStage() {
+    m_vecParts.clear();
+    if (!m_strDir.empty()) {
+        RemoveLeftover(m_strDir);
     }
-    m_bCommitted = true;
-    SyncFolderOf(strTarget);
+}
+
+CTempArchive* CUploadStage::Add(const SCategory& category) {
+    if (m_strDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(m_store.UserDataDir(), ec);
+        std::string strTemplate =
+            m_store.UserDataDir() + "/" + std::string(kStagePrefix) + "XXXXXX";
+        if (::mkdtemp(strTemplate.data()) == nullptr) {
+            return nullptr;
+        }
+        m_strDir = strTemplate;
+    }
+    auto pFile = std::make_unique<CTempArchive>();
+    if (!pFile->Create(m_strDir + "/" + category.pszArchive)) {
+        return nullptr;
+    }
+    m_vecParts.push_back({&category, std::move(pFile)});
+    return m_vecParts.back().pFile.get();
+}
+
+bool CUploadStage::Holds(const SCategory& category) const {
+    for (const auto& part : m_vecParts) {
+        if (part.pCategory == &category) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CUploadStage::Finish() {
+    for (auto& part : m_vecParts) {
+        if (!part.pFile->Finish()) {
+            return false;
+        }
+    }
     return true;
 }
 

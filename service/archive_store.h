@@ -1,9 +1,11 @@
 #pragma once
-// Stored archives as files: DIR/UserData/<member id>/__<Category>.zip. New archives are received
-// into a temporary file in the same folder and renamed over the old one only when complete.
+// Stored archives as files: DIR/UserData/<member id>/__<Category>.zip. The archives of one
+// upload are received into a staging folder beside the member folders and replace the stored
+// ones all together or not at all (see CArchiveStore::Commit).
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -26,6 +28,8 @@ const SCategory* CategoryByArchive(std::string_view archive);
 bool WriteFileAtomically(const std::string& strPath, std::string_view content, unsigned nMode,
                          std::string* pStrError);
 
+class CUploadStage;
+
 class CArchiveStore {
 public:
     explicit CArchiveStore(std::string strDataDir) : m_strDataDir(std::move(strDataDir)) {}
@@ -35,18 +39,35 @@ public:
     std::string ArchivePath(std::string_view id, const SCategory& category) const;
     int64_t ArchiveSize(std::string_view id, const SCategory& category) const;  // 0 when absent
     int64_t TotalStored() const;  // every stored archive of every member
+    std::string UserDataDir() const { return m_strDataDir + "/UserData"; }
     bool RemoveAll(std::string_view id);
-    // Deletes leftovers of uploads cut short by a crash.
-    void RemoveStaleTemporaries();
+    // Finishes or undoes commits cut short by a crash and deletes staging folders and the
+    // temporaries of older versions.
+    void RecoverInterruptedCommits();
+
+    // Makes the staged archives the member's, keeping the stored archives of the categories
+    // the stage does not hold, all in one step: the staging folder, completed with hard links
+    // to those archives, is exchanged with the member folder by one rename. Either every
+    // staged archive replaced its stored one or none did, also across a crash. Where the file
+    // system cannot exchange folders, the member folder is moved aside and the staging folder
+    // renamed into its place; a failure of the second rename moves the old folder back, and a
+    // crash between the two is undone by RecoverInterruptedCommits. False with the reason when
+    // nothing changed. Call with CommitMutex held.
+    bool Commit(std::string_view id, CUploadStage& stage, std::string* pStrError);
+    // The same, always by the two renames: for file systems without the exchange, and tests.
+    bool CommitByTwoRenames(std::string_view id, CUploadStage& stage, std::string* pStrError);
 
     std::mutex& CommitMutex() { return m_commitMutex; }
 
 private:
+    bool CommitStage(std::string_view id, CUploadStage& stage, bool bExchange,
+                     std::string* pStrError);
+
     std::string m_strDataDir;
     std::mutex m_commitMutex;
 };
 
-// One archive being received; deleted on destruction unless committed.
+// One archive being received into a file of a staging folder.
 class CTempArchive {
 public:
     CTempArchive() = default;
@@ -54,20 +75,46 @@ public:
     CTempArchive(const CTempArchive&) = delete;
     CTempArchive& operator=(const CTempArchive&) = delete;
 
-    bool Create(const std::string& strDir);
+    bool Create(const std::string& strPath);  // a new file, readable by the owner only
     bool Write(const char* p, size_t n);
-    bool Finish();  // flushes and fsyncs; the file stays open for nothing afterwards
-    bool CommitTo(const std::string& strTarget);
+    bool Finish();  // flushes, fsyncs and closes
     int64_t Size() const { return m_nSize; }
 
 private:
     bool Flush();
 
     int m_fd = -1;
-    std::string m_strPath;
     std::vector<char> m_vecBuffer;
     int64_t m_nSize = 0;
-    bool m_bCommitted = false;
+};
+
+// The archives of one upload, received into UserData/.stage-XXXXXX. The folder and whatever
+// it holds (after a commit: the replaced archives) are deleted with the object.
+class CUploadStage {
+public:
+    explicit CUploadStage(const CArchiveStore& store) : m_store(store) {}
+    ~CUploadStage();
+    CUploadStage(const CUploadStage&) = delete;
+    CUploadStage& operator=(const CUploadStage&) = delete;
+
+    // A new archive of the category, the staging folder made on first use; nullptr when the
+    // folder or the file cannot be created.
+    CTempArchive* Add(const SCategory& category);
+    bool Holds(const SCategory& category) const;
+    // Flushes and syncs every archive and the folder.
+    bool Finish();
+
+    struct SPart {
+        const SCategory* pCategory;
+        std::unique_ptr<CTempArchive> pFile;
+    };
+    const std::vector<SPart>& Parts() const { return m_vecParts; }
+    const std::string& Dir() const { return m_strDir; }
+
+private:
+    const CArchiveStore& m_store;
+    std::string m_strDir;
+    std::vector<SPart> m_vecParts;
 };
 
 }  // namespace zavsvc

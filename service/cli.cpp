@@ -1,8 +1,11 @@
 #include "service/cli.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 
+#include "service/address.h"
 #include "service/archive_store.h"
 #include "service/member_store.h"
 #include "service/password.h"
@@ -15,7 +18,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: zav-service serve --data DIR [--http HOST:PORT] [--https HOST:PORT] [--demo]\n"
     "                         [--max-upload-mb N] [--capacity-mb N] [--client-version TEXT]\n"
-    "                         [--session-hours N]\n"
+    "                         [--session-hours N] [--trusted-proxy ADDR]\n"
     "       zav-service member add --data DIR ID PASSWORD NICKNAME\n"
     "       zav-service member remove --data DIR ID\n"
     "       zav-service member list --data DIR\n";
@@ -89,6 +92,18 @@ int Serve(const std::vector<std::string>& vecArgs) {
                 return Usage("--session-hours takes 1 to 8760");
             }
             options.nSessionHours = static_cast<int>(n);
+        } else if (strArg == "--trusted-proxy") {
+            options.strTrustedProxy = NormalizeAddress(strValue);
+            if (options.strTrustedProxy.empty()) {
+                return Usage("--trusted-proxy takes an IPv4 or IPv6 address");
+            }
+        } else if (strArg == "--clock-file") {
+            options.fnNowMs = FileClock(strValue);
+        } else if (strArg == "--io-timeout-ms") {
+            if (!ParseNumber(strValue, 50, 600000, n)) {
+                return Usage("--io-timeout-ms takes 50 to 600000");
+            }
+            options.nIoTimeoutMs = static_cast<int>(n);
         } else {
             return Usage("unknown option " + strArg);
         }
@@ -218,6 +233,8 @@ int Member(const std::vector<std::string>& vecArgs) {
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& vecArgs) {
+    // The data folder holds password hashes, the TLS key and the members' archives.
+    ::umask(077);
     if (vecArgs.empty()) {
         return Usage("no command");
     }

@@ -1,11 +1,12 @@
 #include "service/member_store.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace zavsvc {
 namespace {
 
+// The members' failures and locked_until columns are no longer used (failed logins are kept
+// per id and address in login_failures); they stay so that older databases open unchanged.
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS members ("
     " id TEXT PRIMARY KEY NOT NULL,"
@@ -15,10 +16,26 @@ constexpr const char* kSchema =
     " session_addr TEXT NOT NULL DEFAULT '',"
     " session_time INTEGER NOT NULL DEFAULT 0,"
     " failures INTEGER NOT NULL DEFAULT 0,"
-    " locked_until INTEGER NOT NULL DEFAULT 0)";
+    " locked_until INTEGER NOT NULL DEFAULT 0);"
+    // key: the address alone (every id from it), or address LF id (an address never holds LF).
+    "CREATE TABLE IF NOT EXISTS login_failures ("
+    " key TEXT PRIMARY KEY NOT NULL,"
+    " failures INTEGER NOT NULL,"
+    " last_failure INTEGER NOT NULL,"
+    " locked_until INTEGER NOT NULL) WITHOUT ROWID";
 
-constexpr const char* kColumns =
-    "id, password, nickname, last_upload, session_addr, session_time, failures, locked_until";
+constexpr const char* kColumns = "id, password, nickname, last_upload, session_addr, session_time";
+
+constexpr int kFreeFailuresPerId = 5;        // of one id from one address
+constexpr int kFreeFailuresPerAddress = 20;  // of one address across ids
+constexpr int64_t kFirstWaitMs = 1000;
+constexpr int64_t kMaxWaitMs = 60000;
+constexpr int64_t kForgetMs = int64_t{24} * 3600 * 1000;
+constexpr int64_t kPruneEveryMs = int64_t{3600} * 1000;
+
+std::string IdKey(std::string_view addr, std::string_view id) {
+    return std::string(addr) + "\n" + std::string(id);
+}
 
 void Bind(sqlite3_stmt* pStmt, int nIndex, std::string_view text) {
     sqlite3_bind_text(pStmt, nIndex, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -39,17 +56,37 @@ SMember ReadMember(sqlite3_stmt* pStmt) {
     member.strLastUpload = ColumnText(pStmt, 3);
     member.strSessionAddr = ColumnText(pStmt, 4);
     member.nSessionTimeMs = sqlite3_column_int64(pStmt, 5);
-    member.nFailures = sqlite3_column_int(pStmt, 6);
-    member.nLockedUntilMs = sqlite3_column_int64(pStmt, 7);
     return member;
 }
 
-}  // namespace
+// A transaction that takes the write lock at once; rolled back unless committed.
+class CTransaction {
+public:
+    explicit CTransaction(sqlite3* pDb) : m_pDb(pDb) {
+        m_bBegun = sqlite3_exec(m_pDb, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~CTransaction() {
+        if (m_bBegun) {
+            sqlite3_exec(m_pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+    CTransaction(const CTransaction&) = delete;
+    CTransaction& operator=(const CTransaction&) = delete;
+    bool Begun() const { return m_bBegun; }
+    bool Commit() {
+        if (!m_bBegun || sqlite3_exec(m_pDb, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return false;
+        }
+        m_bBegun = false;
+        return true;
+    }
 
-int64_t NowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
+private:
+    sqlite3* m_pDb;
+    bool m_bBegun = false;
+};
+
+}  // namespace
 
 bool CMemberStore::Open(const std::string& strDataDir, std::string* pStrError) {
     std::lock_guard lock(m_mutex);
@@ -152,44 +189,136 @@ bool CMemberStore::Remove(std::string_view id) {
     return sqlite3_step(stmt.get()) == SQLITE_DONE && sqlite3_changes(m_db.get()) > 0;
 }
 
-bool CMemberStore::RecordLoginSuccess(std::string_view id, std::string_view addr, int64_t nNowMs) {
-    std::lock_guard lock(m_mutex);
+bool CMemberStore::ReadFailures(const std::string& strKey, int64_t nNowMs, SFailures& rOut) {
     auto stmt = Prepare(
-        "UPDATE members SET session_addr = ?2, session_time = ?3, failures = 0, locked_until = 0 "
-        "WHERE id = ?1");
+        "SELECT failures, last_failure, locked_until FROM login_failures "
+        "WHERE key = ?1");
     if (!stmt) {
         return false;
     }
-    Bind(stmt.get(), 1, id);
-    Bind(stmt.get(), 2, addr);
-    sqlite3_bind_int64(stmt.get(), 3, nNowMs);
+    Bind(stmt.get(), 1, strKey);
+    rOut = SFailures();
+    int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_ROW) {
+        rOut.nCount = sqlite3_column_int(stmt.get(), 0);
+        rOut.nLastMs = sqlite3_column_int64(stmt.get(), 1);
+        rOut.nLockedUntilMs = sqlite3_column_int64(stmt.get(), 2);
+        if (nNowMs - rOut.nLastMs > kForgetMs) {
+            rOut = SFailures();
+        }
+        return true;
+    }
+    return rc == SQLITE_DONE;
+}
+
+bool CMemberStore::WriteFailures(const std::string& strKey, const SFailures& failures) {
+    auto stmt = Prepare(
+        "INSERT INTO login_failures (key, failures, last_failure, locked_until) "
+        "VALUES (?1, ?2, ?3, ?4) ON CONFLICT(key) DO UPDATE SET failures = excluded.failures, "
+        "last_failure = excluded.last_failure, locked_until = excluded.locked_until");
+    if (!stmt) {
+        return false;
+    }
+    Bind(stmt.get(), 1, strKey);
+    sqlite3_bind_int(stmt.get(), 2, failures.nCount);
+    sqlite3_bind_int64(stmt.get(), 3, failures.nLastMs);
+    sqlite3_bind_int64(stmt.get(), 4, failures.nLockedUntilMs);
     return sqlite3_step(stmt.get()) == SQLITE_DONE;
 }
 
-bool CMemberStore::RecordLoginFailure(std::string_view id, int64_t nNowMs) {
+CMemberStore::EGate CMemberStore::ReserveLoginAttempt(std::string_view id, std::string_view addr,
+                                                      int64_t nNowMs) {
     std::lock_guard lock(m_mutex);
-    auto select = Prepare("SELECT failures FROM members WHERE id = ?1");
-    if (!select) {
+    CTransaction transaction(m_db.get());
+    const std::string strIdKey = IdKey(addr, id);
+    const std::string strAddrKey(addr);
+    SFailures ofId, ofAddr;
+    if (!transaction.Begun() || !ReadFailures(strIdKey, nNowMs, ofId) ||
+        !ReadFailures(strAddrKey, nNowMs, ofAddr)) {
+        return EGate::StoreFailed;
+    }
+    if (nNowMs < ofId.nLockedUntilMs || nNowMs < ofAddr.nLockedUntilMs) {
+        return EGate::Throttled;
+    }
+    auto count = [nNowMs](SFailures& r, int nFree) {
+        ++r.nCount;
+        r.nLastMs = nNowMs;
+        r.nLockedUntilMs = 0;
+        if (r.nCount >= nFree) {
+            int nShift = std::min(r.nCount - nFree, 6);
+            r.nLockedUntilMs = nNowMs + std::min(kFirstWaitMs << nShift, kMaxWaitMs);
+        }
+    };
+    count(ofId, kFreeFailuresPerId);
+    count(ofAddr, kFreeFailuresPerAddress);
+    if (!WriteFailures(strIdKey, ofId) || !WriteFailures(strAddrKey, ofAddr)) {
+        return EGate::StoreFailed;
+    }
+    if (nNowMs - m_nLastPruneMs > kPruneEveryMs) {
+        auto prune = Prepare("DELETE FROM login_failures WHERE last_failure < ?1");
+        if (!prune) {
+            return EGate::StoreFailed;
+        }
+        sqlite3_bind_int64(prune.get(), 1, nNowMs - kForgetMs);
+        if (sqlite3_step(prune.get()) != SQLITE_DONE) {
+            return EGate::StoreFailed;
+        }
+    }
+    if (!transaction.Commit()) {
+        return EGate::StoreFailed;
+    }
+    if (nNowMs - m_nLastPruneMs > kPruneEveryMs) {
+        m_nLastPruneMs = nNowMs;
+    }
+    return EGate::Open;
+}
+
+bool CMemberStore::RecordLoginSuccess(std::string_view id, std::string_view addr, int64_t nNowMs) {
+    std::lock_guard lock(m_mutex);
+    CTransaction transaction(m_db.get());
+    auto clear = Prepare("DELETE FROM login_failures WHERE key = ?1");
+    // The address's failure reserved for this attempt is taken back, and with it a wait the
+    // reservation itself started.
+    auto takeBack = Prepare(
+        "UPDATE login_failures SET failures = MAX(failures - 1, 0), locked_until = CASE WHEN "
+        "failures - 1 >= ?2 THEN locked_until ELSE 0 END WHERE key = ?1");
+    auto bind = Prepare("UPDATE members SET session_addr = ?2, session_time = ?3 WHERE id = ?1");
+    if (!transaction.Begun() || !clear || !takeBack || !bind) {
         return false;
     }
-    Bind(select.get(), 1, id);
-    if (sqlite3_step(select.get()) != SQLITE_ROW) {
+    Bind(clear.get(), 1, IdKey(addr, id));
+    Bind(takeBack.get(), 1, addr);
+    sqlite3_bind_int(takeBack.get(), 2, kFreeFailuresPerAddress);
+    Bind(bind.get(), 1, id);
+    Bind(bind.get(), 2, addr);
+    sqlite3_bind_int64(bind.get(), 3, nNowMs);
+    return sqlite3_step(clear.get()) == SQLITE_DONE &&
+           sqlite3_step(takeBack.get()) == SQLITE_DONE && sqlite3_step(bind.get()) == SQLITE_DONE &&
+           sqlite3_changes(m_db.get()) > 0 && transaction.Commit();
+}
+
+bool CMemberStore::RecordLoginFailure(std::string_view id, std::string_view addr, int64_t nNowMs) {
+    std::lock_guard lock(m_mutex);
+    CTransaction transaction(m_db.get());
+    auto restart = Prepare(
+        "UPDATE login_failures SET locked_until = MAX(locked_until, ?2 + MIN(?4 << MIN(failures - "
+        "?3, 6), ?5)) WHERE key = ?1 AND failures >= ?3");
+    if (!transaction.Begun() || !restart) {
         return false;
     }
-    int nFailures = sqlite3_column_int(select.get(), 0) + 1;
-    int64_t nLockedUntil = 0;
-    if (nFailures >= 5) {
-        int nShift = std::min(nFailures - 5, 6);
-        nLockedUntil = nNowMs + std::min<int64_t>(int64_t{1000} << nShift, 60000);
+    for (const auto& [strKey, nFree] : {std::pair{IdKey(addr, id), kFreeFailuresPerId},
+                                        std::pair{std::string(addr), kFreeFailuresPerAddress}}) {
+        sqlite3_reset(restart.get());
+        Bind(restart.get(), 1, strKey);
+        sqlite3_bind_int64(restart.get(), 2, nNowMs);
+        sqlite3_bind_int(restart.get(), 3, nFree);
+        sqlite3_bind_int64(restart.get(), 4, kFirstWaitMs);
+        sqlite3_bind_int64(restart.get(), 5, kMaxWaitMs);
+        if (sqlite3_step(restart.get()) != SQLITE_DONE) {
+            return false;
+        }
     }
-    auto update = Prepare("UPDATE members SET failures = ?2, locked_until = ?3 WHERE id = ?1");
-    if (!update) {
-        return false;
-    }
-    Bind(update.get(), 1, id);
-    sqlite3_bind_int(update.get(), 2, nFailures);
-    sqlite3_bind_int64(update.get(), 3, nLockedUntil);
-    return sqlite3_step(update.get()) == SQLITE_DONE;
+    return transaction.Commit();
 }
 
 bool CMemberStore::SetLastUpload(std::string_view id, std::string_view text) {

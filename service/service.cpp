@@ -3,15 +3,16 @@
 #include <fcntl.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <thread>
 
+#include "service/address.h"
+#include "service/front.h"
 #include "service/password.h"
 #include "service/replies.h"
 #include "service/text_util.h"
@@ -20,7 +21,6 @@
 namespace zavsvc {
 namespace {
 
-constexpr size_t kMaxFormBody = 1024;
 constexpr const char* kAuthType = "text/html; charset=euc-kr";
 constexpr const char* kOriginalTypeHeader = "X-Zav-Original-Content-Type";
 
@@ -29,12 +29,75 @@ constexpr const char* kMsgBadId = "아이디가 올바르지 않습니다.";
 constexpr const char* kMsgNotLoggedIn = "로그인 정보가 없습니다. 프로그램에서 다시 로그인하십시오.";
 constexpr const char* kMsgRemoveFailed =
     "파일을 삭제하지 못하였습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
-constexpr const char* kMsgUnknownClient = "등록되지 않은 프로그램입니다.";
-constexpr const char* kMsgWrongLogin = "아이디 또는 비밀번호가 올바르지 않습니다.";
-constexpr const char* kMsgThrottled =
-    "로그인 실패가 반복되었습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
 
-// Reads a small request body; false (with 413 set) when it is larger than nMax.
+// The HTTP layer's routing and reply writing, run by the front's workers over their streams.
+class CRouter : public httplib::Server {
+public:
+    // Serves the one request of the stream. Keep-alive is off: after a refused upload, the rest
+    // of its body must never be read as further requests.
+    void Serve(httplib::Stream& stream) {
+        bool bClosed = true;
+        process_request(stream, true, bClosed, {});
+    }
+    // The HTTP layer writes a reply from a content provider only while it counts its own
+    // listening socket as open; the front listens for it, so a stand-in value marks it open.
+    void SetServing(bool bServing) { svr_sock_ = bServing ? kServingMark : INVALID_SOCKET; }
+
+private:
+    static constexpr socket_t kServingMark = 0x7fffffff;
+};
+
+// Raises the limit of open descriptors as far as allowed; returns how many connections the
+// front may hold, with room for the database, archives and the listeners.
+size_t ConnectionLimit() {
+    constexpr size_t kWanted = 1000;
+    constexpr rlim_t kReserve = 64;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return 256;
+    }
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > kWanted + kReserve) {
+        return kWanted;
+    }
+    return limit.rlim_cur > 2 * kReserve ? static_cast<size_t>(limit.rlim_cur - kReserve) : 64;
+}
+
+// Files and folders of the data folder that others could read, from older versions, become
+// the owner's only; new ones are made so (the process's umask is 077).
+void RestrictToOwner(const std::string& strDataDir) {
+    std::error_code ec;
+    std::filesystem::permissions(strDataDir, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::replace, ec);
+    if (ec) {
+        std::fprintf(stderr, "zav-service: cannot restrict %s: %s\n", strDataDir.c_str(),
+                     ec.message().c_str());
+    }
+    using std::filesystem::perms;
+    const auto others = perms::group_all | perms::others_all;
+    std::filesystem::recursive_directory_iterator it(strDataDir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        std::error_code ecEntry;
+        auto status = it->symlink_status(ecEntry);
+        if (ecEntry || std::filesystem::is_symlink(status) ||
+            (status.permissions() & others) == perms::none) {
+            continue;
+        }
+        std::filesystem::permissions(it->path(), others, std::filesystem::perm_options::remove,
+                                     ecEntry);
+        if (ecEntry) {
+            std::fprintf(stderr, "zav-service: cannot restrict %s: %s\n", it->path().c_str(),
+                         ecEntry.message().c_str());
+        }
+    }
+}
+
+}  // namespace
+
 bool ReadSmallBody(const httplib::Request& req, httplib::Response& res,
                    const httplib::ContentReader& reader, size_t nMax, std::string& rBody) {
     if (req.get_header_value<uint64_t>("Content-Length") > nMax) {
@@ -58,6 +121,8 @@ bool ReadSmallBody(const httplib::Request& req, httplib::Response& res,
     }
     return true;
 }
+
+namespace {
 
 void ReplyAuthErr(httplib::Response& res, int nStatus, const char* pszMessage) {
     res.status = nStatus;
@@ -104,11 +169,8 @@ void RefuseUnknown(httplib::Server& server) {
 }  // namespace
 
 std::string ClientAddress(const httplib::Request& req) {
-    const std::string& str = req.remote_addr;
-    if (str.rfind("::ffff:", 0) == 0 && str.find('.') != std::string::npos) {
-        return str.substr(7);
-    }
-    return str;
+    std::string str = NormalizeAddress(req.remote_addr);
+    return str.empty() ? req.remote_addr : str;
 }
 
 bool ParseEndpoint(const std::string& strText, SEndpoint& rOut) {
@@ -147,6 +209,7 @@ bool CService::Prepare() {
                      ec.message().c_str());
         return false;
     }
+    RestrictToOwner(m_options.strDataDir);
     std::string strError;
     if (!m_members.Open(m_options.strDataDir, &strError)) {
         std::fprintf(stderr, "zav-service: cannot open the database %s\n", strError.c_str());
@@ -160,7 +223,7 @@ bool CService::Prepare() {
         }
     }
     m_strDummyHash = HashPassword("not a password of anyone", HashIterations());
-    m_archives.RemoveStaleTemporaries();
+    m_archives.RecoverInterruptedCommits();
     return true;
 }
 
@@ -174,8 +237,13 @@ int CService::Run() {
         std::fprintf(stderr, "zav-service: %s\n", strError.c_str());
         return 1;
     }
+    SslCtxPtr tls = MakeServerContext(certificate, &strError);
+    if (!tls) {
+        std::fprintf(stderr, "zav-service: cannot set up TLS: %s\n", strError.c_str());
+        return 1;
+    }
 
-    // Signals are taken by sigwait below; the server threads inherit the blocked mask.
+    // Signals are taken by sigwait below; every thread inherits the blocked mask.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -183,34 +251,33 @@ int CService::Run() {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    httplib::Server http;
-    httplib::SSLServer https(certificate.cert.get(), certificate.key.get());
-    if (!https.is_valid()) {
-        std::fprintf(stderr, "zav-service: cannot set up TLS\n");
-        return 1;
-    }
+    CRouter http;
+    CRouter https;
     SetUpRoutes(http, https);
-
-    auto bind = [](httplib::Server& server, const SEndpoint& endpoint) {
-        if (endpoint.nPort == 0) {
-            return server.bind_to_any_port(endpoint.strHost);
-        }
-        return server.bind_to_port(endpoint.strHost, endpoint.nPort) ? endpoint.nPort : -1;
-    };
-    int nHttpPort = bind(http, m_options.http);
-    int nHttpsPort = nHttpPort < 0 ? -1 : bind(https, m_options.https);
+    SFrontLimits limits;
+    limits.nMaxConnections = ConnectionLimit();
+    limits.headTimeout = std::chrono::milliseconds(m_options.nIoTimeoutMs);
+    limits.rate.window = limits.headTimeout;
+    CFront front(limits, m_options.strTrustedProxy);
+    int nHttpPort = front.Listen(
+        m_options.http.strHost, m_options.http.nPort, "http", nullptr,
+        [&http](httplib::Stream& stream) { http.Serve(stream); }, &strError);
+    int nHttpsPort =
+        nHttpPort < 0 ? -1
+                      : front.Listen(
+                            m_options.https.strHost, m_options.https.nPort, "https", tls.get(),
+                            [&https](httplib::Stream& stream) { https.Serve(stream); }, &strError);
     if (nHttpPort < 0 || nHttpsPort < 0) {
-        std::fprintf(stderr, "zav-service: cannot listen on %s:%d\n",
-                     (nHttpPort < 0 ? m_options.http : m_options.https).strHostText.c_str(),
-                     (nHttpPort < 0 ? m_options.http : m_options.https).nPort);
+        const SEndpoint& failed = nHttpPort < 0 ? m_options.http : m_options.https;
+        std::fprintf(stderr, "zav-service: cannot listen on %s:%d: %s\n",
+                     failed.strHostText.c_str(), failed.nPort, strError.c_str());
         return 1;
     }
-    std::thread httpThread([&] { http.listen_after_bind(); });
-    std::thread httpsThread([&] { https.listen_after_bind(); });
-    // stop() only reaches a server whose accept loop has started; a signal right after the
-    // "listening" lines must not be lost.
-    for (int i = 0; i < 5000 && !(http.is_running() && https.is_running()); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    http.SetServing(true);
+    https.SetServing(true);
+    if (!front.Start(&strError)) {
+        std::fprintf(stderr, "zav-service: cannot start: %s\n", strError.c_str());
+        return 1;
     }
     std::printf("listening http %s:%d\n", m_options.http.strHostText.c_str(), nHttpPort);
     std::printf("listening https %s:%d\n", m_options.https.strHostText.c_str(), nHttpsPort);
@@ -222,10 +289,9 @@ int CService::Run() {
             break;
         }
     }
-    http.stop();
-    https.stop();
-    httpThread.join();
-    httpsThread.join();
+    front.Stop();
+    http.SetServing(false);
+    https.SetServing(false);
     std::fprintf(stderr, "zav-service: stopped\n");
     return 0;
 }
@@ -234,15 +300,6 @@ void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
     const size_t nMaxBody = static_cast<size_t>(m_options.nMaxUploadMb) * 1000000 + (1 << 20);
     for (httplib::Server* pServer : {&http, &https}) {
         pServer->set_pre_routing_handler(HideMultipartType);
-        // One request per connection: httplib keeps a connection open whatever the response's
-        // Connection header says, and would read the rest of a refused upload as new requests.
-        pServer->set_keep_alive_max_count(1);
-        // httplib's default sets SO_REUSEPORT, which would let a second service take the same
-        // port and split the traffic between two data folders. Only SO_REUSEADDR, for restarts.
-        pServer->set_socket_options([](socket_t sock) {
-            int nYes = 1;
-            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &nYes, sizeof nYes);
-        });
         pServer->set_payload_max_length(nMaxBody);
         pServer->Get(
             "/board/powerbbs.php", [this](const httplib::Request& req, httplib::Response& res) {
@@ -282,8 +339,8 @@ void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
 
 bool CService::IsBound(const SMember& member, const std::string& strAddr) const {
     const int64_t nSessionMs = int64_t{m_options.nSessionHours} * 3600 * 1000;
-    return !member.strSessionAddr.empty() && member.strSessionAddr == strAddr &&
-           NowMs() - member.nSessionTimeMs < nSessionMs;
+    return !member.strSessionAddr.empty() && NormalizeAddress(member.strSessionAddr) == strAddr &&
+           Now() - member.nSessionTimeMs < nSessionMs;
 }
 
 void CService::OnConfig(const httplib::Request&, httplib::Response& res) {
@@ -407,47 +464,6 @@ void CService::OnDownload(const httplib::Request& req, httplib::Response& res) {
             return sink.write(ach, static_cast<size_t>(n));
         },
         [pFd](bool) {});
-}
-
-void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
-                       const httplib::ContentReader& reader) {
-    constexpr const char* kType = "text/xml; charset=utf-8";
-    std::string strBody;
-    if (!ReadSmallBody(req, res, reader, kMaxFormBody, strBody)) {
-        res.set_content(LoginReply(false, kMsgWrongLogin), kType);
-        return;
-    }
-    // The client inserts id and password raw: the password is everything after "&pw=".
-    std::string_view body = strBody;
-    size_t nId = body.find("&id=");
-    size_t nPw = nId == std::string_view::npos ? nId : body.find("&pw=", nId + 4);
-    if (body.rfind("code=", 0) != 0 || nPw == std::string_view::npos ||
-        body.substr(5, nId - 5) != kClientCode) {
-        res.set_content(LoginReply(false, kMsgUnknownClient), kType);
-        return;
-    }
-    std::string strId(body.substr(nId + 4, nPw - nId - 4));
-    std::string_view pw = body.substr(nPw + 4);
-    std::optional<SMember> member;
-    if (IsValidMemberId(strId)) {
-        member = m_members.Find(strId);
-    }
-    const int64_t nNow = NowMs();
-    if (member && nNow < member->nLockedUntilMs) {
-        res.set_content(LoginReply(false, kMsgThrottled), kType);
-        return;
-    }
-    bool bOk = VerifyPassword(pw, member ? member->strPasswordHash : m_strDummyHash) &&
-               member.has_value() && !pw.empty();
-    if (!bOk) {
-        if (member) {
-            m_members.RecordLoginFailure(strId, nNow);
-        }
-        res.set_content(LoginReply(false, kMsgWrongLogin), kType);
-        return;
-    }
-    m_members.RecordLoginSuccess(strId, ClientAddress(req), nNow);
-    res.set_content(LoginReply(true, member->strNickname), kType);
 }
 
 }  // namespace zavsvc

@@ -1,11 +1,13 @@
 #pragma once
 // The web service: the service's HTTP endpoints and the portal's HTTPS member login, served
-// from one process over one data folder.
+// from one process over one data folder, behind the event-driven front of front.h.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "service/archive_store.h"
+#include "service/clock.h"
 #include "service/member_store.h"
 
 namespace httplib {
@@ -35,6 +37,13 @@ struct SServeOptions {
     int64_t nCapacityMb = 0;  // 0: the data folder's file system
     std::string strClientVersion = "1.2";
     int nSessionHours = 12;
+    // A proxy's address (canonical text): its requests are taken to come from the last address
+    // of their X-Forwarded-For. Empty: none.
+    std::string strTrustedProxy;
+    NowFn fnNowMs = NowMs;
+    // How long a request head may take, and the window in which a body or reply must move at
+    // least its minimum (see SFrontLimits). Tests shorten it.
+    int nIoTimeoutMs = 10000;
 };
 
 class CService {
@@ -43,8 +52,9 @@ public:
     // Prepares the data folder, listens, prints the two "listening" lines and serves until
     // SIGINT or SIGTERM. Returns the process exit code.
     int Run();
-    // Creates the data folder, opens the member database and clears stale temporaries; Run
-    // calls it first. Public so that the route handlers can be driven in-process.
+    // Creates the data folder (owner only), opens the member database and finishes or undoes
+    // interrupted commits; Run calls it first. Public so that the route handlers can be driven
+    // in-process.
     bool Prepare();
 
     // Route handlers.
@@ -63,6 +73,7 @@ private:
     // Member, address binding and announced length of an upload; false with res filled.
     bool CheckUploadRequest(const httplib::Request& req, httplib::Response& res);
     void SetUpRoutes(httplib::Server& http, httplib::Server& https);
+    int64_t Now() const { return m_options.fnNowMs(); }
     // True when the member's last successful login came from this address within the session.
     bool IsBound(const SMember& member, const std::string& strAddr) const;
     int UsedPercent() const;
@@ -74,7 +85,15 @@ private:
     std::string m_strDummyHash;  // verified for unknown ids so that they take as long
 };
 
-// The client's address with an IPv4-mapped IPv6 prefix removed.
+// Form bodies of the account script and the member login are at most this long.
+inline constexpr size_t kMaxFormBody = 1024;
+
+// Reads a small request body; false (with 413, or 400 when it breaks off) when it is longer
+// than nMax.
+bool ReadSmallBody(const httplib::Request& req, httplib::Response& res,
+                   const httplib::ContentReader& reader, size_t nMax, std::string& rBody);
+
+// The client's address in canonical text (an IPv4-mapped IPv6 address in its IPv4 form).
 std::string ClientAddress(const httplib::Request& req);
 
 }  // namespace zavsvc

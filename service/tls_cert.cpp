@@ -1,6 +1,7 @@
 #include "service/tls_cert.h"
 
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
@@ -25,6 +26,7 @@ struct SFileClose {
 using FilePtr = std::unique_ptr<FILE, SFileClose>;
 
 constexpr long kValidDays = 3650;
+constexpr const char* kOrganization = "ZAV stand-in service";
 
 bool AddExtension(X509* pCert, int nNid, const char* pszValue) {
     X509V3_CTX ctx;
@@ -58,15 +60,17 @@ bool MakeCertificate(SCertificate& rOut) {
           X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) != nullptr &&
           X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValidDays * 24 * 3600) != nullptr &&
           X509_NAME_add_entry_by_txt(pName, "O", MBSTRING_ASC,
-                                     reinterpret_cast<const unsigned char*>("ZAV stand-in service"),
-                                     -1, -1, 0) == 1 &&
+                                     reinterpret_cast<const unsigned char*>(kOrganization), -1, -1,
+                                     0) == 1 &&
           X509_NAME_add_entry_by_txt(pName, "CN", MBSTRING_ASC,
                                      reinterpret_cast<const unsigned char*>("localhost"), -1, -1,
                                      0) == 1 &&
           X509_set_issuer_name(cert.get(), pName) == 1 &&
           X509_set_pubkey(cert.get(), key.get()) == 1 &&
-          AddExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE") &&
-          AddExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign") &&
+          // A server certificate, not an authority. No key usage: with one that lacks
+          // keyCertSign, verifiers would not take the certificate for self-signed, and a
+          // client trusting this very file could no longer verify it.
+          AddExtension(cert.get(), NID_basic_constraints, "critical,CA:FALSE") &&
           AddExtension(cert.get(), NID_ext_key_usage, "serverAuth") &&
           AddExtension(cert.get(), NID_subject_key_identifier, "hash") &&
           AddExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,IP:::1,DNS:localhost") &&
@@ -95,6 +99,20 @@ std::string ToPem(bool bKey, const SCertificate& certificate) {
     return std::string(p, static_cast<size_t>(n));
 }
 
+// A certificate an older version of this service made: self-signed under its own name and
+// marked as a certificate authority.
+bool IsOldAuthorityOfOurs(X509* pCert) {
+    X509_NAME* pSubject = X509_get_subject_name(pCert);
+    int nIndex = X509_NAME_get_index_by_NID(pSubject, NID_organizationName, -1);
+    if (nIndex < 0 || X509_NAME_cmp(pSubject, X509_get_issuer_name(pCert)) != 0) {
+        return false;
+    }
+    ASN1_STRING* pValue = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(pSubject, nIndex));
+    const std::string strOrg(reinterpret_cast<const char*>(ASN1_STRING_get0_data(pValue)),
+                             static_cast<size_t>(ASN1_STRING_length(pValue)));
+    return strOrg == kOrganization && X509_check_ca(pCert) != 0;
+}
+
 }  // namespace
 
 bool EnsureCertificate(const std::string& strDataDir, SCertificate& rOut, std::string* pStrError) {
@@ -114,7 +132,11 @@ bool EnsureCertificate(const std::string& strDataDir, SCertificate& rOut, std::s
             *pStrError = "cannot load the certificate pair in " + strDir;
             return false;
         }
-        return true;
+        if (!IsOldAuthorityOfOurs(rOut.cert.get())) {
+            return true;
+        }
+        std::fprintf(stderr, "zav-service: replacing the self-signed certificate in %s\n",
+                     strDir.c_str());
     }
     std::filesystem::create_directories(strDir, ec);
     if (!MakeCertificate(rOut)) {
@@ -129,7 +151,26 @@ bool EnsureCertificate(const std::string& strDataDir, SCertificate& rOut, std::s
     }
     // The key first: a certificate on disk always has its key beside it.
     return WriteFileAtomically(strKey, strKeyPem, 0600, pStrError) &&
-           WriteFileAtomically(strCert, strCertPem, 0644, pStrError);
+           WriteFileAtomically(strCert, strCertPem, 0600, pStrError);
+}
+
+SslCtxPtr MakeServerContext(const SCertificate& certificate, std::string* pStrError) {
+    SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
+    if (!ctx || SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION) != 1 ||
+        SSL_CTX_use_certificate(ctx.get(), certificate.cert.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(ctx.get(), certificate.key.get()) != 1 ||
+        SSL_CTX_check_private_key(ctx.get()) != 1) {
+        char sz[256] = {};
+        ERR_error_string_n(ERR_get_error(), sz, sizeof sz);
+        *pStrError = sz;
+        return nullptr;
+    }
+    SSL_CTX_set_options(ctx.get(), SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION);
+    // Writes may be partial and retried from another buffer position: the front and the
+    // workers write on non-blocking sockets.
+    SSL_CTX_set_mode(ctx.get(),
+                     SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    return ctx;
 }
 
 }  // namespace zavsvc

@@ -1,10 +1,9 @@
-// The upload script: a multipart body streamed into temporary files beside the stored
-// archives, which replace them only when the whole body has arrived intact.
+// The upload script: a multipart body streamed into a staging folder, whose archives replace
+// the stored ones all together, and only when the whole body has arrived intact.
 
 #include <httplib.h>
 
-#include <memory>
-#include <vector>
+#include <cstdio>
 
 #include "service/multipart.h"
 #include "service/service.h"
@@ -17,11 +16,10 @@ constexpr const char* kTextType = "text/html; charset=euc-kr";
 // Room for part headers and closing lines of a standard form beside the archives.
 constexpr int64_t kBodyOverhead = 1 << 20;
 
-// Receives the parts of one upload: each known field into its own temporary archive.
+// Receives the parts of one upload: each known field into its own staged archive.
 class CUploadSink : public IMultipartSink {
 public:
-    CUploadSink(std::string strDir, int64_t nLimit)
-        : m_strDir(std::move(strDir)), m_nLimit(nLimit) {}
+    CUploadSink(CUploadStage& stage, int64_t nLimit) : m_stage(stage), m_nLimit(nLimit) {}
 
     bool OnPartBegin(const SPartHeaders& headers) override {
         m_pCurrent = nullptr;
@@ -29,20 +27,16 @@ public:
         if (pCategory == nullptr) {
             return true;  // another form field: its content is skipped
         }
-        for (const auto& part : m_vecParts) {
-            if (part.pCategory == pCategory) {
-                m_strReason = "the field " + headers.strName + " comes twice";
-                return false;
-            }
+        if (m_stage.Holds(*pCategory)) {
+            m_strReason = "the field " + headers.strName + " comes twice";
+            return false;
         }
-        SPart part{pCategory, std::make_unique<CTempArchive>()};
-        if (!part.pFile->Create(m_strDir)) {
+        m_pCurrent = m_stage.Add(*pCategory);
+        if (m_pCurrent == nullptr) {
             m_strReason = "cannot create a temporary file";
             m_bServerFault = true;
             return false;
         }
-        m_vecParts.push_back(std::move(part));
-        m_pCurrent = m_vecParts.back().pFile.get();
         return true;
     }
 
@@ -69,18 +63,13 @@ public:
         return true;
     }
 
-    struct SPart {
-        const SCategory* pCategory;
-        std::unique_ptr<CTempArchive> pFile;
-    };
-    std::vector<SPart> m_vecParts;
     std::string m_strReason;
     bool m_bTooLarge = false;
     bool m_bServerFault = false;
     int64_t m_nArchiveBytes = 0;
 
 private:
-    std::string m_strDir;
+    CUploadStage& m_stage;
     int64_t m_nLimit;
     CTempArchive* m_pCurrent = nullptr;
 };
@@ -136,17 +125,24 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
     }
     const int64_t nLimit = int64_t{m_options.nMaxUploadMb} * 1000000;
 
-    CUploadSink sink(m_archives.MemberDir(strId), nLimit);
+    CUploadStage stage(m_archives);
+    CUploadSink sink(stage, nLimit);
     CMultipartParser parser(*boundary, sink);
-    // After a refusal the rest of the body (bounded by the announced limit) is still read and
+    // Every byte of the body counts, whatever part or field it belongs to and however it is
+    // framed. After a refusal the rest of the body (within the same bound) is still read and
     // dropped, so that the client gets to see the answer instead of a reset connection.
+    const int64_t nMaxBody = nLimit + kBodyOverhead;
     int64_t nReceived = 0;
     bool bParsed = true;
     bool bRead = reader([&](const char* p, size_t n) {
         nReceived += static_cast<int64_t>(n);
-        bParsed = bParsed && parser.Feed(p, n);
-        return bParsed || nReceived <= nLimit + kBodyOverhead;
+        bParsed = bParsed && nReceived <= nMaxBody && parser.Feed(p, n);
+        return nReceived <= nMaxBody;
     });
+    if (nReceived > nMaxBody) {
+        Refuse(res, 413, "the body exceeds the upload limit");
+        return;
+    }
     if (!bRead || !bParsed || !parser.Finish()) {
         if (sink.m_bTooLarge) {
             Refuse(res, 413, sink.m_strReason);
@@ -159,21 +155,19 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
         }
         return;
     }
-    if (sink.m_vecParts.empty()) {
+    if (stage.Parts().empty()) {
         Refuse(res, 400, "no archive in the body");
         return;
     }
-    for (auto& part : sink.m_vecParts) {
-        if (!part.pFile->Finish()) {
-            Refuse(res, 500, "cannot write a temporary file");
-            return;
-        }
+    if (!stage.Finish()) {
+        Refuse(res, 500, "cannot write a temporary file");
+        return;
     }
 
     std::lock_guard lock(m_archives.CommitMutex());
     if (m_options.nCapacityMb > 0) {
         int64_t nAfter = m_archives.TotalStored() + sink.m_nArchiveBytes;
-        for (const auto& part : sink.m_vecParts) {
+        for (const auto& part : stage.Parts()) {
             nAfter -= m_archives.ArchiveSize(strId, *part.pCategory);
         }
         if (nAfter > m_options.nCapacityMb * 1000000) {
@@ -181,16 +175,18 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
             return;
         }
     }
+    std::string strError;
+    if (!m_archives.Commit(strId, stage, &strError)) {
+        std::fprintf(stderr, "zav-service: %s\n", strError.c_str());
+        Refuse(res, 500, "cannot store the archives");
+        return;
+    }
     std::string strItems;
-    for (auto& part : sink.m_vecParts) {
-        if (!part.pFile->CommitTo(m_archives.ArchivePath(strId, *part.pCategory))) {
-            Refuse(res, 500, "cannot store an archive");
-            return;
-        }
+    for (const auto& part : stage.Parts()) {
         strItems += std::string(strItems.empty() ? "" : "|") + part.pCategory->pszName + "=" +
                     std::to_string(part.pFile->Size());
     }
-    m_members.SetLastUpload(strId, FormatLocalTime(std::time(nullptr)));
+    m_members.SetLastUpload(strId, FormatLocalTime(static_cast<std::time_t>(Now() / 1000)));
     res.set_content("+OK<br>" + strItems, kTextType);
 }
 

@@ -57,10 +57,11 @@ QLineEdit* MakeField(QWidget* pParent, QRect rect, const char* szName) {
 
 }  // namespace
 
-CLoginDialog::CLoginDialog(CSettings& settings, QWidget* pParent)
+CLoginDialog::CLoginDialog(CSettings& settings, BoxPresenter fnBoxes, QWidget* pParent)
     : QDialog(pParent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
                            Qt::MSWindowsFixedSizeDialogHint),
+      m_fnBoxes(std::move(fnBoxes)),
       m_settings(settings),
       m_logic(*this, settings) {
     setObjectName(QStringLiteral("loginDialog"));
@@ -138,15 +139,15 @@ void CLoginDialog::OnLogin() {
 }
 
 void CLoginDialog::RunMainWindow() {
-    CMainDialog dlg(m_settings);
+    CMainDialog dlg(m_settings, m_fnBoxes);
     dlg.setWindowIcon(windowIcon());
     dlg.exec();
 }
 
 void CLoginDialog::Message(const std::string& strText) {
-    ShowMessageBox(this, EBoxKind::Message, strText);
+    m_fnBoxes(this, EBoxKind::Message, strText);
 }
 
 bool CLoginDialog::Confirm(const std::string& strText) {
-    return ShowMessageBox(this, EBoxKind::Confirm, strText);
+    return m_fnBoxes(this, EBoxKind::Confirm, strText);
 }

@@ -9,6 +9,7 @@
 
 #include "app/login_logic.h"
 #include "app/view.h"
+#include "ui/message_box.h"
 
 class QLineEdit;
 class CSkinButton;
@@ -20,7 +21,9 @@ public:
     // Control ids of the login dialog.
     enum { IDC_ID = 1000, IDC_LOGIN = 1001, IDC_PW = 1002 };
 
-    explicit CLoginDialog(CSettings& settings, QWidget* pParent = nullptr);
+    // fnBoxes shows the dialog's boxes and those of the main window it opens.
+    explicit CLoginDialog(CSettings& settings, BoxPresenter fnBoxes = ShowMessageBox,
+                          QWidget* pParent = nullptr);
     ~CLoginDialog() override;
 
     // The login button and the Enter key.
@@ -41,6 +44,7 @@ protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
+    BoxPresenter m_fnBoxes;
     void RunMainWindow();
 
     CSettings& m_settings;

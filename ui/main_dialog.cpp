@@ -42,10 +42,11 @@ QRect StaticRect(int x, int y, int cx, int cy) {
 
 }  // namespace
 
-CMainDialog::CMainDialog(CSettings& settings, QWidget* pParent)
+CMainDialog::CMainDialog(CSettings& settings, BoxPresenter fnBoxes, QWidget* pParent)
     : QDialog(pParent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
                            Qt::MSWindowsFixedSizeDialogHint),
+      m_fnBoxes(std::move(fnBoxes)),
       m_logic(*this, settings) {
     setObjectName(QStringLiteral("mainDialog"));
     setWindowTitle(QStringLiteral("ZAV"));
@@ -173,7 +174,7 @@ void CMainDialog::OnInitDialog() {
 
     m_pBrowser->SetWidth(288);
     m_pBrowser->SetHeight(136);
-    m_pBrowser->Navigate(QString::fromStdString(endpoints::LogoUrl()));
+    m_pBrowser->Navigate(QString::fromStdString(m_logic.Settings().m_endpoints.LogoUrl()));
 
     struct SFaces {
         int nId, nHover, nNormal, nPressed;
@@ -251,15 +252,15 @@ auto CMainDialog::OnUiThread(F&& fn) -> decltype(fn()) {
 }
 
 void CMainDialog::Message(const std::string& strText) {
-    OnUiThread([&] { ShowMessageBox(this, EBoxKind::Message, strText); });
+    OnUiThread([&] { m_fnBoxes(this, EBoxKind::Message, strText); });
 }
 
 bool CMainDialog::Confirm(const std::string& strText) {
-    return OnUiThread([&] { return ShowMessageBox(this, EBoxKind::Confirm, strText); });
+    return OnUiThread([&] { return m_fnBoxes(this, EBoxKind::Confirm, strText); });
 }
 
 bool CMainDialog::ConfirmDefaultNo(const std::string& strText) {
-    return OnUiThread([&] { return ShowMessageBox(this, EBoxKind::ConfirmDefaultNo, strText); });
+    return OnUiThread([&] { return m_fnBoxes(this, EBoxKind::ConfirmDefaultNo, strText); });
 }
 
 bool CMainDialog::IsChecked(int nId) {

@@ -15,6 +15,7 @@
 #include "backup/backup_command.h"
 #include "restore/maintenance_commands.h"
 #include "restore/restore_command.h"
+#include "ui/message_box.h"
 
 class CSkinButton;
 class CWebBrowser2;
@@ -23,7 +24,9 @@ class CMainDialog : public QDialog, public IMainView {
     Q_OBJECT
 
 public:
-    explicit CMainDialog(CSettings& settings, QWidget* pParent = nullptr);
+    // fnBoxes shows the window's message boxes (tests answer them instead).
+    explicit CMainDialog(CSettings& settings, BoxPresenter fnBoxes = ShowMessageBox,
+                         QWidget* pParent = nullptr);
     ~CMainDialog() override;
 
     // The window's set-up: picture buttons, fonts, web view, then the logic's set-up (check
@@ -70,6 +73,7 @@ private:
     template <class F>
     auto OnUiThread(F&& fn) -> decltype(fn());
 
+    BoxPresenter m_fnBoxes;
     CMainLogic m_logic;
     CBackupCommand m_backup{m_logic};
     CRestoreCommand m_restore{m_logic};

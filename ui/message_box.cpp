@@ -8,12 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 
 namespace {
-
-std::mutex g_mutexHook;
-MessageBoxHook g_fnHook;
 
 struct SFileCloser {
     void operator()(FILE* pFile) const { std::fclose(pFile); }
@@ -67,20 +63,8 @@ std::string MessageLogLine(EBoxKind eKind, const std::string& strText) {
     return strLine;
 }
 
-void SetMessageBoxHook(MessageBoxHook fnHook) {
-    std::lock_guard lock(g_mutexHook);
-    g_fnHook = std::move(fnHook);
-}
-
 bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText) {
     AppendMessageLog(eKind, strText);
-    MessageBoxHook fnHook;
-    {
-        std::lock_guard lock(g_mutexHook);
-        fnHook = g_fnHook;
-    }
-    if (fnHook)
-        return fnHook(eKind, strText);
 
     const bool bConfirm = eKind != EBoxKind::Message;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("ZAV"), QString::fromStdString(strText),

@@ -15,13 +15,14 @@ class QWidget;
 // ConfirmDefaultNo is a Yes/No box whose default button (Enter) is No; the log calls it "confirm".
 enum class EBoxKind { Message, Confirm, ConfirmDefaultNo };
 
-// Shows one modal box on the calling (UI) thread; true for OK or Yes.
+// Shows one modal box on the calling (UI) thread, after appending it to the message log;
+// true for OK or Yes.
 bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText);
 
-// For tests: answers every box instead of showing it (the message log is still written).
-// An empty function restores the real boxes.
-using MessageBoxHook = std::function<bool(EBoxKind eKind, const std::string& strText)>;
-void SetMessageBoxHook(MessageBoxHook fnHook);
+// What shows the windows' boxes: ShowMessageBox, or a test's answering function. The windows
+// take one when they are made and hand it on to the windows they open.
+using BoxPresenter =
+    std::function<bool(QWidget* pParent, EBoxKind eKind, const std::string& strText)>;
 
 // One line of the message log, without the newline.
 std::string MessageLogLine(EBoxKind eKind, const std::string& strText);
@@ -29,17 +30,19 @@ std::string MessageLogLine(EBoxKind eKind, const std::string& strText);
 // An IMessageView for the time before any window exists (start-up) or for one parent window.
 class CBoxMessageView : public IMessageView {
 public:
-    explicit CBoxMessageView(QWidget* pParent = nullptr) : m_pParent(pParent) {}
+    explicit CBoxMessageView(QWidget* pParent = nullptr, BoxPresenter fnBoxes = ShowMessageBox)
+        : m_pParent(pParent), m_fnBoxes(std::move(fnBoxes)) {}
     void Message(const std::string& strText) override {
-        ShowMessageBox(m_pParent, EBoxKind::Message, strText);
+        m_fnBoxes(m_pParent, EBoxKind::Message, strText);
     }
     bool Confirm(const std::string& strText) override {
-        return ShowMessageBox(m_pParent, EBoxKind::Confirm, strText);
+        return m_fnBoxes(m_pParent, EBoxKind::Confirm, strText);
     }
     bool ConfirmDefaultNo(const std::string& strText) override {
-        return ShowMessageBox(m_pParent, EBoxKind::ConfirmDefaultNo, strText);
+        return m_fnBoxes(m_pParent, EBoxKind::ConfirmDefaultNo, strText);
     }
 
 private:
     QWidget* m_pParent;
+    BoxPresenter m_fnBoxes;
 };

@@ -1,13 +1,9 @@
 #include "zip/zip_archiver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "platform/file_attributes.h"
@@ -18,27 +14,51 @@
 namespace {
 
 constexpr uint16_t kMaxField = 65535;
+constexpr unsigned kMaxDefaultThreads = 16;
 
-// A source file opened for reading; closed on every path out.
-class CSourceFile {
-public:
-    explicit CSourceFile(const std::string& strPath)
-        : m_nFd(::open(strPath.c_str(), O_RDONLY | O_CLOEXEC)), m_strPath(strPath) {}
-    ~CSourceFile() {
-        if (m_nFd >= 0)
-            ::close(m_nFd);
-    }
-    CSourceFile(const CSourceFile&) = delete;
-    CSourceFile& operator=(const CSourceFile&) = delete;
-    bool IsOpen() const { return m_nFd >= 0; }
-    size_t Read(uint8_t* p, size_t nCount) { return ReadFully(m_nFd, p, nCount, m_strPath); }
-
-private:
-    int m_nFd;
-    std::string m_strPath;
-};
+// Takes a regular file's time and attribute word into header. False for anything that is not
+// a regular file, and for 4 GiB or more: sizes and offsets are 32-bit, so a source or an
+// archive that would pass that limit is refused rather than written with wrapped fields.
+bool TakeSourceStatus(CZipEntryHeader& header, const SZipFileStatus& status) {
+    if (!status.bRegular || status.nSize >= 0xFFFFFFFFULL)
+        return false;
+    header.SetTime(status.tModified);
+    header.m_uExternalAttr = status.uDosAttributes;
+    return true;
+}
 
 }  // namespace
+
+unsigned DefaultPackThreads() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxDefaultThreads);
+}
+
+size_t DefaultLookAheadBytes(unsigned nThreads) {
+    return std::max(1u, nThreads) * (size_t{8} << 20);
+}
+
+EPackSource OpenPackSource(const std::string& strPath, bool bOpenFirst, CZipEntryHeader& header,
+                           CZipSourceFile& source, uint64_t& nSize) {
+    if (bOpenFirst) {
+        SZipFileStatus status;
+        if (!source.Open(strPath, true) || !source.ReadStatus(status) ||
+            !TakeSourceStatus(header, status))
+            return EPackSource::kRefused;
+        nSize = status.nSize;
+        return EPackSource::kOpened;
+    }
+    if (!ReadSourceStatus(header, strPath, &nSize))
+        return EPackSource::kRefused;
+    return source.Open(strPath, false) ? EPackSource::kOpened : EPackSource::kOpenFailed;
+}
+
+CSourcePacker& CZipArchiver::Impl::Packer(int iEntryLevel, uint32_t nChunkSize,
+                                          size_t nWholeLimit) {
+    if (!pPacker || pPacker->Level() != iEntryLevel || pPacker->ChunkSize() != nChunkSize ||
+        pPacker->WholeLimit() != nWholeLimit)
+        pPacker = std::make_unique<CSourcePacker>(iEntryLevel, nChunkSize, nWholeLimit);
+    return *pPacker;
+}
 
 voidpf CZipArchiver::Impl::Alloc(voidpf pOpaque, uInt nItems, uInt nSize) {
     auto* pImpl = static_cast<Impl*>(pOpaque);
@@ -97,6 +117,7 @@ void CZipArchiver::Open(const std::string& strPath, ZipOpenMode mode) {
     m_bWritable = mode == ZipOpenMode::Create;
     m_file.Open(strPath, m_bWritable ? CZipBigFile::kCreateReadWrite : CZipBigFile::kReadOnly);
     m_directory.Reset();
+    m_pImpl->nWindowFill = 0;
     if (!m_bWritable)
         m_directory.ReadDirectory(m_file, strPath);
 }
@@ -123,27 +144,35 @@ bool CZipArchiver::AddFile(const std::string& strPath, int iLevel, bool bKeepPat
         return false;
     CZipEntryHeader header;
     std::string strName = StoredName(strPath, bKeepPath);
-    if (strName.empty())
+    if (strName.empty() || !CanBeginEntry())
         return false;
     header.SetFileName(strName);
-    if (!OpenEntryForWriting(header, iLevel, strPath))
-        return false;
-    {
-        CSourceFile source(strPath);
-        if (!source.IsOpen())
+    CZipSourceFile source;
+    uint64_t nSize = 0;
+    switch (OpenPackSource(strPath, false, header, source, nSize)) {
+        case EPackSource::kRefused:
             return false;
-        std::vector<uint8_t>& chunk = m_pImpl->chunk;
-        if (chunk.size() != nChunkSize)
-            chunk.assign(nChunkSize, 0);
-        while (true) {
-            size_t n = source.Read(chunk.data(), nChunkSize);
-            if (n > 0)
-                WriteEntryData(chunk.data(), static_cast<uint32_t>(n));
-            if (n < nChunkSize)
-                break;
-        }
+        case EPackSource::kOpenFailed:
+            BeginEntry(header, iLevel, 0, true);  // left open: Close() finishes it empty
+            return false;
+        case EPackSource::kOpened:
+            break;
     }
-    CloseEntryForWriting();
+    if (!BeginEntry(header, iLevel, nSize, false))
+        return false;
+    // The same packing as the worker threads of AddFiles, written straight to the archive.
+    SZipPacked packed;
+    m_pImpl->Packer(iLevel, nChunkSize, m_nWholeLimit)
+        .Pack(
+            source, nSize,
+            [this](CZipBuffer&& piece) {
+                m_file.Write(piece.Data(), piece.Size());
+                return true;
+            },
+            packed);
+    FinishEntry(packed.uCrc, packed.nIn, packed.nOut);
+    if (packed.nReadError != 0)
+        throw CFileException(packed.nReadError, strPath);
     return true;
 }
 
@@ -151,9 +180,10 @@ bool CZipArchiver::OpenEntryForWriting(CZipEntryHeader& header, int iLevel,
                                        const std::string& strPath) {
     if (!CanBeginEntry())
         return false;
-    if (!ReadSourceStatus(header, strPath))
+    uint64_t nSize = 0;
+    if (!ReadSourceStatus(header, strPath, &nSize))
         return false;
-    return BeginEntry(header, iLevel, true);
+    return BeginEntry(header, iLevel, nSize, true);
 }
 
 bool CZipArchiver::CanBeginEntry() const {
@@ -161,30 +191,25 @@ bool CZipArchiver::CanBeginEntry() const {
            m_directory.Count() < CZipDirectory::kMaxEntries;
 }
 
-bool ReadSourceStatus(CZipEntryHeader& header, const std::string& strPath) {
-    struct stat st {};
-    if (stat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+bool ReadSourceStatus(CZipEntryHeader& header, const std::string& strPath, uint64_t* pSize) {
+    SZipFileStatus status;
+    if (!ReadFileStatus(strPath, status) || !TakeSourceStatus(header, status))
         return false;
-    // Sizes and offsets are 32-bit: a source or an archive that would pass that limit is
-    // refused rather than written with wrapped fields.
-    if (static_cast<uint64_t>(st.st_size) >= 0xFFFFFFFFULL)
-        return false;
-    header.SetTime(st.st_mtime);
-    uint32_t uAttributes = 0;
-    if (!GetFileAttributeWord(strPath, uAttributes))
-        return false;
-    header.m_uExternalAttr = uAttributes;
+    if (pSize)
+        *pSize = status.nSize;
     return true;
 }
 
-bool CZipArchiver::BeginEntry(CZipEntryHeader& header, int iLevel, bool bStartStream) {
+bool CZipArchiver::BeginEntry(CZipEntryHeader& header, int iLevel, uint64_t nSizeHint,
+                              bool bOwnData) {
     bool bUtf8 = false;
     std::string strStored = EncodeStoredName(header.GetFileName(), bUtf8);
     // Checked before the entry joins the directory, so a refused name leaves no trace.
     if (strStored.size() > kMaxField || header.m_extraField.Size() > kMaxField ||
         header.m_comment.Size() > kMaxField)
         Throw(kZipTooLongData);
-    const int64_t nEnd = m_file.Seek(0, CZipBigFile::kEnd);
+    // New entries always go at the end: patching a header never moves the position.
+    const int64_t nEnd = m_file.GetPosition();
     if (nEnd + static_cast<int64_t>(strStored.size()) + 30 >= 0xFFFFFFFFLL)
         return false;
 
@@ -227,20 +252,33 @@ bool CZipArchiver::BeginEntry(CZipEntryHeader& header, int iLevel, bool bStartSt
     im.uCrc = 0;
     im.nTotalIn = 0;
     im.nTotalOut = 0;
+    im.iLevel = iLevel;
+    im.gathered.clear();
     im.PrepareStream();
-    if (entry.m_uMethod == 8 && bStartStream) {
-        int iResult =
-            deflateInit2(&im.stream, iLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-        if (iResult != Z_OK && iResult != Z_NEED_DICT) {
-            im.FreeBlocks();
-            Throw(iResult);
-        }
-        im.bStreamActive = true;
-    }
     im.stream.next_out = im.pTransfer.get();
     im.stream.avail_out = kTransferBufferSize;
     m_entryState = kAdding;
+    if (!bOwnData)
+        im.eData = Impl::kOutside;
+    else if (entry.m_uMethod != 8)
+        im.eData = Impl::kCopy;
+    else if (nSizeHint <= m_nWholeLimit)
+        im.eData = Impl::kGather;
+    else
+        StartStream();
     return true;
+}
+
+void CZipArchiver::StartStream() {
+    Impl& im = *m_pImpl;
+    int iResult =
+        deflateInit2(&im.stream, im.iLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    if (iResult != Z_OK && iResult != Z_NEED_DICT) {
+        im.FreeBlocks();
+        Throw(iResult);
+    }
+    im.bStreamActive = true;
+    im.eData = Impl::kStream;
 }
 
 void CZipArchiver::FlushPending() {
@@ -253,14 +291,37 @@ void CZipArchiver::FlushPending() {
 }
 
 bool CZipArchiver::WriteEntryData(const void* pData, uint32_t nSize) {
-    if (m_entryState != kAdding)
+    if (m_entryState != kAdding || m_pImpl->eData == Impl::kOutside)
         return false;
     Impl& im = *m_pImpl;
     const auto* pIn = static_cast<const uint8_t*>(pData);
-    im.uCrc = static_cast<uint32_t>(crc32(im.uCrc, pIn, nSize));
-    const bool bDeflate = m_directory.m_pCurrent->m_uMethod == 8;
+    im.uCrc = ZipCrc32(im.uCrc, pIn, nSize);
+    if (im.eData == Impl::kGather) {
+        if (im.gathered.size() + nSize <= m_nWholeLimit) {
+            im.gathered.insert(im.gathered.end(), pIn, pIn + nSize);
+            return true;
+        }
+        // Past the limit: the stream starts with what was gathered.
+        std::vector<uint8_t> gathered = std::move(im.gathered);
+        im.gathered = {};
+        StartStream();
+        WriteStream(gathered.data(), gathered.size());
+    }
+    WriteStream(pIn, nSize);
+    return true;
+}
+
+void CZipArchiver::WriteStream(const uint8_t* pIn, size_t nSize) {
+    // avail_in is 32 bits wide: long data goes in slices.
+    while (nSize > (uInt{1} << 30)) {
+        WriteStream(pIn, uInt{1} << 30);
+        pIn += uInt{1} << 30;
+        nSize -= uInt{1} << 30;
+    }
+    Impl& im = *m_pImpl;
+    const bool bDeflate = im.eData == Impl::kStream;
     im.stream.next_in = const_cast<Bytef*>(pIn);
-    im.stream.avail_in = nSize;
+    im.stream.avail_in = static_cast<uInt>(nSize);
     while (im.stream.avail_in > 0) {
         if (im.stream.avail_out == 0)
             FlushPending();
@@ -282,17 +343,44 @@ bool CZipArchiver::WriteEntryData(const void* pData, uint32_t nSize) {
             im.nTotalOut += nCopy;
         }
     }
-    return true;
 }
 
 bool CZipArchiver::CloseEntryForWriting() {
     if (m_entryState != kAdding)
         return false;
     Impl& im = *m_pImpl;
-    CZipEntryHeader& entry = *m_directory.m_pCurrent;
+    if (im.eData == Impl::kOutside) {
+        // Data written by a caller that failed before finishing it: no size can be known.
+        Throw(kZipGenericError);
+    }
+    if (im.eData == Impl::kGather) {
+        // As CSourcePacker compresses a whole file.
+        if (!im.pDeflater || im.iDeflaterLevel != im.iLevel) {
+            im.pDeflater = std::make_unique<CWholeDeflater>(im.iLevel);
+            im.iDeflaterLevel = im.iLevel;
+        }
+        const std::vector<uint8_t> gathered = std::move(im.gathered);
+        im.gathered = {};
+        auto write = [this](CZipBuffer&& piece) {
+            m_file.Write(piece.Data(), piece.Size());
+            return true;
+        };
+        CZipBuffer out;
+        uint64_t nOut = 0;
+        if (im.pDeflater->Compress(gathered.data(), gathered.size(), m_nWholeLimit, out)) {
+            nOut = out.Size();
+            write(std::move(out));
+        } else {
+            CDeflateStream stream(im.iLevel);
+            stream.FeedAll(gathered.data(), gathered.size(), write);
+            nOut = stream.TotalOut();
+        }
+        FinishEntry(im.uCrc, gathered.size(), nOut);
+        return true;
+    }
     im.stream.next_in = nullptr;
     im.stream.avail_in = 0;
-    if (entry.m_uMethod == 8) {
+    if (im.eData == Impl::kStream) {
         int iResult;
         do {
             if (im.stream.avail_out == 0)
@@ -305,7 +393,7 @@ bool CZipArchiver::CloseEntryForWriting() {
             Throw(iResult);
     }
     FlushPending();
-    if (entry.m_uMethod == 8) {
+    if (im.eData == Impl::kStream) {
         im.nTotalIn = im.stream.total_in;
         im.nTotalOut = im.stream.total_out;
         int iResult = deflateEnd(&im.stream);
@@ -329,11 +417,8 @@ void CZipArchiver::FinishEntry(uint32_t uCrc, uint64_t nTotalIn, uint64_t nTotal
     PutU32(patch + 0, entry.m_uCrc32);
     PutU32(patch + 4, entry.m_uComprSize);
     PutU32(patch + 8, entry.m_uUncomprSize);
-    m_file.Flush();
-    m_file.Seek(static_cast<int64_t>(entry.m_uOffset) + m_directory.m_nBytesBeforeArchive + 14,
-                CZipBigFile::kBegin);
-    m_file.Write(patch, sizeof(patch));
-    m_file.Flush();
+    m_file.Patch(static_cast<int64_t>(entry.m_uOffset) + m_directory.m_nBytesBeforeArchive + 14,
+                 patch, sizeof(patch));
 
     m_directory.m_pCurrent = nullptr;
     m_entryState = kNone;
@@ -350,5 +435,7 @@ void CZipArchiver::Close() {
     if (m_bWritable && !m_directory.m_bOnDisk)
         m_directory.WriteDirectory(m_file, GetArchivePath());
     m_directory.Reset();
+    m_pImpl->pWindow.reset();
+    m_pImpl->nWindowFill = 0;
     m_file.Close();
 }

@@ -1,5 +1,10 @@
 // CZipArchiver: writes and reads one-volume zip archives (methods 0 and 8, no encryption,
-// no ZIP64), one object per use, one thread per object.
+// no ZIP64), one object per use, one thread per object (AddFiles, AddFilesAs and ExtractAll
+// run worker threads of their own).
+//
+// Deflate: data of at most GetWholeLimit() bytes (16 MiB) is compressed and inflated in one
+// buffer by libdeflate, longer data streams through zlib. The level's flag bits and the bytes
+// of an archive do not depend on the call or the number of threads that wrote it.
 //
 // Writing:  CZipArchiver zip; zip.Open(path, ZipOpenMode::Create);
 //           zip.AddFile(relPath, -1, true, 65535) ...; zip.Close();
@@ -56,14 +61,22 @@ bool CreateFolderPath(const std::string& strPath);
 // -1 for a folder, 1 for a file (or anything else that is not a folder), 0 when absent.
 int PathKind(const std::string& strPath);
 
-// Takes time, date and the attribute word of the regular file at strPath into header.
-// False when it cannot be read, is not a regular file, or is 4 GiB or larger.
-bool ReadSourceStatus(CZipEntryHeader& header, const std::string& strPath);
+// Takes time, date and the attribute word of the regular file at strPath into header, and its
+// size into *pSize when given. False when it cannot be read, is not a regular file, or is 4 GiB
+// or larger.
+bool ReadSourceStatus(CZipEntryHeader& header, const std::string& strPath,
+                      uint64_t* pSize = nullptr);
+
+// Threads that packing and extraction use by default: one per core, at most 16.
+unsigned DefaultPackThreads();
+// The default look-ahead of nThreads packing or extracting threads: 8 MiB each.
+size_t DefaultLookAheadBytes(unsigned nThreads);
 
 class CZipArchiver {
 public:
     static constexpr size_t kTransferBufferSize = 16384;
     static constexpr uint32_t kDefaultChunkSize = 65535;
+    static constexpr size_t kDefaultWholeLimit = size_t{16} << 20;
 
     CZipArchiver();
     // Releases everything; an archive still open is closed without writing anything more
@@ -85,8 +98,9 @@ public:
     // empty, strPath is not a regular file, or its status cannot be read. Returns false after
     // writing the local header when the source cannot be opened: that entry stays open and
     // Close() finishes it empty (further AddFile calls return false).
-    // Throws CFileException for archive write failures and for a read failure of the source,
-    // CZipException NameTooLong (16) for a name over 65535 bytes, and zlib causes.
+    // Throws CFileException for archive write failures and for a read failure of the source
+    // (after finishing the entry with the data read before it), CZipException NameTooLong (16)
+    // for a name over 65535 bytes, and zlib causes.
     bool AddFile(const std::string& strPath, int iLevel = -1, bool bKeepPath = true,
                  uint32_t nChunkSize = kDefaultChunkSize);
 
@@ -94,6 +108,11 @@ public:
     // was created, closes the file. Nothing when no archive is open. An entry left open for
     // reading is closed first, which repeats its checks and may throw.
     void Close();
+
+    // Data up to this many bytes is deflated and inflated in one buffer (see the top); the
+    // default is kDefaultWholeLimit. Peak memory grows with it.
+    void SetWholeLimit(size_t nBytes) { m_nWholeLimit = nBytes; }
+    size_t GetWholeLimit() const { return m_nWholeLimit; }
 
     // Number of entries in the directory (0 when nothing is open).
     int EntryCount() const;
@@ -113,12 +132,25 @@ public:
     // or the file's times / permissions cannot be set. Never creates links, devices or
     // setuid/setgid files; a link (or a hard-linked file) at the target is replaced by a new
     // regular file, an existing file is overwritten. The file gets the entry's time and the
-    // permissions of its attribute word (read-only 0444, else 0644; a Unix tool's rwx bits).
-    // Throws CFileException when the target cannot be created or written, CZipException
-    // BadArchive (10) for a local header that disagrees with the directory, DataError (6) /
-    // BufferError (8) for corrupt deflate data, CrcMismatch (11) after the file was written.
+    // permissions of its attribute word (read-only 0444, else 0644; a Unix tool's rwx bits),
+    // set through the open file. Throws CFileException when the target cannot be created or
+    // written, CZipException BadArchive (10) for a local header that disagrees with the
+    // directory, DataError (6) / BufferError (8) for corrupt deflate data, CrcMismatch (11)
+    // after the file was written.
     bool ExtractEntry(uint16_t uIndex, const std::string& strFolder, bool bKeepPath = true,
                       uint32_t nChunkSize = kDefaultChunkSize);
+
+    // Extracts every entry under strFolder as ExtractEntry(i, strFolder) does for i = 0, 1, ...
+    // until one fails, with the files inflated and written on nThreads threads (0: the
+    // default) while this thread reads the archive; at most the look-ahead of
+    // DefaultLookAheadBytes(nThreads) waits. Before anything is written every entry is checked:
+    // an unsafe name, an encrypted entry or a file entry without a file name stops it there.
+    // Archives whose entries share a target (or put a file where another needs a folder) are
+    // extracted one entry after another. Folders get their permissions after the files. Returns
+    // EntryCount() when every entry was extracted, otherwise the index of the first one that
+    // failed (entries after it may have been written). Throws what ExtractEntry throws when
+    // that first failure is an exception.
+    size_t ExtractAll(const std::string& strFolder, unsigned nThreads = 0);
 
     // Reads entry uIndex to its end without writing anything. True when its name is safe,
     // it is not encrypted, and its data has its declared size and CRC-32. False for those
@@ -144,8 +176,10 @@ public:
     int CloseEntryForReading();
     int CloseEntryForReading(const std::string& strPath);
 
-    // Writing an entry step by step (as AddFile does). OpenEntryForWriting takes the header's
-    // name (memory form), time and attributes from the file at strPath.
+    // Writing an entry step by step (the same bytes as AddFile). OpenEntryForWriting takes the
+    // header's name (memory form), time and attributes from the file at strPath; when its size
+    // is within the whole limit, the data is gathered and compressed at once by
+    // CloseEntryForWriting (streamed as soon as it passes the limit).
     bool OpenEntryForWriting(CZipEntryHeader& header, int iLevel, const std::string& strPath);
     bool WriteEntryData(const void* pData, uint32_t nSize);
     bool CloseEntryForWriting();
@@ -155,16 +189,17 @@ public:
     EntryState GetEntryState() const { return m_entryState; }
 
     // Adds the files in order exactly as AddFile (strPaths[i], iLevel, bKeepPath, nChunkSize)
-    // one after another would, and writes the same bytes; worker threads (nThreads of them)
-    // read and compress the next files while this thread writes entries in order. At most
-    // nLookAheadBytes of compressed data (besides the entry being written) and 64 files wait
-    // ahead. Returns how many files were added: fewer than strPaths.size() when AddFile would
-    // have refused the next one (for a source that cannot be opened, its entry is then left
-    // open exactly as AddFile leaves it). Throws what AddFile throws; after a source read
-    // failure the entry holds what was read, as Close() after the failed AddFile writes it.
+    // one after another would, and writes the same bytes; worker threads (nThreads of them, 0:
+    // DefaultPackThreads()) read and compress the next files while this thread writes entries
+    // in order. At most nLookAheadBytes (0: DefaultLookAheadBytes(nThreads)) of compressed data
+    // and of buffers of files being compressed, besides the entry being written, and 64 files
+    // wait ahead. Returns how many files were added: fewer than strPaths.size() when AddFile
+    // would have refused the next one (for a source that cannot be opened, its entry is then
+    // left open exactly as AddFile leaves it). Throws what AddFile throws; after a source read
+    // failure the entry holds what was read before it and is finished, as AddFile finishes it.
     size_t AddFiles(const std::vector<std::string>& strPaths, int iLevel = -1,
                     bool bKeepPath = true, uint32_t nChunkSize = kDefaultChunkSize,
-                    unsigned nThreads = 2, size_t nLookAheadBytes = size_t{8} << 20);
+                    unsigned nThreads = 0, size_t nLookAheadBytes = 0);
 
     // The same pipeline, each file added under the entry name given beside its path, as this
     // sequence would add it: open the source (non-blocking, so a pipe cannot hang), refuse it
@@ -178,9 +213,8 @@ public:
     // (so Close() writes a readable archive, as after the sequence above) and the
     // CFileException is thrown; otherwise throws what AddFiles throws.
     size_t AddFilesAs(const std::vector<SZipSource>& sources, int iLevel = -1,
-                      uint32_t nChunkSize = kDefaultChunkSize, unsigned nThreads = 2,
-                      size_t nLookAheadBytes = size_t{8} << 20,
-                      const std::function<void()>& fnProgress = {});
+                      uint32_t nChunkSize = kDefaultChunkSize, unsigned nThreads = 0,
+                      size_t nLookAheadBytes = 0, const std::function<void()>& fnProgress = {});
 
 private:
     struct Impl;
@@ -190,20 +224,42 @@ private:
                       const std::function<void()>& fnProgress, bool bAsAddFile);
     bool CanBeginEntry() const;
     // Writes the local header of a new entry (time and attributes already in header) and
-    // makes it the entry being added; starts the deflate stream when bStartStream.
-    bool BeginEntry(CZipEntryHeader& header, int iLevel, bool bStartStream);
+    // makes it the entry being added. With bOwnData its data comes through WriteEntryData
+    // (gathered while nSizeHint and the data are within the whole limit); otherwise the caller
+    // writes the compressed data to m_file itself and finishes with FinishEntry.
+    bool BeginEntry(CZipEntryHeader& header, int iLevel, uint64_t nSizeHint, bool bOwnData);
     // Records CRC and sizes of the entry being added, patches its local header, ends it.
     void FinishEntry(uint32_t uCrc, uint64_t nTotalIn, uint64_t nTotalOut);
+    // Starts the zlib stream of the entry being added; WriteStream feeds it (or copies).
+    void StartStream();
+    void WriteStream(const uint8_t* pIn, size_t nSize);
     [[noreturn]] void Throw(int iCode) const;
     void ReleaseTransfer();
     void FlushPending();
-    int ApplyFileMetadata(const std::string& strPath);
     void CloseCurrentEntry();
+
+    // Reading. Extracts a file entry to strTarget (its checks done): in one buffer when it fits
+    // the whole limit, otherwise (or when libdeflate declines the data) through zlib.
+    bool ExtractFile(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize);
+    bool ExtractStreamed(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize);
+    bool FitsWhole(const CZipEntryHeader& entry) const;
+    // Reads the compressed data of entry uIndex into data after checking its local header
+    // (and data descriptor) against the directory; throws BadArchive.
+    void ReadWholeEntry(uint16_t uIndex, CZipBuffer& data);
+    // Checks the local header of entry at its offset; returns where its data starts.
+    int64_t CheckLocalHeader(const CZipEntryHeader& entry);
+    void CheckDescriptor(const CZipEntryHeader& entry, int64_t nDataStart);
+    // Reads exactly nCount bytes of the archive at nOffset through a read-ahead window.
+    void ReadArchiveAt(int64_t nOffset, uint8_t* pOut, size_t nCount);
+    size_t ExtractInParallel(const std::vector<std::string>& targets, unsigned nThreads);
+    // Ends an entry left open for reading by an exception, without its checks.
+    void AbandonEntry();
 
     EntryState m_entryState = kNone;
     bool m_bWritable = false;
     int64_t m_nDataStart = 0;  // file position of the data of the entry being read
+    size_t m_nWholeLimit = kDefaultWholeLimit;
     CZipBufferedFile m_file;
     CZipDirectory m_directory;
-    std::unique_ptr<Impl> m_pImpl;  // zlib stream, transfer buffer, compression memory blocks
+    std::unique_ptr<Impl> m_pImpl;  // zlib stream, buffers, libdeflate state
 };

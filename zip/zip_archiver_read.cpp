@@ -1,11 +1,7 @@
 // The reading side of CZipArchiver: entries opened for reading, extraction, verification.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
+#include <cstring>
 #include <vector>
 
 #include "platform/file_attributes.h"
@@ -15,78 +11,106 @@
 
 namespace {
 
-// A target file being written; closed on every path out.
-class CTargetFile {
-public:
-    CTargetFile() = default;
-    ~CTargetFile() {
-        if (m_nFd >= 0)
-            ::close(m_nFd);
-    }
-    CTargetFile(const CTargetFile&) = delete;
-    CTargetFile& operator=(const CTargetFile&) = delete;
-
-    // Creates a regular file or opens the existing one. Whatever else sits at the path (a
-    // link, a pipe, a device, a file with other hard links) is removed first, so the data can
-    // never land outside the target path. An existing file is overwritten in place and cut to
-    // length by Close: restoring a tree over itself then reuses the files' blocks instead of
-    // freeing and allocating them again.
-    void Create(const std::string& strPath) {
-        m_strPath = strPath;
-        struct stat st {};
-        if (lstat(strPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) &&
-            (!S_ISREG(st.st_mode) || st.st_nlink > 1))
-            ::unlink(strPath.c_str());
-        m_nFd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (m_nFd < 0)
-            throw CFileException(errno, strPath);
-    }
-    void Write(const uint8_t* p, size_t nCount) {
-        WriteFully(m_nFd, p, nCount, m_strPath);
-        m_nWritten += static_cast<off_t>(nCount);
-    }
-    void Close() {
-        int nFd = m_nFd;
-        m_nFd = -1;
-        const bool bCut = ftruncate(nFd, m_nWritten) == 0;
-        const int nCutError = errno;
-        if (::close(nFd) != 0)
-            throw CFileException(errno, m_strPath);
-        if (!bCut)
-            throw CFileException(nCutError, m_strPath);
-    }
-
-private:
-    int m_nFd = -1;
-    off_t m_nWritten = 0;
-    std::string m_strPath;
-};
+// The read-ahead window over the archive: headers and small entries lie side by side, so one
+// read brings many of them.
+constexpr size_t kWindowSize = size_t{256} << 10;
 
 std::string ParentFolder(const std::string& strPath) {
     size_t nSlash = strPath.find_last_of('/');
     return nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
 }
 
-// A file entry needs a last part that names a file (not empty, "." or "..").
+// Opens the target file of an extracted entry: a new file where nothing is (the folders it
+// needs made first), otherwise what is there made replaceable and overwritten.
+void OpenTarget(CZipTargetFile& target, const std::string& strPath) {
+    int nError = target.CreateNew(strPath);
+    if (nError == ENOENT) {
+        CreateFolderPath(ParentFolder(strPath));
+        nError = target.CreateNew(strPath);
+    }
+    if (nError == 0)
+        return;
+    if (nError != EEXIST)
+        throw CFileException(nError, strPath);
+    MakeFileReplaceable(strPath);
+    target.OpenExisting(strPath);
+}
+
+uint32_t FilePermissions(const CZipEntryHeader& entry) {
+    return PermissionsFromExternalAttributes(entry.m_uExternalAttr, entry.m_uVersionMadeBy >> 8,
+                                             false);
+}
+
+}  // namespace
+
+std::string ExtractTarget(const std::string& strFolder, const std::string& strStored) {
+    std::string strTarget = strFolder.empty() ? std::string(".") : strFolder;
+    while (strTarget.size() > 1 && strTarget.back() == '/')
+        strTarget.pop_back();
+    if (strTarget != "/")
+        strTarget += '/';
+    return strTarget + strStored;
+}
+
 bool HasFileName(const std::string& strStored) {
     const std::string strLast = strStored.substr(strStored.find_last_of('/') + 1);
     return !strLast.empty() && strLast != "." && strLast != "..";
 }
 
-}  // namespace
+bool WriteExtractedFile(const CZipEntryHeader& entry, const std::string& strTarget,
+                        const uint8_t* pData, size_t nSize, int64_t tModified,
+                        const std::string& strArchive) {
+    CZipTargetFile target;
+    OpenTarget(target, strTarget);
+    if (nSize > 0)
+        target.Write(pData, nSize);
+    if (ZipCrc32(0, pData, nSize) != entry.m_uCrc32) {
+        target.Close();
+        ZipException(kZipCrcError, strArchive);
+    }
+    target.Cut();
+    const int iMeta = target.SetTimeAndMode(tModified, FilePermissions(entry));
+    target.Close();
+    return iMeta == 1;
+}
 
-bool CZipArchiver::OpenEntryForReading(uint16_t uIndex) {
-    if (uIndex >= m_directory.Count() || m_entryState != kNone)
-        return false;
+bool InflateWholeEntry(CWholeInflater& inflater, const CZipEntryHeader& entry,
+                       const CZipBuffer& compressed, CZipBuffer& plain, const uint8_t** ppData) {
+    if (entry.m_uMethod == 0) {
+        *ppData = compressed.Data();
+        return entry.m_uComprSize == entry.m_uUncomprSize;
+    }
+    plain.Reserve(entry.m_uUncomprSize);
+    plain.SetSize(entry.m_uUncomprSize);
+    *ppData = plain.Data();
+    return inflater.Inflate(compressed.Data(), compressed.Size(), plain.Data(), plain.Size());
+}
+
+void CZipArchiver::ReadArchiveAt(int64_t nOffset, uint8_t* pOut, size_t nCount) {
     Impl& im = *m_pImpl;
-    im.pTransfer = std::make_unique<uint8_t[]>(kTransferBufferSize);
-    CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
-    m_directory.m_pCurrent = &entry;
+    if (nCount > kWindowSize / 2) {
+        m_file.ReadAt(nOffset, pOut, nCount);
+        return;
+    }
+    const int64_t nEnd = nOffset + static_cast<int64_t>(nCount);
+    if (!im.pWindow || nOffset < im.nWindowStart ||
+        nEnd > im.nWindowStart + static_cast<int64_t>(im.nWindowFill)) {
+        if (!im.pWindow)
+            im.pWindow.reset(new uint8_t[kWindowSize]);
+        im.nWindowFill = 0;
+        im.nWindowStart = nOffset;
+        im.nWindowFill = m_file.ReadSomeAt(nOffset, im.pWindow.get(), kWindowSize);
+        if (im.nWindowFill < nCount)
+            Throw(kZipBadArchive);
+    }
+    std::memcpy(pOut, im.pWindow.get() + (nOffset - im.nWindowStart), nCount);
+}
 
+int64_t CZipArchiver::CheckLocalHeader(const CZipEntryHeader& entry) {
+    const int64_t nOffset =
+        static_cast<int64_t>(entry.m_uOffset) + m_directory.m_nBytesBeforeArchive;
     uint8_t local[CZipEntryHeader::kLocalFixedSize];
-    m_file.Seek(static_cast<int64_t>(entry.m_uOffset) + m_directory.m_nBytesBeforeArchive,
-                CZipBigFile::kBegin);
-    m_file.Read(local, sizeof(local));
+    ReadArchiveAt(nOffset, local, sizeof(local));
     const uint16_t uLocalNameSize = GetU16(local + 26);
     const uint16_t uLocalExtraSize = GetU16(local + 28);
     bool bOk = GetU32(local) == CZipEntryHeader::kLocalSignature &&
@@ -99,20 +123,55 @@ bool CZipArchiver::OpenEntryForReading(uint16_t uIndex) {
     }
     if (!bOk)
         Throw(kZipBadArchive);
-    m_file.Seek(uLocalNameSize, CZipBigFile::kCurrent);
+    return nOffset + CZipEntryHeader::kLocalFixedSize + uLocalNameSize + uLocalExtraSize;
+}
+
+void CZipArchiver::CheckDescriptor(const CZipEntryHeader& entry, int64_t nDataStart) {
+    if ((entry.m_uFlag & CZipEntryHeader::kFlagDataDescriptor) == 0)
+        return;
+    // The descriptor follows the data, with or without its signature.
+    int64_t nPos = nDataStart + entry.m_uComprSize;
+    uint8_t descriptor[16];
+    ReadArchiveAt(nPos, descriptor, 4);
+    if (GetU32(descriptor) == CZipEntryHeader::kDescriptorSignature) {
+        ReadArchiveAt(nPos + 4, descriptor + 4, 12);
+    } else {
+        ReadArchiveAt(nPos + 4, descriptor + 4, 8);
+        std::memmove(descriptor + 4, descriptor, 12);
+    }
+    if (GetU32(descriptor + 4) != entry.m_uCrc32 || GetU32(descriptor + 8) != entry.m_uComprSize ||
+        GetU32(descriptor + 12) != entry.m_uUncomprSize)
+        Throw(kZipBadArchive);
+}
+
+bool CZipArchiver::OpenEntryForReading(uint16_t uIndex) {
+    if (uIndex >= m_directory.Count() || m_entryState != kNone)
+        return false;
+    Impl& im = *m_pImpl;
+    CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
+    m_directory.m_pCurrent = &entry;
+    try {
+        m_nDataStart = CheckLocalHeader(entry);
+    } catch (...) {
+        m_directory.m_pCurrent = nullptr;
+        throw;
+    }
+    const auto uLocalExtraSize = static_cast<size_t>(
+        m_nDataStart - static_cast<int64_t>(entry.m_uOffset) - m_directory.m_nBytesBeforeArchive -
+        CZipEntryHeader::kLocalFixedSize - entry.m_uStoredNameSize);
     m_directory.m_localExtra.Release();
     m_directory.m_localExtra.Allocate(uLocalExtraSize);
     if (uLocalExtraSize)
-        m_file.Read(m_directory.m_localExtra.Data(), uLocalExtraSize);
-    m_nDataStart = static_cast<int64_t>(entry.m_uOffset) + m_directory.m_nBytesBeforeArchive +
-                   CZipEntryHeader::kLocalFixedSize + uLocalNameSize + uLocalExtraSize;
+        ReadArchiveAt(m_nDataStart - static_cast<int64_t>(uLocalExtraSize),
+                      m_directory.m_localExtra.Data(), uLocalExtraSize);
 
     if (entry.IsEncrypted()) {
         m_directory.m_localExtra.Release();
         m_directory.m_pCurrent = nullptr;
-        ReleaseTransfer();
         return false;
     }
+    m_file.Seek(m_nDataStart, CZipBigFile::kBegin);
+    im.pTransfer = std::make_unique<uint8_t[]>(kTransferBufferSize);
     im.PrepareStream();
     if (entry.m_uMethod == 8) {
         int iResult = inflateInit2(&im.stream, -MAX_WBITS);
@@ -154,7 +213,7 @@ uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
             im.stream.avail_out = nWant;
             int iResult = inflate(&im.stream, Z_SYNC_FLUSH);
             uint32_t nMade = nWant - im.stream.avail_out;
-            im.uCrc = static_cast<uint32_t>(crc32(im.uCrc, pOut + nCount, nMade));
+            im.uCrc = ZipCrc32(im.uCrc, pOut + nCount, nMade);
             im.nUncomprLeft -= nMade;
             nCount += nMade;
             nWant -= nMade;
@@ -169,7 +228,7 @@ uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
                 break;
             uint32_t nCopy = std::min(nWant, im.stream.avail_in);
             std::memcpy(pOut + nCount, im.stream.next_in, nCopy);
-            im.uCrc = static_cast<uint32_t>(crc32(im.uCrc, pOut + nCount, nCopy));
+            im.uCrc = ZipCrc32(im.uCrc, pOut + nCount, nCopy);
             im.stream.next_in += nCopy;
             im.stream.avail_in -= nCopy;
             im.nUncomprLeft -= nCopy;
@@ -202,7 +261,7 @@ int CZipArchiver::CloseEntryForReading(const std::string& strPath) {
         im.bStreamActive = false;
     }
     if (!strPath.empty()) {
-        int iMeta = ApplyFileMetadata(strPath);
+        int iMeta = SetPathTimeAndMode(strPath, entry.GetTime(), FilePermissions(entry));
         if (iMeta == 0)
             return 0;
         if (iMeta < 0)
@@ -213,23 +272,7 @@ int CZipArchiver::CloseEntryForReading(const std::string& strPath) {
 }
 
 void CZipArchiver::CloseCurrentEntry() {
-    CZipEntryHeader& entry = *m_directory.m_pCurrent;
-    if (entry.m_uFlag & CZipEntryHeader::kFlagDataDescriptor) {
-        // The descriptor follows the data, with or without its signature.
-        m_file.Seek(m_nDataStart + entry.m_uComprSize, CZipBigFile::kBegin);
-        uint8_t descriptor[16];
-        m_file.Read(descriptor, 4);
-        if (GetU32(descriptor) == CZipEntryHeader::kDescriptorSignature) {
-            m_file.Read(descriptor + 4, 12);
-        } else {
-            m_file.Read(descriptor + 4, 8);
-            std::memmove(descriptor + 4, descriptor, 12);
-        }
-        if (GetU32(descriptor + 4) != entry.m_uCrc32 ||
-            GetU32(descriptor + 8) != entry.m_uComprSize ||
-            GetU32(descriptor + 12) != entry.m_uUncomprSize)
-            Throw(kZipBadArchive);
-    }
+    CheckDescriptor(*m_directory.m_pCurrent, m_nDataStart);
     m_directory.m_localExtra.Release();
     m_directory.m_pCurrent = nullptr;
     m_entryState = kNone;
@@ -237,67 +280,118 @@ void CZipArchiver::CloseCurrentEntry() {
     m_pImpl->FreeBlocks();
 }
 
-int CZipArchiver::ApplyFileMetadata(const std::string& strPath) {
-    const CZipEntryHeader& entry = *m_directory.m_pCurrent;
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_NOW;
-    times[1].tv_sec = static_cast<time_t>(entry.GetTime());
-    times[1].tv_nsec = 0;
-    if (utimensat(AT_FDCWD, strPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        return 0;
-    mode_t perms = PermissionsFromExternalAttributes(entry.m_uExternalAttr,
-                                                     entry.m_uVersionMadeBy >> 8, false);
-    if (fchmodat(AT_FDCWD, strPath.c_str(), perms, 0) != 0)
-        return -1;
-    return 1;
+void CZipArchiver::AbandonEntry() {
+    if (m_entryState != kExtracting)
+        return;
+    Impl& im = *m_pImpl;
+    if (im.bStreamActive) {
+        inflateEnd(&im.stream);
+        im.bStreamActive = false;
+    }
+    m_directory.m_localExtra.Release();
+    m_directory.m_pCurrent = nullptr;
+    m_entryState = kNone;
+    ReleaseTransfer();
+    im.FreeBlocks();
 }
 
 bool CZipArchiver::ExtractEntry(uint16_t uIndex, const std::string& strFolder, bool bKeepPath,
                                 uint32_t nChunkSize) {
     if (nChunkSize == 0 || uIndex >= m_directory.Count())
         return false;
-    const CZipEntryHeader header = *m_directory.m_entries[uIndex];
+    const CZipEntryHeader& header = *m_directory.m_entries[uIndex];
     const std::string strName = header.GetFileName();
     // The name is judged before anything touches the file system.
     if (!IsSafeEntryName(strName, bKeepPath))
         return false;
-    std::string strTarget = strFolder.empty() ? std::string(".") : strFolder;
-    while (strTarget.size() > 1 && strTarget.back() == '/')
-        strTarget.pop_back();
-    if (strTarget != "/")
-        strTarget += '/';
     const std::string strStored = StoredName(strName, bKeepPath);
-    strTarget += strStored;
+    std::string strTarget = ExtractTarget(strFolder, strStored);
 
     if (header.IsDirectory()) {
         MakeFileReplaceable(strTarget);
         CreateFolderPath(strTarget);
         while (strTarget.size() > 1 && strTarget.back() == '/')
             strTarget.pop_back();
-        chmod(strTarget.c_str(), PermissionsFromExternalAttributes(
-                                     header.m_uExternalAttr, header.m_uVersionMadeBy >> 8, true));
+        SetPathMode(strTarget, PermissionsFromExternalAttributes(
+                                   header.m_uExternalAttr, header.m_uVersionMadeBy >> 8, true));
         return true;
     }
     if (!HasFileName(strStored))
         return false;
-    MakeFileReplaceable(strTarget);
+    return ExtractFile(uIndex, strTarget, nChunkSize);
+}
+
+bool CZipArchiver::FitsWhole(const CZipEntryHeader& entry) const {
+    return entry.m_uUncomprSize <= m_nWholeLimit && entry.m_uComprSize <= m_nWholeLimit;
+}
+
+void CZipArchiver::ReadWholeEntry(uint16_t uIndex, CZipBuffer& data) {
+    const CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
+    const int64_t nDataStart = CheckLocalHeader(entry);
+    data.Reserve(entry.m_uComprSize);
+    data.SetSize(entry.m_uComprSize);
+    if (data.Size() > 0)
+        ReadArchiveAt(nDataStart, data.Data(), data.Size());
+    CheckDescriptor(entry, nDataStart);
+}
+
+bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize) {
+    const CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
+    if (m_entryState != kNone || !FitsWhole(entry))
+        return ExtractStreamed(uIndex, strTarget, nChunkSize);
+    Impl& im = *m_pImpl;
+    if (entry.IsEncrypted()) {
+        CheckLocalHeader(entry);  // as OpenEntryForReading: a bad header is reported first
+        return false;
+    }
+    ReadWholeEntry(uIndex, im.compressed);
+    if (!im.pInflater)
+        im.pInflater = std::make_unique<CWholeInflater>();
+    const uint8_t* pData = nullptr;
+    bool bDone = false;
+    bool bOk = false;
+    if (InflateWholeEntry(*im.pInflater, entry, im.compressed, im.plain, &pData)) {
+        bOk = WriteExtractedFile(entry, strTarget, pData, entry.m_uUncomprSize, entry.GetTime(),
+                                 GetArchivePath());
+        bDone = true;
+    }
+    if (im.compressed.Capacity() > kZipKeepBufferBytes)
+        im.compressed = CZipBuffer();
+    if (im.plain.Capacity() > kZipKeepBufferBytes)
+        im.plain = CZipBuffer();
+    return bDone ? bOk : ExtractStreamed(uIndex, strTarget, nChunkSize);
+}
+
+bool CZipArchiver::ExtractStreamed(uint16_t uIndex, const std::string& strTarget,
+                                   uint32_t nChunkSize) {
     if (!OpenEntryForReading(uIndex))
         return false;
-    CreateFolderPath(ParentFolder(strTarget));
-    {
-        CTargetFile target;
-        target.Create(strTarget);
-        std::vector<uint8_t> chunk(nChunkSize);
-        uint32_t n;
-        do {
-            n = ReadEntryData(chunk.data(), nChunkSize);
-            if (n > 0)
-                target.Write(chunk.data(), n);
-        } while (n == nChunkSize);
+    CZipTargetFile target;
+    OpenTarget(target, strTarget);
+    std::vector<uint8_t> chunk(nChunkSize);
+    uint32_t n;
+    do {
+        n = ReadEntryData(chunk.data(), nChunkSize);
+        if (n > 0)
+            target.Write(chunk.data(), n);
+    } while (n == nChunkSize);
+    // As CloseEntryForReading, with the time and permissions set through the open file.
+    Impl& im = *m_pImpl;
+    CZipEntryHeader& entry = *m_directory.m_pCurrent;
+    const bool bWhole = im.nUncomprLeft == 0;
+    if (bWhole && im.uCrc != entry.m_uCrc32) {
         target.Close();
+        Throw(kZipCrcError);
     }
-    return CloseEntryForReading(strTarget) == 1;
+    if (entry.m_uMethod == 8 && im.bStreamActive) {
+        inflateEnd(&im.stream);
+        im.bStreamActive = false;
+    }
+    target.Cut();
+    const int iMeta = target.SetTimeAndMode(entry.GetTime(), FilePermissions(entry));
+    target.Close();
+    CloseCurrentEntry();
+    return bWhole && iMeta == 1;
 }
 
 bool CZipArchiver::TestEntry(uint16_t uIndex) {

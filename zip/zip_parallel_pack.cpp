@@ -1,21 +1,17 @@
 // CZipArchiver::AddFiles: the next files are read and compressed on worker threads while the
-// calling thread writes finished data in archive order. Every worker repeats exactly the zlib
-// calls of AddFile (same input chunks, same 16384-byte output steps), so the archive is
-// byte-identical to the one AddFile calls write one after another.
+// calling thread writes finished data in archive order. Every worker packs a file exactly as
+// AddFile does (CSourcePacker: the same choice of libdeflate or zlib, the same chunks), so the
+// archive is byte-identical to the one AddFile calls write one after another, whatever the
+// number of threads.
 // AddFilesAs runs the same pipeline with the entry names given by the caller and the rules of
 // OpenEntryForWriting on a source opened first (a refused file writes nothing).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <zlib.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "zip/zip_archiver.h"
@@ -24,40 +20,28 @@
 namespace {
 
 constexpr size_t kMaxFilesAhead = 64;
+// Output written between two progress calls.
+constexpr size_t kProgressBytes = size_t{1} << 20;
 
 struct PackJob {
     enum Status { kWaiting, kRefused, kOpenFailed, kRunning, kDone, kFailed };
     Status status = kWaiting;
     CZipEntryHeader header;
-    std::deque<std::vector<uint8_t>> pieces;  // compressed data not yet written
-    uint32_t uCrc = 0;
-    uint64_t nTotalIn = 0;
-    uint64_t nTotalOut = 0;
-    bool bOpened = false;    // header read and source open: the writer begins the entry
-    bool bFinished = false;  // failed reading the source; crc and sizes cover what was read
-    std::exception_ptr error;
-};
-
-// Ends a deflate stream that was started, on every path out.
-struct CDeflateGuard {
-    z_stream* p = nullptr;
-    CDeflateGuard() = default;
-    CDeflateGuard(const CDeflateGuard&) = delete;
-    CDeflateGuard& operator=(const CDeflateGuard&) = delete;
-    ~CDeflateGuard() {
-        if (p)
-            deflateEnd(p);
-    }
+    std::deque<CZipBuffer> pieces;  // compressed data not yet written
+    SZipPacked packed;              // CRC, sizes and read failure, once kDone
+    bool bOpened = false;           // header read and source open
+    std::exception_ptr error;       // kFailed
 };
 
 class CPackPipeline {
 public:
     CPackPipeline(const std::vector<SZipSource>& sources, int iLevel, uint32_t nChunkSize,
-                  size_t nLookAheadBytes, bool bOpenFirst)
+                  size_t nWholeLimit, size_t nLookAheadBytes, bool bOpenFirst)
         : m_sources(sources),
           m_jobs(sources.size()),  // each job is made when a worker takes it
           m_iLevel(iLevel),
           m_nChunkSize(nChunkSize),
+          m_nWholeLimit(nWholeLimit),
           m_nBudget(nLookAheadBytes),
           m_bOpenFirst(bOpenFirst) {}
 
@@ -78,7 +62,7 @@ public:
     // Waits until job k has its status read; returns the status.
     PackJob::Status WaitStatus(size_t k) {
         std::unique_lock lock(m_mutex);
-        m_writerCv.wait(lock, [&] { return m_jobs[k] && m_jobs[k]->status != PackJob::kWaiting; });
+        WaitForJob(lock, k, [&] { return m_jobs[k] && m_jobs[k]->status != PackJob::kWaiting; });
         return m_jobs[k]->status;
     }
     PackJob& Job(size_t k) {
@@ -87,10 +71,10 @@ public:
     }
 
     // Next piece of job k into piece; false when the job has no more (done or failed).
-    bool NextPiece(size_t k, std::vector<uint8_t>& piece) {
+    bool NextPiece(size_t k, CZipBuffer& piece) {
         std::unique_lock lock(m_mutex);
         PackJob& job = *m_jobs[k];
-        m_writerCv.wait(lock, [&] {
+        WaitForJob(lock, k, [&] {
             return !job.pieces.empty() || job.status == PackJob::kDone ||
                    job.status == PackJob::kFailed;
         });
@@ -98,7 +82,7 @@ public:
             return false;
         piece = std::move(job.pieces.front());
         job.pieces.pop_front();
-        m_nInFlight -= piece.size();
+        m_nInFlight -= piece.Size();
         lock.unlock();
         m_workerCv.notify_all();
         return true;
@@ -115,8 +99,21 @@ public:
     }
 
 private:
+    // The writer waits for news of job k; workers wake it only for that job.
+    template <typename Ready>
+    void WaitForJob(std::unique_lock<std::mutex>& lock, size_t k, Ready ready) {
+        m_nWriterWaitsFor = k;
+        m_writerCv.wait(lock, ready);
+        m_nWriterWaitsFor = kNobody;
+    }
+    // With m_mutex held.
+    void WakeWriterFor(size_t k) {
+        if (m_nWriterWaitsFor == k)
+            m_writerCv.notify_one();
+    }
+
     void WorkerLoop() {
-        std::vector<uint8_t> chunk(m_nChunkSize);
+        CSourcePacker packer(m_iLevel, m_nChunkSize, m_nWholeLimit);
         while (true) {
             size_t k;
             {
@@ -131,186 +128,120 @@ private:
                 m_jobs[k] = std::make_unique<PackJob>();
             }
             try {
-                Compress(k, chunk);
+                Pack(k, packer);
             } catch (...) {
                 std::lock_guard lock(m_mutex);
                 m_jobs[k]->error = std::current_exception();
                 m_jobs[k]->status = PackJob::kFailed;
+                WakeWriterFor(k);
             }
-            m_writerCv.notify_all();
         }
     }
 
     void SetStatus(size_t k, PackJob::Status status) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_jobs[k]->status = status;
-        }
-        m_writerCv.notify_all();
+        std::lock_guard lock(m_mutex);
+        m_jobs[k]->status = status;
+        WakeWriterFor(k);
     }
 
-    // Hands a full or final output piece to the writer; a job that is not being written
-    // waits while the look-ahead budget is used up.
-    bool Deliver(size_t k, std::vector<uint8_t>&& piece) {
+    // Memory for the buffers of a whole file: a job that is not being written waits while the
+    // look-ahead budget is used up. The entry being written is not held back and not counted
+    // (nBytes becomes 0): it is the one memory beside the budget. False when the pipeline stops.
+    bool Reserve(size_t k, size_t& nBytes) {
         std::unique_lock lock(m_mutex);
-        m_nInFlight += piece.size();
+        m_workerCv.wait(lock, [&] {
+            return m_bStop || k == m_nHead || m_nInFlight + m_nReserved + nBytes <= m_nBudget;
+        });
+        if (m_bStop)
+            return false;
+        if (k == m_nHead)
+            nBytes = 0;
+        m_nReserved += nBytes;
+        return true;
+    }
+    void Unreserve(size_t& nBytes) {
+        if (nBytes == 0)
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            m_nReserved -= nBytes;
+        }
+        nBytes = 0;
+        m_workerCv.notify_all();
+    }
+
+    // Hands an output piece to the writer (woken unless bQuiet: the end of the job follows at
+    // once); a job that is not being written then waits while the look-ahead budget is used up.
+    bool Deliver(size_t k, CZipBuffer&& piece, bool bQuiet) {
+        std::unique_lock lock(m_mutex);
+        m_nInFlight += piece.Size();
         m_jobs[k]->pieces.push_back(std::move(piece));
-        m_writerCv.notify_all();
+        if (!bQuiet)
+            WakeWriterFor(k);
         m_workerCv.wait(lock, [&] { return m_bStop || k == m_nHead || m_nInFlight <= m_nBudget; });
         return !m_bStop;
     }
 
-    // Opens the source of job k and reads its header fields; -1 after setting a refusal.
-    int OpenSource(size_t k, CZipEntryHeader& header) {
-        const std::string& strPath = m_sources[k].strPath;
-        if (m_bOpenFirst) {
-            // As a caller of OpenEntryForWriting that opens the source before anything else.
-            int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-            struct stat st {};
-            if (nFd >= 0 && (::fstat(nFd, &st) != 0 || !S_ISREG(st.st_mode) ||
-                             !ReadSourceStatus(header, strPath))) {
-                ::close(nFd);
-                nFd = -1;
-            }
-            if (nFd < 0)
-                SetStatus(k, PackJob::kRefused);
-            return nFd;
-        }
-        // As AddFile: the status first, then the source (whose entry AddFile has begun).
-        if (!ReadSourceStatus(header, strPath)) {
-            SetStatus(k, PackJob::kRefused);
-            return -1;
-        }
-        int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
-        if (nFd < 0) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_jobs[k]->header = header;
-            }
-            SetStatus(k, PackJob::kOpenFailed);
-        }
-        return nFd;
-    }
-
-    void Compress(size_t k, std::vector<uint8_t>& chunk) {
+    void Pack(size_t k, CSourcePacker& packer) {
         PackJob& job = *m_jobs[k];
-        const std::string& strPath = m_sources[k].strPath;
         CZipEntryHeader header;
-        const int nFd = OpenSource(k, header);
-        if (nFd < 0)
-            return;
-        struct FdCloser {
-            int n;
-            ~FdCloser() { ::close(n); }
-        } closer{nFd};
+        CZipSourceFile source;
+        uint64_t nSize = 0;
+        switch (OpenPackSource(m_sources[k].strPath, m_bOpenFirst, header, source, nSize)) {
+            case EPackSource::kRefused:
+                SetStatus(k, PackJob::kRefused);
+                return;
+            case EPackSource::kOpenFailed: {
+                std::lock_guard lock(m_mutex);
+                job.header = header;
+                job.status = PackJob::kOpenFailed;
+                WakeWriterFor(k);
+                return;
+            }
+            case EPackSource::kOpened:
+                break;
+        }
         {
+            // The writer needs the data too: it is woken when that comes.
             std::lock_guard lock(m_mutex);
             job.header = header;
             job.bOpened = true;
+            job.status = PackJob::kRunning;
         }
-        SetStatus(k, PackJob::kRunning);
 
-        const bool bDeflate = m_iLevel != 0;
-        z_stream zs{};
-        CDeflateGuard guard;
-        if (bDeflate) {
-            int iResult =
-                deflateInit2(&zs, m_iLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-            if (iResult != Z_OK)
-                ZipException(iResult, std::string());
-            guard.p = &zs;
-        }
-        std::vector<uint8_t> out(CZipArchiver::kTransferBufferSize);
-        zs.next_out = out.data();
-        zs.avail_out = static_cast<uInt>(out.size());
-        uint32_t uCrc = 0;
-        uint64_t nIn = 0, nOut = 0;
-        auto flush = [&]() {
-            size_t nFill = out.size() - zs.avail_out;
-            if (nFill == 0)
-                return true;
-            std::vector<uint8_t> piece(out.begin(), out.begin() + static_cast<ptrdiff_t>(nFill));
-            zs.next_out = out.data();
-            zs.avail_out = static_cast<uInt>(out.size());
-            return Deliver(k, std::move(piece));
-        };
-        // A read failure ends the data here: the entry is finished with what came before it,
-        // as closing the archive after a failed AddFile finishes it, and the failure reported.
-        std::exception_ptr readError;
-        while (true) {
-            size_t nRead = 0;
-            while (nRead < m_nChunkSize) {
-                ssize_t n = ::read(nFd, chunk.data() + nRead, m_nChunkSize - nRead);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0) {
-                    readError = std::make_exception_ptr(CFileException(errno, strPath));
-                    nRead = 0;
-                    break;
-                }
-                if (n == 0)
-                    break;
-                nRead += static_cast<size_t>(n);
-            }
-            if (nRead > 0) {
-                uCrc = static_cast<uint32_t>(crc32(uCrc, chunk.data(), static_cast<uInt>(nRead)));
-                zs.next_in = chunk.data();
-                zs.avail_in = static_cast<uInt>(nRead);
-                while (zs.avail_in > 0) {
-                    if (zs.avail_out == 0 && !flush())
-                        return;
-                    if (bDeflate) {
-                        int iResult = deflate(&zs, Z_NO_FLUSH);
-                        if (iResult != Z_OK)
-                            ZipException(iResult, std::string());
-                    } else {
-                        uInt nCopy = std::min(zs.avail_in, zs.avail_out);
-                        std::copy_n(zs.next_in, nCopy, zs.next_out);
-                        zs.next_in += nCopy;
-                        zs.avail_in -= nCopy;
-                        zs.next_out += nCopy;
-                        zs.avail_out -= nCopy;
-                        nIn += nCopy;
-                        nOut += nCopy;
-                    }
-                }
-            }
-            if (nRead < m_nChunkSize || readError)
-                break;
-        }
-        if (bDeflate) {
-            int iResult;
-            do {
-                if (zs.avail_out == 0 && !flush())
-                    return;
-                iResult = deflate(&zs, Z_FINISH);
-            } while (iResult == Z_OK);
-            if (iResult != Z_STREAM_END)
-                ZipException(iResult, std::string());
-            nIn = zs.total_in;
-            nOut = zs.total_out;
-        }
-        if (!flush())
+        size_t nReserved = packer.WholeBytes(nSize);
+        bool bWhole = nReserved > 0;
+        if (bWhole && !Reserve(k, nReserved))
             return;
-        {
-            std::lock_guard lock(m_mutex);
-            job.uCrc = uCrc;
-            job.nTotalIn = nIn;
-            job.nTotalOut = nOut;
-            if (readError) {
-                job.error = readError;
-                job.bFinished = true;
-                job.status = PackJob::kFailed;
-            } else {
-                job.status = PackJob::kDone;
-            }
-        }
+        // Given back when the output arrives (the buffers are gone then) or on the way out.
+        struct SUnreserve {
+            CPackPipeline& pipeline;
+            size_t& nBytes;
+            ~SUnreserve() { pipeline.Unreserve(nBytes); }
+        } unreserve{*this, nReserved};
+        SZipPacked packed;
+        const bool bGoing = packer.Pack(
+            source, nSize,
+            [&](CZipBuffer&& piece) {
+                // A whole file's one piece: its end follows at once.
+                const bool bQuiet = std::exchange(bWhole, false);
+                Unreserve(nReserved);
+                return Deliver(k, std::move(piece), bQuiet);
+            },
+            packed);
+        if (!bGoing)
+            return;
+        std::lock_guard lock(m_mutex);
+        job.packed = packed;
+        job.status = PackJob::kDone;
+        WakeWriterFor(k);
     }
 
     const std::vector<SZipSource>& m_sources;
     std::vector<std::unique_ptr<PackJob>> m_jobs;
     const int m_iLevel;
     const uint32_t m_nChunkSize;
+    const size_t m_nWholeLimit;
     const size_t m_nBudget;
     const bool m_bOpenFirst;
     std::mutex m_mutex;
@@ -318,13 +249,13 @@ private:
     std::condition_variable m_writerCv;
     size_t m_nNext = 0;
     size_t m_nHead = 0;
-    size_t m_nInFlight = 0;
+    size_t m_nInFlight = 0;  // compressed bytes waiting for the writer
+    size_t m_nReserved = 0;  // buffers of whole files being compressed
+    static constexpr size_t kNobody = ~size_t{0};
+    size_t m_nWriterWaitsFor = kNobody;
     bool m_bStop = false;
     std::vector<std::thread> m_workers;
 };
-
-// Output pieces written between two progress calls (16 KiB each: about 1 MiB).
-constexpr size_t kPiecesPerProgress = 64;
 
 }  // namespace
 
@@ -348,9 +279,14 @@ size_t CZipArchiver::AddSources(const std::vector<SZipSource>& sources, int iLev
                                 const std::function<void()>& fnProgress, bool bAsAddFile) {
     if (nChunkSize == 0 || sources.empty() || !CanBeginEntry())
         return 0;
-    CPackPipeline pipeline(sources, iLevel, nChunkSize, nLookAheadBytes, !bAsAddFile);
-    pipeline.Start(std::max(1u, nThreads));
-    std::vector<uint8_t> piece;
+    if (nThreads == 0)
+        nThreads = DefaultPackThreads();
+    if (nLookAheadBytes == 0)
+        nLookAheadBytes = DefaultLookAheadBytes(nThreads);
+    CPackPipeline pipeline(sources, iLevel, nChunkSize, m_nWholeLimit, nLookAheadBytes,
+                           !bAsAddFile);
+    pipeline.Start(nThreads);
+    CZipBuffer piece;
     for (size_t k = 0; k < sources.size(); ++k) {
         if (fnProgress)
             fnProgress();
@@ -367,23 +303,30 @@ size_t CZipArchiver::AddSources(const std::vector<SZipSource>& sources, int iLev
         header.SetFileName(strName);
         if (status == PackJob::kOpenFailed) {
             // As AddFile: the entry is opened, then the source cannot be read.
-            BeginEntry(header, iLevel, true);
+            BeginEntry(header, iLevel, 0, true);
             return k;
         }
-        if (!BeginEntry(header, iLevel, false))
+        if (!BeginEntry(header, iLevel, 0, false))
             return k;
-        size_t nPieces = 0;
+        size_t nSinceProgress = 0;
         while (pipeline.NextPiece(k, piece)) {
-            m_file.Write(piece.data(), piece.size());
-            if (fnProgress && ++nPieces % kPiecesPerProgress == 0)
-                fnProgress();
+            // A large piece goes out in slices, so that progress keeps coming.
+            for (size_t nDone = 0; nDone < piece.Size();) {
+                const size_t nSlice = std::min(piece.Size() - nDone, kProgressBytes);
+                m_file.Write(piece.Data() + nDone, nSlice);
+                nDone += nSlice;
+                nSinceProgress += nSlice;
+                if (fnProgress && nSinceProgress >= kProgressBytes) {
+                    fnProgress();
+                    nSinceProgress = 0;
+                }
+            }
         }
-        if (pipeline.WaitStatus(k) == PackJob::kFailed) {
-            if (job.bFinished)
-                FinishEntry(job.uCrc, job.nTotalIn, job.nTotalOut);
-            std::rethrow_exception(job.error);
-        }
-        FinishEntry(job.uCrc, job.nTotalIn, job.nTotalOut);
+        if (pipeline.WaitStatus(k) == PackJob::kFailed)
+            std::rethrow_exception(job.error);  // the entry stays open: Close() refuses it
+        FinishEntry(job.packed.uCrc, job.packed.nIn, job.packed.nOut);
+        if (job.packed.nReadError != 0)
+            throw CFileException(job.packed.nReadError, sources[k].strPath);
         pipeline.Advance(k);
     }
     return sources.size();

@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
     HttpGlobalInit();
     CBenchView view;
     CSettings settings;
+    settings.m_endpoints = SEndpoints::FromEnvironment();
     if (!CLoginLogic(view, settings).OnLogin(argv[2], argv[3]).bLoggedIn) {
         std::fputs("login failed\n", stderr);
         return 1;

@@ -73,13 +73,15 @@ int main(int argc, char** argv) {
         strGame += '/';
     if (!HttpGlobalInit())
         return 1;
+    CSettings settings;
+    settings.m_endpoints = SEndpoints::FromEnvironment();
     const auto body = MakeLoginBody(argv[2], argv[3]);
-    if (!body || ParseLoginReply(HttpRequest(endpoints::LoginUrl(), kHttpPost, *body)).eStatus !=
-                     SLoginReply::Success) {
+    if (!body || ParseLoginReply(HttpRequest(settings.m_endpoints.LoginUrl(), kHttpPost, *body,
+                                             settings.m_endpoints.strCaFile))
+                         .eStatus != SLoginReply::Success) {
         std::fputs("restore_bench: login failed\n", stderr);
         return 1;
     }
-    CSettings settings;
     settings.SetGameFolder(strGame);
     settings.SetId(argv[2]);
     CBenchView view(strGame);

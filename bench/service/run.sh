@@ -2,7 +2,8 @@
 # Service benchmark: upload and download of one 400 MB archive through zav-service on loopback
 # with curl, beside plain baselines in the same run (a Python upload sink that streams the
 # same body to disk, and `python3 -m http.server` for the download). Reports MB/s (10^6 bytes)
-# and peak resident memory of each server, and their ratios, to bench/results/service.md.
+# and peak resident memory of each server, and their ratios, to bench/results/service.md;
+# then the bounded attack run of attack.py (beside nginx) is added to the same report.
 #   bench/service/run.sh [WORK_DIR] [RUNS] [ARCHIVE_MB]   (default /tmp/zav-service-bench, 3, 400)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -128,5 +129,15 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
   echo "bounded by the disk: both sides fsync the 400 MB before answering)."
   echo
   echo "Reproduce: \`bench/service/run.sh [WORK_DIR] [RUNS] [ARCHIVE_MB]\`."
+  echo
+  echo "## Hostile clients"
+  echo
+  echo "\`bench/service/attack.py\` on the same release build (production password hashing), each"
+  echo "attack bounded in time, on loopback; beside it nginx serving a static file under the same"
+  echo "attacks where they apply. Times in seconds."
+  echo
+  python3 "$ROOT/bench/service/attack.py" --service "$SERVICE"
+  echo
+  echo "Reproduce: \`bench/service/attack.py --service PATH/zav-service\`."
 } >"$RESULTS"
 cat "$RESULTS"

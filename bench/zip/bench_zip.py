@@ -1,18 +1,26 @@
 #!/usr/bin/env python3
 """Pack and extract timings of zavzip against Info-ZIP zip/unzip on the same trees.
 
-usage: bench_zip.py --zavzip PATH --corpus DIR [--folders Interface WTF] [--runs 5]
-                    [--work /tmp/zip-bench-work] [--out bench/results/zip.md]
+usage: bench_zip.py --zavzip PATH --corpus DIR [--folders Interface WTF all] [--runs 5]
+                    [--threads 1 2] [--work /tmp/zip-bench-work]
+                    [--extract-root /dev/shm/zip-bench] [--out bench/results/zip.md]
 
-CORPUS is a game folder made by bench/make_game_folder.py. For every folder and run,
-in interleaved order:
-  pack:    zip -r -q -6 A FOLDER | zavzip pack A FOLDER | zavzip pack -j 2 A FOLDER
-  extract: unzip -q -o A -d D | zavzip extract A D   (the same archive, zavzip's own),
-           first into an empty folder, then again over the tree just extracted.
-Wall time, CPU time and peak RSS come from /usr/bin/time. The report gives medians and
-the ratios zavzip / Info-ZIP (below 1 means zavzip is faster).
+CORPUS is a game folder made by bench/make_game_folder.py; "all" stands for its four category
+folders in one archive. For every folder and run, in interleaved order (reversed every other
+run):
+  pack:    zip -r -q -6 A FOLDER | zavzip pack -j N A FOLDER for each N of --threads |
+           zavzip pack A FOLDER (the default: one thread per core); every zavzip archive must
+           be byte-identical to the default one;
+  extract: unzip -q -o A -d D | zavzip extract -j 1 A D | zavzip extract A D, all of the
+           default archive, first into an empty folder under --extract-root (tmpfs by default),
+           then again over the tree just extracted.
+In the first run the default archive is also checked by `unzip -t`, Python's zipfile and
+zavzip's own extraction, compared file by file with the source.
+Wall time by the clock around each command; CPU time and peak RSS from /usr/bin/time. The
+report gives medians and the ratios zavzip / Info-ZIP (below 1 means zavzip is faster).
 """
 import argparse
+import filecmp
 import os
 import platform
 import shutil
@@ -21,61 +29,105 @@ import subprocess
 import sys
 import time
 
+CATEGORIES = ["Interface", "WTF", "Fonts", "Cache/WDB/koKR"]
+
 
 def measure(cmd, cwd):
     stats = "/tmp/zip-bench-time.txt"
-    subprocess.run(["/usr/bin/time", "-f", "%e %U %S %M", "-o", stats] + cmd, cwd=cwd,
+    start = time.perf_counter()
+    subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", stats] + cmd, cwd=cwd,
                    check=True, stdout=subprocess.DEVNULL)
-    wall, user, sys_, rss = open(stats).read().split()[-4:]
-    return float(wall), float(user) + float(sys_), int(rss) / 1024.0
+    wall = time.perf_counter() - start
+    user, sys_, rss = open(stats).read().split()[-3:]
+    return wall, float(user) + float(sys_), int(rss) / 1024.0
 
 
-def tree_size(path):
+def tree_size(root, folders):
     total, files = 0, 0
-    for root, _, names in os.walk(path):
-        for n in names:
-            total += os.path.getsize(os.path.join(root, n))
-            files += 1
+    for folder in folders:
+        for base, _, names in os.walk(os.path.join(root, folder)):
+            for n in names:
+                total += os.path.getsize(os.path.join(base, n))
+                files += 1
     return total, files
+
+
+def same_trees(a, b):
+    cmp = filecmp.dircmp(a, b)
+    if cmp.left_only or cmp.right_only or cmp.funny_files:
+        return False
+    _, mismatch, errors = filecmp.cmpfiles(a, b, cmp.common_files, shallow=False)
+    if mismatch or errors:
+        return False
+    return all(same_trees(os.path.join(a, d), os.path.join(b, d)) for d in cmp.common_dirs)
+
+
+def check_archive(archive, zavzip, corpus, folders, scratch):
+    subprocess.run(["unzip", "-tqq", archive], check=True)
+    subprocess.run([sys.executable, "-c", "import sys, zipfile; "
+                    "sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)", archive],
+                   check=True)
+    shutil.rmtree(scratch, ignore_errors=True)
+    subprocess.run([zavzip, "extract", archive, scratch], check=True)
+    for folder in folders:
+        if not same_trees(os.path.join(corpus, folder), os.path.join(scratch, folder)):
+            sys.exit(f"zavzip's extraction of {archive} differs from {folder}")
+    shutil.rmtree(scratch)
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--zavzip", required=True)
     ap.add_argument("--corpus", required=True)
-    ap.add_argument("--folders", nargs="+", default=["Interface", "WTF"])
+    ap.add_argument("--folders", nargs="+", default=["Interface", "WTF", "all"])
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--threads", nargs="+", type=int, default=[1, 2])
     ap.add_argument("--work", default="/tmp/zip-bench-work")
+    ap.add_argument("--extract-root", default="/dev/shm/zip-bench")
     ap.add_argument("--out", default="bench/results/zip.md")
     a = ap.parse_args()
     zavzip = os.path.abspath(a.zavzip)
     corpus = os.path.abspath(a.corpus)
-    work = a.work
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
+    work, xroot = a.work, a.extract_root
+    for d in (work, xroot):
+        shutil.rmtree(d, ignore_errors=True)
+        os.makedirs(d)
+    load_start = open("/proc/loadavg").read().split()[:3]
     results = {}  # (folder, case) -> list of (wall, cpu, rss)
 
     def rec(folder, case, m):
         results.setdefault((folder, case), []).append(m)
 
+    pack_cases = [f"zavzip pack -j {n}" for n in a.threads] + ["zavzip pack"]
     for folder in a.folders:
+        folders = CATEGORIES if folder == "all" else [folder]
         for run in range(a.runs):
-            iz, zz, zz2 = (os.path.join(work, n) for n in ("iz.zip", "zz.zip", "zz2.zip"))
-            for f in (iz, zz, zz2):
+            iz = os.path.join(work, "iz.zip")
+            zz = {case: os.path.join(work, f"zz{i}.zip") for i, case in enumerate(pack_cases)}
+            for f in [iz] + list(zz.values()):
                 if os.path.exists(f):
                     os.remove(f)
-            order = [("zip -6", ["zip", "-r", "-q", "-6", iz, folder]),
-                     ("zavzip pack", [zavzip, "pack", zz, folder]),
-                     ("zavzip pack -j 2", [zavzip, "pack", "-j", "2", zz2, folder])]
+            order = [("zip -6", ["zip", "-r", "-q", "-6", iz] + folders)]
+            for case in pack_cases:
+                option = case.split()[2:]
+                order.append((case, [zavzip, "pack"] + option + [zz[case]] + folders))
             if run % 2:
                 order.reverse()
             for case, cmd in order:
                 rec(folder, case, measure(cmd, corpus))
-            if open(zz, "rb").read() != open(zz2, "rb").read():
-                sys.exit("two-thread archive differs from the single-thread one")
+            default = zz["zavzip pack"]
+            for case in pack_cases:
+                if open(zz[case], "rb").read() != open(default, "rb").read():
+                    sys.exit(f"{case} wrote another archive than the default thread count")
+            if run == 0:
+                check_archive(default, zavzip, corpus, folders, os.path.join(xroot, "check"))
             for phase in ("empty", "existing"):
-                cases = [("unzip", ["unzip", "-q", "-o", zz, "-d", os.path.join(work, "u")]),
-                         ("zavzip extract", [zavzip, "extract", zz, os.path.join(work, "z")])]
+                cases = [("unzip", ["unzip", "-q", "-o", default, "-d",
+                                    os.path.join(xroot, "u")]),
+                         ("zavzip extract -j 1", [zavzip, "extract", "-j", "1", default,
+                                                  os.path.join(xroot, "z1")]),
+                         ("zavzip extract", [zavzip, "extract", default,
+                                             os.path.join(xroot, "z")])]
                 if run % 2:
                     cases.reverse()
                 for case, cmd in cases:
@@ -83,39 +135,47 @@ def main():
                         shutil.rmtree(cmd[-1], ignore_errors=True)
                     subprocess.run(["sync"])
                     rec(folder, f"{case} ({phase})", measure(cmd, work))
-            sizes = {"zip -6": os.path.getsize(iz), "zavzip": os.path.getsize(zz)}
+            sizes = {"zip -6": os.path.getsize(iz), "zavzip": os.path.getsize(default)}
             results.setdefault((folder, "sizes"), sizes)
             print(f"{folder} run {run + 1}/{a.runs} done", file=sys.stderr)
-        shutil.rmtree(os.path.join(work, "u"), ignore_errors=True)
-        shutil.rmtree(os.path.join(work, "z"), ignore_errors=True)
+        for d in ("u", "z1", "z"):
+            shutil.rmtree(os.path.join(xroot, d), ignore_errors=True)
 
     def med(folder, case, i):
         return statistics.median(m[i] for m in results[(folder, case)])
 
     cpu = subprocess.run(["sh", "-c", "grep -m1 'model name' /proc/cpuinfo | cut -d: -f2"],
                          capture_output=True, text=True).stdout.strip()
-    load = open("/proc/loadavg").read().split()[:3]
+    load_end = open("/proc/loadavg").read().split()[:3]
+    fs = subprocess.run(["stat", "-f", "-c", "%T", xroot], capture_output=True,
+                        text=True).stdout.strip()
     lines = ["# Archive layer: zavzip against Info-ZIP zip/unzip", "",
              f"Machine: {cpu}, {os.cpu_count()} cores, {platform.system()} "
-             f"{platform.release()}; load average at the end {' '.join(load)} "
-             "(the machine was shared with other jobs).",
+             f"{platform.release()}; load average {' '.join(load_start)} at the start, "
+             f"{' '.join(load_end)} at the end (the machine is shared with other jobs).",
              f"Date: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}. "
-             f"Runs per case: {a.runs}, interleaved; medians.", "",
-             "Reproduce: `cmake --preset release -B build/zip-release && cmake --build "
-             "build/zip-release --target zavzip`, `python3 bench/make_game_folder.py "
-             "/tmp/corpus 1`, then `python3 bench/zip/bench_zip.py --zavzip "
-             "build/zip-release/tools/zavzip/zavzip --corpus /tmp/corpus`.", ""]
+             f"Runs per case: {a.runs}, interleaved; medians. Extraction into {xroot} "
+             f"({fs}).", "",
+             "Reproduce: `cmake --preset release && cmake --build --preset release --target "
+             "zavzip`, `python3 bench/make_game_folder.py /tmp/corpus 1`, then `python3 "
+             "bench/zip/bench_zip.py --zavzip build/release/tools/zavzip/zavzip --corpus "
+             "/tmp/corpus`.", ""]
     for folder in a.folders:
-        size, files = tree_size(os.path.join(corpus, folder))
+        folders = CATEGORIES if folder == "all" else [folder]
+        size, files = tree_size(corpus, folders)
         s = results[(folder, "sizes")]
-        lines += [f"## {folder}: {size / 1e6:.0f} MB in {files} files", "",
-                  f"Archive size: zip -6 {s['zip -6'] / 1e6:.1f} MB, zavzip {s['zavzip'] / 1e6:.1f} MB.",
-                  "",
+        title = "All four folders in one archive" if folder == "all" else folder
+        lines += [f"## {title}: {size / 1e6:.0f} MB in {files} files", "",
+                  f"Archive size: zip -6 {s['zip -6'] / 1e6:.1f} MB, zavzip "
+                  f"{s['zavzip'] / 1e6:.1f} MB; the zavzip archives of every thread count "
+                  "were byte-identical in every run.", "",
                   "| case | wall s | CPU s | peak RSS MiB | wall ratio | CPU ratio |",
                   "|---|---|---|---|---|---|"]
-        pairs = [("zip -6", None), ("zavzip pack", "zip -6"), ("zavzip pack -j 2", "zip -6"),
-                 ("unzip (empty)", None), ("zavzip extract (empty)", "unzip (empty)"),
-                 ("unzip (existing)", None), ("zavzip extract (existing)", "unzip (existing)")]
+        pairs = [("zip -6", None)] + [(c, "zip -6") for c in pack_cases]
+        for phase in ("empty", "existing"):
+            pairs += [(f"unzip ({phase})", None),
+                      (f"zavzip extract -j 1 ({phase})", f"unzip ({phase})"),
+                      (f"zavzip extract ({phase})", f"unzip ({phase})")]
         for case, base in pairs:
             w, c, r = med(folder, case, 0), med(folder, case, 1), med(folder, case, 2)
             if base:
@@ -129,6 +189,7 @@ def main():
     with open(a.out, "w") as f:
         f.write("\n".join(lines) + "\n")
     print("\n".join(lines))
+    shutil.rmtree(xroot, ignore_errors=True)
 
 
 if __name__ == "__main__":

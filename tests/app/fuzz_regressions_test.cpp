@@ -35,7 +35,7 @@ TEST(ServerConfigFuzzRegression, LongBodyOfManyLinesIsReadInOnePass) {
 
     CSettings settings;
     CRecordingView view;
-    EXPECT_EQ(ApplyServerConfig(settings, strBody, view), 1);
+    EXPECT_EQ(ApplyServerConfig(settings, strBody, view), EConfigLoad::Loaded);
     EXPECT_EQ(settings.m_nMaxUploadLimit, 7000000);
     EXPECT_EQ(settings.m_nPointForWdb, 3);
     EXPECT_TRUE(view.Boxes().empty());

@@ -14,60 +14,29 @@
 
 namespace {
 
-// Thrown by the test's exit function: the version stop never returns to its caller.
-struct SExited {
-    int nCode;
-};
-
 class ServerConfig : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_env.Set("ZAV_BOARD_URL", "http://127.0.0.1:1");
-        SetVersionStopHooks(
-            [this](const std::string& strUrl) {
-                m_vecOpened.push_back(strUrl);
-                return true;
-            },
-            [](int nCode) { throw SExited{nCode}; });
-    }
-    void TearDown() override { SetVersionStopHooks(nullptr, nullptr); }
-
-    // Applies the body; returns the exit code of a version stop, or nullopt.
-    std::optional<int> Apply(const std::string& strBody, int* pResult = nullptr) {
-        try {
-            int nResult = ApplyServerConfig(m_settings, strBody, m_view);
-            if (pResult != nullptr)
-                *pResult = nResult;
-            return std::nullopt;
-        } catch (const SExited& exited) {
-            return exited.nCode;
-        }
+    EConfigLoad Apply(const std::string& strBody) {
+        return ApplyServerConfig(m_settings, strBody, m_view);
     }
 
     CSettings m_settings;
     CRecordingView m_view;
-    CEnvGuard m_env;
-    std::vector<std::string> m_vecOpened;
 };
 
 TEST_F(ServerConfig, TheExampleBodySetsTheQuotaAndIntervalAndPasses) {
-    int nResult = 0;
-    EXPECT_EQ(Apply("MAX_UPLOAD_LIMIT=20<br>DOWNLOAD_INTERVAL=10<br>CRRT_VERSION=1.2", &nResult),
-              std::nullopt);
-    EXPECT_EQ(nResult, 1);
+    EXPECT_EQ(Apply("MAX_UPLOAD_LIMIT=20<br>DOWNLOAD_INTERVAL=10<br>CRRT_VERSION=1.2"),
+              EConfigLoad::Loaded);
     EXPECT_EQ(m_settings.m_nMaxUploadLimit, 20000000);
     EXPECT_EQ(m_settings.m_nDownloadInterval, 600);
     EXPECT_TRUE(m_view.Boxes().empty());
-    EXPECT_TRUE(m_vecOpened.empty());
 }
 
 TEST_F(ServerConfig, EveryNameIsStoredWithItsFactor) {
-    int nResult = 0;
-    Apply(
-        "DOWNLOAD_ADDPOINT_ENABLE=Y=N<br>DOWNLOAD_DEFAULT_SIZE=3<br>SIZE_FOR_ADDPOINT=4<br>"
-        "POINT_FOR_DNLOAD=5<br>POINT_FOR_EXCEED=-6<br>POINT_FOR_WDB= 7x<br>UNKNOWN=1",
-        &nResult);
-    EXPECT_EQ(nResult, 1);
+    EXPECT_EQ(
+        Apply("DOWNLOAD_ADDPOINT_ENABLE=Y=N<br>DOWNLOAD_DEFAULT_SIZE=3<br>SIZE_FOR_ADDPOINT=4<br>"
+              "POINT_FOR_DNLOAD=5<br>POINT_FOR_EXCEED=-6<br>POINT_FOR_WDB= 7x<br>UNKNOWN=1"),
+        EConfigLoad::Loaded);
     EXPECT_EQ(m_settings.m_strDownloadAddpointEnable, "Y");
     EXPECT_EQ(m_settings.m_nDownloadDefaultSize, 3000000);
     EXPECT_EQ(m_settings.m_nSizeForAddpoint, 4000000);
@@ -95,9 +64,7 @@ TEST_F(ServerConfig, ProductsBeyondThirtyTwoBitsSaturateInsteadOfTurningNegative
 }
 
 TEST_F(ServerConfig, NamesMatchExactlyWithCase) {
-    int nResult = 0;
-    EXPECT_EQ(Apply("crrt_version=9<br>max_upload_limit=3", &nResult), std::nullopt);
-    EXPECT_EQ(nResult, 1);
+    EXPECT_EQ(Apply("crrt_version=9<br>max_upload_limit=3"), EConfigLoad::Loaded);
     EXPECT_EQ(m_settings.m_nMaxUploadLimit, 0);
 }
 
@@ -118,24 +85,18 @@ TEST_F(ServerConfig, ValueIsCutTo48Characters) {
 }
 
 TEST_F(ServerConfig, BodyWithoutPiecesGivesZeroAndAnOversizedBodyParsesNothing) {
-    int nResult = -5;
-    Apply("<br><br>", &nResult);
-    EXPECT_EQ(nResult, 0);
-    nResult = -5;
-    Apply("", &nResult);
-    EXPECT_EQ(nResult, 0);
+    EXPECT_EQ(Apply("<br><br>"), EConfigLoad::NotLoaded);
+    EXPECT_EQ(Apply(""), EConfigLoad::NotLoaded);
 
     std::string strHuge = "MAX_UPLOAD_LIMIT=20<br>CRRT_VERSION=9.9<br>" + std::string(1048577, 'x');
-    EXPECT_EQ(Apply(strHuge, &nResult), std::nullopt);
-    EXPECT_EQ(nResult, 1);
+    EXPECT_EQ(Apply(strHuge), EConfigLoad::Loaded);
     EXPECT_EQ(m_settings.m_nMaxUploadLimit, 0);
 }
 
 TEST_F(ServerConfig, OnlyTheExactVersionTextPasses) {
     for (const char* szPiece : {"CRRT_VERSION=1.2", "MAX_UPLOAD_LIMIT=1"}) {
-        EXPECT_EQ(Apply(szPiece), std::nullopt) << szPiece;
+        EXPECT_EQ(Apply(szPiece), EConfigLoad::Loaded) << szPiece;
     }
-    EXPECT_TRUE(m_vecOpened.empty());
     EXPECT_TRUE(m_view.Boxes().empty());
 
     struct SCase {
@@ -146,42 +107,32 @@ TEST_F(ServerConfig, OnlyTheExactVersionTextPasses) {
                     SCase{"CRRT_VERSION=1.3", "1.3"}, SCase{"CRRT_VERSION=1.1", "1.1"},
                     SCase{"CRRT_VERSION=", ""}, SCase{"CRRT_VERSION", ""}}) {
         m_view.ClearLog();
-        m_vecOpened.clear();
-        EXPECT_EQ(Apply(c.szPiece), -1) << c.szPiece;
+        EXPECT_EQ(Apply(c.szPiece), EConfigLoad::VersionStop) << c.szPiece;
         EXPECT_EQ(m_view.Messages(),
                   std::vector<std::string>{std::string("라룸보관소 VER ") + c.szShown +
                                            " 으로 다운로드하여 사용하시기 바랍니다."})
             << c.szPiece;
-        EXPECT_EQ(m_vecOpened,
-                  std::vector<std::string>{"http://127.0.0.1:1/board/powerbbs.php?come_idx=1206"});
     }
 }
 
 TEST_F(ServerConfig, VersionStopAppliesOnlyThePiecesBeforeIt) {
-    EXPECT_EQ(Apply("MAX_UPLOAD_LIMIT=1<br>CRRT_VERSION=2.0<br>DOWNLOAD_INTERVAL=5"), -1);
+    EXPECT_EQ(Apply("MAX_UPLOAD_LIMIT=1<br>CRRT_VERSION=2.0<br>DOWNLOAD_INTERVAL=5"),
+              EConfigLoad::VersionStop);
     EXPECT_EQ(m_settings.m_nMaxUploadLimit, 1000000);
-    EXPECT_EQ(m_settings.m_nDownloadInterval, 0);
-}
-
-TEST_F(ServerConfig, ExitFunctionThatReturnsStopsParsing) {
-    SetVersionStopHooks([](const std::string&) { return true; }, [](int) {});
-    int nResult = 7;
-    EXPECT_EQ(Apply("CRRT_VERSION=2.0<br>DOWNLOAD_INTERVAL=5", &nResult), std::nullopt);
-    EXPECT_EQ(nResult, 0);
     EXPECT_EQ(m_settings.m_nDownloadInterval, 0);
 }
 
 TEST_F(ServerConfig, LoadFetchesTheConfigurationPath) {
     CScriptedServer listener(
         CScriptedServer::Reply(200, "MAX_UPLOAD_LIMIT=30<br>CRRT_VERSION=1.2"));
-    m_env.Set("ZAV_SERVICE_URL", listener.BaseUrl());
-    EXPECT_EQ(m_settings.LoadServerConfig(m_view), 1);
+    m_settings.m_endpoints = SEndpoints::FromBases(listener.BaseUrl(), "https://127.0.0.1:1");
+    EXPECT_EQ(m_settings.LoadServerConfig(m_view), EConfigLoad::Loaded);
     EXPECT_EQ(m_settings.m_nMaxUploadLimit, 30000000);
     EXPECT_EQ(HeadLines(listener.Request())[0], "GET /Kelpo/html/new_config.php HTTP/1.1");
 
     CClosedPort closed;
-    m_env.Set("ZAV_SERVICE_URL", closed.BaseUrl());
-    EXPECT_EQ(m_settings.LoadServerConfig(m_view), 0);
+    m_settings.m_endpoints = SEndpoints::FromBases(closed.BaseUrl(), "https://127.0.0.1:1");
+    EXPECT_EQ(m_settings.LoadServerConfig(m_view), EConfigLoad::NotLoaded);
 }
 
 TEST(Settings, StartsEmptyAndRefusesAFolderThatDoesNotFit) {

@@ -4,35 +4,31 @@
 #include "app/server_config.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "platform/diag_log.h"
+#include "support/env_guard.h"
+#include "support/file_io.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/sandbox.h"
 
 namespace {
 
-struct SExited {
-    int nCode;
-};
-
 class LiveStartup : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetVersionStopHooks(
+    void TearDown() override { OpenDiagLog(""); }
+
+    int Run() {
+        return RunStartup(
+            m_view, [this] { ++m_nLoginRuns; },
             [this](const std::string& strUrl) {
                 m_vecOpened.push_back(strUrl);
                 return true;
-            },
-            [](int nCode) { throw SExited{nCode}; });
-    }
-    void TearDown() override { SetVersionStopHooks(nullptr, nullptr); }
-
-    int Run() {
-        try {
-            return RunStartup(m_view, [this] { ++m_nLoginRuns; });
-        } catch (const SExited& exited) {
-            return exited.nCode;
-        }
+            });
     }
 
+    CSandbox m_state{"zav-state"};
+    // The start-up opens the diagnostic log: here, not in the user's home.
+    CEnvGuard m_env{"XDG_STATE_HOME", m_state.Path()};
     CRecordingView m_view;
     std::vector<std::string> m_vecOpened;
     int m_nLoginRuns = 0;
@@ -45,7 +41,10 @@ TEST_F(LiveStartup, ConfigurationFromTheServiceStartsTheLogin) {
     EXPECT_EQ(Run(), kStartupOk);
     EXPECT_EQ(m_nLoginRuns, 1);
     EXPECT_EQ(g_pSettings->m_nMaxUploadLimit, 7000000);
+    EXPECT_EQ(g_pSettings->m_endpoints.strServiceBase, service.HttpBase());
     EXPECT_TRUE(m_view.Boxes().empty());
+    EXPECT_NE(ReadWholeFile(m_state.Path("zav/zav.log")).find("start: version 1.2"),
+              std::string::npos);
 }
 
 TEST_F(LiveStartup, StoppedServiceShowsTheConfigurationMessage) {
@@ -64,7 +63,7 @@ TEST_F(LiveStartup, NewerClientVersionOnTheServiceStopsTheProgram) {
     CLiveService service({"--client-version", "1.3"});
     ASSERT_TRUE(service.IsRunning());
     CScopedClientEnvironment env(service);
-    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(Run(), kStartupVersionStop);
     EXPECT_EQ(m_view.Messages(), std::vector<std::string>{
                                      "라룸보관소 VER 1.3 으로 다운로드하여 사용하시기 바랍니다."});
     EXPECT_EQ(m_vecOpened, std::vector<std::string>{service.BoardUrl()});

@@ -16,9 +16,12 @@
 #include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
 #include "backup_sandbox.h"
+#include "platform/diag_log.h"
 #include "platform/native_text.h"
 #include "support/env_guard.h"
+#include "support/file_io.h"
 #include "support/file_size_limit.h"
+#include "support/live_service.h"
 #include "support/recording_view.h"
 #include "support/running_client.h"
 
@@ -29,8 +32,8 @@ constexpr const char* kMsgDone = "업로드가 완료되었습니다.";
 
 class BackupCommandTest : public ::testing::Test {
 protected:
-    BackupCommandTest()
-        : m_url("ZAV_SERVICE_URL", m_listener.BaseUrl()), m_logic(m_view, m_settings) {
+    BackupCommandTest() : m_logic(m_view, m_settings) {
+        m_settings.m_endpoints = EndpointsAt(m_listener.BaseUrl());
         m_settings.SetId("gamer01");
         m_settings.SetGameFolder(m_box.Folder());
         m_settings.m_nMaxUploadLimit = 20000000;
@@ -66,7 +69,6 @@ protected:
 
     CGameSandbox m_box;
     CScriptedServer m_listener{ServiceHandler()};
-    CEnvGuard m_url;
     CRecordingView m_view;
     CSettings m_settings;
     CMainLogic m_logic;
@@ -232,7 +234,10 @@ TEST_F(BackupCommandTest, ArchiveThatCannotBeFinishedIsNeverUploaded) {
         ASSERT_TRUE(limit.IsSet());
         Backup();
     }
-    EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgCloseArchiveFailed, kMsgPackFailed}));
+    // The file-size limit fails the write as a full disk does (EFBIG).
+    EXPECT_EQ(m_view.Texts(),
+              (Texts{kMsgConfirmBackup, std::string(kMsgCloseArchiveFailed) + "\n\n" + kMsgDiskFull,
+                     kMsgPackFailed}));
     EXPECT_EQ(Uploads(), 0u);
     EXPECT_TRUE(TempFiles().empty());
     EXPECT_FALSE(g_bTransferBusy.load());
@@ -317,6 +322,20 @@ TEST_F(BackupCommandTest, StrayExceptionOnTheWorkerIsToldAndClearsTheBusyFlag) {
     logic.WaitForWorker();
     EXPECT_EQ(view.LastText(), kMsgSystemFailure);
     EXPECT_FALSE(g_bTransferBusy.load());
+}
+
+TEST_F(BackupCommandTest, StoppedServiceLeavesItsCauseInTheDiagnosticLog) {
+    m_box.Write("WTF/Config.wtf", "x");
+    CClosedPort closed;
+    m_settings.m_endpoints = EndpointsAt(closed.BaseUrl());
+    OpenDiagLog(m_box.Path("state/zav/zav.log"));
+    Backup();
+    OpenDiagLog("");
+    EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgServerBusy}));
+    const std::string strLog = ReadWholeFile(m_box.Path("state/zav/zav.log"));
+    EXPECT_NE(strLog.find("POST " + closed.BaseUrl() + "/Kelpo/html/auth.php: "), std::string::npos)
+        << strLog;
+    EXPECT_NE(strLog.find("backup: the server does not take uploads now"), std::string::npos);
 }
 
 // The guards before packing: each asks with No as the default, and No sends nothing.

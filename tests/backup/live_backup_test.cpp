@@ -30,7 +30,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_service.IsRunning());
         ASSERT_TRUE(m_service.AddMember(kId, kPw, "백업회원"));
-        m_env = std::make_unique<CScopedClientEnvironment>(m_service);
+        m_settings.m_endpoints = m_service.Endpoints();
         // The service serves a member only at the address of its last login.
         CRecordingView loginView;
         ASSERT_TRUE(CLoginLogic(loginView, m_settings).OnLogin(kId, kPw).bLoggedIn)
@@ -61,7 +61,6 @@ protected:
 
     CGameSandbox m_box;
     CLiveService m_service;
-    std::unique_ptr<CScopedClientEnvironment> m_env;
     CRecordingView m_view;
     CSettings m_settings;
     CMainLogic m_logic;

@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/native_text.h"
 #include "support/env_guard.h"
+#include "support/live_service.h"
 #include "support/recording_view.h"
 #include "support/wine.h"
 
@@ -106,7 +107,7 @@ class UploadWireTest : public UploadTest, public ::testing::WithParamInterface<S
 
 TEST_P(UploadWireTest, BodyOnTheWireIsExactlyThePartsAndTheClosingLine) {
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     std::string strExpected;
     uint8_t nMask = Prepare(GetParam().parts, &strExpected);
 
@@ -146,7 +147,7 @@ TEST_F(UploadTest, MemberIdGoesIntoTheTargetAsCp949Bytes) {
     if (const auto reason = WineCannotSendCp949Paths())
         GTEST_SKIP() << *reason;
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     uint8_t nMask = Prepare({{1, "w"}}, nullptr);
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "게이머");
     ASSERT_GE(thread.ComputeContentLength(), 0);
@@ -162,7 +163,7 @@ TEST_F(UploadTest, MemberIdGoesIntoTheTargetAsCp949Bytes) {
 
 TEST_F(UploadTest, ProgressReachesFullExactlyWhenTheClosingLineIsWritten) {
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     uint8_t nMask = Prepare({{0, RandomBytes(3000000, 9)}, {3, RandomBytes(50000, 10)}}, nullptr);
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "gamer01");
     ASSERT_GE(thread.ComputeContentLength(), 0);
@@ -189,7 +190,7 @@ protected:
 
 TEST_F(UploadJobTest, SuccessIsToldThenArchivesGoThenStatusIsRefreshedThenBusyClears) {
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     listener.SetHandler(
         ServiceHandler({.strAuthReply = "+OK<br>WTF=12|LASTUPLOAD=2026-12-08 18:00:00"}));
     uint8_t nMask = Prepare({{
@@ -216,45 +217,45 @@ TEST_F(UploadJobTest, SuccessIsToldThenArchivesGoThenStatusIsRefreshedThenBusyCl
 
 TEST_F(UploadJobTest, ErrorStatusMeansTheServerDidNotTakeTheArchives) {
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     listener.SetHandler(ServiceHandler({.nUploadStatus = 500}));
     RunJob(Prepare({{0, "i"}}, nullptr));
     ASSERT_FALSE(m_view.Messages().empty());
-    EXPECT_EQ(m_view.Messages().front(), FailureText(CUploadThread::kErrRefused));
+    EXPECT_EQ(m_view.Messages().front(), FailureText(kTransferRefused));
 }
 
 TEST_F(UploadJobTest, ConnectionCutMidPartGivesMinusSeven) {
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     listener.SetBodyLimit(5000);
     RunJob(Prepare({{0, RandomBytes(8000000, 11)}}, nullptr));
     ASSERT_FALSE(m_view.Messages().empty());
-    EXPECT_EQ(m_view.Messages().front(), FailureText(CUploadThread::kErrWrite));
+    EXPECT_EQ(m_view.Messages().front(), FailureText(kTransferBrokeOff));
     ASSERT_EQ(listener.RequestsTo("post.php").size(), 1u);
     EXPECT_TRUE(listener.RequestsTo("post.php")[0].bCutOff);
 }
 
 TEST_F(UploadJobTest, SuccessStatusBeforeTheWholeBodyIsNoCompleteUpload) {
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     listener.SetBodyLimit(5000);
     listener.SetHandler(ServiceHandler({.bReplyWhenCut = true}));
     RunJob(Prepare({{0, RandomBytes(8000000, 13)}}, nullptr));
     ASSERT_FALSE(m_view.Messages().empty());
-    EXPECT_EQ(m_view.Messages().front(), FailureText(CUploadThread::kErrWrite));
+    EXPECT_EQ(m_view.Messages().front(), FailureText(kTransferBrokeOff));
 }
 
 TEST_F(UploadJobTest, UnreachableServerGivesMinusFive) {
     CClosedPort closed;
-    CEnvGuard url("ZAV_SERVICE_URL", closed.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(closed.BaseUrl());
     RunJob(Prepare({{2, "d"}}, nullptr));
     ASSERT_FALSE(m_view.Messages().empty());
-    EXPECT_EQ(m_view.Messages().front(), FailureText(CUploadThread::kErrStart));
+    EXPECT_EQ(m_view.Messages().front(), FailureText(kTransferNotSent));
 }
 
 TEST_F(UploadJobTest, UnknownSizeSendsNothing) {
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     RunJob(Prepare({{0, "i"}}, nullptr) | kBackupCategories[3].nMask);
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(), "송수신 패킷의 크기를 계산할 수 없습니다.");
@@ -263,23 +264,23 @@ TEST_F(UploadJobTest, UnknownSizeSendsNothing) {
 
 TEST_F(UploadTest, ArchiveGoneWhenItsPartStartsGivesMinusNine) {
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     uint8_t nMask = Prepare({{0, RandomBytes(20000, 12)}, {3, "fonts"}}, nullptr);
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "gamer01");
     ASSERT_GE(thread.ComputeContentLength(), 0);
     std::filesystem::remove(PathFromUtf8(m_box.Path("Ralum/Temp/__Fonts.zip")));
-    EXPECT_EQ(thread.UploadAll(), CUploadThread::kErrArchiveStatus);
+    EXPECT_EQ(thread.UploadAll(), kTransferLocalStatus);
     EXPECT_LT(thread.GetBytesSent(), thread.GetContentLength());
 }
 
 TEST_F(UploadTest, ArchiveThatChangedSizeIsNotSentWithAWrongLength) {
     CScriptedServer listener(ServiceHandler());
-    CEnvGuard url("ZAV_SERVICE_URL", listener.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
     uint8_t nMask = Prepare({{1, "short"}}, nullptr);
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "gamer01");
     ASSERT_GE(thread.ComputeContentLength(), 0);
     m_box.Write("Ralum/Temp/__WTF.zip", "longer than before");
-    EXPECT_EQ(thread.UploadAll(), CUploadThread::kErrReadArchive);
+    EXPECT_EQ(thread.UploadAll(), kTransferLocalIo);
 }
 
 }  // namespace

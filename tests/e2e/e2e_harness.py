@@ -115,6 +115,12 @@ class Display:
         rx, ry, rw, rh = rect
         px, py = int(x + rx + rw / 2), int(y + ry + rh / 2)
         self.focus(wid)
+        # "mousemove --sync" waits for the pointer to move: one already there would keep it
+        # waiting for its time-out, so the pointer first steps aside by one pixel.
+        here = dict(line.split("=", 1) for line in
+                    self.xdotool("getmouselocation", "--shell").splitlines() if "=" in line)
+        if (here.get("X"), here.get("Y")) == (str(px), str(py)):
+            self.xdotool("mousemove", "--sync", str(px - 1), str(py))
         self.xdotool("mousemove", "--sync", str(px), str(py))
         time.sleep(0.2)  # the skinned button sees the hover before the press
         self.xdotool("click", "1")
@@ -351,3 +357,43 @@ def archive_problems(data, category_dir, saved_root, name):
 def copy_game(game, dest):
     shutil.copytree(game, dest, symlinks=True, ignore=lambda d, names:
                     ["Ralum"] if os.path.samefile(d, game) else [])
+
+
+# ---- the program's texts --------------------------------------------------------------------
+
+C_ESCAPES = {"n": "\n", "t": "\t", "r": "\r", '"': '"', "\\": "\\", "'": "'"}
+
+
+def source_text(path, anchor):
+    """The C++ string literal that follows anchor in the source file path (adjacent literals
+    joined, simple escapes decoded), so that the tests compare with the program's own texts."""
+    with open(path, encoding="utf-8") as f:
+        code = f.read()
+    start = code.find(anchor)
+    if start < 0 or code.find(anchor, start + 1) >= 0:
+        raise StepFailed(f"{path}: {anchor!r} must occur exactly once")
+    pos, text, literals = start + len(anchor), [], 0
+    while True:
+        while pos < len(code) and code[pos] in " \t\r\n=":
+            pos += 1
+        if pos >= len(code) or code[pos] != '"':
+            break
+        pos += 1
+        while code[pos] != '"':
+            if code[pos] == "\\":
+                pos += 1
+                if code[pos] not in C_ESCAPES:
+                    raise StepFailed(f"{path}: escape \\{code[pos]} after {anchor!r}")
+                text.append(C_ESCAPES[code[pos]])
+            else:
+                text.append(code[pos])
+            pos += 1
+        pos += 1
+        literals += 1
+    if not literals:
+        raise StepFailed(f"{path}: no string literal follows {anchor!r}")
+    return "".join(text)
+
+
+class StepSkipped(Exception):
+    """A step cannot run here (a privilege or a tool is missing); the message says why."""

@@ -21,66 +21,22 @@ Steps (--steps picks which run; the ones not picked are reported as skipped, wit
 
 Exit status: 0 when every step that ran passed, 1 when one failed (the message log and the
 program's output are printed; screenshots and the work folder are kept), 2 for bad arguments.
-Python 3 standard library only; needs Xvfb, xdotool and ImageMagick's import.
+The texts of the boxes are read from the program's source. Python 3 standard library only;
+needs Xvfb, xdotool and ImageMagick's import.
 """
-import argparse
-import json
 import os
 import shutil
-import subprocess
 import sys
 import time
-import traceback
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from e2e_harness import (Display, Service, StepFailed, archive_problems, compare_trees,
-                         copy_game, log, stop_process, wait_until)
+from e2e_harness import StepFailed, compare_trees, copy_game
+from e2e_session import (BTN_BACKUP, BTN_INITIALIZE, BTN_REMOVE_ALL, CATEGORIES, CHK_BACKUP_FONT,
+                         CHK_RESTORE_CACHE, CHK_RESTORE_FONT, MEMBER_ID, TXT_BACKUP_ASK,
+                         TXT_INIT_ASK, TXT_INIT_DONE, Session, main, program_text)
 
-LSAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
-
-ALL_STEPS = ["login", "backup", "restore", "initialize", "removeall"]
-NEEDS = {"backup": "login", "restore": "backup", "initialize": "login", "removeall": "login"}
-
-MEMBER_ID = "gamer01"
-MEMBER_PW = "s3cret-pw"
-MEMBER_NICK = "달빛궁수"
-
-LOGIN_SIZE = (471, 259)
-MAIN_SIZE = (644, 433)
-
-# Category folders of the game folder, their Recent/Original copy names and archives.
-CATEGORIES = [
-    ("Fonts", "Fonts", "__Fonts.zip"),
-    ("Interface", "Interface", "__Interface.zip"),
-    ("Cache/WDB/koKR", "WDB", "__WDB.zip"),
-    ("WTF", "WTF", "__WTF.zip"),
-]
-
-# The program's own texts.
-TXT_LOGIN_REFUSED = "아이디 또는 비밀번호가 올바르지 않습니다."  # the service's text
-TXT_BACKUP_ASK = "회원님의 설정파일들을 서버에 백업하시겠습니까?"
-TXT_BACKUP_DONE = "업로드가 완료되었습니다."
-TXT_RESTORE_ASK = "회원님의 설정파일들을 다운로드하고 적용하시겠습니까?"
-TXT_RESTORE_DONE = "다운로드 및 적용이 완료되었습니다."
-TXT_INIT_ASK = "현재 시스템의 설정파일들을 초기화 하시겠습니까?"
-TXT_INIT_DONE = "초기화가 완료되었습니다."
-TXT_REMOVE_ASK = ("서버에 존재하는 모든 업로드 파일을 삭제합니다.\n\n"
-                  "삭제후 복구되지 않습니다. 정말 삭제하시겠습니까?")
-TXT_REMOVE_DONE = "서버에 업로드 되어 있는 모든 파일이 정상적으로 삭제되었습니다."
-
-
-def dlu_rect(x, y, cx, cy):
-    """Dialog units of the window templates to client pixels (7/4 across, 12/8 down)."""
-    return (x * 7 / 4, y * 12 / 8, cx * 7 / 4, cy * 12 / 8)
-
-
-BTN_BACKUP = dlu_rect(14, 70, 81, 37)
-BTN_RESTORE = dlu_rect(274, 70, 81, 37)
-BTN_INITIALIZE = dlu_rect(200, 239, 62, 16)
-BTN_REMOVE_ALL = dlu_rect(264, 239, 87, 16)
-CHK_BACKUP_FONT = dlu_rect(18, 139, 49, 10)
-CHK_RESTORE_CACHE = dlu_rect(278, 125, 57, 10)
-CHK_RESTORE_FONT = dlu_rect(278, 139, 49, 10)
+TXT_REMOVE_ASK = program_text("restore/maintenance_commands.cpp", "kAskRemoveAll")
+TXT_REMOVE_DONE = program_text("restore/maintenance_commands.cpp", "kMsgRemoved")
 
 
 def change_game_folder(game, round_no):
@@ -112,214 +68,10 @@ def change_game_folder(game, round_no):
         f.write(tag * 8)
 
 
-# ---- the session ----------------------------------------------------------------------------
-
-class Session:
-    def __init__(self, args):
-        self.args = args
-        self.out = os.path.abspath(args.out)
-        self.work = os.path.join(self.out, "work")
-        self.game = os.path.join(self.work, "와우 World of Warcraft") + "/"
-        self.saved = os.path.join(self.work, "saved")
-        self.msg_log = os.path.join(self.out, "messages.jsonl")
-        self.zav_log = os.path.join(self.out, "zav.log")
-        self.shot_no = 0
-        self.seen = 0  # message-log entries already accounted for
-        self.display = Display(self.out)
-        self.service = Service(args.service, self.work)
-        self.zav = None
-        self.login_wid = None
-        self.main_wid = None
-        self.failed = False
-
-    # -- set-up --
-
-    def prepare(self):
-        if os.path.exists(self.out):
-            shutil.rmtree(self.out)
-        os.makedirs(self.work)
-        for tool in ("Xvfb", "xdotool", "import"):
-            if shutil.which(tool) is None:
-                raise StepFailed(f"{tool} is not installed (scripts/install-deps installs it)")
-        if not os.path.isfile(self.args.game_folder_script):
-            raise StepFailed(f"game-folder generator not found: {self.args.game_folder_script}")
-        result = subprocess.run([sys.executable, self.args.game_folder_script, self.game,
-                                 str(self.args.scale)], capture_output=True, text=True,
-                                timeout=600)
-        if result.returncode != 0:
-            raise StepFailed(f"make_game_folder.py failed: {result.stderr.strip()}")
-        log("game folder (scale %s):\n%s" % (self.args.scale, result.stdout.rstrip()))
-        # Players often keep Config.wtf read-only so that the game cannot change it.
-        os.chmod(os.path.join(self.game, "WTF", "Config.wtf"), 0o444)
-        copy_game(self.game, self.saved)
-
-        config = os.path.join(self.work, "config")
-        os.makedirs(os.path.join(config, "zav"))
-        value = self.game.replace("\\", "\\\\").replace('"', '\\"')
-        with open(os.path.join(config, "zav", "registry.reg"), "w", encoding="utf-8") as f:
-            f.write("REGEDIT4\n\n"
-                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Blizzard Entertainment\\World of Warcraft]\n"
-                    f'"InstallPath"="{value}"\n\n')
-        self.config_home = config
-
-        self.service.add_member(MEMBER_ID, MEMBER_PW, MEMBER_NICK)
-        self.service.start()
-        self.display.start()
-
-    def start_zav(self):
-        home = os.path.join(self.work, "home")
-        os.makedirs(home, mode=0o700, exist_ok=True)
-        env = dict(self.display.env)
-        env.update({
-            "HOME": home,
-            "XDG_CONFIG_HOME": self.config_home,
-            "XDG_RUNTIME_DIR": home,
-            "WINEPREFIX": os.path.join(self.work, "no-wine"),
-            "ZAV_SERVICE_URL": self.service.http,
-            "ZAV_PORTAL_URL": self.service.https,
-            "ZAV_BOARD_URL": self.service.http + "/board/powerbbs.php?come_idx=1206",
-            "ZAV_CA_FILE": self.service.ca_file,
-            "ZAV_MESSAGE_LOG": self.msg_log,
-            "QT_QPA_PLATFORM": "xcb",
-            # System libraries under Qt keep a few allocations to the end; the program's own
-            # leaks are still reported.
-            "LSAN_OPTIONS": ":".join(filter(None, [os.environ.get("LSAN_OPTIONS"),
-                                                   "suppressions=" + LSAN_SUPPRESSIONS])),
-            "LANG": "C.UTF-8",
-            "LC_ALL": "C.UTF-8",
-        })
-        env.pop("ZAV_SERVICE_HASH_ITERATIONS", None)
-        self.zav_logf = open(self.zav_log, "wb")
-        self.zav = subprocess.Popen([self.args.zav], env=env, cwd=self.work,
-                                    stdout=self.zav_logf, stderr=subprocess.STDOUT,
-                                    start_new_session=True)
-        log(f"zav started (pid {self.zav.pid})")
-
-    # -- observation --
-
-    def check_alive(self):
-        if self.zav is not None and self.zav.poll() is not None:
-            raise StepFailed(f"zav exited unexpectedly with status {self.zav.returncode}")
-
-    def messages(self):
-        try:
-            with open(self.msg_log, "rb") as f:
-                data = f.read()
-        except FileNotFoundError:
-            return []
-        entries = []
-        for line in data.split(b"\n")[:-1]:  # a line counts once its newline is written
-            try:
-                entries.append(json.loads(line.decode("utf-8")))
-            except (UnicodeDecodeError, json.JSONDecodeError) as error:
-                raise StepFailed(f"bad line in the message log: {line!r} ({error})")
-        return entries
-
-    def no_new_messages(self):
-        entries = self.messages()
-        if len(entries) > self.seen:
-            raise StepFailed(f"unexpected message box: {entries[self.seen]}")
-
-    def boxes(self):
-        """Visible message boxes of the program: title ZAV, neither main nor login window."""
-        return {w: g for w, g in self.display.visible_windows().items()
-                if w not in (self.login_wid, self.main_wid)}
-
-    def screenshot(self, name):
-        self.shot_no += 1
-        path = os.path.join(self.out, f"{self.shot_no:02d}-{name}.png")
-        self.display.screenshot(path)
-        log(f"screenshot {os.path.basename(path)}")
-
-    def window_shot(self, wid, name):
-        """One window alone (for the documentation)."""
-        path = os.path.join(self.out, name)
-        self.display.tool("import", "-window", str(wid), path, timeout=60)
-        log(f"screenshot {name}")
-
-    def expect_box(self, kind, text, timeout, shot, answer="Return", on_shown=None,
-                   prefix=False):
-        """Waits for the next box, checks its kind and text (or, with prefix, how its text
-        begins), shoots it, answers it with keys. on_shown runs while the box is still open;
-        its result is returned."""
-        def next_entry():
-            self.check_alive()
-            entries = self.messages()
-            return entries[self.seen] if len(entries) > self.seen else None
-
-        entry = wait_until(next_entry, timeout, f'the {kind} box "{text}"', interval=0.25)
-        self.seen += 1
-        shown = entry.get("text", "")
-        if entry.get("kind") != kind or (shown[:len(text)] if prefix else shown) != text:
-            raise StepFailed(f'expected the {kind} box "{text}", the program showed {entry}')
-        log(f'{kind} box: "{text}"')
-        boxes = wait_until(lambda: self.check_alive() or self.boxes(), 30,
-                           "the box's window to appear")
-        wid = sorted(boxes)[-1]
-        time.sleep(0.3)  # let it paint
-        self.screenshot(shot)
-        result = on_shown() if on_shown else None
-        self.display.focus(wid)
-        self.display.key(answer)
-        wait_until(lambda: self.check_alive() or wid not in self.boxes(), 30,
-                   f"the box to close after {answer}")
-        return result
-
-    def account_queries(self):
-        return self.service.request_count("POST", "/Kelpo/html/auth.php")
-
-    def wait_transfer_end(self, queries_before):
-        """A worker refreshes the account status after its last box and then ends: wait for
-        that query, so that the next command does not find the transfer still running."""
-        wait_until(lambda: self.check_alive() or self.account_queries() > queries_before, 60,
-                   "the account status refresh at the end of the transfer")
-        time.sleep(0.5)
-
-    # -- steps --
-
-    def step_login(self):
-        self.start_zav()
-        def login_window():
-            self.check_alive()
-            for w, g in self.display.visible_windows().items():
-                if g[2:] == LOGIN_SIZE:
-                    return w
-            return None
-        self.login_wid = wait_until(login_window, 120, "the login window (471 x 259)")
-        time.sleep(0.5)
-        self.no_new_messages()
-        self.screenshot("login")
-        self.display.focus(self.login_wid)
-        # A mistyped password first: the service's refusal is shown as it is, and the dialog
-        # stays for another try with the focus in the id field.
-        self.display.type_text(MEMBER_ID)
-        self.display.key("Tab")
-        self.display.type_text(MEMBER_PW + "x")
-        self.display.key("Return")
-        self.expect_box("message", TXT_LOGIN_REFUSED, 60, "login-refused")
-        if self.login_wid not in self.display.visible_windows():
-            raise StepFailed("the login window is gone after a refused login")
-        self.display.focus(self.login_wid)
-        self.display.key("Tab")  # to the password field, which selects its text
-        self.display.type_text(MEMBER_PW)
-        self.screenshot("login-typed")
-        self.window_shot(self.login_wid, "window-login.png")
-        self.display.key("Return")
-
-        def main_window():
-            self.check_alive()
-            if len(self.messages()) > self.seen:
-                raise StepFailed(f"the login showed a box: {self.messages()[self.seen]}")
-            for w, g in self.display.visible_windows().items():
-                if g[2:] == MAIN_SIZE:
-                    return w
-            return None
-        self.main_wid = wait_until(main_window, 120, "the main window (644 x 433)")
-        if self.login_wid in self.display.visible_windows():
-            raise StepFailed("the login window is still visible after the login")
-        time.sleep(1.5)  # the web view loads its page
-        self.no_new_messages()
-        self.screenshot("main")
+class MemberSession(Session):
+    steps = ["login", "backup", "restore", "initialize", "removeall"]
+    needs = {"backup": "login", "restore": "backup", "initialize": "login",
+             "removeall": "login"}
 
     def step_backup(self):
         # First answered No (the key of the box's "&No" button): nothing is packed or sent.
@@ -338,43 +90,15 @@ class Session:
         # The font box starts unchecked: check it, so that all four categories go up.
         self.display.click(self.main_wid, CHK_BACKUP_FONT)
         time.sleep(0.3)
-        self.display.click(self.main_wid, BTN_BACKUP)
-        self.expect_box("confirm", TXT_BACKUP_ASK, 30, "backup-confirm")
-        queries = self.expect_box("message", TXT_BACKUP_DONE, self.args.transfer_timeout,
-                                  "backup-done", on_shown=self.account_queries)
-        self.wait_transfer_end(queries)
-        self.no_new_messages()
+        self.backup_all()
         self.screenshot("after-backup")
         self.window_shot(self.main_wid, "window-main.png")
-
-        problems = self.temp_archives()
-        for folder, _, archive in CATEGORIES:
-            status, body = self.service.fetch_archive(MEMBER_ID, archive)
-            if status != 200:
-                problems.append(f"{archive}: the service answers {status}")
-                continue
-            problems += archive_problems(body, folder, self.saved, archive)
-        if problems:
-            raise StepFailed("after the backup:\n  " + "\n  ".join(problems))
-
-    def temp_archives(self):
-        """Problems: Ralum/Temp is missing or holds something (a backup leaves it empty)."""
-        temp = os.path.join(self.game, "Ralum", "Temp")
-        if not os.path.isdir(temp):
-            return ["Ralum/Temp is missing"]
-        left = sorted(os.listdir(temp))
-        return [f"Ralum/Temp is not empty: {left}"] if left else []
 
     def restore_round(self, name, before):
         """Clicks restore, confirms, waits for the end; before: copy of the game folder."""
         copy_game(self.game, before)
         self.screenshot(f"before-{name}")
-        self.display.click(self.main_wid, BTN_RESTORE)
-        self.expect_box("confirm", TXT_RESTORE_ASK, 30, f"{name}-confirm")
-        queries = self.expect_box("message", TXT_RESTORE_DONE, self.args.transfer_timeout,
-                                  f"{name}-done", on_shown=self.account_queries, prefix=True)
-        self.wait_transfer_end(queries)
-        self.no_new_messages()
+        self.restore(name)
         self.screenshot(f"after-{name}")
 
     def step_restore(self):
@@ -462,120 +186,6 @@ class Session:
         if problems:
             raise StepFailed("after remove all:\n  " + "\n  ".join(problems))
 
-    def close_zav(self):
-        """Closes the main window as its close box does; the program must end cleanly."""
-        self.no_new_messages()
-        self.display.close_window(self.main_wid)
-        try:
-            status = self.zav.wait(120)
-        except subprocess.TimeoutExpired:
-            raise StepFailed("zav did not end within 120 s after its main window was closed")
-        self.no_new_messages()
-        if status != 0:
-            raise StepFailed(f"zav ended with status {status} after its window was closed")
-        log("zav ended with status 0")
-
-    # -- driver --
-
-    def run(self):
-        wanted = self.args.steps
-        passed, skipped = [], []
-        try:
-            self.prepare()
-            for step in ALL_STEPS:
-                need = NEEDS.get(step)
-                if step not in wanted:
-                    reason = self.args.skip_reason or "not in --steps"
-                    skipped.append(step)
-                    log(f"SKIPPED step {step}: {reason}")
-                    continue
-                if need and need not in passed:
-                    raise StepFailed(f"step {step} needs step {need}, which did not run")
-                log(f"step {step}")
-                getattr(self, "step_" + step)()
-                passed.append(step)
-                log(f"step {step} passed")
-            if self.main_wid is not None:
-                self.close_zav()
-        except StepFailed as error:
-            self.failed = True
-            log(f"FAILED: {error}")
-            self.failure_screenshot()
-        except Exception:  # a fault of the harness or its tools: report it as a failure
-            self.failed = True
-            log("FAILED with an error of the harness:\n" + traceback.format_exc())
-            self.failure_screenshot()
-        finally:
-            self.shutdown()
-        if self.failed:
-            self.report_failure()
-            return 1
-        log(f"passed: {', '.join(passed)}" +
-            (f"; SKIPPED: {', '.join(skipped)}" if skipped else ""))
-        if not self.args.keep:
-            shutil.rmtree(self.work, ignore_errors=True)
-        return 0
-
-    def failure_screenshot(self):
-        if self.display.env is not None:
-            try:
-                self.screenshot("failure")
-            except (StepFailed, OSError, subprocess.SubprocessError) as shot_error:
-                log(f"(no failure screenshot: {shot_error})")
-
-    def shutdown(self):
-        if self.zav is not None and self.zav.poll() is None:
-            stop_process(self.zav, "zav")
-        if self.zav is not None:
-            self.zav_logf.close()
-        status = self.service.stop()
-        if status not in (None, 0):
-            log(f"zav-service ended with status {status}")
-            self.failed = True
-        self.display.stop()
-
-    def report_failure(self):
-        print("---- message log (" + self.msg_log + ") ----")
-        try:
-            with open(self.msg_log, encoding="utf-8", errors="replace") as f:
-                print(f.read().rstrip() or "(empty)")
-        except FileNotFoundError:
-            print("(no box was shown)")
-        for title, path in (("zav output", self.zav_log),
-                            ("zav-service log", self.service.log_path)):
-            print(f"---- {title} (last 60 lines of {path}) ----")
-            try:
-                with open(path, encoding="utf-8", errors="replace") as f:
-                    print("".join(f.readlines()[-60:]).rstrip())
-            except FileNotFoundError:
-                print("(none)")
-        print(f"---- screenshots and the work folder are kept in {self.out}")
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--zav", required=True, help="the zav executable")
-    parser.add_argument("--service", required=True, help="the zav-service executable")
-    parser.add_argument("--game-folder-script", required=True, help="bench/make_game_folder.py")
-    parser.add_argument("--out", required=True, help="output folder (screenshots, logs)")
-    parser.add_argument("--scale", default="0.02", help="scale of the game folder (default 0.02)")
-    parser.add_argument("--steps", default=",".join(ALL_STEPS),
-                        help="comma-separated steps to run (default: all)")
-    parser.add_argument("--skip-reason", default="",
-                        help="printed for each step that is not run")
-    parser.add_argument("--transfer-timeout", type=float, default=300,
-                        help="seconds to wait for an upload or a restore")
-    parser.add_argument("--keep", action="store_true", help="keep the work folder on success")
-    args = parser.parse_args()
-    for name in ("zav", "service", "game_folder_script", "out"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
-    args.steps = [s for s in args.steps.replace(";", ",").split(",") if s]
-    unknown = [s for s in args.steps if s not in ALL_STEPS]
-    if unknown:
-        parser.error(f"unknown steps {unknown}; known: {ALL_STEPS}")
-    return Session(args).run()
-
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main({"member": MemberSession}, __doc__))

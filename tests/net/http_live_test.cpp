@@ -5,7 +5,6 @@
 
 #include "net/endpoints.h"
 #include "net/http_request.h"
-#include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/scripted_server.h"
 
@@ -18,21 +17,23 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_service.IsRunning());
         ASSERT_TRUE(m_service.AddMember("gamer01", "secret", "게이머"));
-        m_pEnv = std::make_unique<CScopedClientEnvironment>(m_service);
+        m_endpoints = m_service.Endpoints();
     }
-    void TearDown() override { m_pEnv.reset(); }
 
+    std::optional<std::string> Login(const std::string& strPw, const std::string& strCaFile) {
+        return HttpRequest(m_endpoints.LoginUrl(), kHttpPost,
+                           "code=" + kLoginCode + "&id=gamer01&pw=" + strPw, strCaFile);
+    }
     std::optional<std::string> Login(const std::string& strPw) {
-        return HttpRequest(endpoints::LoginUrl(), kHttpPost,
-                           "code=" + kLoginCode + "&id=gamer01&pw=" + strPw);
+        return Login(strPw, m_endpoints.strCaFile);
     }
 
     CLiveService m_service;
-    std::unique_ptr<CScopedClientEnvironment> m_pEnv;
+    SEndpoints m_endpoints;
 };
 
 TEST_F(LiveTransport, ConfigurationArrivesOverPlainHttp) {
-    std::optional<std::string> reply = HttpRequest(endpoints::ConfigUrl(), kHttpGet);
+    std::optional<std::string> reply = HttpRequest(m_endpoints.ConfigUrl(), kHttpGet);
     ASSERT_TRUE(reply.has_value());
     EXPECT_NE(reply->find("MAX_UPLOAD_LIMIT=20"), std::string::npos) << *reply;
     EXPECT_NE(reply->find("CRRT_VERSION=1.2"), std::string::npos) << *reply;
@@ -40,7 +41,7 @@ TEST_F(LiveTransport, ConfigurationArrivesOverPlainHttp) {
 
 TEST_F(LiveTransport, AccountScriptAnswersAFormPost) {
     std::optional<std::string> reply =
-        HttpRequest(endpoints::AuthUrl(), kHttpPost, "mode=freespace");
+        HttpRequest(m_endpoints.AuthUrl(), kHttpPost, "mode=freespace");
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->rfind("+OK<br>", 0), 0u) << *reply;
     EXPECT_EQ(reply->back(), '%') << *reply;
@@ -59,11 +60,9 @@ TEST_F(LiveTransport, LoginOverHttpsTrustsTheServiceCertificate) {
 }
 
 TEST_F(LiveTransport, HttpsWithoutTheExtraCertificateIsRefused) {
-    CEnvGuard noExtraCertificate;
-    noExtraCertificate.Unset("ZAV_CA_FILE");
-    SHttpReply reply = HttpExchange(endpoints::LoginUrl(), kHttpPost, nullptr);
+    SHttpResult reply = HttpExchange(m_endpoints.LoginUrl(), kHttpPost, nullptr);
     EXPECT_FALSE(reply.bTransportOk);
-    EXPECT_EQ(Login("secret"), std::nullopt);
+    EXPECT_EQ(Login("secret", ""), std::nullopt);
 }
 
 TEST_F(LiveTransport, AnotherCertificateThanTheServersIsRefused) {
@@ -71,18 +70,17 @@ TEST_F(LiveTransport, AnotherCertificateThanTheServersIsRefused) {
     // make this service's certificate trusted.
     CLiveService other;
     ASSERT_TRUE(other.IsRunning());
-    CEnvGuard otherCertificate("ZAV_CA_FILE", other.CaFile());
-    SHttpReply reply = HttpExchange(endpoints::LoginUrl(), kHttpPost, nullptr);
+    SHttpResult reply = HttpExchange(m_endpoints.LoginUrl(), kHttpPost, nullptr, other.CaFile());
     EXPECT_FALSE(reply.bTransportOk);
     EXPECT_EQ(reply.nStatus, 0);
     EXPECT_FALSE(reply.strError.empty());
-    EXPECT_EQ(Login("secret"), std::nullopt);
+    EXPECT_EQ(Login("secret", other.CaFile()), std::nullopt);
 }
 
 TEST_F(LiveTransport, MissingArchiveGivesTheErrorStatusAndItsBody) {
     ASSERT_TRUE(Login("secret").has_value());  // binds the member to this address
-    SHttpReply reply =
-        HttpExchange(endpoints::ArchiveUrl("gamer01", "__WTF.zip"), kHttpGet, nullptr);
+    SHttpResult reply =
+        HttpExchange(m_endpoints.ArchiveUrl("gamer01", "__WTF.zip"), kHttpGet, nullptr);
     EXPECT_TRUE(reply.bTransportOk);
     EXPECT_EQ(reply.nStatus, 404);
 }
@@ -112,7 +110,8 @@ public:
 
 TEST_F(LiveTransport, HttpsPostAddsOnlyTheContentType) {
     CTlsRecorder recorder(m_service);
-    EXPECT_EQ(HttpRequest(recorder.BaseUrl() + "/app/login", kHttpPost, "code=x&id=a&pw=b"),
+    EXPECT_EQ(HttpRequest(recorder.BaseUrl() + "/app/login", kHttpPost, "code=x&id=a&pw=b",
+                          m_endpoints.strCaFile),
               "answer");
 
     std::string strRequest = recorder.Request();

@@ -81,14 +81,14 @@ TEST(HttpRequest, EmptyBodyAndUnreachableServerBothGiveNothing) {
     CScriptedServer listener(CScriptedServer::Reply(200, ""));
     EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), std::nullopt);
     // ... but the exchange itself tells them apart.
-    SHttpReply empty = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
+    SHttpResult empty = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
     EXPECT_TRUE(empty.bTransportOk);
     EXPECT_EQ(empty.nStatus, 200);
 
     CClosedPort closed;
     std::string strDead = closed.BaseUrl() + "/p";
     EXPECT_EQ(HttpRequest(strDead, kHttpGet), std::nullopt);
-    SHttpReply dead = HttpExchange(strDead, kHttpGet, nullptr);
+    SHttpResult dead = HttpExchange(strDead, kHttpGet, nullptr);
     EXPECT_FALSE(dead.bTransportOk);
     EXPECT_EQ(dead.nStatus, 0);
     EXPECT_FALSE(dead.strError.empty());
@@ -98,7 +98,7 @@ TEST(HttpRequest, ErrorStatusReturnsTheErrorPageBody) {
     for (int nStatus : {404, 500}) {
         CScriptedServer listener(CScriptedServer::Reply(nStatus, "<h1>gone</h1>"));
         EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), "<h1>gone</h1>");
-        SHttpReply reply = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
+        SHttpResult reply = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
         EXPECT_TRUE(reply.bTransportOk);
         EXPECT_EQ(reply.nStatus, nStatus);
     }
@@ -109,48 +109,10 @@ TEST(HttpRequest, ReplyCutOffMidBodyCountsAsNoReply) {
     std::string strHead = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n";
     CScriptedServer listener(strHead + "MAX_UPLOAD");
     EXPECT_EQ(HttpRequest(listener.BaseUrl() + "/p", kHttpGet), std::nullopt);
-    SHttpReply reply = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
+    SHttpResult reply = HttpExchange(listener.BaseUrl() + "/p", kHttpGet, nullptr);
     EXPECT_FALSE(reply.bTransportOk);
     EXPECT_EQ(reply.nStatus, 200);
     EXPECT_EQ(reply.strBody, "MAX_UPLOAD");
-}
-
-TEST(Utf8ToLocal, ConvertsKoreanToCp949) {
-    char szOut[32];
-    std::fill(std::begin(szOut), std::end(szOut), 'Z');
-    Utf8ToLocal("가나 ok", szOut);
-    EXPECT_STREQ(szOut, "\xB0\xA1\xB3\xAA ok");
-}
-
-TEST(Utf8ToLocal, LeavesDestinationUntouchedWhenOver260Units) {
-    std::string strFits(259, 'a');  // 259 units plus the terminator
-    std::string strOut(400, 'Z');
-    Utf8ToLocal(strFits.c_str(), strOut.data());
-    EXPECT_EQ(std::string(strOut.c_str()), strFits);
-
-    std::string strLong(260, 'a');
-    std::string strUntouched(400, 'Z');
-    Utf8ToLocal(strLong.c_str(), strUntouched.data());
-    EXPECT_EQ(strUntouched, std::string(400, 'Z'));
-
-    // 130 characters outside the basic plane need 260 units, one over with the terminator.
-    std::string strPairs;
-    for (int i = 0; i < 130; ++i)
-        strPairs += "\xF0\x9F\x98\x80";
-    Utf8ToLocal(strPairs.c_str(), strUntouched.data());
-    EXPECT_EQ(strUntouched, std::string(400, 'Z'));
-}
-
-TEST(Utf8ToLocal, InvalidInputLeavesDestinationAndMissingCharactersBecomeQuestionMarks) {
-    std::string strOut(16, 'Z');
-    Utf8ToLocal("a\xC3(b", strOut.data());
-    EXPECT_EQ(strOut, std::string(16, 'Z'));
-
-    Utf8ToLocal(
-        "a\xF0\x9F\x98\x80"
-        "b가",
-        strOut.data());  // an emoji has no CP949 form
-    EXPECT_STREQ(strOut.c_str(), "a?b\xB0\xA1");
 }
 
 }  // namespace

@@ -33,14 +33,13 @@ TEST(HttpTransfer, PostStreamsTheExactBodyWithItsAnnouncedLength) {
         nOffset += n;
         return n;
     };
-    std::string strReply;
     CHttpTransfer transfer;
     SHttpResult result = transfer.Post(listener.BaseUrl() + "/Kelpo/html/post.php?userid=gamer01",
                                        {"Content-Type: multipart/form-data, boundary=AaB03x"},
-                                       strBody.size(), readFn, &strReply);
+                                       strBody.size(), readFn);
     EXPECT_TRUE(result.bTransportOk) << result.strError;
     EXPECT_EQ(result.nStatus, 200);
-    EXPECT_EQ(strReply, "stored");
+    EXPECT_EQ(result.strBody, "stored");
 
     std::string strRequest = listener.Request();
     EXPECT_EQ(HeadLines(strRequest)[0], "POST /Kelpo/html/post.php?userid=gamer01 HTTP/1.1");

@@ -150,17 +150,17 @@ protected:
         MaintenanceTest::SetUp();
         ASSERT_TRUE(m_service.IsRunning());
         ASSERT_TRUE(m_service.AddMember(kId, "secret", "닉네임"));
-        m_env = std::make_unique<CScopedClientEnvironment>(m_service);
+        m_settings.m_endpoints = m_service.Endpoints();
         WriteWholeFile(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip", "stored");
     }
     void Login() {
         const SLoginReply login = ParseLoginReply(
-            HttpRequest(endpoints::LoginUrl(), kHttpPost, *MakeLoginBody(kId, "secret")));
+            HttpRequest(m_settings.m_endpoints.LoginUrl(), kHttpPost, *MakeLoginBody(kId, "secret"),
+                        m_settings.m_endpoints.strCaFile));
         ASSERT_EQ(login.eStatus, SLoginReply::Success);
     }
 
     CLiveService m_service;
-    std::unique_ptr<CScopedClientEnvironment> m_env;
 };
 
 TEST_F(LiveRemoveAllTest, RemovesEverythingThenRefreshesAndClearsTheRestoreBoxes) {
@@ -200,7 +200,7 @@ TEST_P(ScriptedRemoveAllTest, ShowsTheRightTextAndRefreshes) {
             return CScriptedServer::Reply(200, GetParam().szReply);
         return CScriptedServer::Reply(200, "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|");
     });
-    CEnvGuard url("ZAV_SERVICE_URL", server.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(server.BaseUrl());
     m_commands.OnRemoveAll();
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, GetParam().szShown}));
     const std::vector<CScriptedServer::SRequest> requests = server.Requests();
@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MaintenanceTest, RemoveAllWithoutAReplyDoesNotRefresh) {
     CClosedPort closed;  // nothing listens there
-    CEnvGuard url("ZAV_SERVICE_URL", closed.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(closed.BaseUrl());
     m_commands.OnRemoveAll();
     // One failure message: a refresh would have shown a second one.
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgTemporaryFailure}));
@@ -228,7 +228,7 @@ TEST_F(MaintenanceTest, RemoveAllWithoutAReplyDoesNotRefresh) {
 
 TEST_F(MaintenanceTest, RemoveAllNeverSendsACutId) {
     CScriptedServer server(CScriptedServer::Reply(200, "+OK"));
-    CEnvGuard url("ZAV_SERVICE_URL", server.BaseUrl());
+    m_settings.m_endpoints = EndpointsAt(server.BaseUrl());
     m_settings.SetId(std::string(32, 'a'));  // one byte more than the body holds
     m_commands.OnRemoveAll();
     EXPECT_TRUE(server.Requests().empty());

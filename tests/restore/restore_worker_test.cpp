@@ -92,10 +92,11 @@ protected:
         RestoreTest::SetUp();
         ASSERT_TRUE(m_service.IsRunning());
         ASSERT_TRUE(m_service.AddMember(kId, "secret", "닉네임"));
-        m_env = std::make_unique<CScopedClientEnvironment>(m_service);
+        m_settings.m_endpoints = m_service.Endpoints();
         // The service serves a member's archives only to the address the member logged in from.
         const SLoginReply login = ParseLoginReply(
-            HttpRequest(endpoints::LoginUrl(), kHttpPost, *MakeLoginBody(kId, "secret")));
+            HttpRequest(m_settings.m_endpoints.LoginUrl(), kHttpPost, *MakeLoginBody(kId, "secret"),
+                        m_settings.m_endpoints.strCaFile));
         ASSERT_EQ(login.eStatus, SLoginReply::Success);
     }
     void Store(const std::string& strArchiveName, const std::string& strBytes) {
@@ -103,7 +104,6 @@ protected:
     }
 
     CLiveService m_service;
-    std::unique_ptr<CScopedClientEnvironment> m_env;
 };
 
 TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForByte) {
@@ -273,7 +273,11 @@ protected:
     std::string m_strDuReply = "+OK<br>Fonts=0|Interface=0|WDB=0|WTF=0|";
     CScriptedServer m_server{
         [this](const CScriptedServer::SRequest& request) { return Serve(request); }};
-    CEnvGuard m_url{"ZAV_SERVICE_URL", m_server.BaseUrl()};
+
+    void SetUp() override {
+        RestoreTest::SetUp();
+        m_settings.m_endpoints = EndpointsAt(m_server.BaseUrl());
+    }
 };
 
 TEST_F(ScriptedRestoreTest, FetchesInCategoryOrderAsHttp10WithTheAgentName) {
@@ -356,8 +360,9 @@ TEST_F(ScriptedRestoreTest, FailedDownloadKeepsTheArchiveAnEarlierOneLeft) {
     Check(IDC_RESTORE_FONT);
     {
         CClosedPort closed;
-        CEnvGuard unreachable("ZAV_SERVICE_URL", closed.BaseUrl());
+        m_settings.m_endpoints = EndpointsAt(closed.BaseUrl());
         RunRestore();
+        m_settings.m_endpoints = EndpointsAt(m_server.BaseUrl());
     }
     ASSERT_GE(m_view.Texts().size(), 2u);
     EXPECT_EQ(m_view.Texts()[1], "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[-5]");

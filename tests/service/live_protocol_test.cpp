@@ -84,6 +84,24 @@ TEST(LiveService, LogoPageBoardPageAndImageAreServed) {
     EXPECT_EQ(Get(service, "/Kelpo/html/nothing.php").nStatus, 404);
 }
 
+// A reply always carries the whole body: a Range request is answered as if it had none, never
+// half applied.
+TEST(LiveService, RangeRequestsGetTheWholeBody) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    const SReply whole = Get(service, "/Kelpo/html/logo.png");
+    ASSERT_EQ(whole.nStatus, 200);
+    for (const char* pszRange : {"bytes=0-5999", "bytes=0-1,5-6", "bytes=-100", "bytes=x"}) {
+        SReply reply =
+            ParseReply(Exchange(service.HttpPort(), BuildRequest("GET", "/Kelpo/html/logo.png", "",
+                                                                 std::string("Range: ") + pszRange +
+                                                                     "\r\nIf-Range: x\r\n")));
+        EXPECT_EQ(reply.nStatus, 200) << pszRange;
+        EXPECT_TRUE(reply.strBody == whole.strBody) << pszRange;
+        EXPECT_EQ(reply.strHeaders.find("Content-Range"), std::string::npos) << pszRange;
+    }
+}
+
 TEST(LiveService, LoginReplyHasTheFixedLayout) {
     CLiveService service;
     ASSERT_TRUE(service.IsRunning());

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -167,7 +169,8 @@ TEST(LiveSecurity, MemberCommandsValidateAndManageMembers) {
 }
 
 TEST(LiveSecurity, PasswordsAreStoredHashedAndGuessingIsSlowedDown) {
-    CLiveService service;
+    CClockFile clock;
+    CLiveService service({"--clock-file", clock.Path()});
     ASSERT_TRUE(service.IsRunning());
     ASSERT_TRUE(service.AddMember("gamer01", "SuperSecret77", "n"));
     std::string strDb;  // the database with its write-ahead log
@@ -188,9 +191,75 @@ TEST(LiveSecurity, PasswordsAreStoredHashedAndGuessingIsSlowedDown) {
     SReply held = Login(service, "gamer01", "SuperSecret77");
     EXPECT_EQ(held.strBody.substr(67, 3), "ERR");
     EXPECT_NE(held.strBody, strWrong);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    clock.Advance(999);
+    EXPECT_EQ(Login(service, "gamer01", "SuperSecret77").strBody, held.strBody);
+    clock.Advance(1);
     EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "SuperSecret77")));
     EXPECT_EQ(Login(service, "gamer01", "guess").strBody, strWrong);
+}
+
+TEST(LiveSecurity, ParallelGuessesGetNoMorePasswordChecksThanSequentialOnes) {
+    CClockFile clock;  // time stands still: the wait after the fifth failure cannot run out
+    CLiveService service({"--clock-file", clock.Path()});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    const std::string strWrong = Login(service, "gamer01", "guess", "127.0.0.9").strBody;
+    std::vector<std::string> vecReplies(30);
+    std::vector<std::thread> vecThreads;
+    for (auto& strReply : vecReplies) {
+        vecThreads.emplace_back([&] { strReply = Login(service, "gamer01", "guess").strBody; });
+    }
+    for (auto& thread : vecThreads) {
+        thread.join();
+    }
+    EXPECT_EQ(std::count(vecReplies.begin(), vecReplies.end(), strWrong), 5);
+}
+
+// Known and unknown ids get the same answers in the same order, so the answers cannot tell
+// which ids exist; and a stranger's guesses slow down only the stranger's own address.
+TEST(LiveSecurity, UnknownIdsAreSlowedDownLikeKnownOnesAndOnlyAtTheGuessersAddress) {
+    CClockFile clock;
+    CLiveService service({"--clock-file", clock.Path()});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    std::vector<std::string> vecKnown, vecUnknown;
+    for (int i = 0; i < 6; ++i) {
+        vecKnown.push_back(Login(service, "gamer01", "guess", kOther).strBody);
+        vecUnknown.push_back(Login(service, "nosuchid", "guess", kOther).strBody);
+    }
+    EXPECT_EQ(vecKnown, vecUnknown);
+    EXPECT_EQ(vecKnown[4], vecKnown[0]);
+    EXPECT_NE(vecKnown[5], vecKnown[0]);
+    EXPECT_FALSE(LoggedIn(Login(service, "gamer01", "secret", kOther)));
+    EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+
+    // One address trying many ids is slowed down after twenty failures, whichever id is next.
+    const char* pszRoamer = "127.0.0.3";
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(Login(service, "roam" + std::to_string(i), "guess", pszRoamer).strBody,
+                  vecKnown[0])
+            << i;
+    }
+    EXPECT_EQ(Login(service, "gamer01", "secret", pszRoamer).strBody, vecKnown[5]);
+    clock.Advance(1000);
+    EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "secret", pszRoamer)));
+}
+
+TEST(LiveSecurity, ALoginThatCannotBeStoredNeverAnswersOk) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    sqlite3* pDb = nullptr;
+    ASSERT_EQ(sqlite3_open((service.DataDir() + "/zav.db").c_str(), &pDb), SQLITE_OK);
+    // Holding the write lock makes every write of the service fail (after its busy time-out).
+    ASSERT_EQ(sqlite3_exec(pDb, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    SReply held = Login(service, "gamer01", "secret");
+    EXPECT_EQ(held.nStatus, 503);
+    EXPECT_EQ(held.strBody.substr(67, 3), "ERR");
+    sqlite3_exec(pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(pDb);
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 403);
+    EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
 }
 
 TEST(LiveSecurity, MalformedTrafficNeverTakesTheServiceDown) {
@@ -226,6 +295,75 @@ TEST(LiveSecurity, MalformedTrafficNeverTakesTheServiceDown) {
     ASSERT_GT(login.strBody.size(), 70u);
     EXPECT_EQ(login.strBody.substr(67, 3), "ERR");
     EXPECT_EQ(service.Stop(), 0);
+}
+
+TEST(LiveSecurity, OnlyTheTrustedProxyNamesTheClient) {
+    CLiveService service({"--trusted-proxy", "127.0.0.1"});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    auto forwarded = [](const char* pszClient) {
+        return std::string("X-Forwarded-For: 198.51.100.7, ") + pszClient + "\r\n";
+    };
+    const std::string strLogin =
+        "code=3c9a1f07d2b84e65a0c7f19e2d3b5a8c4e6f0a1b2c3d4e5f&id=gamer01&pw=secret";
+    ASSERT_TRUE(LoggedIn(ParseReply(TlsExchange(
+        service.HttpsPort(), BuildRequest("POST", "/app/login", strLogin, forwarded("127.0.0.3")),
+        service.CaFile()))));
+    auto du = [&](const char* pszSource, const std::string& strHeaders) {
+        return ParseReply(Exchange(service.HttpPort(),
+                                   BuildRequest("POST", "/Kelpo/html/auth.php",
+                                                "mode=du&id=gamer01", strHeaders),
+                                   pszSource))
+            .nStatus;
+    };
+    EXPECT_EQ(du("127.0.0.1", forwarded("127.0.0.3")), 200);
+    EXPECT_EQ(du("127.0.0.3", ""), 200);
+    EXPECT_EQ(du("127.0.0.1", forwarded("127.0.0.4")), 403);
+    EXPECT_EQ(du("127.0.0.2", forwarded("127.0.0.3")), 403);  // not the proxy: not believed
+    EXPECT_EQ(du("127.0.0.1", ""), 400);  // the proxy must say whom it forwards for
+    EXPECT_TRUE(
+        service.WaitForLogLine("https 127.0.0.3 POST /app/login 200", std::chrono::seconds(5)));
+}
+
+TEST(LiveSecurity, AnIpv4ClientOfADualStackListenerIsItsIpv4Address) {
+    CLiveService service({"--https", "[::]:0"});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));  // arrives as ::ffff:127.0.0.1
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 200);
+}
+
+TEST(LiveSecurity, TheDataFolderIsTheOwnersAndTheCertificateIsAServerLeaf) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    ASSERT_EQ(Upload(service, "gamer01", {{"UserFile002", "__WTF.zip", "abc"}}).nStatus, 200);
+    namespace fs = std::filesystem;
+    const auto mode = [](const fs::path& path) {
+        return fs::status(path).permissions() & fs::perms::all;
+    };
+    EXPECT_EQ(mode(service.DataDir()), fs::perms::owner_all);
+    size_t nFiles = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(service.DataDir())) {
+        EXPECT_EQ(mode(entry.path()), entry.is_directory()
+                                          ? fs::perms::owner_all
+                                          : fs::perms::owner_read | fs::perms::owner_write)
+            << entry.path();
+        nFiles += entry.is_regular_file();
+    }
+    EXPECT_GE(nFiles, 4u);  // the database, the key, the certificate, the archive
+
+    FILE* pFile = std::fopen(service.CaFile().c_str(), "r");
+    ASSERT_NE(pFile, nullptr);
+    X509* pCert = PEM_read_X509(pFile, nullptr, nullptr, nullptr);
+    std::fclose(pFile);
+    ASSERT_NE(pCert, nullptr);
+    EXPECT_EQ(X509_check_ca(pCert), 0);
+    EXPECT_EQ(X509_check_purpose(pCert, X509_PURPOSE_SSL_SERVER, 0), 1);
+    EXPECT_EQ(X509_check_ip_asc(pCert, "::1", 0), 1);
+    EXPECT_EQ(X509_check_host(pCert, "localhost", 0, 0, nullptr), 1);
+    X509_free(pCert);
 }
 
 TEST(LiveSecurity, DemoModeProvidesTheDemoMember) {

@@ -112,6 +112,12 @@ TEST_F(LiveUpload, DownloadAnswersTheClientsHttp10RequestWithTheWholeArchive) {
     EXPECT_EQ(reply.nStatus, 200);
     EXPECT_NE(reply.strHeaders.find("Content-Length: 1500000"), std::string::npos);
     EXPECT_TRUE(reply.strBody == strWtf);
+    // Ranges are not served: the whole archive, never a part of one.
+    SReply ranged = ParseReply(Exchange(
+        m_service.HttpPort(),
+        BuildRequest("GET", "/Kelpo/UserData/gamer01/__WTF.zip", "", "Range: bytes=0-1,5-6\r\n")));
+    EXPECT_EQ(ranged.nStatus, 200);
+    EXPECT_TRUE(ranged.strBody == strWtf);
 }
 
 TEST_F(LiveUpload, StandardMultipartFromAnotherClientIsStoredToo) {
@@ -200,6 +206,57 @@ TEST_F(LiveUpload, ArchivesBeyondTheUploadLimitAreRefused) {
                             "1000000000\r\n\r\n"));
     EXPECT_EQ(announced.nStatus, 413);
     EXPECT_EQ(MemberFiles(), (std::vector<std::string>{"__Interface.zip"}));
+}
+
+TEST_F(LiveUpload, EveryByteOfAChunkedBodyCountsAgainstTheLimit) {
+    // --max-upload-mb 2: a small archive, and beside it a form field of 4 MB the service would
+    // otherwise skip without counting, in chunks without an announced length.
+    const std::string strBody = ClientUploadBody(
+        {{"note", "", std::string(4000000, 'n')}, {"UserFile002", "__WTF.zip", "small"}});
+    std::string strChunked;
+    for (size_t nPos = 0; nPos < strBody.size(); nPos += 65536) {
+        const std::string strChunk = strBody.substr(nPos, 65536);
+        char szSize[16];
+        std::snprintf(szSize, sizeof szSize, "%zx\r\n", strChunk.size());
+        strChunked += szSize + strChunk + "\r\n";
+    }
+    strChunked += "0\r\n\r\n";
+    SReply reply = ParseReply(Exchange(
+        m_service.HttpPort(),
+        "POST /Kelpo/html/post.php?userid=gamer01 HTTP/1.1\r\nHost: x\r\n"
+        "Content-Type: multipart/form-data, boundary=AaB03x\r\nTransfer-Encoding: chunked\r\n\r\n" +
+            strChunked));
+    EXPECT_EQ(reply.nStatus, 413);
+    EXPECT_EQ(MemberFiles(), std::vector<std::string>{});
+}
+
+// An upload that replaces several archives replaces all of them or none, and its answer says
+// which: here the stored WTF archive is a folder with a file inside, which no rename of a file
+// can replace.
+TEST_F(LiveUpload, AMultiPartUploadIsCommittedWholeOrNotAtAll) {
+    const std::string strOld = ArchiveBytes(1000, 15);
+    ASSERT_EQ(Upload(m_service, "gamer01", {{"UserFile001", "__Interface.zip", strOld}}).nStatus,
+              200);
+    const std::string strMember = m_service.DataDir() + "/UserData/gamer01";
+    std::filesystem::create_directories(strMember + "/__WTF.zip/inside");
+    const std::string strNew = ArchiveBytes(2000, 16);
+    SReply reply = Upload(m_service, "gamer01",
+                          {{"UserFile001", "__Interface.zip", strNew},
+                           {"UserFile002", "__WTF.zip", ArchiveBytes(3000, 17)}});
+    const std::string strInterface = Download("__Interface.zip").strBody;
+    if (reply.nStatus == 200) {
+        EXPECT_EQ(strInterface, strNew);
+        EXPECT_EQ(Download("__WTF.zip").strBody.size(), 3000u);
+    } else {
+        EXPECT_EQ(strInterface, strOld) << "refused with " << reply.nStatus << ", yet replaced";
+    }
+    // Nothing of the upload is left beside the member folders.
+    std::vector<std::string> vecUserData;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(m_service.DataDir() + "/UserData")) {
+        vecUserData.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(vecUserData, std::vector<std::string>{"gamer01"});
 }
 
 TEST_F(LiveUpload, AClientWaitingForContinueHearsTheRefusalBeforeSendingTheBody) {

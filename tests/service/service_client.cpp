@@ -1,6 +1,7 @@
 #include "service/service_client.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <iconv.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
@@ -8,30 +9,22 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <random>
 
 namespace svctest {
-namespace {
 
-class CSocket {
-public:
-    explicit CSocket(int fd) : m_fd(fd) {}
-    ~CSocket() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
+CSocket::~CSocket() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
     }
-    CSocket(const CSocket&) = delete;
-    CSocket& operator=(const CSocket&) = delete;
-    int Get() const { return m_fd; }
+}
 
-private:
-    int m_fd;
-};
-
-int Connect(int nPort, const char* pszSource) {
+int OpenConnection(int nPort, const char* pszSource) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return -1;
@@ -58,6 +51,8 @@ int Connect(int nPort, const char* pszSource) {
     }
     return fd;
 }
+
+namespace {
 
 std::string Iconv(const char* pszTo, const char* pszFrom, const std::string& strIn) {
     iconv_t cd = ::iconv_open(pszTo, pszFrom);
@@ -90,7 +85,7 @@ struct SSslFree {
 
 std::string Exchange(int nPort, const std::string& strRequest, const char* pszSource,
                      size_t nSendBytes, bool bHalfClose) {
-    CSocket sock(Connect(nPort, pszSource));
+    CSocket sock(OpenConnection(nPort, pszSource));
     if (sock.Get() < 0) {
         return {};
     }
@@ -121,7 +116,7 @@ std::string Exchange(int nPort, const std::string& strRequest, const char* pszSo
 }
 
 std::string FirstAnswer(int nPort, const std::string& strRequest) {
-    CSocket sock(Connect(nPort, nullptr));
+    CSocket sock(OpenConnection(nPort, nullptr));
     if (sock.Get() < 0 || ::send(sock.Get(), strRequest.data(), strRequest.size(), MSG_NOSIGNAL) !=
                               static_cast<ssize_t>(strRequest.size())) {
         return {};
@@ -138,7 +133,7 @@ std::string TlsExchange(int nPort, const std::string& strRequest, const std::str
         return {};
     }
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
-    CSocket sock(Connect(nPort, pszSource));
+    CSocket sock(OpenConnection(nPort, pszSource));
     std::unique_ptr<SSL, SSslFree> ssl(SSL_new(ctx.get()));
     if (sock.Get() < 0 || !ssl) {
         return {};
@@ -231,6 +226,34 @@ SReply Upload(const CLiveService& service, const std::string& strId,
               const std::vector<SUploadPart>& vecParts, const char* pszSource) {
     return ParseReply(Exchange(service.HttpPort(),
                                ClientUploadRequest(strId, ClientUploadBody(vecParts)), pszSource));
+}
+
+CClockFile::CClockFile() {
+    std::string strTemplate = (std::filesystem::temp_directory_path() / "zav-clock-XXXXXX");
+    int fd = ::mkstemp(strTemplate.data());
+    if (fd < 0) {
+        ADD_FAILURE() << "cannot make a clock file: " << std::strerror(errno);
+        return;
+    }
+    ::close(fd);
+    m_strPath = strTemplate;
+    m_nNowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+                   .count();
+    Advance(0);
+}
+
+CClockFile::~CClockFile() {
+    if (!m_strPath.empty()) {
+        ::unlink(m_strPath.c_str());
+    }
+}
+
+void CClockFile::Advance(int64_t nMs) {
+    m_nNowMs += nMs;
+    const std::string strNew = m_strPath + ".new";
+    std::ofstream(strNew) << m_nNowMs << "\n";
+    ASSERT_EQ(::rename(strNew.c_str(), m_strPath.c_str()), 0) << std::strerror(errno);
 }
 
 std::string Cp949(const std::string& strUtf8) {

@@ -2,6 +2,7 @@
 // Talks to zav-service the way outside clients do: raw HTTP over plain sockets or TLS, from a
 // chosen loopback source address, with bodies built byte for byte.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,24 @@ struct SReply {
     std::string strHeaders;
     std::string strBody;
 };
+
+// Owns a socket descriptor.
+class CSocket {
+public:
+    explicit CSocket(int fd) : m_fd(fd) {}
+    ~CSocket();
+    CSocket(CSocket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    CSocket(const CSocket&) = delete;
+    CSocket& operator=(const CSocket&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// A connected TCP socket to 127.0.0.1:nPort from pszSource (or any local address); -1 on
+// failure. Reads and writes time out after 20 s. The caller closes it.
+int OpenConnection(int nPort, const char* pszSource = nullptr);
 
 // Sends the bytes and reads until the server closes. pszSource binds the client socket first
 // (e.g. "127.0.0.2"). nSendBytes < request size sends only that much and closes. bHalfClose
@@ -53,6 +72,22 @@ std::string ClientUploadBody(const std::vector<SUploadPart>& vecParts);
 std::string ClientUploadRequest(const std::string& strId, const std::string& strBody);
 SReply Upload(const CLiveService& service, const std::string& strId,
               const std::vector<SUploadPart>& vecParts, const char* pszSource = nullptr);
+
+// The time a service started with {"--clock-file", Path()} sees: a temporary file, removed
+// with the object. It starts at the present.
+class CClockFile {
+public:
+    CClockFile();
+    ~CClockFile();
+    CClockFile(const CClockFile&) = delete;
+    CClockFile& operator=(const CClockFile&) = delete;
+    const std::string& Path() const { return m_strPath; }
+    void Advance(int64_t nMs);  // replaces the file in one step
+
+private:
+    std::string m_strPath;
+    int64_t m_nNowMs = 0;
+};
 
 std::string Cp949(const std::string& strUtf8);
 std::string Utf8FromCp949(const std::string& strCp949);

@@ -1,6 +1,10 @@
 // Password hashing, member ids and the login reply template of the service.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <filesystem>
+
+#include "service/member_store.h"
 #include "service/password.h"
 #include "service/replies.h"
 #include "service/text_util.h"
@@ -62,6 +66,27 @@ TEST(ServiceAuthReply, ErrorMessageStartsAtByteFifteenInCp949) {
     ASSERT_EQ(strReply.size(), 17u);
     EXPECT_EQ(strReply.substr(0, 4), "-ERR");
     EXPECT_EQ(strReply.substr(15), "\xB0\xA1");
+}
+
+// The wait after the fifth failure runs from the moment the failure is known, not from the
+// reservation before a password check that may itself take longer than the wait.
+TEST(ServiceLoginWait, RunsFromTheFailureNotFromTheReservation) {
+    std::string strDir = (std::filesystem::temp_directory_path() / "zav-wait-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(strDir.data()), nullptr);
+    {
+        zavsvc::CMemberStore store;
+        std::string strError;
+        ASSERT_TRUE(store.Open(strDir, &strError)) << strError;
+        using EGate = zavsvc::CMemberStore::EGate;
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(store.ReserveLoginAttempt("gamer01", "192.0.2.1", 10000), EGate::Open);
+        }
+        ASSERT_TRUE(store.RecordLoginFailure("gamer01", "192.0.2.1", 10900));  // a slow check
+        EXPECT_EQ(store.ReserveLoginAttempt("gamer01", "192.0.2.1", 11899), EGate::Throttled);
+        EXPECT_EQ(store.ReserveLoginAttempt("gamer01", "192.0.2.2", 11899), EGate::Open);
+        EXPECT_EQ(store.ReserveLoginAttempt("gamer01", "192.0.2.1", 11900), EGate::Open);
+    }
+    std::filesystem::remove_all(strDir);
 }
 
 }  // namespace

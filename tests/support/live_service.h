@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "net/endpoints.h"
 #include "support/env_guard.h"
 #include "support/sandbox.h"
 
@@ -65,6 +66,11 @@ public:
     std::string CaFile() const;  // DataDir() + "/tls/cert.pem"
     std::string DataDir() const { return m_strDataDir; }
     std::string BoardUrl() const;  // HttpBase() + "/board/powerbbs.php?come_idx=1206"
+    // What a client's settings hold to talk to this service (its bases and certificate).
+    // Inline: the service's own tests link no client code.
+    SEndpoints Endpoints() const {
+        return SEndpoints::FromBases(HttpBase(), HttpsBase(), BoardUrl(), CaFile());
+    }
 
     // `zav-service member add --data DIR ID PASSWORD NICKNAME`; true when it exited with 0.
     bool AddMember(const std::string& strId, const std::string& strPw,
@@ -118,8 +124,16 @@ private:
     std::thread m_reader;
 };
 
+// A client's addresses for a scripted stand-in of the service's web server (and of the portal,
+// when given).
+inline SEndpoints EndpointsAt(const std::string& strServiceBase,
+                              const std::string& strPortalBase = "https://127.0.0.1:1") {
+    return SEndpoints::FromBases(strServiceBase, strPortalBase);
+}
+
 // Sets ZAV_SERVICE_URL, ZAV_PORTAL_URL (= HttpsBase()), ZAV_BOARD_URL and ZAV_CA_FILE for one
-// scope and restores the previous values after.
+// scope and restores the previous values after: for what reads the environment (start-up, the
+// program itself).
 class CScopedClientEnvironment {
 public:
     explicit CScopedClientEnvironment(const CLiveService& service);

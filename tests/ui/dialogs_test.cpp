@@ -19,6 +19,7 @@
 
 #include "app/auth_reply.h"
 #include "app/game_folder.h"
+#include "app/server_config.h"
 #include "app/settings.h"
 #include "net/http_request.h"
 #include "support/live_service.h"
@@ -45,7 +46,6 @@ class DialogsTest : public QObject {
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<CLiveService> m_pService;
-    std::unique_ptr<CScopedClientEnvironment> m_pEnv;
     QList<SBox> m_boxes;
     bool m_bConfirmAnswer = true;
     QString m_strGameFolder;
@@ -59,23 +59,37 @@ private:
     static QString Screenshot(const char* szName) {
         return QStringLiteral(ZAV_BINARY_DIR "/") + QLatin1String(szName);
     }
-    // Every box is recorded instead of shown, and answered with m_bConfirmAnswer.
-    void RecordBoxes() {
-        SetMessageBoxHook([this](EBoxKind eKind, const std::string& strText) {
+    // Shows the windows' boxes by recording them, answered with m_bConfirmAnswer.
+    BoxPresenter Recorder() {
+        return [this](QWidget*, EBoxKind eKind, const std::string& strText) {
             m_boxes.append({eKind, QString::fromStdString(strText),
                             QThread::currentThread() == qApp->thread()});
             return m_bConfirmAnswer;
+        };
+    }
+    // Settings that point at the service.
+    void Prepare(CSettings& settings) const { settings.m_endpoints = m_pService->Endpoints(); }
+    // Accepts the next real box as soon as it shows, and reports what it showed.
+    void AcceptNextBox(QString* pText, Qt::TextFormat* pFormat = nullptr) {
+        QTimer::singleShot(0, [pText, pFormat] {
+            QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
+            auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            *pText = pBox->text();
+            if (pFormat != nullptr)
+                *pFormat = pBox->textFormat();
+            pBox->accept();
         });
     }
     // A main window of a member logged in through the service, set up and shown.
     std::unique_ptr<CMainDialog> OpenMainWindow(CSettings& settings) {
-        CBoxMessageView view;
-        if (settings.LoadServerConfig(view) != 1)
+        Prepare(settings);
+        CBoxMessageView view(nullptr, Recorder());
+        if (settings.LoadServerConfig(view) != EConfigLoad::Loaded)
             return nullptr;
         CLoginLogic logic(view, settings);
         if (!logic.OnLogin("gamer01", "zavdemo").bLoggedIn)
             return nullptr;
-        auto pDialog = std::make_unique<CMainDialog>(settings);
+        auto pDialog = std::make_unique<CMainDialog>(settings, Recorder());
         pDialog->OnInitDialog();
         pDialog->show();
         QApplication::setActiveWindow(pDialog.get());
@@ -100,20 +114,14 @@ private slots:
             std::make_unique<CLiveService>(std::vector<std::string>{"--max-upload-mb", "20"});
         QVERIFY(m_pService->IsRunning());
         QVERIFY(m_pService->AddMember("gamer01", "zavdemo", "용감한전사"));
-        m_pEnv = std::make_unique<CScopedClientEnvironment>(*m_pService);
-
-        RecordBoxes();
     }
-    void cleanupTestCase() {
-        SetMessageBoxHook({});
-        m_pEnv.reset();
-        m_pService.reset();
-    }
+    void cleanupTestCase() { m_pService.reset(); }
     void init() { m_boxes.clear(); }
 
     void LoginKeysAndMessages() {
         CSettings settings;
-        CLoginDialog dlg(settings);
+        Prepare(settings);
+        CLoginDialog dlg(settings, Recorder());
         bool bMainRan = false;
         bool bHiddenDuringMain = false;
         dlg.SetMainWindowRunner([&] {
@@ -163,7 +171,8 @@ private slots:
 
     void LoginFieldsTakeNoMoreThanTheProtocolCarries() {
         CSettings settings;
-        CLoginDialog dlg(settings);
+        Prepare(settings);
+        CLoginDialog dlg(settings, Recorder());
         dlg.show();
         QTest::keyClicks(dlg.IdEdit(), QString(60, QLatin1Char('i')));
         QTest::keyClicks(dlg.PwEdit(), QString(100, QLatin1Char('l')));
@@ -247,7 +256,7 @@ private slots:
         QVERIFY(m_boxes.isEmpty());
 
         // The progress band: painted from bitmap 143's rows, from the left edge.
-        pDialog->Logic().SetProgress(60, 100, 0);
+        pDialog->Logic().SetProgress(60, 100, EProgressMode::Plain);
         QCOMPARE(pDialog->ProgressWidth(), 156);
         QImage shot = pDialog->grab().toImage();
         const qreal dDpr = shot.devicePixelRatio();
@@ -315,19 +324,12 @@ private slots:
         QVERIFY(QDir(strTyped + QStringLiteral("/Ralum/Temp")).exists());
     }
 
-    // The real boxes, not the hook: server texts carry "<br>", shown as they stand; the folder
-    // picker has its title.
+    // The real boxes: server texts carry "<br>", shown as they stand; the folder picker has its
+    // title.
     void BoxesShowPlainTextAndThePickerItsTitle() {
-        SetMessageBoxHook({});
         QString strShownText;
         Qt::TextFormat eFormat = Qt::RichText;
-        QTimer::singleShot(0, [&] {
-            QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
-            auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            strShownText = pBox->text();
-            eFormat = pBox->textFormat();
-            pBox->accept();
-        });
+        AcceptNextBox(&strShownText, &eFormat);
         ShowMessageBox(nullptr, EBoxKind::Message, "+OK<br>서버 점검 중입니다.");
         QCOMPARE(eFormat, Qt::PlainText);
         QCOMPARE(strShownText, QStringLiteral("+OK<br>서버 점검 중입니다."));
@@ -345,13 +347,16 @@ private slots:
         const SFolderPick pick = pDialog->PickFolder();
         QCOMPARE(strTitle, QStringLiteral("대상 폴더 선택"));
         QCOMPARE(pick.eKind, SFolderPick::Cancelled);
-        RecordBoxes();
     }
 
     void MessageLogHasOneJsonLinePerBox() {
         QFile::remove(m_dir.filePath(QStringLiteral("messages.jsonl")));
+        QString strShown;
+        AcceptNextBox(&strShown);
         ShowMessageBox(nullptr, EBoxKind::Message, "일시적인 \"장애\"\n\\끝");
+        AcceptNextBox(&strShown);
         ShowMessageBox(nullptr, EBoxKind::Confirm, "삭제하시겠습니까?");
+        QCOMPARE(strShown, QStringLiteral("삭제하시겠습니까?"));
         QFile file(m_dir.filePath(QStringLiteral("messages.jsonl")));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(

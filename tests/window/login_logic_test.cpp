@@ -23,10 +23,10 @@ std::string ErrReply(const std::string& strText) {
     return kHead + "ERR" + kFrame + strText + kFrame;
 }
 
-// Points the login at one scripted server for the scope.
+// A scripted stand-in of the portal's login, and settings that point at it.
 struct SCannedPortal {
     CScriptedServer m_server{CScriptedServer::Reply(200, "")};
-    CEnvGuard m_env{"ZAV_PORTAL_URL", m_server.BaseUrl()};
+    SEndpoints Endpoints() const { return EndpointsAt("http://127.0.0.1:1", m_server.BaseUrl()); }
 };
 
 }  // namespace
@@ -96,6 +96,7 @@ TEST(LoginBody, RefusesInputTheBuffersCannotCarry) {
 TEST(LoginFlow, EmptyFieldsAreCheckedBeforeAnyRequest) {
     SCannedPortal portal;
     CSettings settings;
+    settings.m_endpoints = portal.Endpoints();
     CRecordingView view;
     CLoginLogic logic(view, settings);
 
@@ -113,6 +114,7 @@ TEST(LoginFlow, EmptyFieldsAreCheckedBeforeAnyRequest) {
 TEST(LoginFlow, OddRepliesShowTheTemporaryFailure) {
     SCannedPortal portal;
     CSettings settings;
+    settings.m_endpoints = portal.Endpoints();
     CRecordingView view;
     CLoginLogic logic(view, settings);
     for (const std::string& strReply : {std::string("short"), OkReply(std::string(201, 'n')),
@@ -139,8 +141,8 @@ TEST(LoginFlow, AgainstTheService) {
     CLiveService service;
     ASSERT_TRUE(service.IsRunning());
     ASSERT_TRUE(service.AddMember("gamer01", "zavdemo", "용감한전사"));
-    CScopedClientEnvironment env(service);
     CSettings settings;
+    settings.m_endpoints = service.Endpoints();
     CRecordingView view;
     CLoginLogic logic(view, settings);
 
@@ -166,6 +168,7 @@ TEST(LoginFlow, AgainstTheService) {
     service.Stop();
     view.ClearLog();
     CSettings fresh;
+    fresh.m_endpoints = service.Endpoints();
     CLoginLogic logic2(view, fresh);
     EXPECT_FALSE(logic2.OnLogin("gamer01", "zavdemo").bLoggedIn);
     EXPECT_EQ(view.Messages(), std::vector<std::string>{kMsgSystemFailure});

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app/login_logic.h"
+#include "app/server_config.h"
 #include "support/env_guard.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
@@ -24,6 +25,7 @@ const std::string kFailure = "일시적인 시스템 장애입니다.\n\n잠시�
 class AccountStatus : public ::testing::Test {
 protected:
     void SetUp() override {
+        m_settings.m_endpoints = EndpointsAt(m_server.BaseUrl());
         m_settings.SetId("gamer01");
         m_settings.m_nMaxUploadLimit = 20000000;
     }
@@ -35,7 +37,6 @@ protected:
     std::string Text(int nId) const { return m_view.Text(nId); }
 
     CScriptedServer m_server{CScriptedServer::Reply(200, "")};
-    CEnvGuard m_env{"ZAV_SERVICE_URL", m_server.BaseUrl()};
     CSettings m_settings;
     CRecordingView m_view;
     CMainLogic m_logic{m_view, m_settings};
@@ -135,10 +136,10 @@ TEST(AccountStatusLive, FreshMemberBeforeAndAfterLogin) {
     CLiveService service({"--max-upload-mb", "30"});
     ASSERT_TRUE(service.IsRunning());
     ASSERT_TRUE(service.AddMember("gamer01", "zavdemo", "전사"));
-    CScopedClientEnvironment env(service);
     CSettings settings;
+    settings.m_endpoints = service.Endpoints();
     CRecordingView view;
-    ASSERT_EQ(settings.LoadServerConfig(view), 1);
+    ASSERT_EQ(settings.LoadServerConfig(view), EConfigLoad::Loaded);
     CMainLogic logic(view, settings);
 
     // Not logged in from this address yet: the service refuses with its own text.
@@ -165,25 +166,28 @@ TEST(Progress, WidthOfTheBand) {
     struct SCase {
         uint32_t nDone;
         int32_t nTotal;
-        uint8_t nMode;
+        EProgressMode eMode;
         int nWidth;
-    } cases[] = {
-        {50, 100, 0, 130},
-        {50, 100, 2, 117},
-        {3, 100, 2, 0},
-        {0, 0, 1, 260},
-        {0, 0, 0, 0},
-        {0, 0, 2, 0},
-        {100, 100, 0, 260},
-        {1, 3, 0, 85},
-        {250, 100, 0, 260},
-        {5, -1, 0, 0},
-        {4000000000u, 2000000000, 0, 260},
+    };
+    constexpr EProgressMode kPlain = EProgressMode::Plain, kFull = EProgressMode::Full,
+                            kFiveLess = EProgressMode::FiveLess;
+    const SCase cases[] = {
+        {50, 100, kPlain, 130},
+        {50, 100, kFiveLess, 117},
+        {3, 100, kFiveLess, 0},
+        {0, 0, kFull, 260},
+        {0, 0, kPlain, 0},
+        {0, 0, kFiveLess, 0},
+        {100, 100, kPlain, 260},
+        {1, 3, kPlain, 85},
+        {250, 100, kPlain, 260},
+        {5, -1, kPlain, 0},
+        {4000000000u, 2000000000, kPlain, 260},
     };
     for (const SCase& c : cases) {
-        logic.SetProgress(c.nDone, c.nTotal, c.nMode);
+        logic.SetProgress(c.nDone, c.nTotal, c.eMode);
         EXPECT_EQ(logic.ProgressWidth(), c.nWidth)
-            << c.nDone << "/" << c.nTotal << " mode " << int{c.nMode};
+            << c.nDone << "/" << c.nTotal << " mode " << static_cast<int>(c.eMode);
         EXPECT_EQ(view.LastProgressWidth(), c.nWidth);
     }
 }
@@ -205,11 +209,10 @@ TEST(MainWindow, SetUpWithoutGameFolderOpensThePickerBeforeTheUsage) {
     std::filesystem::create_directories(sandbox.Path("config"));
     CScriptedServer server(CScriptedServer::Reply(200, "+OK<br>Fonts=1000000"));
     CEnvGuard env;
-    env.Set("XDG_CONFIG_HOME", sandbox.Path("config"))
-        .Set("WINEPREFIX", sandbox.Path("no-wine"))
-        .Set("ZAV_SERVICE_URL", server.BaseUrl());
+    env.Set("XDG_CONFIG_HOME", sandbox.Path("config")).Set("WINEPREFIX", sandbox.Path("no-wine"));
 
     CSettings settings;
+    settings.m_endpoints = EndpointsAt(server.BaseUrl());
     settings.SetId("gamer01");
     settings.SetNickname("전사");
     CRecordingView view;

@@ -89,7 +89,13 @@ TEST_F(ZipInterop, ZavzipListsAndExtractsWithItsExitCodes) {
     EXPECT_NE(list.find("\t8\t0\t"), std::string::npos);
     EXPECT_NE(list.find("\t00000020\tWTF/Account/Macros.txt\n"), std::string::npos);
     EXPECT_NE(list.find("\t00000000\t2\t0\t00000020\tWTF/empty.txt\n"), std::string::npos);
-    EXPECT_EQ(RunShell(Zavzip("extract ours.zip dest")), 0);
+    EXPECT_EQ(RunShell(Zavzip("extract -j 2 ours.zip dest")), 0);
+    // The thread count changes nothing in the archive.
+    ASSERT_EQ(chdir("src"), 0);
+    ASSERT_EQ(RunShell(Zavzip("pack -j 1 ../one.zip WTF Interface")), 0);
+    ASSERT_EQ(chdir(".."), 0);
+    EXPECT_EQ(ReadWholeFile("one.zip"), ReadWholeFile("ours.zip"));
+    EXPECT_EQ(RunShell(Zavzip("pack -j 0 zero.zip src 2> /dev/null")), 2);
     EXPECT_EQ(ReadWholeFile("dest/WTF/Account/Macros.txt"), "/dance\n/wave\n");
     // Korean names make the round trip through their CP949 form.
     EXPECT_NE(list.find("\tInterface/AddOns/캐릭터/설정.lua\n"), std::string::npos);

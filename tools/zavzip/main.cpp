@@ -1,21 +1,31 @@
 // zavzip: the archive layer on the command line.
-//   zavzip pack ARCHIVE FOLDER...   every file of each folder, depth-first, names relative
-//   zavzip pack -j N ARCHIVE FOLDER...   the same archive, compressed on N worker threads
-//   zavzip list ARCHIVE             one tab-separated line per entry
-//   zavzip extract ARCHIVE DEST     every entry, stopping at the first refusal
+//   zavzip pack [-j N] ARCHIVE FOLDER...   every file of each folder, depth-first, names
+//                                          relative; compressed on N threads (default: one
+//                                          per core, at most 16), the same archive for any N
+//   zavzip list ARCHIVE                    one tab-separated line per entry
+//   zavzip extract [-j N] ARCHIVE DEST     every entry, stopping at the first refusal; files
+//                                          written on N threads (default as for pack)
 // Exit codes: 0 done, 1 extraction stopped early, 2 usage, 3 archive error, 4 file error.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "platform/native_text.h"
 #include "zip/zip_archiver.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
+#endif
 
 namespace {
 
@@ -23,31 +33,29 @@ int Usage() {
     std::fputs(
         "usage: zavzip pack [-j THREADS] ARCHIVE FOLDER...\n"
         "       zavzip list ARCHIVE\n"
-        "       zavzip extract ARCHIVE DEST\n",
+        "       zavzip extract [-j THREADS] ARCHIVE DEST\n",
         stderr);
     return 2;
 }
 
-// Walks strFolder depth-first in listing order, skipping "." and "..", and hands every file
-// to onFile; stops when onFile returns false.
+// Walks strFolder depth-first in listing order and hands every file (links followed) to
+// onFile; stops when onFile returns false. Paths are UTF-8, joined with '/'.
 template <typename OnFile>
 bool WalkFolder(const std::string& strFolder, OnFile&& onFile) {
-    DIR* pDir = opendir(strFolder.c_str());
-    if (pDir == nullptr)
-        throw CFileException(errno, strFolder);
-    struct DirCloser {
-        DIR* p;
-        ~DirCloser() { closedir(p); }
-    } closer{pDir};
-    while (dirent* pEntry = readdir(pDir)) {
-        std::string strName = pEntry->d_name;
-        if (strName == "." || strName == "..")
-            continue;
-        std::string strPath = strFolder + "/" + strName;
-        struct stat st {};
-        if (stat(strPath.c_str(), &st) != 0)
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::directory_iterator it(PathFromUtf8(strFolder), ec);
+    if (ec)
+        throw CFileException(ec.value(), strFolder);
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec)
+            throw CFileException(ec.value(), strFolder);
+        std::string strPath = strFolder + "/" + Utf8FromPath(it->path().filename());
+        std::error_code ecEntry;
+        const fs::file_status status = it->status(ecEntry);
+        if (ecEntry)
             continue;  // vanished since the listing
-        if (S_ISDIR(st.st_mode)) {
+        if (fs::is_directory(status)) {
             if (!WalkFolder(strPath, onFile))
                 return false;
         } else if (!onFile(strPath)) {
@@ -58,7 +66,7 @@ bool WalkFolder(const std::string& strFolder, OnFile&& onFile) {
 }
 
 std::string TrimFolder(std::string strFolder) {
-    while (strFolder.size() > 1 && strFolder.back() == '/')
+    while (strFolder.size() > 1 && (strFolder.back() == '/' || strFolder.back() == '\\'))
         strFolder.pop_back();
     return strFolder;
 }
@@ -66,32 +74,18 @@ std::string TrimFolder(std::string strFolder) {
 int Pack(const std::string& strArchive, int argc, char** argv, unsigned nThreads) {
     CZipArchiver zip;
     zip.Open(strArchive, ZipOpenMode::Create);
-    bool bOk = true;
-    if (nThreads == 0) {
-        for (int i = 0; i < argc && bOk; ++i) {
-            bOk = WalkFolder(TrimFolder(argv[i]), [&](const std::string& strPath) {
-                if (zip.AddFile(strPath, -1, true, 65535))
-                    return true;
-                std::fprintf(stderr, "zavzip: cannot add %s\n", strPath.c_str());
-                return false;
-            });
-        }
-    } else {
-        std::vector<std::string> paths;
-        for (int i = 0; i < argc; ++i) {
-            WalkFolder(TrimFolder(argv[i]), [&](const std::string& strPath) {
-                paths.push_back(strPath);
-                return true;
-            });
-        }
-        size_t nAdded = zip.AddFiles(paths, -1, true, 65535, nThreads);
-        if (nAdded < paths.size()) {
-            std::fprintf(stderr, "zavzip: cannot add %s\n", paths[nAdded].c_str());
-            bOk = false;
-        }
+    std::vector<std::string> paths;
+    for (int i = 0; i < argc; ++i) {
+        WalkFolder(TrimFolder(argv[i]), [&](const std::string& strPath) {
+            paths.push_back(strPath);
+            return true;
+        });
     }
+    const size_t nAdded = zip.AddFiles(paths, -1, true, 65535, nThreads);
+    if (nAdded < paths.size())
+        std::fprintf(stderr, "zavzip: cannot add %s\n", paths[nAdded].c_str());
     zip.Close();
-    return bOk ? 0 : 1;
+    return nAdded == paths.size() ? 0 : 1;
 }
 
 int List(const std::string& strArchive) {
@@ -108,38 +102,66 @@ int List(const std::string& strArchive) {
     return 0;
 }
 
-int Extract(const std::string& strArchive, const std::string& strDest) {
+int Extract(const std::string& strArchive, const std::string& strDest, unsigned nThreads) {
     CZipArchiver zip;
     zip.Open(strArchive, ZipOpenMode::ReadOnly);
-    for (int i = 0; i < zip.EntryCount(); ++i) {
-        if (!zip.ExtractEntry(static_cast<uint16_t>(i), strDest, true, 65535)) {
-            std::fprintf(stderr, "stopped at entry %d\n", i);
-            return 1;
-        }
+    const size_t nDone = zip.ExtractAll(strDest, nThreads);
+    if (nDone < static_cast<size_t>(zip.EntryCount())) {
+        std::fprintf(stderr, "stopped at entry %zu\n", nDone);
+        return 1;
     }
     zip.Close();
     return 0;
 }
 
-}  // namespace
+// The thread count of "-j N" at argv[i] (then i moves past it), 0 when there is none, -1 when
+// it is not a number from 1 to 64.
+int ThreadOption(int argc, char** argv, int& i) {
+    if (i + 1 >= argc || std::strcmp(argv[i], "-j") != 0)
+        return 0;
+    const int nThreads = std::atoi(argv[i + 1]);
+    i += 2;
+    return nThreads >= 1 && nThreads <= 64 ? nThreads : -1;
+}
 
-int main(int argc, char** argv) {
+// The command line as UTF-8. On Windows it is read in UTF-16 (the ANSI form would lose Korean
+// names on a system whose code page is not 949), the console is told to show UTF-8 and the
+// output is binary.
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    static_cast<void>(argc);
+    static_cast<void>(argv);
+    SetConsoleOutputCP(CP_UTF8);
+    // Lines end in LF as on every system, so the output is the same byte for byte.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    int nArgs = 0;
+    wchar_t** ppArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs);
+    std::vector<std::string> args;
+    for (int i = 0; ppArgs != nullptr && i < nArgs; ++i)
+        args.push_back(Utf8FromWide(ppArgs[i]));
+    LocalFree(ppArgs);
+    return args;
+#else
+    return std::vector<std::string>(argv, argv + argc);
+#endif
+}
+
+int Run(int argc, char** argv) {
     if (argc < 3)
         return Usage();
     std::string strCommand = argv[1];
+    int i = 2;
+    const int nThreads = ThreadOption(argc, argv, i);
+    if (nThreads < 0)
+        return Usage();
     try {
-        if (strCommand == "pack" && argc >= 6 && std::strcmp(argv[2], "-j") == 0) {
-            int nThreads = std::atoi(argv[3]);
-            if (nThreads < 1 || nThreads > 64)
-                return Usage();
-            return Pack(argv[4], argc - 5, argv + 5, static_cast<unsigned>(nThreads));
-        }
-        if (strCommand == "pack" && argc >= 4)
-            return Pack(argv[2], argc - 3, argv + 3, 0);
+        if (strCommand == "pack" && argc - i >= 2)
+            return Pack(argv[i], argc - i - 1, argv + i + 1, static_cast<unsigned>(nThreads));
         if (strCommand == "list" && argc == 3)
             return List(argv[2]);
-        if (strCommand == "extract" && argc == 4)
-            return Extract(argv[2], argv[3]);
+        if (strCommand == "extract" && argc - i == 2)
+            return Extract(argv[i], argv[i + 1], static_cast<unsigned>(nThreads));
     } catch (const CZipException& e) {
         std::fprintf(stderr, "zavzip: CZipException cause %d\n", e.m_iCause);
         return 3;
@@ -149,4 +171,15 @@ int main(int argc, char** argv) {
         return 4;
     }
     return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args = Utf8Arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& strArg : args)
+        pointers.push_back(strArg.data());
+    pointers.push_back(nullptr);
+    return Run(static_cast<int>(args.size()), pointers.data());
 }
