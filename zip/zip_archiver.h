@@ -2,7 +2,7 @@
 // no ZIP64), one object per use, one thread per object (AddFiles, AddFilesAs and ExtractAll
 // run worker threads of their own).
 //
-// Deflate: data of at most GetWholeLimit() bytes (16 MiB) is compressed and inflated in one
+// Deflate: data of at most GetWholeLimit() bytes (24 MiB) is compressed and inflated in one
 // buffer by libdeflate, longer data streams through zlib. The level's flag bits and the bytes
 // of an archive do not depend on the call or the number of threads that wrote it.
 //
@@ -76,7 +76,10 @@ class CZipArchiver {
 public:
     static constexpr size_t kTransferBufferSize = 16384;
     static constexpr uint32_t kDefaultChunkSize = 65535;
-    static constexpr size_t kDefaultWholeLimit = size_t{16} << 20;
+    // 24 MiB: on the scale-1 game folder (bench/results/zip.md) 16 MiB left its largest cache
+    // file to zlib and packing 9 % slower, 32 MiB was no faster than 24; peak memory grows
+    // with it.
+    static constexpr size_t kDefaultWholeLimit = size_t{24} << 20;
 
     CZipArchiver();
     // Releases everything; an archive still open is closed without writing anything more
@@ -110,7 +113,7 @@ public:
     void Close();
 
     // Data up to this many bytes is deflated and inflated in one buffer (see the top); the
-    // default is kDefaultWholeLimit. Peak memory grows with it.
+    // default is kDefaultWholeLimit.
     void SetWholeLimit(size_t nBytes) { m_nWholeLimit = nBytes; }
     size_t GetWholeLimit() const { return m_nWholeLimit; }
 
