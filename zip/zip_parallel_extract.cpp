@@ -208,7 +208,8 @@ bool TargetsOverlap(const CZipDirectory& directory) {
 
 }  // namespace
 
-size_t CZipArchiver::ExtractAll(const std::string& strFolder, unsigned nThreads) {
+size_t CZipArchiver::ExtractAll(const std::string& strFolder, unsigned nThreads,
+                                size_t nLookAheadBytes) {
     const size_t nCount = m_directory.Count();
     if (m_entryState != kNone)
         return 0;
@@ -227,7 +228,8 @@ size_t CZipArchiver::ExtractAll(const std::string& strFolder, unsigned nThreads)
     if (nThreads == 0)
         nThreads = DefaultPackThreads();
     if (nThreads > 1 && nCount > 1 && !TargetsOverlap(m_directory))
-        return ExtractInParallel(targets, nThreads);
+        return ExtractInParallel(
+            targets, nThreads, nLookAheadBytes ? nLookAheadBytes : DefaultLookAheadBytes(nThreads));
     for (size_t i = 0; i < nCount; ++i) {
         if (!ExtractEntry(static_cast<uint16_t>(i), strFolder))
             return i;
@@ -235,10 +237,10 @@ size_t CZipArchiver::ExtractAll(const std::string& strFolder, unsigned nThreads)
     return nCount;
 }
 
-size_t CZipArchiver::ExtractInParallel(const std::vector<std::string>& targets, unsigned nThreads) {
+size_t CZipArchiver::ExtractInParallel(const std::vector<std::string>& targets, unsigned nThreads,
+                                       size_t nLookAheadBytes) {
     const size_t nCount = m_directory.Count();
-    CExtractPipeline pipeline(m_directory, targets, GetArchivePath(),
-                              DefaultLookAheadBytes(nThreads));
+    CExtractPipeline pipeline(m_directory, targets, GetArchivePath(), nLookAheadBytes);
     pipeline.Start(nThreads);
     std::vector<size_t> folders;
     for (size_t i = 0; i < nCount && pipeline.FirstFailure() == kNoFailure; ++i) {

@@ -1,7 +1,11 @@
 #include "support/running_client.h"
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
+#include <thread>
 
 #include "platform/native_text.h"
 
@@ -73,6 +77,27 @@ void CRunningClient::Stop() {
 
 #else
 
+namespace {
+
+// True once the process table shows pid running strExe. posix_spawn may return before the
+// child has executed it (a sanitizer's fork-then-exec does), when the entry still names this
+// test program.
+bool WaitUntilRunning(pid_t pid, const std::string& strExe) {
+    const std::string strCmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream file(strCmdline, std::ios::binary);
+        std::string strArgs((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
+        if (strArgs.substr(0, strArgs.find('\0')) == strExe)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+}  // namespace
+
 CRunningClient::CRunningClient(const std::string& strBinFolder, const std::string& strName,
                                const std::string& strWorkingFolder) {
     std::error_code ec;
@@ -90,10 +115,12 @@ CRunningClient::CRunningClient(const std::string& strBinFolder, const std::strin
     std::string strArg0 = strExe;
     std::string strSeconds = "600";
     char* argv[] = {strArg0.data(), strSeconds.data(), nullptr};
-    // Returns once the program has been executed, so the process table already names it.
     pid_t pid = 0;
-    if (posix_spawn(&pid, strExe.c_str(), &actions, nullptr, argv, environ) == 0)
+    if (posix_spawn(&pid, strExe.c_str(), &actions, nullptr, argv, environ) == 0) {
         m_nPid = pid;
+        if (!WaitUntilRunning(pid, strExe))
+            Stop();
+    }
     posix_spawn_file_actions_destroy(&actions);
 }
 
