@@ -7,14 +7,14 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=${1:-/tmp/zav-backup-bench}
 RUNS=${2:-3}
-BUILD=$ROOT/build/backup-bench
+BUILD=$ROOT/build/bench
 GAME_FOLDER_SCRIPT=$ROOT/bench/make_game_folder.py
 ID=benchuser
 PW=benchpass
 
-cmake -S "$ROOT/bench/backup" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --preset release -B "$BUILD" -DZAV_BUILD_BENCH=ON -DZAV_BUILD_GUI=OFF -DZAV_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j2 --target backup_bench zav-service >/dev/null
-SERVICE=$BUILD/zav/service/zav-service
+SERVICE=$BUILD/service/zav-service
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
@@ -82,7 +82,7 @@ timed() {
 
 echo "corpus ${CORPUS_MB} MB ($(nproc) cores, $(uname -m), load $(cut -d' ' -f1-3 /proc/loadavg))"
 for run in $(seq "$RUNS"); do
-  OURS=$("$BUILD/backup_bench" "$GAME" "$ID" "$PW" 2>"$WORK/bench.err") || { cat "$WORK/bench.err"; exit 1; }
+  OURS=$("$BUILD/bench/backup_bench" "$GAME" "$ID" "$PW" 2>"$WORK/bench.err") || { cat "$WORK/bench.err"; exit 1; }
   make_body
   sync
   ZIP=$(timed bash -c "$(declare -f standard_zip); GAME='$GAME' WORK='$WORK' standard_zip")

@@ -14,6 +14,8 @@
 #include "app/settings.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
+#include "restore/download_thread.h"
+#include "restore/restore_command.h"
 
 namespace {
 
@@ -91,7 +93,7 @@ int main(int argc, char** argv) {
     const long nRssBefore = StatusKib("VmRSS:");
     const double dCpuStart = CpuSeconds();
     const auto tStart = std::chrono::steady_clock::now();
-    logic.OnRestore();
+    CRestoreCommand(logic).OnRestore();
     logic.WaitForWorker();
     const double dSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
@@ -99,5 +101,6 @@ int main(int argc, char** argv) {
     const long nPeak = StatusKib("VmHWM:");
     std::printf("seconds=%.3f cpu=%.3f rss_before_kib=%ld peak_kib=%ld growth_kib=%ld\n", dSeconds,
                 dCpu, nRssBefore, nPeak, nPeak - nRssBefore);
-    return view.m_strLast == "다운로드 및 적용이 완료되었습니다." ? 0 : 1;
+    // The done message is followed by what was restored of each category.
+    return view.m_strLast.starts_with(kMsgRestoreDone) ? 0 : 1;
 }

@@ -6,15 +6,15 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=${1:-/tmp/zav-restore-bench}
-BUILD=$ROOT/build/restore-bench
+BUILD=$ROOT/build/bench
 GAME_FOLDER_SCRIPT=$ROOT/bench/make_game_folder.py
 ID=benchuser
 PW=benchpass
 
-cmake -S "$ROOT/bench/restore" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --preset release -B "$BUILD" -DZAV_BUILD_BENCH=ON -DZAV_BUILD_GUI=OFF -DZAV_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j2 --target restore_bench zav-service zavzip >/dev/null
-SERVICE=$BUILD/zav/service/zav-service
-ZAVZIP=$BUILD/zav/tools/zavzip/zavzip
+SERVICE=$BUILD/service/zav-service
+ZAVZIP=$BUILD/tools/zavzip/zavzip
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
@@ -80,7 +80,7 @@ extract() {
 
 echo "corpus ${CORPUS_MB} MB, archives ${ARCHIVE_MB} MB; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for run in 1 2 3; do
-  OURS=$("$BUILD/restore_bench" "$WORK/ours" "$ID" "$PW" 2>"$WORK/bench.err") || { cat "$WORK/bench.err"; exit 1; }
+  OURS=$("$BUILD/bench/restore_bench" "$WORK/ours" "$ID" "$PW" 2>"$WORK/bench.err") || { cat "$WORK/bench.err"; exit 1; }
   sync
   read -r FETCH_S FETCH_CPU <<<"$(timed fetch)"
   read -r UNZIP_S UNZIP_CPU <<<"$(timed extract)"

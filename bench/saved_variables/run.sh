@@ -10,12 +10,12 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=${1:-/tmp/zav-sv-bench}
 RUNS=${2:-5}
-BUILD=$ROOT/build/saved-variables-bench
+BUILD=$ROOT/build/bench
 CORPUS_SCRIPT=$ROOT/bench/make_game_folder.py
 
-cmake -S "$ROOT/bench/saved_variables" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --preset release -B "$BUILD" -DZAV_BUILD_BENCH=ON -DZAV_BUILD_GUI=OFF -DZAV_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j2 --target saved_variables_bench >/dev/null
-BENCH=$BUILD/saved_variables_bench
+BENCH=$BUILD/bench/saved_variables_bench
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
