@@ -280,6 +280,11 @@ def start(state_dir, binary):
     os.dup2(null, 0)
     os.dup2(log, 1)
     os.dup2(log, 2)
+    # Descriptors CTest left open beyond the standard three would keep its pipes open as long
+    # as the broker lives: every one but the listener is closed.
+    keep = listener.fileno()
+    os.closerange(3, keep)
+    os.closerange(keep + 1, os.sysconf("SC_OPEN_MAX"))
     try:
         run_broker(state_dir, binary, listener)
     finally:

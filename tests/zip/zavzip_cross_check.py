@@ -25,7 +25,8 @@ TREE = {
 
 
 def run(command, cwd):
-    done = subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+    done = subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE,
                           timeout=120)
     return done.returncode, done.stdout, done.stderr
 
