@@ -3,7 +3,9 @@
 #               the layout with clang-format, runs every test, then runs the threaded tests
 #               again under ThreadSanitizer (the tsan preset)
 #   make run    runs the program against the local stand-in service with demo data
-.PHONY: test run build deps tsan fuzz bench format clean
+#   make windows  cross-builds the core, zavzip and the tests for Windows (MinGW-w64) and runs
+#               the tests under Wine against a natively built zav-service
+.PHONY: test run build deps tsan windows fuzz bench format clean
 
 JOBS ?= $(shell nproc)
 
@@ -26,6 +28,13 @@ tsan: deps
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan -j $(JOBS)
+
+windows: deps
+	cmake --preset debug
+	cmake --build --preset debug -j $(JOBS) --target zav-service zavzip
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS)
+	ctest --preset windows -j $(JOBS)
 
 fuzz: deps
 	@scripts/run-fuzzers

@@ -14,12 +14,34 @@
 #include "app/view.h"
 #include "platform/diag_log.h"
 #include "platform/game_process.h"
+#include "platform/native_text.h"
 
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
 #endif
 
 namespace {
+
+#ifdef _WIN32
+
+// Paths are UTF-8 in the program and UTF-16 for the system, so Korean folder names work
+// whatever the system code page is.
+bool Exists(const std::string& strPath) {
+    return GetFileAttributesW(WideFromUtf8(strPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const std::string& strPath) {
+    DWORD dwAttributes = GetFileAttributesW(WideFromUtf8(strPath).c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool MakeFolder(const std::string& strPath) {
+    return CreateDirectoryW(WideFromUtf8(strPath).c_str(), nullptr) ||
+           (GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(strPath));
+}
+
+#else
 
 bool Exists(const std::string& strPath) {
     struct stat st {};
@@ -32,13 +54,10 @@ bool IsFolder(const std::string& strPath) {
 }
 
 bool MakeFolder(const std::string& strPath) {
-#ifdef _WIN32
-    int nResult = _mkdir(strPath.c_str());
-#else
-    int nResult = mkdir(strPath.c_str(), 0777);
-#endif
-    return nResult == 0 || (errno == EEXIST && IsFolder(strPath));
+    return mkdir(strPath.c_str(), 0777) == 0 || (errno == EEXIST && IsFolder(strPath));
 }
+
+#endif
 
 }  // namespace
 
@@ -107,7 +126,7 @@ int CSettings::CreateWorkingFolders() {
 }
 
 EGameFolder CheckGameFolder(std::string_view folder) {
-    if (folder.empty() || !std::filesystem::path(folder).is_absolute())
+    if (folder.empty() || !PathFromUtf8(folder).is_absolute())
         return EGameFolder::Missing;
     // The folder maker's buffer holds the deepest working folder with its placeholder.
     if (folder.size() + std::strlen(kRalumOriginal) + std::strlen(ZAV_SEP "NONEED") >=
@@ -134,7 +153,8 @@ bool RefuseWhileGameRuns(IMessageView& view, const std::string& strFolder, const
 }
 
 std::string WithFinalSeparator(std::string strFolder) {
-    if (!strFolder.empty() && strFolder.back() != kNativeSep)
+    // '/' ends a folder on Windows too.
+    if (!strFolder.empty() && strFolder.back() != kNativeSep && strFolder.back() != '/')
         strFolder += kNativeSep;
     return strFolder;
 }

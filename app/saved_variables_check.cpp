@@ -10,6 +10,7 @@
 
 #include "app/categories.h"
 #include "platform/ascii_case.h"
+#include "platform/native_text.h"
 
 namespace fs = std::filesystem;
 
@@ -74,7 +75,7 @@ std::vector<std::string> SubfolderNames(const fs::path& folder) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (IsFolder(it->path()))
-            names.push_back(it->path().filename().string());
+            names.push_back(Utf8FromPath(it->path().filename()));
     }
     return names;
 }
@@ -84,7 +85,7 @@ void ScanSavedVariablesFolder(const fs::path& folder, const std::string& strRela
                               std::vector<char>& buffer, std::vector<SDamagedFile>& damaged) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string strName = it->path().filename().string();
+        std::string strName = Utf8FromPath(it->path().filename());
         std::error_code ecType;
         if (!EndsWithAsciiNoCase(strName, ".lua") || !fs::is_regular_file(it->path(), ecType))
             continue;
@@ -302,16 +303,17 @@ ELuaEnd ScanLuaEnd(std::string_view text) {
 std::vector<SDamagedFile> FindDamagedSavedVariables(const std::string& strGameFolder) {
     std::vector<SDamagedFile> damaged;
     std::vector<char> buffer(kReadChunk);
-    const fs::path accounts = fs::path(strGameFolder) / "WTF" / "Account";
+    const fs::path accounts = PathFromUtf8(strGameFolder) / "WTF" / "Account";
     const std::string strSv = "SavedVariables";
     for (const std::string& strAccount : SubfolderNames(accounts)) {
-        const fs::path account = accounts / strAccount;
+        const fs::path account = accounts / PathFromUtf8(strAccount);
         const std::string strAccountRel = std::string("Account") + kNativeSep + strAccount;
         ScanSavedVariablesFolder(account / strSv, strAccountRel + kNativeSep + strSv, buffer,
                                  damaged);
         for (const std::string& strRealm : SubfolderNames(account)) {
-            for (const std::string& strCharacter : SubfolderNames(account / strRealm)) {
-                ScanSavedVariablesFolder(account / strRealm / strCharacter / strSv,
+            const fs::path realm = account / PathFromUtf8(strRealm);
+            for (const std::string& strCharacter : SubfolderNames(realm)) {
+                ScanSavedVariablesFolder(realm / PathFromUtf8(strCharacter) / strSv,
                                          strAccountRel + kNativeSep + strRealm + kNativeSep +
                                              strCharacter + kNativeSep + strSv,
                                          buffer, damaged);

@@ -16,6 +16,7 @@
 #include "backup/upload_thread.h"
 #include "platform/diag_log.h"
 #include "platform/game_process.h"
+#include "platform/native_text.h"
 
 std::string OverLimitMessage(uint64_t nTotal, int32_t nLimit) {
     char szText[256];
@@ -116,8 +117,8 @@ int CBackupCommand::CheckUploadSize(const std::string& strFolder, uint8_t nMask)
         if ((nMask & category.nMask) == 0)
             continue;
         std::error_code ec;
-        const auto nSize =
-            std::filesystem::file_size(TempArchivePath(strFolder, category.szWord), ec);
+        const auto nSize = std::filesystem::file_size(
+            PathFromUtf8(TempArchivePath(strFolder, category.szWord)), ec);
         if (ec)
             return -1;
         nTotal += nSize;

@@ -12,6 +12,7 @@
 #include "app/categories.h"
 #include "app/view.h"
 #include "platform/diag_log.h"
+#include "platform/native_text.h"
 #include "zip/zip_archiver.h"
 
 const SBackupCategory kBackupCategories[kBackupCategoryCount] = {
@@ -67,13 +68,13 @@ struct SWalk {
 bool CollectFiles(IMainView& view, const std::string& strGameFolder,
                   const std::string& strRelFolder, SWalk& walk) {
     std::error_code ec;
-    fs::directory_iterator it(fs::path(strGameFolder + strRelFolder), ec);
+    fs::directory_iterator it(PathFromUtf8(strGameFolder + strRelFolder), ec);
     if (ec)
         return true;  // a missing or unreadable folder is an empty one
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec)
             return false;
-        std::string strRel = strRelFolder + kNativeSep + it->path().filename().string();
+        std::string strRel = strRelFolder + kNativeSep + Utf8FromPath(it->path().filename());
         std::string strFull = strGameFolder + strRel;
 
         // Lets the window repaint between files; the wait cursor keeps input out.
@@ -88,7 +89,7 @@ bool CollectFiles(IMainView& view, const std::string& strGameFolder,
                 return false;
             continue;
         }
-        if (const auto stamp = PackableStamp(strFull)) {
+        if (const auto stamp = PackableStamp(it->path())) {
             walk.files.push_back({std::move(strFull), std::move(strRel)});
             walk.stamps.push_back(*stamp);
         }
@@ -207,7 +208,7 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
             break;
         // A refused file: one that vanished since the walk saw it is passed over silently,
         // any other stops the packing.
-        if (PackableStamp(files[nDone].strPath)) {
+        if (PackableStamp(PathFromUtf8(files[nDone].strPath))) {
             strFailed = files[nDone].strPath;
             strCause = "refused: it cannot be opened, or the archive has no room for it";
             break;
@@ -219,7 +220,7 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
     // hold half of the old and half of the new file.
     for (size_t i = 0; strFailed.empty() && i < files.size(); ++i) {
         if (walk.stamps[i].nSize != UINTMAX_MAX &&
-            PackableStamp(files[i].strPath) != walk.stamps[i]) {
+            PackableStamp(PathFromUtf8(files[i].strPath)) != walk.stamps[i]) {
             strFailed = files[i].strPath;
             strCause = "its size or modification time changed while it was packed";
         }
@@ -262,7 +263,7 @@ int DeleteTempArchives(const std::string& strGameFolder, const std::string& strN
         if (strName != category.szWord && strName != "All")
             continue;
         // Only the archive file: a folder standing in its place is not the program's.
-        const fs::path archive = TempArchivePath(strGameFolder, category.szWord);
+        const fs::path archive = PathFromUtf8(TempArchivePath(strGameFolder, category.szWord));
         std::error_code ec;
         if (!fs::is_directory(fs::symlink_status(archive, ec)))
             fs::remove(archive, ec);

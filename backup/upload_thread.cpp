@@ -1,14 +1,10 @@
 #include "backup/upload_thread.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "app/main_logic.h"
@@ -17,12 +13,20 @@
 #include "net/endpoints.h"
 #include "platform/codepage.h"
 #include "platform/diag_log.h"
+#include "platform/native_text.h"
 
 namespace {
 
 constexpr const char* kMsgSizeUnknown = "송수신 패킷의 크기를 계산할 수 없습니다.";
 constexpr const char* kMsgUploadDone = "업로드가 완료되었습니다.";
 constexpr const char* kPartEnd = "\r\n";
+
+// The size of the file at strPath; -1 when it cannot be read.
+int64_t ArchiveSize(const std::string& strPath) {
+    std::error_code ec;
+    const uintmax_t nSize = std::filesystem::file_size(PathFromUtf8(strPath), ec);
+    return ec ? -1 : static_cast<int64_t>(nSize);
+}
 
 std::string FailureMessage(int nCode) {
     char szText[128];
@@ -77,12 +81,12 @@ int64_t CUploadThread::ComputeContentLength() {
     for (const SBackupCategory& category : kBackupCategories) {
         if ((m_nMask & category.nMask) == 0)
             continue;
-        struct stat st {};
-        if (stat(TempArchivePath(m_strGameFolder, category.szWord).c_str(), &st) != 0)
+        const int64_t nSize = ArchiveSize(TempArchivePath(m_strGameFolder, category.szWord));
+        if (nSize < 0)
             return -1;
         nLength += kPartHeaderBase + static_cast<int64_t>(std::strlen(category.szArchive)) +
-                   static_cast<int64_t>(std::strlen(kPartEnd)) + st.st_size;
-        m_vecParts.push_back({&category, st.st_size});
+                   static_cast<int64_t>(std::strlen(kPartEnd)) + nSize;
+        m_vecParts.push_back({&category, nSize});
     }
     if (!m_vecParts.empty())
         nLength += static_cast<int64_t>(std::strlen(kClosingLine));
@@ -142,11 +146,11 @@ int CUploadThread::RequestOutcome(const SHttpResult& result) {
 
 int CUploadThread::SendPart(const SPart& part) {
     m_strFilePath = TempArchivePath(m_strGameFolder, part.pCategory->szWord);
-    struct stat st {};
-    if (stat(m_strFilePath.c_str(), &st) != 0)
+    const int64_t nSize = ArchiveSize(m_strFilePath);
+    if (nSize < 0)
         return kTransferLocalStatus;
     // The announced length counted the archive as it was; other bytes would break the body.
-    if (st.st_size != part.nSize)
+    if (nSize != part.nSize)
         return kTransferLocalIo;
     m_strPending = PartHeader(part.pCategory->szField, part.pCategory->szArchive);
     m_nPendingPos = 0;
@@ -180,10 +184,7 @@ void CUploadThread::AddUploadProgress(size_t nBytes) {
 }
 
 void CUploadThread::CloseArchive() {
-    if (m_nFd >= 0) {
-        close(m_nFd);
-        m_nFd = -1;
-    }
+    m_archive.Close();
 }
 
 bool CUploadThread::DrainPending(char* pBuffer, size_t nSize, size_t& nDone) {
@@ -200,9 +201,7 @@ bool CUploadThread::DrainPending(char* pBuffer, size_t nSize, size_t& nDone) {
 int CUploadThread::StreamArchive(char* pBuffer, size_t nSize, size_t& nDone) {
     if (m_nFileLeft > 0) {
         size_t nWant = std::min({kBlockSize, nSize - nDone, static_cast<size_t>(m_nFileLeft)});
-        ssize_t nRead = read(m_nFd, pBuffer + nDone, nWant);
-        if (nRead < 0 && errno == EINTR)
-            return 0;
+        const int64_t nRead = m_archive.Read(pBuffer + nDone, nWant);
         if (nRead <= 0)
             return kTransferLocalIo;  // a read error, or the archive ended early
         nDone += static_cast<size_t>(nRead);
@@ -231,8 +230,7 @@ size_t CUploadThread::ProduceBody(char* pBuffer, size_t nSize) {
                 break;
             case EStage::PartHeader:
                 if (DrainPending(pBuffer, nSize, nDone)) {
-                    m_nFd = open(m_strFilePath.c_str(), O_RDONLY | O_CLOEXEC);
-                    if (m_nFd < 0)
+                    if (!m_archive.Open(m_strFilePath, CNativeFile::EMode::Read))
                         nCode = kTransferLocalOpen;
                     else
                         m_eStage = EStage::PartData;

@@ -25,6 +25,7 @@
 #include "net/endpoints.h"
 #include "net/http_transfer.h"
 #include "net/transfer_codes.h"
+#include "platform/native_file.h"
 
 class CMainLogic;
 struct SBackupCategory;
@@ -95,7 +96,7 @@ private:
     EStage m_eStage = EStage::NextPart;
     std::string m_strPending;
     size_t m_nPendingPos = 0;
-    int m_nFd = -1;           // the archive being streamed
+    CNativeFile m_archive;    // the archive being streamed
     int64_t m_nFileLeft = 0;  // its bytes still to send
     std::string m_strFilePath;
     int m_nFailure = 0;             // the code of a step that stopped the body

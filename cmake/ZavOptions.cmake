@@ -33,6 +33,10 @@ function(zav_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+  # ZAV_TEST_WINDOWS_PROPERTIES: what the cross build's tests need under Wine (tests/).
+  set(properties TIMEOUT ${ARG_TIMEOUT} ${ZAV_TEST_WINDOWS_PROPERTIES})
+  if(ARG_LABELS)
+    list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ${properties})
 endfunction()

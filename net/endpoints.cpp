@@ -1,6 +1,6 @@
 #include "net/endpoints.h"
 
-#include <cstdlib>
+#include "platform/native_text.h"
 
 #ifndef ZAV_SERVICE_URL_DEFAULT
 #define ZAV_SERVICE_URL_DEFAULT "http://127.0.0.1:8080"
@@ -15,8 +15,8 @@
 namespace {
 
 std::string FromEnvironment(const char* szName, const char* szDefault) {
-    const char* szValue = std::getenv(szName);
-    return (szValue != nullptr && *szValue != '\0') ? szValue : szDefault;
+    std::optional<std::string> value = GetEnvironmentUtf8(szName);
+    return (value && !value->empty()) ? *value : szDefault;
 }
 
 std::string WithoutTrailingSlash(std::string strBase) {

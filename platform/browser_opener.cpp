@@ -1,10 +1,11 @@
 #include "platform/browser_opener.h"
 
 #ifdef _WIN32
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs the types of windows.h.
+#include <shellapi.h>
 
-#include "platform/codepage.h"
+#include "platform/native_text.h"
 #else
 #include <spawn.h>
 #include <sys/wait.h>
@@ -18,11 +19,9 @@ extern char** environ;
 #ifdef _WIN32
 
 bool OpenInBrowser(const std::string& strUrl) {
-    int nWide = MultiByteToWideChar(CP_UTF8, 0, strUrl.c_str(), -1, nullptr, 0);
-    if (nWide <= 0)
+    std::wstring wide = WideFromUtf8(strUrl);
+    if (wide.empty())
         return false;
-    std::wstring wide(static_cast<size_t>(nWide), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, strUrl.c_str(), -1, wide.data(), nWide);
     HINSTANCE hResult =
         ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(hResult) > 32;

@@ -1,5 +1,69 @@
 #include "platform/codepage.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+namespace {
+
+constexpr UINT kCodePage949 = 949;
+
+// UTF-16 of the whole input in code page nCodePage; false on a malformed sequence.
+bool ToWide(UINT nCodePage, std::string_view in, std::wstring& wide) {
+    wide.clear();
+    if (in.empty())
+        return true;
+    const int nBytes = static_cast<int>(in.size());
+    int nUnits =
+        MultiByteToWideChar(nCodePage, MB_ERR_INVALID_CHARS, in.data(), nBytes, nullptr, 0);
+    if (nUnits <= 0)
+        return false;
+    wide.resize(static_cast<size_t>(nUnits));
+    return MultiByteToWideChar(nCodePage, MB_ERR_INVALID_CHARS, in.data(), nBytes, wide.data(),
+                               nUnits) == nUnits;
+}
+
+// The bytes of wide in nCodePage; false when a character has no counterpart there.
+bool FromWide(UINT nCodePage, const std::wstring& wide, std::string& out) {
+    out.clear();
+    if (wide.empty())
+        return true;
+    const int nUnits = static_cast<int>(wide.size());
+    // UTF-8 refuses the "default character used" report; its own flag catches lone surrogates.
+    const bool bUtf8 = nCodePage == CP_UTF8;
+    DWORD dwFlags = bUtf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL bDefaultUsed = FALSE;
+    BOOL* pDefaultUsed = bUtf8 ? nullptr : &bDefaultUsed;
+    int nBytes = WideCharToMultiByte(nCodePage, dwFlags, wide.data(), nUnits, nullptr, 0, nullptr,
+                                     pDefaultUsed);
+    if (nBytes <= 0 || bDefaultUsed)
+        return false;
+    out.resize(static_cast<size_t>(nBytes));
+    return WideCharToMultiByte(nCodePage, dwFlags, wide.data(), nUnits, out.data(), nBytes, nullptr,
+                               pDefaultUsed) == nBytes &&
+           !bDefaultUsed;
+}
+
+}  // namespace
+
+bool Utf8ToCp949(std::string_view utf8, std::string& out) {
+    std::wstring wide;
+    std::string result;
+    if (!IsValidUtf8(utf8) || !ToWide(CP_UTF8, utf8, wide) || !FromWide(kCodePage949, wide, result))
+        return false;
+    out = std::move(result);
+    return true;
+}
+
+bool Cp949ToUtf8(std::string_view cp949, std::string& out) {
+    std::wstring wide;
+    std::string result;
+    if (!ToWide(kCodePage949, cp949, wide) || !FromWide(CP_UTF8, wide, result))
+        return false;
+    out = std::move(result);
+    return true;
+}
+
+#else
 #include <iconv.h>
 
 #include <cerrno>
@@ -61,6 +125,8 @@ bool Utf8ToCp949(std::string_view utf8, std::string& out) {
 bool Cp949ToUtf8(std::string_view cp949, std::string& out) {
     return Convert("UTF-8", "CP949", cp949, out);
 }
+
+#endif  // _WIN32
 
 std::string Cp949ToUtf8Lossy(std::string_view cp949) {
     std::string out;

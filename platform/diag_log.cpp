@@ -9,6 +9,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/native_text.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -39,10 +41,11 @@ std::string Timestamp() {
 
 std::string DefaultDiagLogPath() {
 #ifdef _WIN32
-    const char* szBase = std::getenv("LOCALAPPDATA");
-    if (szBase == nullptr || *szBase == '\0')
+    // A Korean user name is part of this folder: it is read and joined as UTF-8.
+    const std::optional<std::string> base = GetEnvironmentUtf8("LOCALAPPDATA");
+    if (!base || base->empty())
         return {};
-    return (fs::path(szBase) / "zav" / "zav.log").string();
+    return *base + "\\zav\\zav.log";
 #else
     if (const char* szState = std::getenv("XDG_STATE_HOME"); szState != nullptr && *szState == '/')
         return (fs::path(szState) / "zav" / "zav.log").string();
@@ -58,7 +61,7 @@ void OpenDiagLog(const std::string& strPath) {
     g_strLogPath = strPath;
     if (!strPath.empty()) {
         std::error_code ec;
-        fs::create_directories(fs::path(strPath).parent_path(), ec);
+        fs::create_directories(PathFromUtf8(strPath).parent_path(), ec);
     }
 }
 
@@ -67,9 +70,14 @@ void DiagLog(std::string_view text) {
     if (g_strLogPath.empty())
         return;
     std::error_code ec;
-    if (fs::file_size(g_strLogPath, ec) >= kDiagLogMaxBytes && !ec)
-        fs::rename(g_strLogPath, g_strLogPath + ".1", ec);
-    std::FILE* pFile = std::fopen(g_strLogPath.c_str(), "ab");
+    const fs::path path = PathFromUtf8(g_strLogPath);
+    if (fs::file_size(path, ec) >= kDiagLogMaxBytes && !ec)
+        fs::rename(path, PathFromUtf8(g_strLogPath + ".1"), ec);
+#ifdef _WIN32
+    std::FILE* pFile = _wfopen(path.c_str(), L"ab");
+#else
+    std::FILE* pFile = std::fopen(path.c_str(), "ab");
+#endif
     if (pFile == nullptr)
         return;  // the log is an aid: a full disk or a read-only home must not stop the work
     std::string strLine = Timestamp();

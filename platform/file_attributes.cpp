@@ -2,6 +2,12 @@
 
 #include <sys/stat.h>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/native_text.h"
+#endif
+
 namespace {
 constexpr int kHostUnix = 3;
 }
@@ -34,6 +40,40 @@ mode_t PermissionsFromExternalAttributes(uint32_t uExternal, int nHostSystem, bo
     return (uExternal & kDosReadOnly) ? 0444 : 0644;
 }
 
+#ifdef _WIN32
+
+namespace {
+
+constexpr DWORD kSettableBits = kDosReadOnly | kDosHidden | kDosSystem | kDosArchive;
+
+}  // namespace
+
+bool GetFileAttributeWord(const std::string& strPath, uint32_t& uAttributes) {
+    DWORD dwAttributes = GetFileAttributesW(WideFromUtf8(strPath).c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    uAttributes = dwAttributes & kDosArchivedBits;
+    return true;
+}
+
+void MakeFileReplaceable(const std::string& strPath) {
+    std::wstring path = WideFromUtf8(strPath);
+    DWORD dwAttributes = GetFileAttributesW(path.c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return;
+    // A folder keeps its folder bit whatever is asked; only the others are reset.
+    if ((dwAttributes & (kDosReadOnly | kDosHidden | kDosSystem)) != 0)
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+bool SetFileAttributeWord(const std::string& strPath, uint32_t uAttributes) {
+    DWORD dwAttributes = uAttributes & kSettableBits;
+    return SetFileAttributesW(WideFromUtf8(strPath).c_str(),
+                              dwAttributes != 0 ? dwAttributes : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+#else
+
 bool GetFileAttributeWord(const std::string& strPath, uint32_t& uAttributes) {
     struct stat st {};
     if (stat(strPath.c_str(), &st) != 0)
@@ -49,3 +89,5 @@ void MakeFileReplaceable(const std::string& strPath) {
     if ((st.st_mode & S_IWUSR) == 0)
         chmod(strPath.c_str(), (st.st_mode & 07777) | S_IWUSR);
 }
+
+#endif  // _WIN32

@@ -27,9 +27,22 @@ mode_t PermissionsFromExternalAttributes(uint32_t uExternal, int nHostSystem, bo
 // from a Unix host).
 bool ExternalAttributesIsFolder(uint32_t uExternal, int nHostSystem);
 
-// The attribute word of the file at strPath (stat follows links). False when it cannot be read.
+// The attribute bits an archive carries from and to the file system.
+constexpr uint32_t kDosArchivedBits =
+    kDosReadOnly | kDosHidden | kDosSystem | kDosFolder | kDosArchive;
+
+// The attribute word of the file at strPath (UTF-8): on Windows the file's own DOS attributes
+// (the bits above), on POSIX the word of its mode (stat follows links). False when it cannot
+// be read.
 bool GetFileAttributeWord(const std::string& strPath, uint32_t& uAttributes);
 
-// Makes an existing file writable by its owner so that it can be replaced (the counterpart of
-// resetting it to normal attributes). Links are left alone. Failures are ignored.
+// Makes an existing file replaceable: on Windows its attributes are reset to normal (no
+// read-only, hidden or system bit), on POSIX it is made writable by its owner. Links are left
+// alone. Failures are ignored.
 void MakeFileReplaceable(const std::string& strPath);
+
+#ifdef _WIN32
+// Gives the file or folder at strPath the read-only, hidden, system and archive bits of an
+// entry's DOS word (the folder bit is the file system's own). False when they cannot be set.
+bool SetFileAttributeWord(const std::string& strPath, uint32_t uAttributes);
+#endif

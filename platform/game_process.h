@@ -6,8 +6,11 @@
 // client runs under Wine: the process table (/proc) gives the name in comm, often the exe name,
 // and in argv[0], often a Windows path ("C:\Games\World of Warcraft\Wow.exe"). Only clients of
 // this game folder count, where the process table shows where the client runs from; where it
-// shows nothing, the name alone counts. game_process.cpp holds the name rules shared by every
-// system; each system's file (game_process_linux.cpp) implements FindGameClients.
+// shows nothing, the name alone counts. On Windows the Toolhelp snapshot gives the
+// executable's name and QueryFullProcessImageNameW its path: a client counts when its
+// executable lies inside the game folder (any case), or when that path cannot be read.
+// game_process.cpp holds the name rules shared by every system; each system's file
+// (game_process_linux.cpp, game_process_win.cpp) implements FindGameClients.
 #pragma once
 
 #include <array>

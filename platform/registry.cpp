@@ -1,7 +1,10 @@
 #include "platform/registry.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -23,20 +26,22 @@ bool SplitFullName(const char* szFullName, std::string& strKey, std::string& str
 #ifdef _WIN32
 #include <windows.h>
 
-namespace {
+#include "platform/native_text.h"
 
-std::wstring Wide(const std::string& strUtf8) {
-    int n = MultiByteToWideChar(CP_UTF8, 0, strUtf8.c_str(), -1, nullptr, 0);
-    std::wstring wide(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_UTF8, 0, strUtf8.c_str(), -1, wide.data(), n);
-    wide.resize(wcslen(wide.c_str()));
-    return wide;
-}
+namespace {
 
 HKEY RootKey(ERegRoot eRoot) {
     return eRoot == ERegRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
+
+// The game's installer is a 32-bit program: its keys under SOFTWARE live in the 32-bit view
+// (Wow6432Node on 64-bit Windows), and the program reads and writes that same view.
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+
+struct SKeyCloser {
+    void operator()(HKEY hKey) const { RegCloseKey(hKey); }
+};
+using KeyHandle = std::unique_ptr<std::remove_pointer_t<HKEY>, SKeyCloser>;
 
 }  // namespace
 
@@ -44,36 +49,48 @@ int RegReadString(const char* szFullName, char* pOut, int nSize, ERegRoot eRoot)
     std::string strKey, strName;
     if (!SplitFullName(szFullName, strKey, strName) || pOut == nullptr || nSize <= 0)
         return -1;
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExW(RootKey(eRoot), Wide(strKey).c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+    HKEY hRaw = nullptr;
+    if (RegOpenKeyExW(RootKey(eRoot), WideFromUtf8(strKey).c_str(), 0, KEY_QUERY_VALUE | kView,
+                      &hRaw) != ERROR_SUCCESS)
         return -1;
-    wchar_t szData[1024] = {};
-    DWORD nBytes = sizeof(szData) - sizeof(wchar_t);
-    LONG nResult = RegQueryValueExW(hKey, Wide(strName).c_str(), nullptr, nullptr,
-                                    reinterpret_cast<BYTE*>(szData), &nBytes);
-    RegCloseKey(hKey);
-    if (nResult != ERROR_SUCCESS)
+    KeyHandle hKey(hRaw);
+    const std::wstring name = WideFromUtf8(strName);
+    DWORD dwType = 0;
+    DWORD dwBytes = 0;
+    if (RegQueryValueExW(hKey.get(), name.c_str(), nullptr, &dwType, nullptr, &dwBytes) !=
+            ERROR_SUCCESS ||
+        (dwType != REG_SZ && dwType != REG_EXPAND_SZ))
         return -1;
-    int nUtf8 = WideCharToMultiByte(CP_UTF8, 0, szData, -1, nullptr, 0, nullptr, nullptr);
-    if (nUtf8 <= 1 || nUtf8 > nSize)
+    // The stored data need not end with a NUL; room for one more unit is kept.
+    std::wstring data(dwBytes / sizeof(wchar_t) + 1, L'\0');
+    dwBytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(hKey.get(), name.c_str(), nullptr, &dwType,
+                         reinterpret_cast<BYTE*>(data.data()), &dwBytes) != ERROR_SUCCESS)
         return -1;
-    WideCharToMultiByte(CP_UTF8, 0, szData, -1, pOut, nSize, nullptr, nullptr);
-    return nUtf8 - 1;
+    data.resize(std::min(dwBytes / sizeof(wchar_t), data.size()));
+    while (!data.empty() && data.back() == L'\0')
+        data.pop_back();
+    std::string strValue = Utf8FromWide(data);
+    // An empty value counts as missing, as on POSIX.
+    if (strValue.empty() || strValue.size() + 1 > static_cast<size_t>(nSize))
+        return -1;
+    std::memcpy(pOut, strValue.c_str(), strValue.size() + 1);
+    return static_cast<int>(strValue.size());
 }
 
 int RegWriteString(const char* szFullName, const char* szText, ERegRoot eRoot) {
     std::string strKey, strName;
     if (!SplitFullName(szFullName, strKey, strName) || szText == nullptr)
         return 0;
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExW(RootKey(eRoot), Wide(strKey).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                        &hKey, nullptr) != ERROR_SUCCESS)
+    HKEY hRaw = nullptr;
+    if (RegCreateKeyExW(RootKey(eRoot), WideFromUtf8(strKey).c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE | kView, nullptr, &hRaw, nullptr) != ERROR_SUCCESS)
         return 0;
-    std::wstring data = Wide(szText);
-    LONG nResult = RegSetValueExW(hKey, Wide(strName).c_str(), 0, REG_SZ,
+    KeyHandle hKey(hRaw);
+    std::wstring data = WideFromUtf8(szText);
+    LONG nResult = RegSetValueExW(hKey.get(), WideFromUtf8(strName).c_str(), 0, REG_SZ,
                                   reinterpret_cast<const BYTE*>(data.c_str()),
-                                  static_cast<DWORD>(data.size() * sizeof(wchar_t)));
-    RegCloseKey(hKey);
+                                  static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
     return nResult == ERROR_SUCCESS ? 1 : 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "app/view.h"
 #include "platform/diag_log.h"
+#include "platform/native_text.h"
 #include "restore/archive_applier.h"
 #include "restore/folder_ops.h"
 
@@ -16,19 +17,19 @@ constexpr uint8_t kAllCategories = kMaskFonts | kMaskInterface | kMaskWdb | kMas
 
 bool Rename(const std::string& strFrom, const std::string& strTo) {
     std::error_code ec;
-    fs::rename(strFrom, strTo, ec);
-    return !ec;
+    return RenamePath(strFrom, strTo, ec);
 }
 
 // Half-built copies of a cut-off CopyFolder (".<name>.zav-copy<n>") in one folder.
 bool DeleteCopyLeftovers(const std::string& strFolder) {
     bool bOk = true;
     std::error_code ec;
-    for (fs::directory_iterator it(strFolder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string strName = it->path().filename().string();
+    for (fs::directory_iterator it(PathFromUtf8(strFolder), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string strName = Utf8FromPath(it->path().filename());
         if (strName.size() > 1 && strName[0] == '.' &&
             strName.find(".zav-copy") != std::string::npos)
-            bOk = DeleteFolder(it->path().string()) && bOk;
+            bOk = DeleteFolder(Utf8FromPath(it->path())) && bOk;
     }
     return bOk;
 }

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/native_text.h"
 #include "restore/folder_ops.h"
 #include "zip/zip_archiver.h"
 
@@ -38,21 +39,15 @@ std::vector<std::string> SplitPath(const std::string& strPath) {
     return parts;
 }
 
-bool Rename(const std::string& strFrom, const std::string& strTo, std::error_code& ec) {
-    ec.clear();
-    fs::rename(strFrom, strTo, ec);
-    return !ec;
-}
-
 // The files of a tree (links counted as files), by their path relative to it, sorted.
 std::vector<std::string> FileNames(const std::string& strRoot) {
     std::vector<std::string> vecNames;
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(strRoot, ec), end; !ec && it != end;
-         it.increment(ec)) {
+    const fs::path root = PathFromUtf8(strRoot);
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code ecEntry;
         if (!it->is_directory(ecEntry) || it->is_symlink(ecEntry))
-            vecNames.push_back(it->path().lexically_relative(strRoot).generic_string());
+            vecNames.push_back(Utf8FromPath(it->path().lexically_relative(root)));
     }
     std::sort(vecNames.begin(), vecNames.end());
     return vecNames;
@@ -61,12 +56,12 @@ std::vector<std::string> FileNames(const std::string& strRoot) {
 // The first missing folder on the way down to strFolder, or "" when it exists.
 std::string FirstMissingAncestor(const fs::path& folder) {
     fs::path missing;
-    for (fs::path p = folder; !p.empty() && !PathExists(p.string()); p = p.parent_path()) {
+    for (fs::path p = folder; !p.empty() && !PathExists(Utf8FromPath(p)); p = p.parent_path()) {
         missing = p;
         if (p == p.parent_path())
             break;
     }
-    return missing.string();
+    return Utf8FromPath(missing);
 }
 
 }  // namespace
@@ -109,14 +104,14 @@ bool CArchiveApplier::PreparePaths(uint8_t nMask) {
             return Fail("path too long for " + std::string(category.szWord));
         slot.strTarget = *target;
         slot.strRecent = *recent;
-        const fs::path parent = fs::path(slot.strTarget).parent_path();
+        const fs::path parent = PathFromUtf8(slot.strTarget).parent_path();
         const std::string strWord = category.szWord;
-        slot.strStageRoot = (parent / (".zav-stage-" + strWord)).string();
-        slot.strReadyRoot = (parent / (".zav-ready-" + strWord)).string();
-        slot.strReady = (fs::path(slot.strReadyRoot) / category.szGameFolder).string();
-        slot.strAside = (parent / (".zav-old-" + strWord)).string();
+        slot.strStageRoot = Utf8FromPath(parent / (".zav-stage-" + strWord));
+        slot.strReadyRoot = Utf8FromPath(parent / (".zav-ready-" + strWord));
+        slot.strReady = Utf8FromPath(PathFromUtf8(slot.strReadyRoot) / category.szGameFolder);
+        slot.strAside = Utf8FromPath(parent / (".zav-old-" + strWord));
         slot.strRecentOld =
-            (fs::path(slot.strRecent).parent_path() / (".zav-old-" + strWord)).string();
+            Utf8FromPath(PathFromUtf8(slot.strRecent).parent_path() / (".zav-old-" + strWord));
         m_vecSlots.push_back(std::move(slot));
     }
     return true;
@@ -151,8 +146,8 @@ int CArchiveApplier::ApplyAll() {
     m_vecChanges.clear();
     for (const SSlot& slot : m_vecSlots) {
         const std::vector<std::string> vecOld = FileNames(slot.strTarget);
-        const std::vector<std::string> vecNew = FileNames(
-            (fs::path(slot.strStageRoot) / GetCategory(slot.eCategory).szGameFolder).string());
+        const std::vector<std::string> vecNew = FileNames(Utf8FromPath(
+            PathFromUtf8(slot.strStageRoot) / GetCategory(slot.eCategory).szGameFolder));
         std::vector<std::string> vecBoth;
         std::set_intersection(vecOld.begin(), vecOld.end(), vecNew.begin(), vecNew.end(),
                               std::back_inserter(vecBoth));
@@ -160,7 +155,7 @@ int CArchiveApplier::ApplyAll() {
         m_vecChanges.push_back({slot.eCategory, static_cast<int>(vecNew.size()) - nBoth, nBoth,
                                 static_cast<int>(vecOld.size()) - nBoth});
 
-        if (!Rename(slot.strStageRoot, slot.strReadyRoot, ec)) {
+        if (!RenamePath(slot.strStageRoot, slot.strReadyRoot, ec)) {
             Fail("cannot mark " + slot.strStageRoot + " ready: " + ec.message());
             DiscardStaging();
             return -1;
@@ -188,11 +183,11 @@ bool CArchiveApplier::ExtractArchive(ECategory eCategory) {
     const std::string strArchive = *ArchivePath(m_strGameFolder, eCategory);
 
     std::error_code ec;
-    const fs::path parent = fs::path(slot.strTarget).parent_path();
+    const fs::path parent = PathFromUtf8(slot.strTarget).parent_path();
     if (slot.strCreated.empty())
         slot.strCreated = FirstMissingAncestor(parent);
     DeleteFolder(slot.strStageRoot);
-    fs::create_directories(slot.strStageRoot, ec);
+    fs::create_directories(PathFromUtf8(slot.strStageRoot), ec);
     if (ec)
         return Fail("cannot create " + slot.strStageRoot + ": " + ec.message());
 
@@ -242,9 +237,9 @@ int CArchiveApplier::KeepOriginals() {
         if (PathExists(*original))
             continue;
         std::error_code ec;
-        if (!fs::is_directory(*folder, ec))
+        if (!fs::is_directory(PathFromUtf8(*folder), ec))
             continue;
-        fs::create_directories(fs::path(*original).parent_path(), ec);
+        fs::create_directories(PathFromUtf8(*original).parent_path(), ec);
         if (!CopyFolder(*folder, *original)) {
             // Only a category being restored needs its copy now; another one (too large for
             // the disk, a file that cannot be read) gets it at a later restore.
@@ -264,13 +259,13 @@ bool CArchiveApplier::SwapIn(SSlot& slot) {
     // that was cut off may have set it aside already, or set the old folder aside.)
     if (PathExists(slot.strTarget) && !PathExists(slot.strAside) && PathExists(slot.strRecent) &&
         !PathExists(slot.strRecentOld)) {
-        if (!Rename(slot.strRecent, slot.strRecentOld, ec))
+        if (!RenamePath(slot.strRecent, slot.strRecentOld, ec))
             return Fail("cannot set aside " + slot.strRecent + ": " + ec.message());
         slot.bRecentAside = true;
     }
     if (PathExists(slot.strTarget) && !PathExists(slot.strAside)) {
-        fs::create_directories(fs::path(slot.strRecent).parent_path(), ec);
-        if (!PathExists(slot.strRecent) && Rename(slot.strTarget, slot.strRecent, ec)) {
+        fs::create_directories(PathFromUtf8(slot.strRecent).parent_path(), ec);
+        if (!PathExists(slot.strRecent) && RenamePath(slot.strTarget, slot.strRecent, ec)) {
             slot.eMoved = EMoved::Renamed;
         } else if (PathExists(slot.strRecent) || ec == std::errc::cross_device_link) {
             // Recent on another file system: copy it there (unless a cut-off swap already
@@ -278,7 +273,7 @@ bool CArchiveApplier::SwapIn(SSlot& slot) {
             const bool bCopied = !PathExists(slot.strRecent);
             if (bCopied && !CopyFolder(slot.strTarget, slot.strRecent))
                 return Fail("cannot copy " + slot.strTarget + " to " + slot.strRecent);
-            if (!Rename(slot.strTarget, slot.strAside, ec)) {
+            if (!RenamePath(slot.strTarget, slot.strAside, ec)) {
                 if (bCopied)
                     DeleteFolder(slot.strRecent);
                 return Fail("cannot move " + slot.strTarget + ": " + ec.message());
@@ -289,7 +284,7 @@ bool CArchiveApplier::SwapIn(SSlot& slot) {
         }
     }
     if (PathExists(slot.strReady)) {
-        if (!Rename(slot.strReady, slot.strTarget, ec))
+        if (!RenamePath(slot.strReady, slot.strTarget, ec))
             return Fail("cannot move the new " + slot.strTarget + " in: " + ec.message());
         slot.bStagedIn = true;
     }
@@ -300,16 +295,16 @@ void CArchiveApplier::RollBack() {
     std::error_code ec;
     for (auto it = m_vecSlots.rbegin(); it != m_vecSlots.rend(); ++it) {
         SSlot& slot = *it;
-        if (slot.bStagedIn && Rename(slot.strTarget, slot.strReady, ec))
+        if (slot.bStagedIn && RenamePath(slot.strTarget, slot.strReady, ec))
             slot.bStagedIn = false;
-        if (slot.eMoved == EMoved::Renamed && Rename(slot.strRecent, slot.strTarget, ec)) {
+        if (slot.eMoved == EMoved::Renamed && RenamePath(slot.strRecent, slot.strTarget, ec)) {
             slot.eMoved = EMoved::None;
-        } else if (slot.eMoved == EMoved::Copied && Rename(slot.strAside, slot.strTarget, ec)) {
+        } else if (slot.eMoved == EMoved::Copied && RenamePath(slot.strAside, slot.strTarget, ec)) {
             DeleteFolder(slot.strRecent);
             slot.eMoved = EMoved::None;
         }
         if (slot.bRecentAside && !PathExists(slot.strRecent) &&
-            Rename(slot.strRecentOld, slot.strRecent, ec))
+            RenamePath(slot.strRecentOld, slot.strRecent, ec))
             slot.bRecentAside = false;
         if (slot.bStagedIn || slot.eMoved != EMoved::None || slot.bRecentAside)
             m_strError += "; could not put back " + slot.strTarget;

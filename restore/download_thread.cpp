@@ -1,8 +1,5 @@
 #include "restore/download_thread.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -18,7 +15,11 @@
 #include "net/http_transfer.h"
 #include "platform/codepage.h"
 #include "platform/diag_log.h"
+#include "platform/game_process.h"
+#include "platform/native_file.h"
+#include "platform/native_text.h"
 #include "restore/archive_applier.h"
+#include "restore/folder_ops.h"
 
 namespace {
 
@@ -44,10 +45,9 @@ public:
     explicit CPartialFile(std::string strFinal)
         : m_strFinal(std::move(strFinal)), m_strPartial(m_strFinal + ".part") {}
     ~CPartialFile() {
-        if (m_nFd >= 0)
-            ::close(m_nFd);
+        m_file.Close();
         if (!m_bCommitted)
-            ::unlink(m_strPartial.c_str());
+            RemovePartial();
     }
     CPartialFile(const CPartialFile&) = delete;
     CPartialFile& operator=(const CPartialFile&) = delete;
@@ -55,35 +55,26 @@ public:
     // Appends bytes (the file is made at the first call): 0, or -8 when it cannot be created
     // and -10 when writing fails.
     int Write(const char* pData, size_t nSize) {
-        if (m_nFd < 0) {
+        if (!m_file.IsOpen()) {
             // A new file, never one a leftover name leads to.
-            ::unlink(m_strPartial.c_str());
-            m_nFd = ::open(m_strPartial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664);
-            if (m_nFd < 0)
+            RemovePartial();
+            if (!m_file.Open(m_strPartial, CNativeFile::EMode::CreateNew))
                 return Failed(kTransferLocalOpen);
         }
-        while (nSize > 0) {
-            const ssize_t nWritten = ::write(m_nFd, pData, nSize);
-            if (nWritten < 0) {
-                if (errno == EINTR)
-                    continue;
-                return Failed(kTransferLocalIo);
-            }
-            pData += nWritten;
-            nSize -= static_cast<size_t>(nWritten);
-        }
-        return 0;
+        return m_file.Write(pData, nSize) ? 0 : Failed(kTransferLocalIo);
     }
     // Makes the whole download the archive: 0, -8 or -10.
     int Commit() {
         if (const int nResult = Write(nullptr, 0); nResult < 0)
             return nResult;
-        const int nFd = m_nFd;
-        m_nFd = -1;
-        if (::fsync(nFd) != 0 || ::close(nFd) != 0)
+        const bool bSynced = m_file.Sync();
+        if (!bSynced || !m_file.Close())
             return Failed(kTransferLocalIo);
-        if (::rename(m_strPartial.c_str(), m_strFinal.c_str()) != 0)
-            return Failed(kTransferLocalOpen);
+        std::error_code ec;
+        if (!RenamePath(m_strPartial, m_strFinal, ec)) {
+            m_strError = ec.message();
+            return kTransferLocalOpen;
+        }
         m_bCommitted = true;
         return 0;
     }
@@ -93,15 +84,19 @@ public:
     const std::string& Error() const { return m_strError; }
 
 private:
+    void RemovePartial() {
+        std::error_code ec;
+        std::filesystem::remove(PathFromUtf8(m_strPartial), ec);
+    }
     int Failed(int nCode) {
-        m_strError = ErrnoText(errno);
+        m_strError = m_file.ErrorText();
         return nCode;
     }
 
     std::string m_strFinal;
     std::string m_strPartial;
     std::string m_strError;
-    int m_nFd = -1;
+    CNativeFile m_file;
     bool m_bCommitted = false;
 };
 
@@ -246,7 +241,7 @@ int CDownloadThread::DownloadArchive(const std::string& strArchiveName) {
     if (!local)
         return kTransferLocalOpen;
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(*local).parent_path(), ec);
+    std::filesystem::create_directories(PathFromUtf8(*local).parent_path(), ec);
     CPartialFile file(local->substr(0, local->size() - 5));
 
     const int nResult =

@@ -7,25 +7,54 @@
 #include <vector>
 
 #include "platform/diag_log.h"
+#include "platform/native_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Adds the owner's write and execute bits to every folder of the tree (links not followed).
+// Adds the owner's write and execute bits to every folder of the tree (and, on Windows, to
+// every file: it clears the read-only flag), links not followed.
 void MakeFoldersWritable(const fs::path& root) {
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(root, ec)))
         return;
+        // On Windows a read-only file cannot be deleted either (the folders' flag does not matter).
+#ifdef _WIN32
+    constexpr bool kFilesToo = true;
+#else
+    constexpr bool kFilesToo = false;
+#endif
     fs::permissions(root, fs::perms::owner_write | fs::perms::owner_exec | fs::perms::owner_read,
                     fs::perm_options::add, ec);
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code ecEntry;
-        if (it->is_directory(ecEntry) && !it->is_symlink(ecEntry))
+        if ((kFilesToo || it->is_directory(ecEntry)) && !it->is_symlink(ecEntry))
             fs::permissions(it->path(),
                             fs::perms::owner_write | fs::perms::owner_exec | fs::perms::owner_read,
                             fs::perm_options::add, ecEntry);
     }
+}
+
+// Gives the copied file dest the modification time of source. Windows sets a file's time only
+// while it may be written: a read-only copy is opened up for the moment.
+bool CopyWriteTime(const fs::path& source, const fs::path& dest, [[maybe_unused]] fs::perms perms,
+                   std::error_code& ec) {
+    const auto tWrite = fs::last_write_time(source, ec);
+    if (ec)
+        return false;
+#ifdef _WIN32
+    const bool bReadOnly = (perms & fs::perms::owner_write) == fs::perms::none;
+    if (bReadOnly)
+        fs::permissions(dest, fs::perms::owner_write, fs::perm_options::add, ec);
+    if (!ec)
+        fs::last_write_time(dest, tWrite, ec);
+    if (bReadOnly && !ec)
+        fs::permissions(dest, perms, ec);
+#else
+    fs::last_write_time(dest, tWrite, ec);
+#endif
+    return !ec;
 }
 
 // Copies one tree into dest (which does not exist yet). False at the first failure, with its
@@ -42,10 +71,7 @@ bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec,
     if (fs::is_regular_file(status)) {
         if (!fs::copy_file(source, dest, fs::copy_options::none, ec) || ec)
             return false;
-        const auto tWrite = fs::last_write_time(source, ec);
-        if (!ec)
-            fs::last_write_time(dest, tWrite, ec);
-        return !ec;
+        return CopyWriteTime(source, dest, status.permissions(), ec);
     }
     if (!fs::is_directory(status))
         return true;  // sockets, fifos and devices are not part of a settings folder
@@ -61,24 +87,29 @@ bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec,
         if (!CopyTree(child, dest / child.filename(), ec, failed))
             return false;
     }
-    // The folder's own permissions and time last, after its content was written.
+    // The folder's own permissions and time last, after its content was written. Windows' C
+    // library cannot set a folder's time: there the folder keeps the time of the copy.
     failed = source;
     fs::permissions(dest, status.permissions(), ec);
     if (ec)
         return false;
+#ifdef _WIN32
+    return true;
+#else
     const auto tWrite = fs::last_write_time(source, ec);
     if (!ec)
         fs::last_write_time(dest, tWrite, ec);
     return !ec;
+#endif
 }
 
 // A name beside strDest that nothing else uses, for building a copy.
 fs::path TemporarySibling(const fs::path& dest) {
     fs::path parent = dest.parent_path();
-    const std::string strLeaf = dest.filename().string();
+    const std::string strLeaf = Utf8FromPath(dest.filename());
     for (int i = 0;; ++i) {
-        fs::path candidate = parent / ("." + strLeaf + ".zav-copy" + std::to_string(i));
-        if (!PathExists(candidate.string()))
+        fs::path candidate = parent / PathFromUtf8("." + strLeaf + ".zav-copy" + std::to_string(i));
+        if (!PathExists(Utf8FromPath(candidate)))
             return candidate;
     }
 }
@@ -87,20 +118,21 @@ fs::path TemporarySibling(const fs::path& dest) {
 
 bool PathExists(const std::string& strPath) {
     std::error_code ec;
-    return fs::exists(fs::symlink_status(strPath, ec));
+    return fs::exists(fs::symlink_status(PathFromUtf8(strPath), ec));
 }
 
 bool DeleteFolder(const std::string& strPath) {
     if (strPath.empty())
         return false;
     std::error_code ec;
-    fs::remove_all(strPath, ec);
+    const fs::path path = PathFromUtf8(strPath);
+    fs::remove_all(path, ec);
     if (!ec)
         return true;
     // Read-only folders cannot be emptied: open them up and try once more.
-    MakeFoldersWritable(strPath);
+    MakeFoldersWritable(path);
     ec.clear();
-    fs::remove_all(strPath, ec);
+    fs::remove_all(path, ec);
     if (ec)
         DiagLog("cannot delete " + strPath + ": " + ec.message());
     return !ec;
@@ -112,8 +144,7 @@ bool MoveFolder(const std::string& strSource, const std::string& strDest) {
     if (PathExists(strDest))
         return false;
     std::error_code ec;
-    fs::rename(strSource, strDest, ec);
-    if (!ec)
+    if (RenamePath(strSource, strDest, ec))
         return true;
     if (ec != std::errc::cross_device_link) {
         DiagLog("cannot move " + strSource + " to " + strDest + ": " + ec.message());
@@ -129,19 +160,25 @@ bool CopyFolder(const std::string& strSource, const std::string& strDest) {
         return true;
     if (PathExists(strDest))
         return false;
-    const fs::path temp = TemporarySibling(strDest);
+    const fs::path temp = TemporarySibling(PathFromUtf8(strDest));
     std::error_code ec;
     fs::path failed;
-    if (!CopyTree(strSource, temp, ec, failed)) {
-        DiagLog("cannot copy " + failed.string() + " to " + strDest + ": " + ec.message());
-        DeleteFolder(temp.string());
+    if (!CopyTree(PathFromUtf8(strSource), temp, ec, failed)) {
+        DiagLog("cannot copy " + Utf8FromPath(failed) + " to " + strDest + ": " + ec.message());
+        DeleteFolder(Utf8FromPath(temp));
         return false;
     }
-    fs::rename(temp, strDest, ec);
+    fs::rename(temp, PathFromUtf8(strDest), ec);
     if (ec) {
-        DiagLog("cannot rename " + temp.string() + " to " + strDest + ": " + ec.message());
-        DeleteFolder(temp.string());
+        DiagLog("cannot rename " + Utf8FromPath(temp) + " to " + strDest + ": " + ec.message());
+        DeleteFolder(Utf8FromPath(temp));
         return false;
     }
     return true;
+}
+
+bool RenamePath(const std::string& strFrom, const std::string& strTo, std::error_code& ec) {
+    ec.clear();
+    fs::rename(PathFromUtf8(strFrom), PathFromUtf8(strTo), ec);
+    return !ec;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 // Deletes the tree at strPath for good (a link is removed, never followed). Owner-write bits
 // are added to read-only folders on the way so that they can be emptied. A missing path is no
@@ -24,3 +25,7 @@ bool CopyFolder(const std::string& strSource, const std::string& strDest);
 
 // True when something (a folder, a file or a link) stands at strPath.
 bool PathExists(const std::string& strPath);
+
+// Renames strFrom to strTo (a file replaces a file at strTo). False, with ec set, when that
+// failed.
+bool RenamePath(const std::string& strFrom, const std::string& strTo, std::error_code& ec);

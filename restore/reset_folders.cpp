@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/native_text.h"
 #include "restore/folder_ops.h"
 
 namespace fs = std::filesystem;
@@ -19,8 +20,7 @@ constexpr const char* kMsgInitializeHint =
 
 bool Rename(const std::string& strFrom, const std::string& strTo) {
     std::error_code ec;
-    fs::rename(strFrom, strTo, ec);
-    return !ec;
+    return RenamePath(strFrom, strTo, ec);
 }
 
 std::string Join(const std::vector<std::string>& vecNames, const char* szSeparator) {
@@ -73,7 +73,7 @@ SResetResult MoveToReset(const std::string& strGameFolder) {
             continue;
         }
         std::error_code ec;
-        fs::create_directories(fs::path(paths.strReset).parent_path(), ec);
+        fs::create_directories(PathFromUtf8(paths.strReset).parent_path(), ec);
         // A folder an earlier initialize moved before it was cut off is its latest copy.
         if (PathExists(paths.strNew))
             ReplaceResetCopy(paths);

@@ -23,7 +23,7 @@ bool TakeSourceStatus(CZipEntryHeader& header, const SZipFileStatus& status) {
     if (!status.bRegular || status.nSize >= 0xFFFFFFFFULL)
         return false;
     header.SetTime(status.tModified);
-    header.m_uExternalAttr = DosAttributesFromMode(static_cast<mode_t>(status.uMode));
+    header.m_uExternalAttr = status.uDosAttributes;
     return true;
 }
 

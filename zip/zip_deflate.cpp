@@ -1,6 +1,8 @@
 #include "zip/zip_deflate.h"
 
+#if ZAV_HAVE_LIBDEFLATE
 #include <libdeflate.h>
+#endif
 
 #include <algorithm>
 #include <new>
@@ -20,6 +22,8 @@ int ZlibLevel(int iLevel) {
 }
 
 }  // namespace
+
+#if ZAV_HAVE_LIBDEFLATE
 
 uint32_t ZipCrc32(uint32_t uCrc, const uint8_t* pData, size_t nSize) {
     return nSize > 0 ? libdeflate_crc32(uCrc, pData, nSize) : uCrc;
@@ -54,6 +58,30 @@ bool CWholeDeflater::Compress(const uint8_t* pData, size_t nSize, size_t nOutLim
     out = std::move(made);
     return true;
 }
+
+#else  // zlib alone: whole buffers go through zlib's stream too
+
+uint32_t ZipCrc32(uint32_t uCrc, const uint8_t* pData, size_t nSize) {
+    // crc32 counts in 32 bits: long data goes in slices.
+    while (nSize > 0) {
+        const size_t nSlice = std::min<size_t>(nSize, uInt{1} << 30);
+        uCrc = static_cast<uint32_t>(crc32(uCrc, pData, static_cast<uInt>(nSlice)));
+        pData += nSlice;
+        nSize -= nSlice;
+    }
+    return uCrc;
+}
+
+CWholeDeflater::CWholeDeflater(int iLevel) : m_iLevel(iLevel), m_pCompressor(nullptr) {}
+
+CWholeDeflater::~CWholeDeflater() = default;
+
+bool CWholeDeflater::Compress(const uint8_t*, size_t, size_t, CZipBuffer& out) {
+    out = CZipBuffer();
+    return false;
+}
+
+#endif
 
 CDeflateStream::CDeflateStream(int iLevel) : m_out(kPieceSize) {
     int iResult =
@@ -122,6 +150,8 @@ bool CDeflateStream::Finish(const ZipPieceSink& sink) {
     return Run(Z_FINISH, sink);
 }
 
+#if ZAV_HAVE_LIBDEFLATE
+
 CWholeInflater::CWholeInflater() : m_pDecompressor(libdeflate_alloc_decompressor()) {
     if (m_pDecompressor == nullptr)
         throw std::bad_alloc();
@@ -140,6 +170,18 @@ bool CWholeInflater::Inflate(const uint8_t* pIn, size_t nIn, uint8_t* pOut, size
                                          nOut > 0 ? pOut : &dummy, nOut, &nInUsed, &nMade);
     return result == LIBDEFLATE_SUCCESS && nMade == nOut;
 }
+
+#else
+
+CWholeInflater::CWholeInflater() : m_pDecompressor(nullptr) {}
+
+CWholeInflater::~CWholeInflater() = default;
+
+bool CWholeInflater::Inflate(const uint8_t*, size_t, uint8_t*, size_t) {
+    return false;
+}
+
+#endif
 
 CSourcePacker::CSourcePacker(int iLevel, uint32_t nChunkSize, size_t nWholeLimit)
     : m_iLevel(iLevel), m_nChunkSize(nChunkSize), m_nWholeLimit(nWholeLimit), m_deflater(iLevel) {}

@@ -1,6 +1,10 @@
 // Deflate for the archive layer: whole buffers through libdeflate (several times faster than
 // zlib's streams, but it needs the whole input and output in memory), streams through zlib, and
 // the packing of one source file into the data of an entry.
+//
+// Built without libdeflate (ZAV_WITH_LIBDEFLATE off, as on Windows), the whole-buffer classes
+// decline every buffer and zlib's stream does all the work: the same entries, read and written
+// by one code path, only slower and with zlib's compressed bytes.
 #pragma once
 
 #include <zlib.h>

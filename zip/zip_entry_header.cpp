@@ -65,7 +65,12 @@ int64_t CZipEntryHeader::GetTime() const {
 void DosDateTimeFromTime(int64_t tTime, uint16_t& uDate, uint16_t& uTime) {
     auto t = static_cast<time_t>(tTime);
     struct tm parts {};
-    if (localtime_r(&t, &parts) == nullptr) {
+#ifdef _WIN32
+    const bool bFailed = localtime_s(&parts, &t) != 0;
+#else
+    const bool bFailed = localtime_r(&t, &parts) == nullptr;
+#endif
+    if (bFailed) {
         uDate = 0;
         uTime = 0;
         return;

@@ -1,9 +1,7 @@
 #include "zip/zip_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,15 +9,235 @@
 #include <ctime>
 #include <new>
 
+#include "platform/file_attributes.h"
 #include "zip/zip_exception.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+
+#include "platform/native_text.h"
+#else
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+// The system calls of the archive layer. POSIX's own on POSIX; on Windows the C runtime's
+// descriptors over UTF-16 paths (binary mode, not inherited), with the few calls it lacks
+// (positioned reads and writes, file times, mapped memory) made of Win32 calls.
+namespace os {
+
+#ifdef _WIN32
+
+using Stat = struct _stat64;
+constexpr int kCloexec = _O_NOINHERIT;
+constexpr int kNoFollow = 0;  // no links to follow in the Windows build
+constexpr int kNonBlocking = 0;
+// One call moves at most this much (the runtime counts in unsigned int).
+constexpr size_t kMaxPiece = 1u << 30;
+
+int Open(const std::string& strPath, int nFlags, int nMode = 0) {
+    // _S_IWRITE clear makes a new file read-only: the mode's owner-write bit decides.
+    const int nPermissions = (nMode & 0200) != 0 ? _S_IREAD | _S_IWRITE : _S_IREAD;
+    return _wopen(WideFromUtf8(strPath).c_str(), nFlags | _O_BINARY, nPermissions);
+}
+int Close(int nFd) {
+    return _close(nFd);
+}
+long Read(int nFd, void* p, size_t n) {
+    return _read(nFd, p, static_cast<unsigned>(std::min(n, kMaxPiece)));
+}
+long Write(int nFd, const void* p, size_t n) {
+    return _write(nFd, p, static_cast<unsigned>(std::min(n, kMaxPiece)));
+}
+int64_t Seek(int nFd, int64_t nOffset, int nWhence) {
+    return _lseeki64(nFd, nOffset, nWhence);
+}
+int FileStat(int nFd, Stat& st) {
+    return _fstat64(nFd, &st);
+}
+int PathStat(const std::string& strPath, Stat& st) {
+    // The runtime refuses a folder named with a trailing separator (but for a root: "C:\").
+    std::string strTrimmed = strPath;
+    while (strTrimmed.size() > 1 && (strTrimmed.back() == '/' || strTrimmed.back() == '\\') &&
+           strTrimmed[strTrimmed.size() - 2] != ':')
+        strTrimmed.pop_back();
+    return _wstat64(WideFromUtf8(strTrimmed).c_str(), &st);
+}
+int LinkStat(const std::string& strPath, Stat& st) {
+    return PathStat(strPath, st);
+}
+int Unlink(const std::string& strPath) {
+    return _wunlink(WideFromUtf8(strPath).c_str());
+}
+int Truncate(int nFd, int64_t nLength) {
+    errno = _chsize_s(nFd, nLength);
+    return errno == 0 ? 0 : -1;
+}
+int PathMode(const std::string& strPath, uint32_t uPermissions) {
+    return _wchmod(WideFromUtf8(strPath).c_str(),
+                   (uPermissions & 0200) != 0 ? _S_IREAD | _S_IWRITE : _S_IREAD);
+}
+
+// A read or write at nOffset that leaves the descriptor's position where it was.
+long Positioned(int nFd, void* p, size_t n, int64_t nOffset, bool bWrite) {
+    const int64_t nPos = _lseeki64(nFd, 0, SEEK_CUR);
+    if (nPos < 0 || _lseeki64(nFd, nOffset, SEEK_SET) < 0)
+        return -1;
+    const long nDone = bWrite ? Write(nFd, p, n) : Read(nFd, p, n);
+    const int nError = errno;
+    _lseeki64(nFd, nPos, SEEK_SET);
+    errno = nError;
+    return nDone;
+}
+long ReadAt(int nFd, void* p, size_t n, int64_t nOffset) {
+    return Positioned(nFd, p, n, nOffset, false);
+}
+long WriteAt(int nFd, const void* p, size_t n, int64_t nOffset) {
+    return Positioned(nFd, const_cast<void*>(p), n, nOffset, true);
+}
+
+FILETIME FileTimeOf(int64_t tPosix) {
+    // 100-ns steps since 1601-01-01.
+    const uint64_t n = static_cast<uint64_t>(tPosix + 11644473600LL) * 10000000ULL;
+    return FILETIME{static_cast<DWORD>(n), static_cast<DWORD>(n >> 32)};
+}
+bool SetTimes(HANDLE h, int64_t tModified) {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const FILETIME modified = FileTimeOf(tModified);
+    return SetFileTime(h, nullptr, &now, &modified) != 0;
+}
+// Modification time tModified, access time now.
+int FileTimes(int nFd, int64_t tModified) {
+    return SetTimes(reinterpret_cast<HANDLE>(_get_osfhandle(nFd)), tModified) ? 0 : -1;
+}
+int PathTimes(const std::string& strPath, int64_t tModified) {
+    // Folders too (backup semantics); a link would be followed, but none is made here.
+    HANDLE h = CreateFileW(WideFromUtf8(strPath).c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    const bool bOk = SetTimes(h, tModified);
+    CloseHandle(h);
+    return bOk ? 0 : -1;
+}
+
+void* MapMemory(size_t n) {
+    return VirtualAlloc(nullptr, n, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+void UnmapMemory(void* p, size_t /*n*/) {
+    VirtualFree(p, 0, MEM_RELEASE);
+}
+
+// The attribute word of an open file: its own DOS attributes.
+uint32_t DosAttributes(int nFd, const Stat& st) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(nFd)), &info))
+        return info.dwFileAttributes & kDosArchivedBits;
+    return DosAttributesFromMode(static_cast<mode_t>(st.st_mode));
+}
+uint32_t DosAttributes(const std::string& strPath, const Stat& st) {
+    uint32_t uAttributes = 0;
+    return GetFileAttributeWord(strPath, uAttributes)
+               ? uAttributes
+               : DosAttributesFromMode(static_cast<mode_t>(st.st_mode));
+}
+
+#else
+
+using Stat = struct stat;
+constexpr int kCloexec = O_CLOEXEC;
+constexpr int kNoFollow = O_NOFOLLOW;
+constexpr int kNonBlocking = O_NONBLOCK;
+
+int Open(const std::string& strPath, int nFlags, int nMode = 0) {
+    return ::open(strPath.c_str(), nFlags, nMode);
+}
+int Close(int nFd) {
+    return ::close(nFd);
+}
+long Read(int nFd, void* p, size_t n) {
+    return ::read(nFd, p, n);
+}
+long Write(int nFd, const void* p, size_t n) {
+    return ::write(nFd, p, n);
+}
+int64_t Seek(int nFd, int64_t nOffset, int nWhence) {
+    return ::lseek(nFd, static_cast<off_t>(nOffset), nWhence);
+}
+int FileStat(int nFd, Stat& st) {
+    return fstat(nFd, &st);
+}
+int PathStat(const std::string& strPath, Stat& st) {
+    return stat(strPath.c_str(), &st);
+}
+int LinkStat(const std::string& strPath, Stat& st) {
+    return lstat(strPath.c_str(), &st);
+}
+int Unlink(const std::string& strPath) {
+    return ::unlink(strPath.c_str());
+}
+int Truncate(int nFd, int64_t nLength) {
+    return ftruncate(nFd, static_cast<off_t>(nLength));
+}
+int PathMode(const std::string& strPath, uint32_t uPermissions) {
+    return chmod(strPath.c_str(), static_cast<mode_t>(uPermissions));
+}
+long ReadAt(int nFd, void* p, size_t n, int64_t nOffset) {
+    return ::pread(nFd, p, n, static_cast<off_t>(nOffset));
+}
+long WriteAt(int nFd, const void* p, size_t n, int64_t nOffset) {
+    return ::pwrite(nFd, p, n, static_cast<off_t>(nOffset));
+}
+
+// Access time now, modification time tModified.
+void FileTimes(struct timespec (&times)[2], int64_t tModified) {
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_NOW;
+    times[1].tv_sec = static_cast<time_t>(tModified);
+    times[1].tv_nsec = 0;
+}
+int FileTimes(int nFd, int64_t tModified) {
+    struct timespec times[2];
+    FileTimes(times, tModified);
+    return futimens(nFd, times);
+}
+// Not following a link.
+int PathTimes(const std::string& strPath, int64_t tModified) {
+    struct timespec times[2];
+    FileTimes(times, tModified);
+    return utimensat(AT_FDCWD, strPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+void* MapMemory(size_t n) {
+    void* p = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+void UnmapMemory(void* p, size_t n) {
+    munmap(p, n);
+}
+
+uint32_t DosAttributes(int /*nFd*/, const Stat& st) {
+    return DosAttributesFromMode(st.st_mode);
+}
+uint32_t DosAttributes(const std::string& /*strPath*/, const Stat& st) {
+    return DosAttributesFromMode(st.st_mode);
+}
+
+#endif
+
+}  // namespace os
 
 namespace {
 
-void StatusFrom(const struct stat& st, SZipFileStatus& status) {
+void StatusFrom(const os::Stat& st, uint32_t uDosAttributes, SZipFileStatus& status) {
     status.bRegular = S_ISREG(st.st_mode);
     status.nSize = static_cast<uint64_t>(st.st_size);
     status.tModified = static_cast<int64_t>(st.st_mtime);
     status.uMode = static_cast<uint32_t>(st.st_mode);
+    status.uDosAttributes = uDosAttributes;
 }
 
 }  // namespace
@@ -35,8 +253,8 @@ void CZipBuffer::Reserve(size_t nCapacity) {
     Release();
     void* p = nullptr;
     if (nCapacity >= kMapFrom) {
-        p = mmap(nullptr, nCapacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED)
+        p = os::MapMemory(nCapacity);
+        if (p == nullptr)
             throw std::bad_alloc();
     } else {
         p = ::operator new(nCapacity);
@@ -48,7 +266,7 @@ void CZipBuffer::Reserve(size_t nCapacity) {
 void CZipBuffer::Release() noexcept {
     if (m_pData != nullptr) {
         if (m_nCapacity >= kMapFrom)
-            munmap(m_pData, m_nCapacity);
+            os::UnmapMemory(m_pData, m_nCapacity);
         else
             ::operator delete(m_pData);
     }
@@ -67,30 +285,30 @@ void CZipBuffer::Take(CZipBuffer& other) noexcept {
 }
 
 bool ReadFileStatus(const std::string& strPath, SZipFileStatus& status) {
-    struct stat st {};
-    if (stat(strPath.c_str(), &st) != 0)
+    os::Stat st{};
+    if (os::PathStat(strPath, st) != 0)
         return false;
-    StatusFrom(st, status);
+    StatusFrom(st, os::DosAttributes(strPath, st), status);
     return true;
 }
 
 CZipSourceFile::~CZipSourceFile() {
     if (m_nFd >= 0)
-        ::close(m_nFd);
+        os::Close(m_nFd);
 }
 
 bool CZipSourceFile::Open(const std::string& strPath, bool bNonBlocking) {
     m_strPath = strPath;
     m_nError = 0;
-    m_nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | (bNonBlocking ? O_NONBLOCK : 0));
+    m_nFd = os::Open(strPath, O_RDONLY | os::kCloexec | (bNonBlocking ? os::kNonBlocking : 0));
     return m_nFd >= 0;
 }
 
 bool CZipSourceFile::ReadStatus(SZipFileStatus& status) const {
-    struct stat st {};
-    if (fstat(m_nFd, &st) != 0)
+    os::Stat st{};
+    if (os::FileStat(m_nFd, st) != 0)
         return false;
-    StatusFrom(st, status);
+    StatusFrom(st, os::DosAttributes(m_nFd, st), status);
     return true;
 }
 
@@ -98,7 +316,7 @@ size_t CZipSourceFile::Read(void* pBuffer, size_t nCount) {
     size_t nDone = 0;
     auto* p = static_cast<uint8_t*>(pBuffer);
     while (nDone < nCount && m_nError == 0) {
-        ssize_t n = ::read(m_nFd, p + nDone, nCount - nDone);
+        const long n = os::Read(m_nFd, p + nDone, nCount - nDone);
         if (n < 0) {
             if (errno != EINTR)
                 m_nError = errno;
@@ -113,14 +331,14 @@ size_t CZipSourceFile::Read(void* pBuffer, size_t nCount) {
 
 CZipTargetFile::~CZipTargetFile() {
     if (m_nFd >= 0)
-        ::close(m_nFd);
+        os::Close(m_nFd);
 }
 
 int CZipTargetFile::CreateNew(const std::string& strPath) {
     m_strPath = strPath;
     m_bCut = false;
     m_nWritten = 0;
-    m_nFd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    m_nFd = os::Open(strPath, O_WRONLY | O_CREAT | O_EXCL | os::kNoFollow | os::kCloexec, 0600);
     return m_nFd >= 0 ? 0 : errno;
 }
 
@@ -128,11 +346,13 @@ void CZipTargetFile::OpenExisting(const std::string& strPath) {
     m_strPath = strPath;
     m_bCut = true;
     m_nWritten = 0;
-    struct stat st {};
-    if (lstat(strPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+    os::Stat st{};
+    if (os::LinkStat(strPath, st) == 0 && !S_ISDIR(st.st_mode) &&
         (!S_ISREG(st.st_mode) || st.st_nlink > 1))
-        ::unlink(strPath.c_str());
-    m_nFd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        os::Unlink(strPath);
+    // A read-only (hidden, system) file on Windows is opened up first.
+    MakeFileReplaceable(strPath);
+    m_nFd = os::Open(strPath, O_WRONLY | O_CREAT | os::kNoFollow | os::kCloexec, 0600);
     if (m_nFd < 0)
         throw CFileException(errno, strPath);
 }
@@ -142,47 +362,37 @@ void CZipTargetFile::Write(const void* pData, size_t nCount) {
     m_nWritten += nCount;
 }
 
-namespace {
-
-// Access time now, modification time tModified.
-void FileTimes(struct timespec (&times)[2], int64_t tModified) {
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_NOW;
-    times[1].tv_sec = static_cast<time_t>(tModified);
-    times[1].tv_nsec = 0;
-}
-
-}  // namespace
-
 int CZipTargetFile::SetTimeAndMode(int64_t tModified, uint32_t uPermissions) {
-    struct timespec times[2];
-    FileTimes(times, tModified);
-    if (futimens(m_nFd, times) != 0)
+    if (os::FileTimes(m_nFd, tModified) != 0)
         return 0;
+#ifdef _WIN32
+    // Windows keeps only the read-only flag of the mode, and sets it by the path.
+    if (os::PathMode(m_strPath, uPermissions) != 0)
+        return -1;
+#else
     if (fchmod(m_nFd, static_cast<mode_t>(uPermissions)) != 0)
         return -1;
+#endif
     return 1;
 }
 
 int SetPathTimeAndMode(const std::string& strPath, int64_t tModified, uint32_t uPermissions) {
-    struct timespec times[2];
-    FileTimes(times, tModified);
-    if (utimensat(AT_FDCWD, strPath.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+    if (os::PathTimes(strPath, tModified) != 0)
         return 0;
-    if (fchmodat(AT_FDCWD, strPath.c_str(), static_cast<mode_t>(uPermissions), 0) != 0)
+    if (os::PathMode(strPath, uPermissions) != 0)
         return -1;
     return 1;
 }
 
 bool SetPathMode(const std::string& strPath, uint32_t uPermissions) {
-    return chmod(strPath.c_str(), static_cast<mode_t>(uPermissions)) == 0;
+    return os::PathMode(strPath, uPermissions) == 0;
 }
 
 void CZipTargetFile::Cut() {
     if (!m_bCut)
         return;
     m_bCut = false;
-    if (ftruncate(m_nFd, static_cast<off_t>(m_nWritten)) != 0)
+    if (os::Truncate(m_nFd, static_cast<int64_t>(m_nWritten)) != 0)
         throw CFileException(errno, m_strPath);
 }
 
@@ -195,7 +405,7 @@ void CZipTargetFile::Close() {
     }
     int nFd = m_nFd;
     m_nFd = -1;
-    if (::close(nFd) != 0)
+    if (os::Close(nFd) != 0)
         throw CFileException(errno, m_strPath);
     if (nCutError != 0)
         throw CFileException(nCutError, m_strPath);
@@ -203,19 +413,19 @@ void CZipTargetFile::Close() {
 
 CZipBigFile::~CZipBigFile() {
     if (m_nFd >= 0)
-        ::close(m_nFd);
+        os::Close(m_nFd);
 }
 
 void CZipBigFile::Open(const std::string& strPath, OpenMode mode) {
     Close();
-    int nFlags = O_CLOEXEC | (mode == kReadOnly ? O_RDONLY : (O_RDWR | O_CREAT | O_TRUNC));
-    int nFd = ::open(strPath.c_str(), nFlags, 0644);
+    int nFlags = os::kCloexec | (mode == kReadOnly ? O_RDONLY : (O_RDWR | O_CREAT | O_TRUNC));
+    int nFd = os::Open(strPath, nFlags, 0644);
     if (nFd < 0)
         throw CFileException(errno, strPath);
-    struct stat st {};
-    if (fstat(nFd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    os::Stat st{};
+    if (os::FileStat(nFd, st) != 0 || S_ISDIR(st.st_mode)) {
         int nError = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        ::close(nFd);
+        os::Close(nFd);
         throw CFileException(nError, strPath);
     }
     m_nFd = nFd;
@@ -227,7 +437,7 @@ void CZipBigFile::Close() {
         return;
     int nFd = m_nFd;
     m_nFd = -1;
-    if (::close(nFd) != 0)
+    if (os::Close(nFd) != 0)
         throw CFileException(errno, m_strPath);
 }
 
@@ -235,7 +445,7 @@ size_t ReadFully(int nFd, void* pBuffer, size_t nCount, const std::string& strPa
     size_t nDone = 0;
     auto* p = static_cast<uint8_t*>(pBuffer);
     while (nDone < nCount) {
-        ssize_t n = ::read(nFd, p + nDone, nCount - nDone);
+        const long n = os::Read(nFd, p + nDone, nCount - nDone);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -251,7 +461,7 @@ size_t ReadFully(int nFd, void* pBuffer, size_t nCount, const std::string& strPa
 void WriteFully(int nFd, const void* pBuffer, size_t nCount, const std::string& strPath) {
     const auto* p = static_cast<const uint8_t*>(pBuffer);
     while (nCount > 0) {
-        ssize_t n = ::write(nFd, p, nCount);
+        const long n = os::Write(nFd, p, nCount);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -274,8 +484,8 @@ size_t CZipBigFile::ReadAt(int64_t nOffset, void* pBuffer, size_t nCount) const 
     size_t nDone = 0;
     auto* p = static_cast<uint8_t*>(pBuffer);
     while (nDone < nCount) {
-        ssize_t n = ::pread(m_nFd, p + nDone, nCount - nDone,
-                            static_cast<off_t>(nOffset + static_cast<int64_t>(nDone)));
+        const long n =
+            os::ReadAt(m_nFd, p + nDone, nCount - nDone, nOffset + static_cast<int64_t>(nDone));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -291,7 +501,7 @@ size_t CZipBigFile::ReadAt(int64_t nOffset, void* pBuffer, size_t nCount) const 
 void CZipBigFile::WriteAt(int64_t nOffset, const void* pBuffer, size_t nCount) {
     const auto* p = static_cast<const uint8_t*>(pBuffer);
     while (nCount > 0) {
-        ssize_t n = ::pwrite(m_nFd, p, nCount, static_cast<off_t>(nOffset));
+        const long n = os::WriteAt(m_nFd, p, nCount, nOffset);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -305,28 +515,28 @@ void CZipBigFile::WriteAt(int64_t nOffset, const void* pBuffer, size_t nCount) {
 
 int64_t CZipBigFile::Seek(int64_t nOffset, SeekFrom from) {
     int nWhence = from == kBegin ? SEEK_SET : (from == kCurrent ? SEEK_CUR : SEEK_END);
-    off_t nPos = ::lseek(m_nFd, static_cast<off_t>(nOffset), nWhence);
+    const int64_t nPos = os::Seek(m_nFd, nOffset, nWhence);
     if (nPos < 0)
         throw CFileException(errno, m_strPath);
     return nPos;
 }
 
 int64_t CZipBigFile::GetPosition() const {
-    off_t nPos = ::lseek(m_nFd, 0, SEEK_CUR);
+    const int64_t nPos = os::Seek(m_nFd, 0, SEEK_CUR);
     if (nPos < 0)
         throw CFileException(errno, m_strPath);
     return nPos;
 }
 
 int64_t CZipBigFile::GetLength() const {
-    struct stat st {};
-    if (fstat(m_nFd, &st) != 0)
+    os::Stat st{};
+    if (os::FileStat(m_nFd, st) != 0)
         throw CFileException(errno, m_strPath);
     return st.st_size;
 }
 
 void CZipBigFile::SetLength(int64_t nLength) {
-    if (ftruncate(m_nFd, static_cast<off_t>(nLength)) != 0)
+    if (os::Truncate(m_nFd, nLength) != 0)
         throw CFileException(errno, m_strPath);
 }
 

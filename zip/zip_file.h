@@ -59,8 +59,9 @@ private:
 struct SZipFileStatus {
     bool bRegular = false;
     uint64_t nSize = 0;
-    int64_t tModified = 0;  // POSIX time
-    uint32_t uMode = 0;     // type and permission bits (st_mode)
+    int64_t tModified = 0;        // POSIX time
+    uint32_t uMode = 0;           // type and permission bits (st_mode)
+    uint32_t uDosAttributes = 0;  // the attribute word (the file's own on Windows)
 };
 
 // The status of the file at strPath, links followed. False when it cannot be read.

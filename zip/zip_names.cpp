@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <string_view>
@@ -9,6 +10,13 @@
 
 #include "platform/codepage.h"
 #include "zip/zip_archiver.h"
+#include "zip/zip_file.h"
+
+#ifdef _WIN32
+#include <filesystem>
+
+#include "platform/native_text.h"
+#endif
 
 namespace {
 
@@ -58,6 +66,14 @@ std::string DecodeStoredName(const uint8_t* pData, size_t nSize, bool bUtf8) {
 }
 
 std::string StoredName(const std::string& strPath, bool bKeepPath) {
+#ifdef _WIN32
+    // In archives the separator is '/', whatever the system's own is.
+    if (strPath.find('\\') != std::string::npos) {
+        std::string strSlashed = strPath;
+        std::replace(strSlashed.begin(), strSlashed.end(), '\\', '/');
+        return StoredName(strSlashed, bKeepPath);
+    }
+#endif
     if (!bKeepPath) {
         size_t nPos = strPath.find_last_of("/\\");
         std::string strName = nPos == std::string::npos ? strPath : strPath.substr(nPos + 1);
@@ -98,13 +114,19 @@ bool IsSafeEntryName(const std::string& strName, bool bKeepPath) {
 }
 
 int PathKind(const std::string& strPath) {
-    struct stat st {};
-    if (stat(strPath.c_str(), &st) != 0)
+    SZipFileStatus status;
+    if (!ReadFileStatus(strPath, status))
         return 0;
-    return S_ISDIR(st.st_mode) ? -1 : 1;
+    return S_ISDIR(status.uMode) ? -1 : 1;
 }
 
 bool CreateFolderPath(const std::string& strPath) {
+#ifdef _WIN32
+    // Either separator, and a drive or share at the start.
+    std::error_code ec;
+    std::filesystem::create_directories(PathFromUtf8(strPath), ec);
+    return PathKind(strPath) == -1;
+#else
     std::string strFolder = strPath;
     while (!strFolder.empty() && strFolder.back() == '/')
         strFolder.pop_back();
@@ -119,4 +141,5 @@ bool CreateFolderPath(const std::string& strPath) {
     if (mkdir(strFolder.c_str(), 0755) == 0)
         return true;
     return errno == EEXIST && PathKind(strFolder) == -1;
+#endif
 }

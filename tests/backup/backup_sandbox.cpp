@@ -5,13 +5,14 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/native_text.h"
 #include "zip/zip_archiver.h"
 
 namespace fs = std::filesystem;
 
 // A game folder with a Korean name, as a member's installation may have.
 CGameSandbox::CGameSandbox() : m_strFolder(m_sandbox.Path("월드 오브 워크래프트/")) {
-    fs::create_directories(m_strFolder + "Ralum/Temp");
+    fs::create_directories(PathFromUtf8(m_strFolder + "Ralum/Temp"));
 }
 
 CGameSandbox::~CGameSandbox() = default;
@@ -21,12 +22,12 @@ void CGameSandbox::Write(const std::string& strRelative, const std::string& strC
 }
 
 void CGameSandbox::MakeDir(const std::string& strRelative) const {
-    fs::create_directories(Path(strRelative));
+    fs::create_directories(PathFromUtf8(Path(strRelative)));
 }
 
 bool CGameSandbox::Exists(const std::string& strRelative) const {
     std::error_code ec;
-    return fs::exists(fs::symlink_status(Path(strRelative), ec));
+    return fs::exists(fs::symlink_status(PathFromUtf8(Path(strRelative)), ec));
 }
 
 CScriptedServer::Handler ServiceHandler(SServiceScript script) {

@@ -13,6 +13,7 @@
 #include "backup/folder_packer.h"
 #include "backup/upload_thread.h"
 #include "backup_sandbox.h"
+#include "platform/native_text.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
 
@@ -48,7 +49,7 @@ protected:
         return m_service.DataDir() + "/UserData/" + kId + "/" + szArchive;
     }
     bool IsStored(const char* szArchive) const {
-        return std::filesystem::exists(Stored(szArchive));
+        return std::filesystem::exists(PathFromUtf8(Stored(szArchive)));
     }
     // Log lines of the service that name this path.
     size_t LogLinesWith(const std::string& strNeedle) const {
@@ -161,7 +162,7 @@ TEST_F(LiveBackupTest, DecliningSendsNothingAndConfirmingStoresTheFolders) {
     EXPECT_FALSE(IsStored("__Fonts.zip"));
     // The refresh at the end shows what the service now holds.
     EXPECT_EQ(m_logic.ServerSizes().nWdb,
-              static_cast<int32_t>(std::filesystem::file_size(Stored("__WDB.zip"))));
+              static_cast<int32_t>(std::filesystem::file_size(PathFromUtf8(Stored("__WDB.zip")))));
     EXPECT_NE(m_view.Text(IDC_LAST_UPLOAD), "업로드 하신 내용이 없습니다.");
     EXPECT_TRUE(m_view.Checked(IDC_RESTORE_CACHE));
 }

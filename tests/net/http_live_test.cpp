@@ -65,6 +65,18 @@ TEST_F(LiveTransport, HttpsWithoutTheExtraCertificateIsRefused) {
     EXPECT_EQ(Login("secret", ""), std::nullopt);
 }
 
+TEST_F(LiveTransport, AnotherCertificateThanTheServersIsRefused) {
+    // A second service makes a self-signed certificate of its own; trusting that one must not
+    // make this service's certificate trusted.
+    CLiveService other;
+    ASSERT_TRUE(other.IsRunning());
+    SHttpResult reply = HttpExchange(m_endpoints.LoginUrl(), kHttpPost, nullptr, other.CaFile());
+    EXPECT_FALSE(reply.bTransportOk);
+    EXPECT_EQ(reply.nStatus, 0);
+    EXPECT_FALSE(reply.strError.empty());
+    EXPECT_EQ(Login("secret", other.CaFile()), std::nullopt);
+}
+
 TEST_F(LiveTransport, MissingArchiveGivesTheErrorStatusAndItsBody) {
     ASSERT_TRUE(Login("secret").has_value());  // binds the member to this address
     SHttpResult reply =
@@ -73,11 +85,31 @@ TEST_F(LiveTransport, MissingArchiveGivesTheErrorStatusAndItsBody) {
     EXPECT_EQ(reply.nStatus, 404);
 }
 
+// Answers one HTTPS request with "answer" under the service's certificate and records it as it
+// came over TLS. The Windows test build has no TLS server: there the broker on the host does it.
+#ifdef _WIN32
+class CTlsRecorder {
+public:
+    explicit CTlsRecorder(const CLiveService& service)
+        : m_service(service), m_nPort(service.StartTlsRecorder()) {}
+    std::string BaseUrl() const { return "https://localhost:" + std::to_string(m_nPort); }
+    std::string Request() const { return m_service.RecordedTlsRequest(); }
+
+private:
+    const CLiveService& m_service;
+    int m_nPort;
+};
+#else
+class CTlsRecorder : public CScriptedServer {
+public:
+    explicit CTlsRecorder(const CLiveService& service)
+        : CScriptedServer(CScriptedServer::Reply(200, "answer"),
+                          STls{service.CaFile(), service.DataDir() + "/tls/key.pem"}) {}
+};
+#endif
+
 TEST_F(LiveTransport, HttpsPostAddsOnlyTheContentType) {
-    // A server with the service's certificate records the request as it came over TLS.
-    CScriptedServer recorder(
-        CScriptedServer::Reply(200, "answer"),
-        CScriptedServer::STls{m_service.CaFile(), m_service.DataDir() + "/tls/key.pem"});
+    CTlsRecorder recorder(m_service);
     EXPECT_EQ(HttpRequest(recorder.BaseUrl() + "/app/login", kHttpPost, "code=x&id=a&pw=b",
                           m_endpoints.strCaFile),
               "answer");

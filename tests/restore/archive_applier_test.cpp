@@ -3,10 +3,10 @@
 #include "restore/archive_applier.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <filesystem>
 
+#include "platform/native_text.h"
 #include "restore_fixture.h"
 #include "support/file_size_limit.h"
 #include "support/recording_view.h"
@@ -60,9 +60,9 @@ TEST_F(ApplyTest, FirstRestoreOfWtfTakesAllFourOriginalsAndRestoresWtf) {
     EXPECT_EQ(Tree("Ralum/Original/Interface"), iface);
     EXPECT_EQ(Tree("Ralum/Original/WDB"), wdb);
     EXPECT_EQ(Tree("Fonts"), fonts);
-    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Recent/Fonts")));
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("Ralum/Recent/Fonts"))));
     // No staging or set-aside folder is left behind.
-    for (const auto& entry : fs::directory_iterator(m_game.strRoot))
+    for (const auto& entry : fs::directory_iterator(PathFromUtf8(m_game.strRoot)))
         EXPECT_EQ(entry.path().filename().string().rfind(".zav", 0), std::string::npos)
             << entry.path();
 }
@@ -83,7 +83,7 @@ TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
 
 TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndKeepsItsRecentCopy) {
     SaveArchive("Interface", "__Interface.zip");
-    fs::remove_all(m_game.Path("Interface"));
+    fs::remove_all(PathFromUtf8(m_game.Path("Interface")));
     WriteWholeFile(m_game.Path("Ralum/Recent/Interface/old.txt"), "older recent");
 
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
@@ -92,7 +92,7 @@ TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndKeepsItsRecentCopy) {
     // Nothing replaced it: the member's only Recent copy stays.
     EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Recent/Interface/old.txt")), "older recent");
     // No Original copy for a folder that did not exist; a later restore takes it.
-    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Original/Interface")));
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("Ralum/Original/Interface"))));
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskInterface).ApplyAll(), 0);
     EXPECT_EQ(Tree("Ralum/Original/Interface"), m_saved["Interface"]);
 }
@@ -113,12 +113,13 @@ TEST_F(ApplyTest, CacheRestoreMovesKoKRToRecentWdbAndRecreatesIt) {
 
 TEST_F(ApplyTest, CacheRestoreIntoAGameWithoutCacheFolder) {
     SaveArchive("Cache/WDB/koKR", "__WDB.zip");
-    fs::remove_all(m_game.Path("Cache"));
+    fs::remove_all(PathFromUtf8(m_game.Path("Cache")));
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWdb).ApplyAll(), 0);
     EXPECT_EQ(Tree("Cache/WDB/koKR"), m_saved["Cache/WDB/koKR"]);
 }
 
 TEST_F(ApplyTest, OriginalCopyThatFailsOnlyBlocksTheCategoriesBeingRestored) {
+    SKIP_WITHOUT_FILE_SIZE_LIMIT();
     // Interface is too large for what the disk still takes; WTF's files are small.
     WriteWholeFile(m_game.Path("Interface/AddOns/Big/textures.blp"), RandomBytes(300 * 1024, 5));
     SaveArchive("WTF", "__WTF.zip");
@@ -129,9 +130,9 @@ TEST_F(ApplyTest, OriginalCopyThatFailsOnlyBlocksTheCategoriesBeingRestored) {
         EXPECT_EQ(applier.ApplyAll(), 0) << applier.LastError();
     }
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
-    EXPECT_FALSE(fs::exists(m_game.Path("Ralum/Original/Interface")));  // taken later
-    EXPECT_TRUE(fs::exists(m_game.Path("Ralum/Original/WTF")));
-    for (const auto& entry : fs::directory_iterator(m_game.Path("Ralum/Original")))
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("Ralum/Original/Interface"))));  // taken later
+    EXPECT_TRUE(fs::exists(PathFromUtf8(m_game.Path("Ralum/Original/WTF"))));
+    for (const auto& entry : fs::directory_iterator(PathFromUtf8(m_game.Path("Ralum/Original"))))
         EXPECT_EQ(entry.path().filename().string().find(".zav-copy"), std::string::npos);
 
     // Restoring Interface itself needs its copy: refused, and nothing changes.
@@ -161,14 +162,16 @@ TEST_P(InterruptedApplyTest, IsFinishedByTheNextStart) {
     CArchiveApplier staging(m_game.strRoot, kMaskFonts | kMaskWtf);
     ASSERT_TRUE(staging.ExtractArchive(ECategory::Fonts));
     ASSERT_TRUE(staging.ExtractArchive(ECategory::Wtf));
-    fs::rename(m_game.Path(".zav-stage-Fonts"), m_game.Path(".zav-ready-Fonts"));
-    fs::rename(m_game.Path(".zav-stage-WTF"), m_game.Path(".zav-ready-WTF"));
+    fs::rename(PathFromUtf8(m_game.Path(".zav-stage-Fonts")),
+               PathFromUtf8(m_game.Path(".zav-ready-Fonts")));
+    fs::rename(PathFromUtf8(m_game.Path(".zav-stage-WTF")),
+               PathFromUtf8(m_game.Path(".zav-ready-WTF")));
     for (const auto& [szFrom, szTo] : GetParam().vecDone) {
         if (std::string(szTo) == "copy")
-            fs::copy(m_game.Path(szFrom), m_game.Path("Ralum/Recent/WTF"),
-                     fs::copy_options::recursive);
+            fs::copy(PathFromUtf8(m_game.Path(szFrom)),
+                     PathFromUtf8(m_game.Path("Ralum/Recent/WTF")), fs::copy_options::recursive);
         else
-            fs::rename(m_game.Path(szFrom), m_game.Path(szTo));
+            fs::rename(PathFromUtf8(m_game.Path(szFrom)), PathFromUtf8(m_game.Path(szTo)));
     }
 
     CRecordingView view;
@@ -182,7 +185,7 @@ TEST_P(InterruptedApplyTest, IsFinishedByTheNextStart) {
                                    ? std::vector<std::string>{kMsgApplyResumed}
                                    : std::vector<std::string>{});
     for (const std::string& strFolder : {std::string(), std::string("Ralum/Recent")}) {
-        for (const auto& entry : fs::directory_iterator(m_game.Path(strFolder)))
+        for (const auto& entry : fs::directory_iterator(PathFromUtf8(m_game.Path(strFolder))))
             EXPECT_EQ(entry.path().filename().string().rfind(".zav", 0), std::string::npos)
                 << entry.path();
     }
@@ -284,7 +287,7 @@ void OtherCategory(const std::string& strArchive) {
     PackEntries(strArchive, {{"WTF/ok.txt", "ok"}, {"Interface/AddOns/x.lua", "other"}});
 }
 void Missing(const std::string& strArchive) {
-    fs::remove(strArchive);
+    fs::remove(PathFromUtf8(strArchive));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -334,9 +337,10 @@ TEST_F(ApplyTest, FailedSwapPutsEveryFolderBack) {
     SaveArchive("Fonts", "__Fonts.zip");
     PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/new.txt", "new"}});
     WriteWholeFile(m_game.Path("WTF/big.bin"), RandomBytes(600 * 1024, 21));
-    fs::create_directories(m_game.Path("Ralum/Original"));
+    fs::create_directories(PathFromUtf8(m_game.Path("Ralum/Original")));
     for (const char* szCategory : {"Fonts", "Interface", "WDB", "WTF"})
-        fs::create_directories(m_game.Path(std::string("Ralum/Original/") + szCategory));
+        fs::create_directories(
+            PathFromUtf8(m_game.Path(std::string("Ralum/Original/") + szCategory)));
     CTmpfsMount mount(m_game.Path("Ralum/Recent"), 256 * 1024);
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
@@ -353,11 +357,12 @@ TEST_F(ApplyTest, FailedSwapWithAFileInTheWayPutsEveryFolderBack) {
     // cannot be moved there, after the new Fonts (the game had none) was already moved in.
     SaveArchive("Fonts", "__Fonts.zip");
     PackEntries(m_game.Path("Ralum/Temp/__WTF.zip"), {{"WTF/new.txt", "new"}});
-    fs::remove_all(m_game.Path("Fonts"));
-    fs::remove_all(m_game.Path("Ralum/Recent"));
+    fs::remove_all(PathFromUtf8(m_game.Path("Fonts")));
+    fs::remove_all(PathFromUtf8(m_game.Path("Ralum/Recent")));
     WriteWholeFile(m_game.Path("Ralum/Recent"), "a file where the Recent folder should be");
     for (const char* szCategory : {"Fonts", "Interface", "WDB", "WTF"})
-        fs::create_directories(m_game.Path(std::string("Ralum/Original/") + szCategory));
+        fs::create_directories(
+            PathFromUtf8(m_game.Path(std::string("Ralum/Original/") + szCategory)));
     const TreeMap before = Guarded();
 
     CArchiveApplier applier(m_game.strRoot, kMaskFonts | kMaskWtf);
@@ -375,7 +380,7 @@ TEST_F(ApplyTest, RecentOnAnotherFileSystemIsCopied) {
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskFonts).ApplyAll(), 0);
     EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
     EXPECT_EQ(Tree("Ralum/Recent/Fonts"), fonts);
-    EXPECT_FALSE(fs::exists(m_game.Path(".zav-old-Fonts")));
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path(".zav-old-Fonts"))));
 }
 
 TEST_F(ApplyTest, RecentLinkedToAnotherFileSystemIsCopied) {
@@ -385,12 +390,13 @@ TEST_F(ApplyTest, RecentLinkedToAnotherFileSystemIsCopied) {
         GTEST_SKIP() << "no second file system beside the temporary folder";
     SaveArchive("Fonts", "__Fonts.zip");
     const TreeMap fonts = Tree("Fonts");
-    fs::remove(m_game.Path("Ralum/Recent"));
-    fs::create_directory_symlink(pOther->Path(), m_game.Path("Ralum/Recent"));
+    fs::remove(PathFromUtf8(m_game.Path("Ralum/Recent")));
+    fs::create_directory_symlink(PathFromUtf8(pOther->Path()),
+                                 PathFromUtf8(m_game.Path("Ralum/Recent")));
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskFonts).ApplyAll(), 0);
     EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
     EXPECT_EQ(SnapshotTree(pOther->Path("Fonts")), fonts);
-    EXPECT_FALSE(fs::exists(m_game.Path(".zav-old-Fonts")));
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path(".zav-old-Fonts"))));
 }
 
 TEST_F(ApplyTest, UnwritableCacheFolderFailsTheWholeRestore) {
@@ -400,9 +406,7 @@ TEST_F(ApplyTest, UnwritableCacheFolderFailsTheWholeRestore) {
     if (!mount.Mounted())
         GTEST_SKIP() << "cannot mount a tmpfs here (" << mount.Error() << ")";
     WriteWholeFile(m_game.Path("Cache/WDB/koKR/itemcache.wdb"), "cache");
-    ASSERT_EQ(::mount(nullptr, m_game.Path("Cache/WDB").c_str(), nullptr, MS_REMOUNT | MS_RDONLY,
-                      nullptr),
-              0);
+    ASSERT_TRUE(mount.MakeReadOnly());
     const TreeMap before = Guarded();
 
     CArchiveApplier applier(m_game.strRoot, kMaskWdb | kMaskWtf);
@@ -414,7 +418,7 @@ TEST_F(ApplyTest, CacheFolderTakenByAFileFailsTheWholeRestore) {
     // The same failure without mount rights: a file stands where the cache folder goes.
     SaveArchive("WTF", "__WTF.zip");
     SaveArchive("Cache/WDB/koKR", "__WDB.zip");
-    fs::remove_all(m_game.Path("Cache/WDB"));
+    fs::remove_all(PathFromUtf8(m_game.Path("Cache/WDB")));
     WriteWholeFile(m_game.Path("Cache/WDB"), "a file where the cache folder should be");
     const TreeMap before = Guarded();
 

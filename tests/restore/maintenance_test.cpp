@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
+#include "platform/native_text.h"
 #include "restore/maintenance_commands.h"
 #include "restore_fixture.h"
 #include "support/env_guard.h"
@@ -69,16 +70,16 @@ TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
                   kAskInitialize, std::string(kMsgInitialized) +
                                       "\n\n초기화 전의 Fonts, Interface, WTF 폴더는 다음 위치에 "
                                       "보관되어 있습니다.\n" +
-                                      m_game.Path("Ralum/Reset")}));
+                                      m_game.strRoot + NativeSeparators("Ralum/Reset")}));
     for (const char* szFolder : {"Fonts", "Interface", "WTF"}) {
-        EXPECT_FALSE(fs::exists(m_game.Path(szFolder))) << szFolder;
+        EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path(szFolder)))) << szFolder;
         EXPECT_EQ(SnapshotTree(m_game.Path(std::string("Ralum/Reset/") + szFolder)),
                   before[szFolder])
             << szFolder;
     }
     EXPECT_EQ(SnapshotTree(m_game.Path("Cache")), cache);
     EXPECT_EQ(SnapshotTree(m_game.Path("Ralum"), {"Reset"}), ralum);
-    EXPECT_TRUE(fs::exists(m_game.Path("Wow.exe")));
+    EXPECT_TRUE(fs::exists(PathFromUtf8(m_game.Path("Wow.exe"))));
     EXPECT_FALSE(m_view.WaitCursorOn());
 
     // Again, with the folders gone: done, and the copies stay as they are.
@@ -117,7 +118,7 @@ TEST_F(MaintenanceTest, InitializeWithoutAGameFolderDeletesNothing) {
     ASSERT_EQ(::chdir(strCwd.c_str()), 0);
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kMsgNoGameFolder}));
     for (const char* szFolder : {"Fonts", "Interface", "WTF"})
-        EXPECT_TRUE(fs::exists(m_game.Path(szFolder))) << szFolder;
+        EXPECT_TRUE(fs::exists(PathFromUtf8(m_game.Path(szFolder)))) << szFolder;
 }
 
 TEST_F(MaintenanceTest, InitializeThatCannotMoveAFolderSaysWhichAndNeverThatItIsDone) {
@@ -135,11 +136,11 @@ TEST_F(MaintenanceTest, InitializeThatCannotMoveAFolderSaysWhichAndNeverThatItIs
                   "다음 폴더를 초기화하지 못하였습니다.\n\nFonts\n\n게임이나 다른 프로그램이 "
                   "사용 중인지 확인하신 후 다시 시도하시기 바랍니다.\n\n초기화 전의 Interface, "
                   "WTF 폴더는 다음 위치에 보관되어 있습니다.\n" +
-                      m_game.Path("Ralum/Reset")}));
+                      m_game.strRoot + NativeSeparators("Ralum/Reset")}));
     EXPECT_EQ(SnapshotTree(strLocked), fonts);
     EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf")), "an earlier copy");
-    EXPECT_FALSE(fs::exists(m_game.Path("Interface")));
-    EXPECT_FALSE(fs::exists(m_game.Path("WTF")));
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("Interface"))));
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("WTF"))));
 }
 
 // Remove-all against the running service.
@@ -171,7 +172,7 @@ TEST_F(LiveRemoveAllTest, RemovesEverythingThenRefreshesAndClearsTheRestoreBoxes
     m_commands.OnRemoveAll();
 
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskRemoveAll, kMsgRemoved}));
-    EXPECT_FALSE(fs::exists(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip"));
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip")));
     EXPECT_FALSE(m_view.Checked(IDC_RESTORE_ADDON));
     EXPECT_FALSE(m_view.WaitCursorOn());
 }
@@ -180,7 +181,7 @@ TEST_F(LiveRemoveAllTest, RefusalShowsTheServersOwnText) {
     m_commands.OnRemoveAll();  // not logged in: the service refuses
     ASSERT_GE(m_view.Texts().size(), 2u);
     EXPECT_EQ(m_view.Texts()[1], "로그인 정보가 없습니다. 프로그램에서 다시 로그인하십시오.");
-    EXPECT_TRUE(fs::exists(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip"));
+    EXPECT_TRUE(fs::exists(PathFromUtf8(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip")));
 }
 
 // Remove-all replies the service never gives.

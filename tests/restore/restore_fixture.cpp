@@ -1,7 +1,9 @@
 #include "restore_fixture.h"
 
+#ifndef _WIN32
 #include <sys/mount.h>
 #include <sys/stat.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/native_text.h"
 #include "zip/zip_archiver.h"
 
 namespace fs = std::filesystem;
@@ -26,9 +29,9 @@ std::string RandomBytes(size_t nSize, uint32_t nSeed) {
 TreeMap SnapshotTree(const std::string& strRoot, const std::vector<std::string>& vecSkip) {
     TreeMap tree;
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(strRoot, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string strRel = it->path().lexically_relative(strRoot).generic_string();
+    const fs::path root = PathFromUtf8(strRoot);
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string strRel = GenericUtf8FromPath(it->path().lexically_relative(root));
         bool bSkip = false;
         for (const std::string& strSkip : vecSkip) {
             if (strRel == strSkip || strRel.rfind(strSkip + "/", 0) == 0)
@@ -40,11 +43,11 @@ TreeMap SnapshotTree(const std::string& strRoot, const std::vector<std::string>&
             continue;
         }
         if (it->is_symlink())
-            tree[strRel] = "L:" + fs::read_symlink(it->path()).string();
+            tree[strRel] = "L:" + Utf8FromPath(fs::read_symlink(it->path()));
         else if (it->is_directory())
             tree[strRel] = "D";
         else
-            tree[strRel] = "F:" + ReadWholeFile(it->path().string());
+            tree[strRel] = "F:" + ReadWholeFile(Utf8FromPath(it->path()));
     }
     return tree;
 }
@@ -53,14 +56,17 @@ void PackFolder(const std::string& strGameFolder, const std::string& strFolder,
                 const std::string& strArchive) {
     CZipArchiver zip;
     zip.Open(strArchive, ZipOpenMode::Create);
-    for (const auto& entry : fs::recursive_directory_iterator(strGameFolder + strFolder)) {
+    const fs::path game = PathFromUtf8(strGameFolder);
+    for (const auto& entry :
+         fs::recursive_directory_iterator(PathFromUtf8(strGameFolder + strFolder))) {
         if (!entry.is_regular_file())
             continue;
         CZipEntryHeader header;
-        header.SetFileName(fs::relative(entry.path(), strGameFolder).generic_string());
-        if (!zip.OpenEntryForWriting(header, -1, entry.path().string()))
-            throw std::runtime_error("cannot add " + entry.path().string());
-        const std::string strData = ReadWholeFile(entry.path().string());
+        const std::string strPath = Utf8FromPath(entry.path());
+        header.SetFileName(GenericUtf8FromPath(fs::relative(entry.path(), game)));
+        if (!zip.OpenEntryForWriting(header, -1, strPath))
+            throw std::runtime_error("cannot add " + strPath);
+        const std::string strData = ReadWholeFile(strPath);
         zip.WriteEntryData(strData.data(), static_cast<uint32_t>(strData.size()));
         zip.CloseEntryForWriting();
     }
@@ -109,31 +115,51 @@ void FillGameFolder(const SGame& game) {
     WriteWholeFile(game.Path("Cache/Other/keep.bin"), "cache outside koKR\n");
     WriteWholeFile(game.Path("Wow.exe"), "MZ");
     for (const char* szFolder : {"Ralum/Temp", "Ralum/Recent", "Ralum/Original"})
-        fs::create_directories(game.Path(szFolder));
+        fs::create_directories(PathFromUtf8(game.Path(szFolder)));
 }
 
 std::unique_ptr<CSandbox> SandboxOnAnotherFileSystem() {
+#ifdef _WIN32
+    return nullptr;  // no shared-memory file system
+#else
     struct stat shm {};
     struct stat tmp {};
     if (::stat("/dev/shm", &shm) != 0 || !S_ISDIR(shm.st_mode) ||
         ::stat(fs::temp_directory_path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev)
         return nullptr;
     return std::make_unique<CSandbox>("zav-restore", "/dev/shm");
+#endif
 }
 
 CTmpfsMount::CTmpfsMount(const std::string& strPath, size_t nBytes) : m_strPath(strPath) {
     std::error_code ec;
-    fs::create_directories(strPath, ec);
+    fs::create_directories(PathFromUtf8(strPath), ec);
+#ifdef _WIN32
+    static_cast<void>(nBytes);
+    m_strError = "Windows has no tmpfs";
+#else
     const std::string strOptions = "size=" + std::to_string(nBytes);
     if (::mount("zav-test", strPath.c_str(), "tmpfs", 0, strOptions.c_str()) == 0)
         m_bMounted = true;
     else
         m_strError = std::strerror(errno);
+#endif
+}
+
+bool CTmpfsMount::MakeReadOnly() {
+#ifdef _WIN32
+    return false;
+#else
+    return m_bMounted &&
+           ::mount(nullptr, m_strPath.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+#endif
 }
 
 CTmpfsMount::~CTmpfsMount() {
+#ifndef _WIN32
     if (m_bMounted)
         ::umount2(m_strPath.c_str(), MNT_DETACH);
+#endif
 }
 
 }  // namespace restore_test

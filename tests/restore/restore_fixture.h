@@ -52,6 +52,8 @@ public:
     CTmpfsMount(const CTmpfsMount&) = delete;
     CTmpfsMount& operator=(const CTmpfsMount&) = delete;
     bool Mounted() const { return m_bMounted; }
+    // Mounts it again read-only; false when that failed.
+    bool MakeReadOnly();
     const std::string& Error() const { return m_strError; }
 
 private:

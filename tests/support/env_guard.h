@@ -1,5 +1,5 @@
 // Sets and unsets environment variables for one scope; the destructor gives every variable it
-// touched its value from before (or unsets it again).
+// touched its value from before (or unsets it again). Values are UTF-8 on every system.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-// Whole-file reading and writing for the tests.
+// Whole-file reading and writing for the tests, by UTF-8 paths.
 #pragma once
 
 #include <string>

@@ -1,11 +1,31 @@
 // A real fault without a mount: while the object lives, every file this process writes fails
 // past nBytes with EFBIG, as a full disk fails a write. SIGXFSZ is ignored meanwhile, so that
 // the write fails instead of the process ending.
+//
+// Windows has no such per-process limit: there IsSet() is false, and a test that needs the
+// limit starts with SKIP_WITHOUT_FILE_SIZE_LIMIT().
 #pragma once
+
+#ifdef _WIN32
+
+#include <cstdint>
+
+#define SKIP_WITHOUT_FILE_SIZE_LIMIT() \
+    GTEST_SKIP() << "Windows has no per-process limit on file sizes"
+
+class CFileSizeLimit {
+public:
+    explicit CFileSizeLimit(uint64_t /*nBytes*/) {}
+    bool IsSet() const { return false; }
+};
+
+#else
 
 #include <sys/resource.h>
 
 #include <csignal>
+
+#define SKIP_WITHOUT_FILE_SIZE_LIMIT() static_cast<void>(0)
 
 class CFileSizeLimit {
 public:
@@ -29,3 +49,5 @@ private:
     void (*m_pOldHandler)(int) = nullptr;
     bool m_bSet = false;
 };
+
+#endif

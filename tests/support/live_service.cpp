@@ -1,7 +1,49 @@
 #include "support/live_service.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+// The service's addresses and the client's environment are the same everywhere; starting and
+// stopping the process is POSIX here and a broker on the host for Windows
+// (live_service_broker.cpp).
+
+std::string CLiveService::HttpBase() const {
+    return "http://127.0.0.1:" + std::to_string(m_nHttpPort);
+}
+
+std::string CLiveService::HttpsBase() const {
+    // Windows checks the certificate against host names only; the service's certificate
+    // names localhost beside the loopback addresses.
+#ifdef _WIN32
+    return "https://localhost:" + std::to_string(m_nHttpsPort);
+#else
+    return "https://127.0.0.1:" + std::to_string(m_nHttpsPort);
+#endif
+}
+
+std::string CLiveService::CaFile() const {
+    return m_strDataDir + "/tls/cert.pem";
+}
+
+std::string CLiveService::BoardUrl() const {
+    return HttpBase() + "/board/powerbbs.php?come_idx=1206";
+}
+
+bool CLiveService::AddMember(const std::string& strId, const std::string& strPw,
+                             const std::string& strNickname) const {
+    return RunCommand({"member", "add", "--data", ServiceDataDir(), strId, strPw, strNickname}) ==
+           0;
+}
+
+CScopedClientEnvironment::CScopedClientEnvironment(const CLiveService& service) {
+    m_env.Set("ZAV_SERVICE_URL", service.HttpBase())
+        .Set("ZAV_PORTAL_URL", service.HttpsBase())
+        .Set("ZAV_BOARD_URL", service.BoardUrl())
+        .Set("ZAV_CA_FILE", service.CaFile());
+}
+
+#ifndef _WIN32
+
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -288,25 +330,8 @@ bool CLiveService::IsRunning() const {
     return m_pid > 0;
 }
 
-std::string CLiveService::HttpBase() const {
-    return "http://127.0.0.1:" + std::to_string(m_nHttpPort);
-}
-
-std::string CLiveService::HttpsBase() const {
-    return "https://127.0.0.1:" + std::to_string(m_nHttpsPort);
-}
-
-std::string CLiveService::CaFile() const {
-    return m_strDataDir + "/tls/cert.pem";
-}
-
-std::string CLiveService::BoardUrl() const {
-    return HttpBase() + "/board/powerbbs.php?come_idx=1206";
-}
-
-bool CLiveService::AddMember(const std::string& strId, const std::string& strPw,
-                             const std::string& strNickname) const {
-    return RunCommand({"member", "add", "--data", m_strDataDir, strId, strPw, strNickname}) == 0;
+std::string CLiveService::ServiceDataDir() const {
+    return m_strDataDir;
 }
 
 int CLiveService::RunCommand(const std::vector<std::string>& vecArgs, std::string* pStrOut) const {
@@ -390,9 +415,4 @@ bool CLiveService::WaitForLogLine(const std::string& strNeedle,
     });
 }
 
-CScopedClientEnvironment::CScopedClientEnvironment(const CLiveService& service) {
-    m_env.Set("ZAV_SERVICE_URL", service.HttpBase())
-        .Set("ZAV_PORTAL_URL", service.HttpsBase())
-        .Set("ZAV_BOARD_URL", service.BoardUrl())
-        .Set("ZAV_CA_FILE", service.CaFile());
-}
+#endif  // !_WIN32

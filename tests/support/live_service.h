@@ -6,6 +6,12 @@
 //     add_dependencies(<test target> zav-service)
 // The binary is looked up at ZAV_BINARY_DIR "/service/zav-service".
 //
+// On Windows (the cross build's tests under Wine) the service cannot run in the test's own
+// system: each CLiveService asks the broker that CTest started on the host
+// (tests/support/service_broker.py, found through ZAV_TEST_BROKER_FILE) for a service of its
+// own, and sees the host's files under ZAV_TEST_HOST_DRIVE ("Z:"). HttpsBase() then names
+// localhost, because Windows checks certificates against host names only.
+//
 // Password hashing: the service's children started here get ZAV_SERVICE_HASH_ITERATIONS=1000 in
 // their environment so that logins stay fast under the sanitizers. Production keeps the service's
 // high default count.
@@ -20,6 +26,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,9 +60,10 @@ public:
 
     int HttpPort() const { return m_nHttpPort; }
     int HttpsPort() const { return m_nHttpsPort; }
-    std::string HttpBase() const;   // "http://127.0.0.1:PORT"
-    std::string HttpsBase() const;  // "https://127.0.0.1:PORT"
-    std::string CaFile() const;     // DataDir() + "/tls/cert.pem"
+    std::string HttpBase() const;  // "http://127.0.0.1:PORT"
+    std::string HttpsBase()
+        const;                   // "https://127.0.0.1:PORT" ("https://localhost:PORT" on Windows)
+    std::string CaFile() const;  // DataDir() + "/tls/cert.pem"
     std::string DataDir() const { return m_strDataDir; }
     std::string BoardUrl() const;  // HttpBase() + "/board/powerbbs.php?come_idx=1206"
     // What a client's settings hold to talk to this service (its bases and certificate).
@@ -78,9 +86,28 @@ public:
 
     static std::string BinaryPath();
 
+#ifdef _WIN32
+    // The broker answers one HTTPS request with this service's certificate (the service must
+    // have started once) and keeps it: StartTlsRecorder gives its port, 0 when it could not
+    // start; RecordedTlsRequest the request as it came, head and body.
+    int StartTlsRecorder() const;
+    std::string RecordedTlsRequest() const;
+#endif
+
 private:
+    // The data folder as the service itself names it (a host path on Windows).
+    std::string ServiceDataDir() const;
+#ifdef _WIN32
+    // One request to the broker and its reply fields; false (reported) when it failed.
+    bool AskBroker(const std::vector<std::string>& vecRequest,
+                   std::vector<std::string>& vecReply) const;
+
+    uintptr_t m_nBrokerSocket = ~uintptr_t{0};
+    std::string m_strHostDataDir;
+#else
     void ReadOutput(int nOutFd, int nErrFd);
     void JoinReader();
+#endif
 
     std::vector<std::string> m_vecExtraArgs;
     std::unique_ptr<CSandbox> m_pSandbox;

@@ -1,10 +1,5 @@
 #include "support/running_client.h"
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +7,75 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/native_text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+
+CRunningClient::CRunningClient([[maybe_unused]] const std::string& strBinFolder,
+                               const std::string& strName, const std::string& strWorkingFolder) {
+    const fs::path program = PathFromUtf8(GetEnvironmentUtf8("ZAV_TEST_HOST_DRIVE").value_or("") +
+                                          ZAV_TEST_IDLE_PROGRAM);
+    const fs::path exe = PathFromUtf8(strWorkingFolder) / PathFromUtf8(strName);
+    std::error_code ec;
+    fs::copy_file(program, exe, fs::copy_options::overwrite_existing, ec);
+    if (ec)
+        return;
+    // The program says through this event that it runs, so the process table names it once
+    // the constructor returns; it ends with this process at the latest.
+    static int s_nStarted = 0;
+    const std::string strEvent = "zav-test-idle-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(++s_nStarted);
+    HANDLE hReady = CreateEventA(nullptr, TRUE, FALSE, strEvent.c_str());
+    if (hReady == nullptr)
+        return;
+    std::wstring commandLine = L"\"" + exe.wstring() + L"\" " + WideFromUtf8(strEvent) + L" " +
+                               std::to_wstring(GetCurrentProcessId());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                       nullptr, PathFromUtf8(strWorkingFolder).c_str(), &startup, &info)) {
+        CloseHandle(info.hThread);
+        m_hProcess = info.hProcess;
+        HANDLE handles[] = {hReady, info.hProcess};
+        if (WaitForMultipleObjects(2, handles, FALSE, 30 * 1000) == WAIT_OBJECT_0)
+            m_nPid = static_cast<pid_t>(info.dwProcessId);
+    }
+    CloseHandle(hReady);
+}
+
+CRunningClient::~CRunningClient() {
+    Stop();
+}
+
+void CRunningClient::KillLeavingZombie() {
+    if (m_hProcess == nullptr)
+        return;
+    TerminateProcess(m_hProcess, 1);
+    WaitForSingleObject(m_hProcess, 30 * 1000);
+}
+
+void CRunningClient::Stop() {
+    if (m_hProcess == nullptr)
+        return;
+    KillLeavingZombie();
+    CloseHandle(m_hProcess);
+    m_hProcess = nullptr;
+    m_nPid = 0;
+}
+
+#else
 
 namespace {
 
@@ -80,3 +143,5 @@ void CRunningClient::Stop() {
     waitpid(m_nPid, nullptr, 0);
     m_nPid = 0;
 }
+
+#endif

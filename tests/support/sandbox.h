@@ -6,6 +6,26 @@
 
 #include <string>
 
+// Whether tests can make symbolic links: not in the Windows build, whose C++ library makes
+// none. A test that needs one skips there with kNoLinks as the reason.
+#ifdef _WIN32
+inline constexpr bool kHaveLinks = false;
+#else
+inline constexpr bool kHaveLinks = true;
+#endif
+inline constexpr const char* kNoLinks = "no symbolic links in the Windows build";
+
+// A relative path ("Ralum/Recent") as the program forms it: with the system's separator.
+inline std::string NativeSeparators(std::string strPath) {
+#ifdef _WIN32
+    for (char& c : strPath) {
+        if (c == '/')
+            c = '\\';
+    }
+#endif
+    return strPath;
+}
+
 class CSandbox {
 public:
     // PARENT/<prefix>-XXXXXX; the system's temporary folder when strParent is empty.

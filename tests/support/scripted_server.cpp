@@ -1,19 +1,20 @@
 #include "scripted_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
+#ifndef _WIN32
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <strings.h>
-#include <sys/socket.h>
 #include <sys/time.h>
-#include <unistd.h>
+
+#include <csignal>
+#endif
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <stdexcept>
+
+#include "platform/ascii_case.h"
+#include "support/test_socket.h"
+
+namespace ts = test_socket;
 
 namespace {
 
@@ -21,28 +22,43 @@ constexpr int kReadTimeoutMs = 10000;  // a client silent this long is dropped
 constexpr int kDrainMs = 2000;         // after the answer: until the client closes
 constexpr size_t kMaxHead = 1 << 20;
 
-// A TCP socket bound to 127.0.0.1 on an ephemeral port; -1 on failure.
-int BindLoopback(int& nPort) {
-    int nFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (nFd < 0)
-        return -1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+// A socket of the given type bound to 127.0.0.1 on an ephemeral port; kNone on failure.
+ts::Socket BindLoopback(int nType, int& nPort) {
+    if (!ts::Ready())
+        return ts::kNone;
+    ts::Socket nSocket = socket(AF_INET, nType | ts::kCloexec, 0);
+    if (nSocket == ts::kNone)
+        return ts::kNone;
+    sockaddr_in addr = ts::Loopback(0);
     socklen_t nLen = sizeof addr;
-    if (bind(nFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        getsockname(nFd, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0) {
-        close(nFd);
-        return -1;
+    if (bind(nSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(nSocket, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0) {
+        ts::Close(nSocket);
+        return ts::kNone;
     }
     nPort = ntohs(addr.sin_port);
-    return nFd;
+    return nSocket;
+}
+
+// The stop signal every wait watches: a loopback datagram socket connected to itself, which
+// turns readable (and stays so) once Wake() sent it a byte. Unlike a pipe it works with the
+// sockets' own wait call on every system.
+ts::Socket MakeWakeSocket() {
+    int nPort = 0;
+    ts::Socket nSocket = BindLoopback(SOCK_DGRAM, nPort);
+    sockaddr_in addr = ts::Loopback(nPort);
+    if (nSocket != ts::kNone &&
+        connect(nSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ts::Close(nSocket);
+        return ts::kNone;
+    }
+    return nSocket;
 }
 
 size_t ContentLength(const std::string& strRequest) {
     std::vector<std::string> lines = HeadLines(strRequest);
     for (size_t i = 1; i < lines.size(); ++i) {
-        if (strncasecmp(lines[i].c_str(), "content-length:", 15) == 0)
+        if (StartsWithAsciiNoCase(lines[i], "content-length:"))
             return std::strtoull(lines[i].c_str() + 15, nullptr, 10);
     }
     return 0;
@@ -50,54 +66,67 @@ size_t ContentLength(const std::string& strRequest) {
 
 }  // namespace
 
-// One accepted connection, plain or TLS.
+// One accepted connection, plain or TLS (TLS on POSIX only).
 class CScriptedServer::CConnection {
 public:
-    // nWakeFd turns readable when the server stops: every wait ends then.
-    CConnection(int nFd, void* pTlsCtx, int nWakeFd) : m_nFd(nFd), m_nWakeFd(nWakeFd) {
+    // nWake turns readable when the server stops: every wait ends then.
+    CConnection(ts::Socket nSocket, [[maybe_unused]] void* pTlsCtx, ts::Socket nWake)
+        : m_nSocket(nSocket), m_nWake(nWake) {
+#ifndef _WIN32
         if (pTlsCtx == nullptr)
             return;
         // The handshake blocks: a client that never starts it must not hold the server.
         timeval timeout{kReadTimeoutMs / 1000, 0};
-        setsockopt(nFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        setsockopt(nSocket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         m_pSsl = SSL_new(static_cast<SSL_CTX*>(pTlsCtx));
-        if (m_pSsl == nullptr || SSL_set_fd(m_pSsl, nFd) != 1 || SSL_accept(m_pSsl) != 1)
+        if (m_pSsl == nullptr || SSL_set_fd(m_pSsl, nSocket) != 1 || SSL_accept(m_pSsl) != 1)
             m_bBroken = true;
+#endif
     }
     ~CConnection() {
+#ifndef _WIN32
         if (m_pSsl != nullptr)
             SSL_free(m_pSsl);
-        close(m_nFd);
+#endif
+        ts::Close(m_nSocket);
     }
     CConnection(const CConnection&) = delete;
     CConnection& operator=(const CConnection&) = delete;
 
-    bool Broken() const { return m_bBroken; }
+    bool Broken() const {
+        return m_bBroken;
+    }
 
     // Bytes read into pBuffer; 0 when the peer closed, -1 on an error or a time-out.
-    ssize_t Read(char* pBuffer, size_t nSize, int nTimeoutMs) {
-        if (m_pSsl == nullptr || SSL_pending(m_pSsl) == 0) {
-            pollfd pfds[2] = {{m_nFd, POLLIN, 0}, {m_nWakeFd, POLLIN, 0}};
-            if (poll(pfds, 2, nTimeoutMs) <= 0 || pfds[1].revents != 0)
+    long Read(char* pBuffer, size_t nSize, int nTimeoutMs) {
+#ifndef _WIN32
+        if (m_pSsl != nullptr) {
+            if (SSL_pending(m_pSsl) == 0 && ts::WaitReadable(m_nSocket, m_nWake, nTimeoutMs) != 0)
                 return -1;
+            int n = SSL_read(m_pSsl, pBuffer, static_cast<int>(std::min<size_t>(nSize, 1 << 20)));
+            if (n > 0)
+                return n;
+            return SSL_get_error(m_pSsl, n) == SSL_ERROR_ZERO_RETURN ? 0 : -1;
         }
-        if (m_pSsl == nullptr)
-            return recv(m_nFd, pBuffer, nSize, 0);
-        int n = SSL_read(m_pSsl, pBuffer, static_cast<int>(std::min<size_t>(nSize, 1 << 20)));
-        if (n > 0)
-            return n;
-        return SSL_get_error(m_pSsl, n) == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+#endif
+        if (ts::WaitReadable(m_nSocket, m_nWake, nTimeoutMs) != 0)
+            return -1;
+        return ts::Receive(m_nSocket, pBuffer, nSize);
     }
 
     bool Write(const std::string& strData) {
         size_t nSent = 0;
         while (nSent < strData.size()) {
-            ssize_t n;
-            if (m_pSsl == nullptr) {
-                n = send(m_nFd, strData.data() + nSent, strData.size() - nSent, MSG_NOSIGNAL);
-            } else {
+            const size_t nLeft = strData.size() - nSent;
+            long n;
+#ifndef _WIN32
+            if (m_pSsl != nullptr) {
                 n = SSL_write(m_pSsl, strData.data() + nSent,
-                              static_cast<int>(std::min<size_t>(strData.size() - nSent, 1 << 20)));
+                              static_cast<int>(std::min<size_t>(nLeft, 1 << 20)));
+            } else
+#endif
+            {
+                n = ts::Send(m_nSocket, strData.data() + nSent, nLeft);
             }
             if (n <= 0)
                 return false;
@@ -108,23 +137,29 @@ public:
 
     // Ends the sending side, then reads until the client closes so that it gets every byte.
     void FinishAndDrain() {
+#ifndef _WIN32
         if (m_pSsl != nullptr)
             SSL_shutdown(m_pSsl);
-        shutdown(m_nFd, SHUT_WR);
+#endif
+        ts::ShutdownWrite(m_nSocket);
         char buffer[16384];
         while (Read(buffer, sizeof buffer, kDrainMs) > 0) {
         }
     }
 
 private:
-    int m_nFd;
-    int m_nWakeFd;
+    ts::Socket m_nSocket;
+    ts::Socket m_nWake;
+#ifndef _WIN32
     SSL* m_pSsl = nullptr;
+#endif
     bool m_bBroken = false;
 };
 
-void CScriptedServer::SSslCtxFree::operator()(void* p) const {
+void CScriptedServer::SSslCtxFree::operator()([[maybe_unused]] void* p) const {
+#ifndef _WIN32
     SSL_CTX_free(static_cast<SSL_CTX*>(p));
+#endif
 }
 
 CScriptedServer::CScriptedServer(SAnswer answer, std::optional<STls> tls)
@@ -133,6 +168,10 @@ CScriptedServer::CScriptedServer(SAnswer answer, std::optional<STls> tls)
 CScriptedServer::CScriptedServer(Handler handler, std::optional<STls> tls)
     : m_handler(std::move(handler)) {
     if (tls) {
+#ifdef _WIN32
+        // No TLS library in the Windows test build (the broker on the host serves TLS there).
+        throw std::runtime_error("scripted server: no TLS on Windows");
+#else
         // OpenSSL writes without MSG_NOSIGNAL: a client that hung up must not end the test.
         std::signal(SIGPIPE, SIG_IGN);
         m_pTlsCtx.reset(SSL_CTX_new(TLS_server_method()));
@@ -141,24 +180,25 @@ CScriptedServer::CScriptedServer(Handler handler, std::optional<STls> tls)
             SSL_CTX_use_certificate_chain_file(pCtx, tls->strCertFile.c_str()) != 1 ||
             SSL_CTX_use_PrivateKey_file(pCtx, tls->strKeyFile.c_str(), SSL_FILETYPE_PEM) != 1)
             throw std::runtime_error("scripted server: cannot load " + tls->strCertFile);
+#endif
     }
-    m_nListenFd = BindLoopback(m_nPort);
-    if (m_nListenFd < 0 || listen(m_nListenFd, 16) != 0 || pipe2(m_nWakeFd, O_CLOEXEC) != 0) {
-        for (int nFd : {m_nListenFd, m_nWakeFd[0], m_nWakeFd[1]}) {
-            if (nFd >= 0)
-                close(nFd);
-        }
+    ts::Socket nListen = BindLoopback(SOCK_STREAM, m_nPort);
+    ts::Socket nWake = MakeWakeSocket();
+    if (nListen == ts::kNone || listen(nListen, 16) != 0 || nWake == ts::kNone) {
+        ts::Close(nListen);
+        ts::Close(nWake);
         throw std::runtime_error("scripted server: cannot listen on 127.0.0.1");
     }
+    m_nListenSocket = ts::Store(nListen);
+    m_nWakeSocket = ts::Store(nWake);
     m_thread = std::thread([this] { Serve(); });
 }
 
 CScriptedServer::~CScriptedServer() {
-    char c = 'x';
-    [[maybe_unused]] ssize_t n = write(m_nWakeFd[1], &c, 1);
+    ts::Send(ts::Load(m_nWakeSocket), "x", 1);
     m_thread.join();
-    for (int nFd : {m_nListenFd, m_nWakeFd[0], m_nWakeFd[1]})
-        close(nFd);
+    ts::Close(ts::Load(m_nListenSocket));
+    ts::Close(ts::Load(m_nWakeSocket));
 }
 
 std::string CScriptedServer::BaseUrl() const {
@@ -220,24 +260,25 @@ std::string CScriptedServer::CutReply(const std::string& strBody, size_t nSent) 
 }
 
 void CScriptedServer::Serve() {
+    const ts::Socket nListen = ts::Load(m_nListenSocket);
+    const ts::Socket nWake = ts::Load(m_nWakeSocket);
     while (true) {
-        pollfd pfds[2] = {{m_nListenFd, POLLIN, 0}, {m_nWakeFd[0], POLLIN, 0}};
-        if (poll(pfds, 2, -1) < 0)
-            continue;
-        if (pfds[1].revents != 0)
+        const int nReady = ts::WaitReadable(nListen, nWake, -1);
+        if (nReady == 1)
             return;
-        int nFd = accept4(m_nListenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (nFd < 0)
+        if (nReady != 0)
             continue;
-        CConnection conn(nFd, m_pTlsCtx.get(), m_nWakeFd[0]);
+        ts::Socket nSocket = ts::Accept(nListen);
+        if (nSocket == ts::kNone)
+            continue;
+        CConnection conn(nSocket, m_pTlsCtx.get(), nWake);
         if (!conn.Broken())
             Handle(conn);
     }
 }
 
 bool CScriptedServer::PauseUnlessStopped(int nMs) const {
-    pollfd pfd{m_nWakeFd[0], POLLIN, 0};
-    return poll(&pfd, 1, nMs) == 0;
+    return ts::WaitReadable(ts::Load(m_nWakeSocket), ts::kNone, nMs) != 0;
 }
 
 void CScriptedServer::Handle(CConnection& conn) {
@@ -247,7 +288,7 @@ void CScriptedServer::Handle(CConnection& conn) {
     size_t nHeadEnd;
     while ((nHeadEnd = strData.find("\r\n\r\n")) == std::string::npos &&
            strData.size() < kMaxHead) {
-        ssize_t n = conn.Read(buffer, sizeof buffer, kReadTimeoutMs);
+        long n = conn.Read(buffer, sizeof buffer, kReadTimeoutMs);
         if (n <= 0)
             break;
         strData.append(buffer, static_cast<size_t>(n));
@@ -272,8 +313,8 @@ void CScriptedServer::Handle(CConnection& conn) {
     }
     const size_t nWanted = std::min(request.nAnnounced, nLimit);
     while (request.strBody.size() < nWanted) {
-        ssize_t n = conn.Read(buffer, std::min(sizeof buffer, nWanted - request.strBody.size()),
-                              kReadTimeoutMs);
+        long n = conn.Read(buffer, std::min(sizeof buffer, nWanted - request.strBody.size()),
+                           kReadTimeoutMs);
         if (n == 0)
             request.bPeerClosed = true;
         if (n <= 0)
@@ -320,13 +361,14 @@ int CScriptedServer::SRequest::CountHeader(const std::string& strName) const {
 }
 
 CClosedPort::CClosedPort() {
-    m_nFd = BindLoopback(m_nPort);
-    if (m_nFd < 0)
+    ts::Socket nSocket = BindLoopback(SOCK_STREAM, m_nPort);
+    if (nSocket == ts::kNone)
         throw std::runtime_error("closed port: cannot bind 127.0.0.1");
+    m_nSocket = ts::Store(nSocket);
 }
 
 CClosedPort::~CClosedPort() {
-    close(m_nFd);
+    ts::Close(ts::Load(m_nSocket));
 }
 
 std::string CClosedPort::BaseUrl() const {
@@ -354,6 +396,6 @@ int CountHeader(const std::string& strRequest, const std::string& strName) {
     std::vector<std::string> lines = HeadLines(strRequest);
     const std::string strPrefix = strName + ":";
     return static_cast<int>(std::count_if(lines.begin() + 1, lines.end(), [&](const auto& s) {
-        return strncasecmp(s.c_str(), strPrefix.c_str(), strPrefix.size()) == 0;
+        return StartsWithAsciiNoCase(s, strPrefix);
     }));
 }

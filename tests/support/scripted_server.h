@@ -1,6 +1,6 @@
-// The one loopback server of the tests: plain HTTP or TLS on 127.0.0.1, an ephemeral port bound
-// once and kept. It records every request byte for byte and answers as the test scripts it,
-// including answers the real service never gives: cut off, sent in slow pieces, or malformed.
+// The one loopback server of the tests: plain HTTP or TLS (POSIX only) on 127.0.0.1, an ephemeral
+// port bound once and kept. It records every request byte for byte and answers as the test scripts
+// it, including answers the real service never gives: cut off, sent in slow pieces, or malformed.
 // One connection at a time; every wait is bounded.
 //
 //     CScriptedServer server(CScriptedServer::Reply(200, "+OK<br>"));
@@ -10,6 +10,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -93,8 +94,8 @@ private:
     bool PauseUnlessStopped(int nMs) const;
 
     std::unique_ptr<void, SSslCtxFree> m_pTlsCtx;  // SSL_CTX, none for plain HTTP
-    int m_nListenFd = -1;
-    int m_nWakeFd[2] = {-1, -1};
+    std::uintptr_t m_nListenSocket = 0;            // the sockets as test_socket::Store keeps them
+    std::uintptr_t m_nWakeSocket = 0;
     int m_nPort = 0;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_cv;
@@ -116,7 +117,7 @@ public:
     std::string BaseUrl() const;  // "http://127.0.0.1:PORT"
 
 private:
-    int m_nFd = -1;
+    std::uintptr_t m_nSocket = 0;  // as test_socket::Store keeps it
     int m_nPort = 0;
 };
 

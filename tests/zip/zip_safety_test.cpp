@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "zip/zip_archiver.h"
 #include "zip/zip_test_util.h"
 
@@ -62,13 +64,15 @@ TEST_F(ZipSafety, UnixLinkEntryBecomesARegularFileHoldingTheLinkText) {
     link.uVersionMadeBy = 0x0314;       // Unix host
     link.uExternal = (0120777u << 16);  // symbolic link
     ASSERT_TRUE(Extract({link}));
-    struct stat st {};
-    ASSERT_EQ(lstat((m_strOut + "/link").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_TRUE(
+        std::filesystem::is_regular_file(std::filesystem::symlink_status(m_strOut + "/link")));
     EXPECT_EQ(ReadWholeFile(m_strOut + "/link"), "/etc/passwd");
 }
 
 TEST_F(ZipSafety, SetIdAndStickyBitsAreDropped) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX modes: Windows keeps only the read-only flag";
+#endif
     RawEntry e = StoredEntry("tool", "#!/bin/sh\n");
     e.uVersionMadeBy = 0x0314;
     e.uExternal = (0106755u << 16);
@@ -83,25 +87,27 @@ TEST_F(ZipSafety, DeviceModeBecomesARegularFile) {
     e.uVersionMadeBy = 0x0314;
     e.uExternal = (020666u << 16);  // character device
     ASSERT_TRUE(Extract({e}));
-    struct stat st {};
-    ASSERT_EQ(lstat((m_strOut + "/dev").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_TRUE(
+        std::filesystem::is_regular_file(std::filesystem::symlink_status(m_strOut + "/dev")));
 }
 
 TEST_F(ZipSafety, ExistingLinkAtTheTargetIsReplacedNotFollowed) {
+    if (!kHaveLinks)
+        GTEST_SKIP() << kNoLinks;
     std::string strOutside = MakeFile("game/outside.txt", "untouched");
-    ASSERT_EQ(symlink(strOutside.c_str(), (m_strOut + "/a.txt").c_str()), 0);
+    std::filesystem::create_symlink(strOutside, m_strOut + "/a.txt");
     ASSERT_TRUE(Extract({StoredEntry("a.txt", "new")}));
     EXPECT_EQ(ReadWholeFile(strOutside), "untouched");
-    struct stat st {};
-    ASSERT_EQ(lstat((m_strOut + "/a.txt").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_TRUE(
+        std::filesystem::is_regular_file(std::filesystem::symlink_status(m_strOut + "/a.txt")));
     EXPECT_EQ(ReadWholeFile(m_strOut + "/a.txt"), "new");
 }
 
 TEST_F(ZipSafety, ExistingHardLinkAtTheTargetIsReplacedNotWrittenThrough) {
+    if (!kHaveLinks)
+        GTEST_SKIP() << kNoLinks;
     std::string strOutside = MakeFile("game/outside.txt", "untouched");
-    ASSERT_EQ(link(strOutside.c_str(), (m_strOut + "/a.txt").c_str()), 0);
+    std::filesystem::create_hard_link(strOutside, m_strOut + "/a.txt");
     ASSERT_TRUE(Extract({StoredEntry("a.txt", "new")}));
     EXPECT_EQ(ReadWholeFile(strOutside), "untouched");
     EXPECT_EQ(ReadWholeFile(m_strOut + "/a.txt"), "new");

@@ -38,7 +38,11 @@ uint32_t Crc(const std::string& strData) {
 
 int RunShell(const std::string& strCommand) {
     int iStatus = std::system(strCommand.c_str());
+#ifdef _WIN32
+    return iStatus;  // the exit code itself
+#else
     return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+#endif
 }
 
 namespace {

@@ -6,18 +6,26 @@
 //   zavzip extract [-j N] ARCHIVE DEST     every entry, stopping at the first refusal; files
 //                                          written on N threads (default as for pack)
 // Exit codes: 0 done, 1 extraction stopped early, 2 usage, 3 archive error, 4 file error.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "platform/native_text.h"
 #include "zip/zip_archiver.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
+#endif
 
 namespace {
 
@@ -30,26 +38,24 @@ int Usage() {
     return 2;
 }
 
-// Walks strFolder depth-first in listing order, skipping "." and "..", and hands every file
-// to onFile; stops when onFile returns false.
+// Walks strFolder depth-first in listing order and hands every file (links followed) to
+// onFile; stops when onFile returns false. Paths are UTF-8, joined with '/'.
 template <typename OnFile>
 bool WalkFolder(const std::string& strFolder, OnFile&& onFile) {
-    DIR* pDir = opendir(strFolder.c_str());
-    if (pDir == nullptr)
-        throw CFileException(errno, strFolder);
-    struct DirCloser {
-        DIR* p;
-        ~DirCloser() { closedir(p); }
-    } closer{pDir};
-    while (dirent* pEntry = readdir(pDir)) {
-        std::string strName = pEntry->d_name;
-        if (strName == "." || strName == "..")
-            continue;
-        std::string strPath = strFolder + "/" + strName;
-        struct stat st {};
-        if (stat(strPath.c_str(), &st) != 0)
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::directory_iterator it(PathFromUtf8(strFolder), ec);
+    if (ec)
+        throw CFileException(ec.value(), strFolder);
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec)
+            throw CFileException(ec.value(), strFolder);
+        std::string strPath = strFolder + "/" + Utf8FromPath(it->path().filename());
+        std::error_code ecEntry;
+        const fs::file_status status = it->status(ecEntry);
+        if (ecEntry)
             continue;  // vanished since the listing
-        if (S_ISDIR(st.st_mode)) {
+        if (fs::is_directory(status)) {
             if (!WalkFolder(strPath, onFile))
                 return false;
         } else if (!onFile(strPath)) {
@@ -60,7 +66,7 @@ bool WalkFolder(const std::string& strFolder, OnFile&& onFile) {
 }
 
 std::string TrimFolder(std::string strFolder) {
-    while (strFolder.size() > 1 && strFolder.back() == '/')
+    while (strFolder.size() > 1 && (strFolder.back() == '/' || strFolder.back() == '\\'))
         strFolder.pop_back();
     return strFolder;
 }
@@ -118,9 +124,30 @@ int ThreadOption(int argc, char** argv, int& i) {
     return nThreads >= 1 && nThreads <= 64 ? nThreads : -1;
 }
 
-}  // namespace
+// The command line as UTF-8. On Windows it is read in UTF-16 (the ANSI form would lose Korean
+// names on a system whose code page is not 949), the console is told to show UTF-8 and the
+// output is binary.
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    static_cast<void>(argc);
+    static_cast<void>(argv);
+    SetConsoleOutputCP(CP_UTF8);
+    // Lines end in LF as on every system, so the output is the same byte for byte.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    int nArgs = 0;
+    wchar_t** ppArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs);
+    std::vector<std::string> args;
+    for (int i = 0; ppArgs != nullptr && i < nArgs; ++i)
+        args.push_back(Utf8FromWide(ppArgs[i]));
+    LocalFree(ppArgs);
+    return args;
+#else
+    return std::vector<std::string>(argv, argv + argc);
+#endif
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (argc < 3)
         return Usage();
     std::string strCommand = argv[1];
@@ -144,4 +171,15 @@ int main(int argc, char** argv) {
         return 4;
     }
     return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args = Utf8Arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& strArg : args)
+        pointers.push_back(strArg.data());
+    pointers.push_back(nullptr);
+    return Run(static_cast<int>(args.size()), pointers.data());
 }

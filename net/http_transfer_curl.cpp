@@ -1,8 +1,7 @@
-#include "net/http_transfer.h"
-
 #include <algorithm>
 
 #include "net/curl_util.h"
+#include "net/http_transfer.h"
 
 namespace {
 

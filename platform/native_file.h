@@ -1,0 +1,41 @@
+// A file opened through the system's own calls by its UTF-8 path (UTF-16 on Windows): read
+// from its start, or made new and written. Closed when the object goes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class CNativeFile {
+public:
+    enum class EMode {
+        Read,       // an existing file, from its start
+        CreateNew,  // a new file for writing; fails when anything is at the path (a link too)
+    };
+
+    CNativeFile() = default;
+    ~CNativeFile();
+    CNativeFile(const CNativeFile&) = delete;
+    CNativeFile& operator=(const CNativeFile&) = delete;
+
+    // False when it cannot be opened (or another file is still open).
+    bool Open(const std::string& strPath, EMode eMode);
+    bool IsOpen() const;
+    // Up to nCount bytes: how many were read, 0 at the end, -1 on an error.
+    int64_t Read(void* pBuffer, size_t nCount);
+    // All nCount bytes; false on an error.
+    bool Write(const void* pData, size_t nCount);
+    // Puts what was written on the disk; false on an error.
+    bool Sync();
+    // False when closing reported an error (a file not open closes without one).
+    bool Close();
+    // The system's text of the last failure ("No space left on device").
+    std::string ErrorText() const;
+
+private:
+    // Keeps the system's error of the call that just failed; false.
+    bool Fail();
+
+    std::intptr_t m_nHandle = -1;  // the descriptor, or the Windows handle
+    int m_nError = 0;              // errno, or the Windows error code
+};
