@@ -170,6 +170,7 @@ bool CFront::Start(std::string* pStrError) {
         return false;
     }
     m_nNextId = kFirstConnId;
+    m_nIdleWorkers = m_limits.nWorkers;  // idle from the start, even before their threads run
     m_loop = std::thread([this] { Loop(); });
     for (size_t i = 0; i < m_limits.nWorkers; ++i) {
         m_vecWorkers.emplace_back([this] { Work(); });
@@ -253,6 +254,7 @@ void CFront::Work() {
             }
             pConn = std::move(m_queue.front());
             m_queue.pop_front();
+            --m_nIdleWorkers;
         }
         {
             CConnStream stream(pConn->conn, std::move(pConn->strInput), m_limits.rate, m_bStopping,
@@ -266,6 +268,7 @@ void CFront::Work() {
         // with unread bytes cannot reset the connection before the client read the answer.
         EndSending(pConn->conn);
         std::lock_guard lock(m_mutex);
+        ++m_nIdleWorkers;
         m_vecReturned.push_back(std::move(pConn));
         uint64_t nOne = 1;
         if (::write(m_nWakeFd, &nOne, sizeof nOne) != sizeof nOne) {
@@ -411,7 +414,8 @@ void CFront::Dispatch(SConn& conn) {
     conn.strInput = HeadForServer(head);
     conn.strInput.append(conn.parser.Rest());
     std::unique_lock lock(m_mutex);
-    if (m_queue.size() >= m_limits.nMaxQueued) {
+    // Idle workers take a request each as soon as they wake: only the rest wait in the queue.
+    if (m_queue.size() >= m_limits.nMaxQueued + m_nIdleWorkers) {
         lock.unlock();
         Refuse(conn, 503);
         return;

@@ -112,6 +112,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<ConnPtr> m_queue;         // guarded by m_mutex
+    size_t m_nIdleWorkers = 0;           // guarded by m_mutex: workers not serving a request
     std::vector<ConnPtr> m_vecReturned;  // guarded by m_mutex
 };
 
