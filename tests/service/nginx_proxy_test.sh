@@ -44,15 +44,17 @@ read -r -t 30 -u "$OUT" LINE2 || fail "zav-service did not start"
 HTTP=${LINE1##*:}
 HTTPS=${LINE2##*:}
 
-read -r NG_HTTP NG_HTTPS < <(python3 -c '
+# nginx binds its own ports: two free ones are picked, and should another program take one
+# before nginx binds it, nginx stops at once and the next two are tried.
+start_nginx() {
+    read -r NG_HTTP NG_HTTPS < <(python3 -c '
 import socket
 socks = [socket.socket() for _ in range(2)]
 for s in socks:
     s.bind(("127.0.0.1", 0))
 print(*(s.getsockname()[1] for s in socks))')
-
-mkdir -p "$WORK/nginx"
-cat >"$WORK/nginx.conf" <<EOF
+    mkdir -p "$WORK/nginx"
+    cat >"$WORK/nginx.conf" <<EOF
 daemon off;
 master_process off;
 pid $WORK/nginx.pid;
@@ -84,12 +86,21 @@ http {
     }
 }
 EOF
-"$NGINX" -p "$WORK/nginx" -c "$WORK/nginx.conf" -e "$WORK/nginx-error.log" &
-PIDS+=($!)
-for _ in $(seq 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$NG_HTTP/" && break
-    sleep 0.1
+    "$NGINX" -p "$WORK/nginx" -c "$WORK/nginx.conf" -e "$WORK/nginx-error.log" &
+    NGINX_PID=$!
+    for _ in $(seq 100); do
+        curl -s -o /dev/null "http://127.0.0.1:$NG_HTTP/" && return 0
+        kill -0 "$NGINX_PID" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 0
+}
+for attempt in 1 2 3 4 5; do
+    start_nginx && break
+    wait "$NGINX_PID" 2>/dev/null || true
+    [ "$attempt" -lt 5 ] || fail "nginx did not start"
 done
+PIDS+=("$NGINX_PID")
 
 status() {  # SOURCE URL [CURL ARGS...] -> HTTP status
     local source=$1 url=$2
