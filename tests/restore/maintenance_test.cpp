@@ -153,12 +153,7 @@ protected:
         m_settings.m_endpoints = m_service.Endpoints();
         WriteWholeFile(m_service.DataDir() + "/UserData/" + kId + "/__WTF.zip", "stored");
     }
-    void Login() {
-        const SLoginReply login = ParseLoginReply(
-            HttpRequest(m_settings.m_endpoints.LoginUrl(), kHttpPost, *MakeLoginBody(kId, "secret"),
-                        m_settings.m_endpoints.strCaFile));
-        ASSERT_EQ(login.eStatus, SLoginReply::Success);
-    }
+    void Login() { ASSERT_TRUE(LogInFromHere(m_settings.m_endpoints, kId, "secret")); }
 
     CLiveService m_service;
 };

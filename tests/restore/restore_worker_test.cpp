@@ -94,10 +94,7 @@ protected:
         ASSERT_TRUE(m_service.AddMember(kId, "secret", "닉네임"));
         m_settings.m_endpoints = m_service.Endpoints();
         // The service serves a member's archives only to the address the member logged in from.
-        const SLoginReply login = ParseLoginReply(
-            HttpRequest(m_settings.m_endpoints.LoginUrl(), kHttpPost, *MakeLoginBody(kId, "secret"),
-                        m_settings.m_endpoints.strCaFile));
-        ASSERT_EQ(login.eStatus, SLoginReply::Success);
+        ASSERT_TRUE(LogInFromHere(m_settings.m_endpoints, kId, "secret"));
     }
     void Store(const std::string& strArchiveName, const std::string& strBytes) {
         WriteWholeFile(m_service.DataDir() + "/UserData/" + kId + "/" + strArchiveName, strBytes);
