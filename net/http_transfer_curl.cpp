@@ -103,7 +103,14 @@ struct CHttpTransfer::SImpl {
         return pCurl.get();
     }
 
-    void Finish(CURLcode code, bool bAborted, SHttpResult& result) {
+    // Runs the prepared transfer (unless an option could not be set) and fills in its outcome;
+    // bAborted is read after the transfer, as its callbacks set it.
+    void Perform(bool bPrepared, const bool& bAborted, SHttpResult& result) {
+        if (!bPrepared) {
+            result.strError = "cannot prepare the HTTP request";
+            return;
+        }
+        const CURLcode code = curl_easy_perform(pCurl.get());
         long nStatus = 0;
         curl_easy_getinfo(pCurl.get(), CURLINFO_RESPONSE_CODE, &nStatus);
         result.nStatus = nStatus;
@@ -143,12 +150,7 @@ SHttpResult CHttpTransfer::Post(const std::string& strUrl,
     set(curl_easy_setopt(p, CURLOPT_WRITEFUNCTION, &KeepPostReply));
     set(curl_easy_setopt(p, CURLOPT_WRITEDATA, &state));
     set(curl_easy_setopt(p, CURLOPT_HTTPHEADER, headers.Get()));
-    if (!bOk) {
-        result.strError = "cannot prepare the HTTP request";
-        return result;
-    }
-    CURLcode code = curl_easy_perform(p);
-    m_pImpl->Finish(code, state.bAborted, result);
+    m_pImpl->Perform(bOk, state.bAborted, result);
     if (state.bShort)
         result.strError = "the body ended before its announced length";
     return result;
@@ -176,11 +178,6 @@ SHttpResult CHttpTransfer::Get(const std::string& strUrl,
     set(curl_easy_setopt(p, CURLOPT_WRITEFUNCTION, &PassBody));
     set(curl_easy_setopt(p, CURLOPT_WRITEDATA, &state));
     set(curl_easy_setopt(p, CURLOPT_HTTPHEADER, headers.Get()));
-    if (!bOk) {
-        result.strError = "cannot prepare the HTTP request";
-        return result;
-    }
-    CURLcode code = curl_easy_perform(p);
-    m_pImpl->Finish(code, state.bAborted, result);
+    m_pImpl->Perform(bOk, state.bAborted, result);
     return result;
 }
