@@ -35,11 +35,17 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 
 START_SECONDS = 30
 STOP_SECONDS = 15
 COMMAND_SECONDS = 60
 IDLE_SECONDS = 1800  # a broker left behind by an interrupted run ends by itself
+
+
+def log(text):
+    print("service_broker %s: %s" % (time.strftime("%H:%M:%S"), text), file=sys.stderr,
+          flush=True)
 
 
 def encode(fields):
@@ -212,6 +218,7 @@ def serve_client(conn, binary, stopping):
             elif command == "tlsrequest":
                 reply = instance.tls_request()
             elif command == "quit":
+                log("quit requested")
                 stopping.set()
                 reply = ["ok"]
             else:
@@ -220,7 +227,7 @@ def serve_client(conn, binary, stopping):
             if stopping.is_set():
                 break
     except (OSError, ValueError) as error:
-        print("service_broker: connection ended: %s" % error, file=sys.stderr)
+        log("connection ended: %s" % error)
     finally:
         instance.close()
         conn.close()
@@ -237,6 +244,7 @@ def run_broker(state_dir, binary, listener):
         except socket.timeout:
             clients = [t for t in clients if t.is_alive()]
             if not clients and time.monotonic() - last_activity > IDLE_SECONDS:
+                log("idle for %d s: ending" % IDLE_SECONDS)
                 break
             continue
         last_activity = time.monotonic()
@@ -244,12 +252,18 @@ def run_broker(state_dir, binary, listener):
         thread = threading.Thread(target=serve_client, args=(conn, binary, stopping))
         thread.start()
         clients.append(thread)
+    port = listener.getsockname()[1]
     listener.close()
     for thread in clients:
         thread.join(STOP_SECONDS + COMMAND_SECONDS)
+    # The port file, unless it names the broker of a later run by now (stop() removes it at
+    # once, and the next run may have written its own while this one was ending).
     try:
-        os.unlink(os.path.join(state_dir, "port"))
-    except FileNotFoundError:
+        path = os.path.join(state_dir, "port")
+        with open(path) as port_file:
+            if port_file.read().strip() == str(port):
+                os.unlink(path)
+    except (FileNotFoundError, ValueError):
         pass
 
 
@@ -275,19 +289,25 @@ def start(state_dir, binary):
         return 0
     # The broker: detached from CTest's pipes and session, so that CTest does not wait for it.
     os.setsid()
-    log = os.open(os.path.join(state_dir, "broker.log"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
+    log_fd = os.open(os.path.join(state_dir, "broker.log"), os.O_WRONLY | os.O_CREAT | os.O_TRUNC)
     null = os.open(os.devnull, os.O_RDONLY)
     os.dup2(null, 0)
-    os.dup2(log, 1)
-    os.dup2(log, 2)
+    os.dup2(log_fd, 1)
+    os.dup2(log_fd, 2)
     # Descriptors CTest left open beyond the standard three would keep its pipes open as long
     # as the broker lives: every one but the listener is closed.
     keep = listener.fileno()
     os.closerange(3, keep)
     os.closerange(keep + 1, os.sysconf("SC_OPEN_MAX"))
     try:
+        log("listening on 127.0.0.1:%d" % port)
         run_broker(state_dir, binary, listener)
+        log("ended")
+    except BaseException:
+        # Written before the process ends: os._exit would cut off Python's own report.
+        traceback.print_exc()
     finally:
+        sys.stderr.flush()
         os._exit(0)
 
 
