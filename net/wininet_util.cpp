@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -349,7 +350,10 @@ bool CRequest::CheckTrust(std::string& strError) const {
             SameCertificate(pSimple->rgpElement[pSimple->cElement - 1]->pCertContext, pExtra.get()))
             return true;
     }
-    strError = "the server's certificate is not trusted";
+    char szStatus[16];
+    std::snprintf(szStatus, sizeof szStatus, "%#lx", static_cast<unsigned long>(dwStatus));
+    strError = std::string("the server's certificate is not trusted (chain status ") + szStatus +
+               ", " + std::to_string(pChain->cChain) + " chains)";
     return false;
 }
 

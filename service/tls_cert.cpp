@@ -1,6 +1,7 @@
 #include "service/tls_cert.h"
 
 #include <openssl/bio.h>
+#include <openssl/ecdsa.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
@@ -41,6 +42,27 @@ bool AddExtension(X509* pCert, int nNid, const char* pszValue) {
     return bOk;
 }
 
+// True when both integers of the certificate's ECDSA signature take their full 32 bytes. About
+// one signature in 128 has an integer below 2^248; Wine's certificate verifier (the Windows
+// client's tests run under it) reads such a signature wrongly and refuses the certificate, so
+// the service signs again rather than serve one.
+bool HasFullLengthSignature(const X509* pCert) {
+    const ASN1_BIT_STRING* pSignature = nullptr;
+    X509_get0_signature(&pSignature, nullptr, pCert);
+    if (pSignature == nullptr)
+        return false;
+    const unsigned char* p = ASN1_STRING_get0_data(pSignature);
+    ECDSA_SIG* pSig = d2i_ECDSA_SIG(nullptr, &p, ASN1_STRING_length(pSignature));
+    if (pSig == nullptr)
+        return false;
+    const BIGNUM* pR = nullptr;
+    const BIGNUM* pS = nullptr;
+    ECDSA_SIG_get0(pSig, &pR, &pS);
+    const bool bFull = BN_num_bytes(pR) == 32 && BN_num_bytes(pS) == 32;
+    ECDSA_SIG_free(pSig);
+    return bFull;
+}
+
 bool MakeCertificate(SCertificate& rOut) {
     PkeyPtr key(EVP_EC_gen("P-256"));
     X509Ptr cert(X509_new());
@@ -73,9 +95,14 @@ bool MakeCertificate(SCertificate& rOut) {
           AddExtension(cert.get(), NID_basic_constraints, "critical,CA:FALSE") &&
           AddExtension(cert.get(), NID_ext_key_usage, "serverAuth") &&
           AddExtension(cert.get(), NID_subject_key_identifier, "hash") &&
-          AddExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,IP:::1,DNS:localhost") &&
-          X509_sign(cert.get(), key.get(), EVP_sha256()) > 0;
-    if (!bOk) {
+          AddExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1,IP:::1,DNS:localhost");
+    // Each signature is drawn anew; 64 draws all short would happen once in 2^448.
+    bool bSigned = false;
+    for (int i = 0; bOk && !bSigned && i < 64; ++i) {
+        bOk = X509_sign(cert.get(), key.get(), EVP_sha256()) > 0;
+        bSigned = bOk && HasFullLengthSignature(cert.get());
+    }
+    if (!bSigned) {
         return false;
     }
     rOut.cert = std::move(cert);

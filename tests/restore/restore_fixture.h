@@ -19,28 +19,21 @@
 namespace restore_test {
 
 // Logs the member in from this host: the service serves archives only to the address a member
-// logged in from. A transport failure is tried again, twice: this login is the tests' set-up,
-// not what they check, and under Wine on a busy machine an HTTPS exchange has been seen to fail
-// outright once.
+// logged in from. A failure names its cause.
 inline ::testing::AssertionResult LogInFromHere(const SEndpoints& endpoints,
                                                 const std::string& strId,
                                                 const std::string& strPassword) {
     const std::optional<std::string> body = MakeLoginBody(strId, strPassword);
     if (!body)
         return ::testing::AssertionFailure() << "no login body";
-    std::string strError;
-    for (int i = 0; i < 3; ++i) {
-        const SHttpResult result =
-            HttpExchange(endpoints.LoginUrl(), kHttpPost, &*body, endpoints.strCaFile);
-        if (result.bTransportOk) {
-            if (ParseLoginReply(result.strBody).eStatus == SLoginReply::Success)
-                return ::testing::AssertionSuccess();
-            return ::testing::AssertionFailure()
-                   << "login refused: " << result.nStatus << " " << result.strBody;
-        }
-        strError = result.strError;
-    }
-    return ::testing::AssertionFailure() << "login failed three times: " << strError;
+    const SHttpResult result =
+        HttpExchange(endpoints.LoginUrl(), kHttpPost, &*body, endpoints.strCaFile);
+    if (!result.bTransportOk)
+        return ::testing::AssertionFailure() << "login failed: " << result.strError;
+    if (ParseLoginReply(result.strBody).eStatus != SLoginReply::Success)
+        return ::testing::AssertionFailure()
+               << "login refused: " << result.nStatus << " " << result.strBody;
+    return ::testing::AssertionSuccess();
 }
 
 // Deterministic bytes that do not compress.

@@ -1,5 +1,6 @@
-// Password hashing, member ids and the login reply template of the service.
+// Password hashing, member ids, the login reply template and the certificate of the service.
 #include <gtest/gtest.h>
+#include <openssl/ecdsa.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -8,7 +9,9 @@
 #include "service/password.h"
 #include "service/replies.h"
 #include "service/text_util.h"
+#include "service/tls_cert.h"
 #include "support/env_guard.h"
+#include "support/sandbox.h"
 
 namespace {
 
@@ -87,6 +90,25 @@ TEST(ServiceLoginWait, RunsFromTheFailureNotFromTheReservation) {
         EXPECT_EQ(store.ReserveLoginAttempt("gamer01", "192.0.2.1", 11900), EGate::Open);
     }
     std::filesystem::remove_all(strDir);
+}
+
+TEST(ServiceCertificate, SignatureIntegersAlwaysTakeTheirFullLength) {
+    // About one ECDSA signature in 128 has an integer of 31 bytes or fewer, which Wine's
+    // verifier refuses: 600 new certificates would meet one almost surely (99 %).
+    for (int i = 0; i < 600; ++i) {
+        CSandbox data;
+        zavsvc::SCertificate certificate;
+        std::string strError;
+        ASSERT_TRUE(zavsvc::EnsureCertificate(data.Path(), certificate, &strError)) << strError;
+        const ASN1_BIT_STRING* pSignature = nullptr;
+        X509_get0_signature(&pSignature, nullptr, certificate.cert.get());
+        const unsigned char* p = ASN1_STRING_get0_data(pSignature);
+        std::unique_ptr<ECDSA_SIG, decltype(&ECDSA_SIG_free)> sig(
+            d2i_ECDSA_SIG(nullptr, &p, ASN1_STRING_length(pSignature)), ECDSA_SIG_free);
+        ASSERT_TRUE(sig);
+        EXPECT_EQ(BN_num_bytes(ECDSA_SIG_get0_r(sig.get())), 32) << "certificate " << i;
+        EXPECT_EQ(BN_num_bytes(ECDSA_SIG_get0_s(sig.get())), 32) << "certificate " << i;
+    }
 }
 
 }  // namespace
