@@ -125,7 +125,7 @@ CArchiveApplier::SSlot* CArchiveApplier::FindSlot(ECategory eCategory) {
     return nullptr;
 }
 
-int CArchiveApplier::ApplyAll() {
+int CArchiveApplier::ApplyAll(EReplaced eReplaced) {
     m_strError.clear();
     if (Recover() == ERecovery::Failed)
         return -1;
@@ -168,7 +168,12 @@ int CArchiveApplier::ApplyAll() {
             return -1;
         }
     }
-    FinishAll();
+    for (const SSlot& slot : m_vecSlots)
+        DeleteFolder(slot.strReadyRoot);  // empty now
+    if (eReplaced == EReplaced::Remove) {
+        for (const std::string& strFolder : ReplacedFolders())
+            DeleteFolder(strFolder);
+    }
     return 0;
 }
 
@@ -322,10 +327,13 @@ void CArchiveApplier::DiscardStaging() {
     }
 }
 
-void CArchiveApplier::FinishAll() {
+std::vector<std::string> CArchiveApplier::ReplacedFolders() const {
+    std::vector<std::string> vecFolders;
     for (const SSlot& slot : m_vecSlots) {
-        DeleteFolder(slot.strRecentOld);
-        DeleteFolder(slot.strAside);
-        DeleteFolder(slot.strReadyRoot);
+        for (const std::string* pFolder : {&slot.strRecentOld, &slot.strAside}) {
+            if (PathExists(*pFolder))
+                vecFolders.push_back(*pFolder);
+        }
     }
+    return vecFolders;
 }

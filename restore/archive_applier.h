@@ -69,7 +69,16 @@ public:
     // their Recent copies. 0 on success; -1 when anything failed, in which case the game folder
     // holds what it held before (Original copies taken meanwhile stay: they are true copies of
     // the folders as found).
-    int ApplyAll();
+    // The folders the swap replaced (each previous Recent copy, and an old folder set aside when
+    // Recent lies on another file system) are removed before it returns, or with Keep left for
+    // the caller to remove (ReplacedFolders): removing a Recent copy of tens of thousands of
+    // files takes as long as the extraction, and the member need not wait for it. Until they
+    // are removed, Recover recognises them and removes them.
+    enum class EReplaced { Remove, Keep };
+    int ApplyAll(EReplaced eReplaced = EReplaced::Remove);
+    // After ApplyAll(EReplaced::Keep) succeeded: the folders it left, for DeleteFolder. Nothing
+    // else may touch the game folder's restore folders until they are gone.
+    std::vector<std::string> ReplacedFolders() const;
 
     // Finds an apply that was cut off (by the names above, for all four categories, whatever
     // the mask) and finishes it, or puts back a category that cannot be finished. Never
@@ -117,7 +126,6 @@ private:
     bool SettleSlot(SSlot& slot, bool& bRolledBack);
     void RollBack();
     void DiscardStaging();
-    void FinishAll();
     bool Fail(const std::string& strWhat);
 
     std::string m_strGameFolder;

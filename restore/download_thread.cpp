@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "app/app_messages.h"
@@ -156,6 +157,9 @@ void CDownloadThread::ThreadBody() {
         DiagLog("restore: done, " + std::to_string(m_nTotalReceived) + " bytes in " + seconds() +
                 " s");
         m_owner.SetProgress(0, 0, EProgressMode::Full);
+        // The replaced folders go while the member reads the message; the worker, and with it
+        // the busy flag, waits for both.
+        std::jthread remover([this] { RemoveReplacedFolders(); });
         m_owner.View().Message(RestoreDoneMessage(m_strGameFolder, m_vecChanges));
     }
     m_owner.RefreshUsage();
@@ -330,9 +334,11 @@ int32_t CDownloadThread::AddProgress(int32_t n) {
 int CDownloadThread::ApplyAll() {
     CArchiveApplier applier(m_strGameFolder, m_nMask);
     try {
-        const int nResult = applier.ApplyAll();
+        const int nResult = applier.ApplyAll(CArchiveApplier::EReplaced::Keep);
         m_vecChanges = applier.Changes();
         m_strApplyError = applier.LastError();
+        if (nResult == 0)
+            m_vecReplaced = applier.ReplacedFolders();
         return nResult;
     } catch (const std::exception& e) {
         // Out of memory or a file-system error the applier did not expect: the restore
@@ -340,4 +346,17 @@ int CDownloadThread::ApplyAll() {
         m_strApplyError = e.what();
         return -1;
     }
+}
+
+void CDownloadThread::RemoveReplacedFolders() {
+    try {
+        for (const std::string& strFolder : m_vecReplaced) {
+            // One left behind is removed by the next restore or start.
+            if (!DeleteFolder(strFolder))
+                DiagLog("restore: could not remove " + strFolder);
+        }
+    } catch (const std::exception& e) {
+        DiagLog(std::string("restore: removing the replaced folders: ") + e.what());
+    }
+    m_vecReplaced.clear();
 }

@@ -55,8 +55,12 @@ public:
     int OpenRequest(const std::string& strAgent, const std::string& strUrl, CPartialFile& file);
     // Counts n bytes just written and moves the bar; returns the total received.
     int32_t AddProgress(int32_t n);
-    // Applies the downloaded archives; 0, or -1 (the game folder is unchanged).
+    // Applies the downloaded archives; 0, or -1 (the game folder is unchanged). The folders
+    // the apply replaced are kept for RemoveReplacedFolders.
     int ApplyAll();
+    // Removes the previous Recent copies (and old folders set aside) a successful ApplyAll
+    // replaced; ThreadBody runs it beside the done message.
+    void RemoveReplacedFolders();
 
     uint8_t Mask() const { return m_nMask; }
     int32_t TotalExpected() const { return m_nTotalExpected; }
@@ -73,6 +77,7 @@ private:
     SServerSizes m_serverSizes;
     SServerSizes m_expected;
     std::vector<SCategoryChange> m_vecChanges;  // what the last ApplyAll changed
+    std::vector<std::string> m_vecReplaced;     // what it replaced, until removed
     std::string m_strApplyError;                // why the last ApplyAll failed, for the log
     std::string m_strTransferNote;              // the last download's URL, status and error
     int32_t m_nTotalExpected = 0;

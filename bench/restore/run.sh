@@ -85,12 +85,15 @@ for run in 1 2 3; do
   read -r FETCH_S FETCH_CPU <<<"$(timed fetch)"
   read -r UNZIP_S UNZIP_CPU <<<"$(timed extract)"
   sync
+  TOLD_S=$(sed -n 's/.*told=\([0-9.]*\).*/\1/p' <<<"$OURS")
   OUR_S=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$OURS")
   OUR_CPU=$(sed -n 's/.*cpu=\([0-9.]*\).*/\1/p' <<<"$OURS")
   GROWTH=$(sed -n 's/.*growth_kib=\([0-9-]*\).*/\1/p' <<<"$OURS")
   python3 -c "
 w = $FETCH_S + $UNZIP_S; c = $FETCH_CPU + $UNZIP_CPU
-print(f'run $run: zav restore {$OUR_S:.1f} s wall / {$OUR_CPU:.1f} s cpu; '
+print(f'run $run: zav restore done message at {$TOLD_S:.1f} s, worker ended at {$OUR_S:.1f} s wall'
+      f' / {$OUR_CPU:.1f} s cpu; '
       f'curl {$FETCH_S:.1f} s + unzip {$UNZIP_S:.1f} s = {w:.1f} s wall / {c:.1f} s cpu; '
-      f'ratio wall {$OUR_S / w:.2f}, cpu {$OUR_CPU / c:.2f}; memory growth $GROWTH KiB')"
+      f'ratio wall {$TOLD_S / w:.2f} (told) {$OUR_S / w:.2f} (ended), cpu {$OUR_CPU / c:.2f}; '
+      f'memory growth $GROWTH KiB')"
 done

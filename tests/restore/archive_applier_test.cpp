@@ -81,6 +81,27 @@ TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
 }
 
+TEST_F(ApplyTest, ReplacedFoldersLeftForLaterAreNamedAndANextStartRemovesThem) {
+    WriteWholeFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
+    const TreeMap wtf = Tree("WTF");
+    SaveArchive("WTF", "__WTF.zip");
+    CArchiveApplier applier(m_game.strRoot, kMaskWtf);
+    ASSERT_EQ(applier.ApplyAll(CArchiveApplier::EReplaced::Keep), 0) << applier.LastError();
+    const std::string strOld = m_game.Path("Ralum/Recent/.zav-old-WTF");
+    const std::vector<std::string> vecReplaced = applier.ReplacedFolders();
+    ASSERT_EQ(vecReplaced.size(), 1u);
+    EXPECT_EQ(PathFromUtf8(vecReplaced[0]), PathFromUtf8(strOld));
+    EXPECT_EQ(ReadWholeFile(strOld + "/previous.txt"), "previous recent");
+
+    // The program ended before removing it: the next start does, silently.
+    CRecordingView view;
+    EXPECT_EQ(RecoverInterruptedApply(view, m_game.strRoot), ERecovery::Nothing);
+    EXPECT_TRUE(view.Boxes().empty());
+    EXPECT_FALSE(fs::exists(PathFromUtf8(strOld)));
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+    EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
+}
+
 TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndKeepsItsRecentCopy) {
     SaveArchive("Interface", "__Interface.zip");
     fs::remove_all(PathFromUtf8(m_game.Path("Interface")));

@@ -128,13 +128,21 @@ TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForB
     EXPECT_FALSE(g_bTransferBusy);
     EXPECT_FALSE(m_view.WaitCursorOn());
 
-    // A second restore keeps the Originals and renews Recent.
+    // A second restore keeps the Originals and renews Recent; the new Recent copy stands when
+    // the member is told, and the one it replaced is gone once the worker has ended.
     WriteWholeFile(m_game.Path("WTF/changed.txt"), "changed");
     const TreeMap changed = Tree("WTF");
+    TreeMap recentWhenTold;
+    m_view.SetOnBox([&](const CRecordingView::SBox& box) {
+        if (box.strText.starts_with(kMsgRestoreDone))
+            recentWhenTold = Tree("Ralum/Recent/WTF");
+    });
     RunRestore();
+    EXPECT_EQ(recentWhenTold, changed);
     EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
     EXPECT_EQ(Tree("Ralum/Recent/WTF"), changed);
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("Ralum/Recent/.zav-old-WTF"))));
 }
 
 TEST_F(LiveRestoreTest, BackupThenRestoreBringsEveryFileBack) {
