@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -158,9 +159,15 @@ void CDownloadThread::ThreadBody() {
                 " s");
         m_owner.SetProgress(0, 0, EProgressMode::Full);
         // The replaced folders go while the member reads the message; the worker, and with it
-        // the busy flag, waits for both.
-        std::jthread remover([this] { RemoveReplacedFolders(); });
+        // the busy flag, waits for both. Without a thread to spare they go after the message.
+        std::jthread remover;
+        try {
+            remover = std::jthread([this] { RemoveReplacedFolders(); });
+        } catch (const std::system_error&) {
+        }
         m_owner.View().Message(RestoreDoneMessage(m_strGameFolder, m_vecChanges));
+        if (!remover.joinable())
+            RemoveReplacedFolders();
     }
     m_owner.RefreshUsage();
 }
