@@ -163,7 +163,8 @@ void CDownloadThread::ThreadBody() {
         std::jthread remover;
         try {
             remover = std::jthread([this] { RemoveReplacedFolders(); });
-        } catch (const std::system_error&) {
+        } catch (const std::system_error& e) {
+            DiagLog(std::string("restore: no thread to remove the replaced folders: ") + e.what());
         }
         m_owner.View().Message(RestoreDoneMessage(m_strGameFolder, m_vecChanges));
         if (!remover.joinable())
