@@ -11,6 +11,7 @@ public:
     enum class EMode {
         Read,       // an existing file, from its start
         CreateNew,  // a new file for writing; fails when anything is at the path (a link too)
+        Append,     // an existing file, written at its end
     };
 
     CNativeFile() = default;
@@ -39,3 +40,13 @@ private:
     std::intptr_t m_nHandle = -1;  // the descriptor, or the Windows handle
     int m_nError = 0;              // errno, or the Windows error code
 };
+
+// The system's text of an error number: errno on POSIX, GetLastError's code on Windows.
+std::string SystemErrorText(int nError);
+
+// Puts the data of the file at strPath on the disk (fsync; FlushFileBuffers on Windows), so
+// that a copy survives a power cut before its source goes. False, with the cause in *pError
+// when given, on failure.
+bool SyncFile(const std::string& strPath, std::string* pError = nullptr);
+// The same for a folder's entries (what a rename or a new file changed in it).
+bool SyncFolder(const std::string& strPath, std::string* pError = nullptr);
