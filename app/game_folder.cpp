@@ -13,6 +13,7 @@
 #include "app/split_text.h"
 #include "app/view.h"
 #include "platform/diag_log.h"
+#include "platform/folder_lock.h"
 #include "platform/game_process.h"
 #include "platform/native_text.h"
 
@@ -150,6 +151,28 @@ bool RefuseWhileGameRuns(IMessageView& view, const std::string& strFolder, const
             std::to_string(vecClients.front().nPid) + ") runs from " + strFolder);
     view.Message(kMsgGameRunning);
     return true;
+}
+
+bool TakeGameFolderLock(IMessageView& view, const std::string& strFolder, CFolderLock& lock,
+                        const char* szCommand) {
+    const auto path = GamePath(strFolder, kRalumLock);
+    CFolderLock::EResult eResult = CFolderLock::EResult::Failed;
+    if (path) {
+        std::error_code ec;
+        std::filesystem::create_directories(PathFromUtf8(*path).parent_path(), ec);
+        eResult = lock.TryLock(*path);
+    }
+    if (eResult == CFolderLock::EResult::Taken)
+        return true;
+    if (eResult == CFolderLock::EResult::Held) {
+        DiagLog(std::string(szCommand) + ": refused, another window holds " + *path);
+        view.Message(kMsgFolderInUse);
+    } else {
+        DiagLog(std::string(szCommand) + ": refused, cannot lock " + strFolder + kRalumLock + ": " +
+                lock.ErrorText());
+        view.Message(kMsgFolderLockFailed);
+    }
+    return false;
 }
 
 std::string WithFinalSeparator(std::string strFolder) {

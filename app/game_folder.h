@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/categories.h"
 #include "platform/registry.h"
 
 // The game's install path under HKEY_LOCAL_MACHINE, as one text split at its last backslash.
@@ -37,6 +38,16 @@ enum class EGameFolder {
 EGameFolder CheckGameFolder(std::string_view folder);
 
 class IMessageView;
+class CFolderLock;
+
+// The lock file of a game folder, relative to it.
+inline constexpr const char* kRalumLock = "Ralum" ZAV_SEP "zav.lock";
+
+// Takes the game folder's lock into lock (Ralum is made when missing). False, after telling
+// the member (another window works on the folder, or the lock file cannot be made) and
+// logging it under szCommand: then nothing may change in the folder.
+bool TakeGameFolderLock(IMessageView& view, const std::string& strFolder, CFolderLock& lock,
+                        const char* szCommand);
 
 // True, after telling the member and logging which process it is, when a game client of
 // strFolder runs: restore and initialize must not write settings that the client rewrites when

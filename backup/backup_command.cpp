@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "app/categories.h"
+#include "app/game_folder.h"
 #include "app/main_logic.h"
 #include "app/saved_variables_check.h"
 #include "backup/backup_messages.h"
@@ -15,6 +17,7 @@
 #include "backup/free_space.h"
 #include "backup/upload_thread.h"
 #include "platform/diag_log.h"
+#include "platform/folder_lock.h"
 #include "platform/game_process.h"
 #include "platform/native_text.h"
 
@@ -76,6 +79,11 @@ void CBackupCommand::OnBackup() {
     // Packing keeps the window alive: from here on it counts as a transfer, so that the window
     // cannot be closed and no other command starts until the worker (or this command) ends.
     CTransferClaim claim;
+    // The game folder's lock, from the packing until the upload has ended: no other window
+    // restores into the folder or its temporary archives meanwhile.
+    CFolderLock lock;
+    if (!TakeGameFolderLock(m_view, strFolder, lock, "backup"))
+        return;
     DiagLog("backup: packing categories " + std::to_string(nMask) + " of " + strFolder);
     const auto tStart = std::chrono::steady_clock::now();
     const int nPacked = PackSelectedFolders(strFolder, nMask);
@@ -104,7 +112,7 @@ void CBackupCommand::OnBackup() {
         return;
     }
 
-    if (StartUpload(strFolder, nMask))
+    if (StartUpload(strFolder, nMask, std::move(lock)))
         claim.Release();
     else
         m_view.Message(kMsgWorkerFailed);
@@ -131,12 +139,16 @@ int CBackupCommand::CheckUploadSize(const std::string& strFolder, uint8_t nMask)
     return 1;
 }
 
-int CBackupCommand::StartUpload(const std::string& strFolder, uint8_t nMask) {
+int CBackupCommand::StartUpload(const std::string& strFolder, uint8_t nMask, CFolderLock lock) {
     auto pThread = std::make_unique<CUploadThread>(m_window, nMask, strFolder, m_settings.GetId());
     // Set before the worker runs, so that its clearing always comes after.
     g_bTransferBusy = true;
     try {
-        m_window.RunWorker([pWorker = std::move(pThread)]() { pWorker->InitInstance(); });
+        m_window.RunWorker([pWorker = std::move(pThread), lock = std::move(lock)]() mutable {
+            // Released as the upload ends, before the busy flag is cleared.
+            const CFolderLock held = std::move(lock);
+            pWorker->InitInstance();
+        });
     } catch (const std::system_error&) {
         g_bTransferBusy = false;
         return 0;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/folder_lock.h"
+
 class CMainLogic;
 class CSettings;
 class IMainView;
@@ -24,8 +26,9 @@ public:
     // 1 when the chosen archives fit the upload limit, 0 when not (message shown), -1 when an
     // archive's size cannot be read.
     int CheckUploadSize(const std::string& strFolder, uint8_t nMask);
-    // Starts the upload worker with g_bTransferBusy set; 1, or 0 when the thread cannot start.
-    int StartUpload(const std::string& strFolder, uint8_t nMask);
+    // Starts the upload worker with g_bTransferBusy set, handing it the game folder's lock
+    // (held until the upload ends); 1, or 0 when the thread cannot start.
+    int StartUpload(const std::string& strFolder, uint8_t nMask, CFolderLock lock = {});
 
 private:
     CMainLogic& m_window;

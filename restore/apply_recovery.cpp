@@ -1,134 +1,215 @@
-// Finding and finishing an apply that a crash or a power loss cut off. The folder names alone
-// tell how far it got (see archive_applier.h): no journal is kept.
+// Following the journal of an apply that a crash or a power cut stopped.
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
+#include "app/game_folder.h"
 #include "app/view.h"
 #include "platform/diag_log.h"
+#include "platform/folder_lock.h"
+#include "platform/game_process.h"
 #include "platform/native_text.h"
+#include "restore/apply_journal.h"
 #include "restore/archive_applier.h"
 #include "restore/folder_ops.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-constexpr uint8_t kAllCategories = kMaskFonts | kMaskInterface | kMaskWdb | kMaskWtf;
-
-bool Rename(const std::string& strFrom, const std::string& strTo) {
-    std::error_code ec;
-    return RenamePath(strFrom, strTo, ec);
-}
-
-// Half-built copies of a cut-off CopyFolder (".<name>.zav-copy<n>") in one folder.
-bool DeleteCopyLeftovers(const std::string& strFolder) {
-    bool bOk = true;
-    std::error_code ec;
-    for (fs::directory_iterator it(PathFromUtf8(strFolder), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string strName = Utf8FromPath(it->path().filename());
-        if (strName.size() > 1 && strName[0] == '.' &&
-            strName.find(".zav-copy") != std::string::npos)
-            bOk = DeleteFolder(Utf8FromPath(it->path())) && bOk;
-    }
-    return bOk;
+// The order in which a step's records move it on; a record never moves it back.
+template <class EState>
+void Advance(EState& eState, EState eTo) {
+    if (static_cast<int>(eTo) > static_cast<int>(eState))
+        eState = eTo;
 }
 
 }  // namespace
 
-ERecovery CArchiveApplier::Recover() {
-    if (!PreparePaths(kAllCategories))
-        return ERecovery::Failed;
-
-    // A staging folder means the archives were still being extracted or checked: nothing in the
-    // game folder was swapped yet, and every staged and ready tree of that apply goes.
-    bool bStaging = false;
-    for (const SSlot& slot : m_vecSlots)
-        bStaging = bStaging || PathExists(slot.strStageRoot);
-    if (bStaging) {
-        for (const SSlot& slot : m_vecSlots) {
-            if (!DeleteFolder(slot.strStageRoot) || !DeleteFolder(slot.strReadyRoot)) {
-                Fail("cannot remove the staging folders of an interrupted restore");
-                return ERecovery::Failed;
+bool CArchiveApplier::LoadJournal(const std::vector<std::vector<std::string>>& records) {
+    m_vecSteps.clear();
+    m_vecStageRoots.clear();
+    m_vecMade.clear();
+    m_vecOriginals.clear();
+    m_bReady = m_bCommitted = m_bUndo = false;
+    if (records.empty() || records[0].size() != 3 || records[0][0] != "apply" ||
+        records[0][1] != "1")
+        return Fail("the journal of an interrupted restore is not one this program wrote");
+    m_strId = records[0][2];
+    auto damaged = [this](const std::string& strWhy) {
+        return Fail("the journal of an interrupted restore is damaged: " + strWhy);
+    };
+    for (size_t i = 1; i < records.size(); ++i) {
+        const std::vector<std::string>& r = records[i];
+        const std::string& strKind = r[0];
+        auto path = [&](size_t nField, std::string& strOut) {
+            if (nField >= r.size())
+                return false;
+            if (r[nField].empty()) {
+                strOut.clear();
+                return true;
             }
-        }
-    }
-
-    ERecovery eResult = ERecovery::Nothing;
-    bool bRolledBack = false;
-    for (SSlot& slot : m_vecSlots) {
-        if (PathExists(slot.strReady)) {
-            if (!SwapIn(slot))
-                return ERecovery::Failed;
-            eResult = ERecovery::Finished;
-        }
-        if (!SettleSlot(slot, bRolledBack) || !DeleteFolder(slot.strReadyRoot))
-            return ERecovery::Failed;
-    }
-    for (const char* szFolder : {kRalumRecent, kRalumOriginal}) {
-        if (const auto folder = GamePath(m_strGameFolder, szFolder))
-            DeleteCopyLeftovers(*folder);
-    }
-    if (eResult == ERecovery::Nothing && bRolledBack)
-        eResult = ERecovery::RolledBack;
-    return eResult;
-}
-
-bool CArchiveApplier::SettleSlot(SSlot& slot, bool& bRolledBack) {
-    // The old folder set aside after its copy to Recent: needed only while the new folder is
-    // not in place. Without one, the old folder goes back and its copy makes room for the
-    // previous Recent copy.
-    if (PathExists(slot.strAside)) {
-        if (PathExists(slot.strTarget)) {
-            if (!DeleteFolder(slot.strAside))
-                return Fail("cannot remove " + slot.strAside);
+            strOut = Absolute(r[nField]);
+            return !strOut.empty();
+        };
+        auto step = [&]() -> SStep* {
+            if (r.size() != 2)
+                return nullptr;
+            const size_t nStep = std::strtoul(r[1].c_str(), nullptr, 10);
+            return nStep < m_vecSteps.size() && std::to_string(nStep) == r[1] ? &m_vecSteps[nStep]
+                                                                              : nullptr;
+        };
+        std::string strPath, strOther;
+        if ((strKind == "made" || strKind == "stage" || strKind == "original") && r.size() == 2 &&
+            path(1, strPath) && !strPath.empty()) {
+            (strKind == "made"    ? m_vecMade
+             : strKind == "stage" ? m_vecStageRoots
+                                  : m_vecOriginals)
+                .push_back(strPath);
+        } else if (strKind == "step" && r.size() == 7 && !m_bReady &&
+                   r[1] == std::to_string(m_vecSteps.size()) &&
+                   (r[2] == "rename" || r[2] == "move")) {
+            SStep s;
+            s.eKind = r[2] == "move" ? EStepKind::Move : EStepKind::Rename;
+            if (!path(3, s.strFrom) || !path(4, s.strTo) || !path(5, s.strAside) ||
+                !path(6, s.strRemove) || s.strFrom.empty() || s.strTo.empty() ||
+                (s.eKind == EStepKind::Move && s.strAside.empty()))
+                return damaged("step " + r[1]);
+            m_vecSteps.push_back(std::move(s));
+        } else if (strKind == "ready" && r.size() == 2) {
+            if (r[1] != std::to_string(m_vecSteps.size()))
+                return damaged("steps missing");
+            m_bReady = true;
+        } else if (strKind == "kept" && r.size() == 3 && path(1, strPath) && path(2, strOther)) {
+            if (PathExists(strOther))
+                m_vecKept.emplace_back(strPath, strOther);
+        } else if (strKind == "undo" && r.size() == 1) {
+            m_bUndo = true;
+        } else if (strKind == "commit" && r.size() == 1) {
+            m_bCommitted = true;
+        } else if (SStep* pStep = m_bReady ? step() : nullptr) {
+            if (strKind == "begin") {
+                Advance(pStep->eState, EStepState::Begun);
+            } else if (strKind == "copying") {
+                Advance(pStep->eState, EStepState::Copying);
+                pStep->bCopied = true;
+            } else if (strKind == "done") {
+                Advance(pStep->eState, EStepState::Done);
+            } else if (strKind == "unbegin") {
+                Advance(pStep->eState, EStepState::Undoing);
+            } else if (strKind == "undone") {
+                Advance(pStep->eState, EStepState::Undone);
+            } else {
+                return damaged("record " + strKind);
+            }
         } else {
-            if (!Rename(slot.strAside, slot.strTarget))
-                return Fail("cannot put back " + slot.strTarget);
-            if (PathExists(slot.strRecentOld) && !DeleteFolder(slot.strRecent))
-                return Fail("cannot remove the copy " + slot.strRecent);
-            bRolledBack = true;
-        }
-    }
-    // The previous Recent copy set aside: replaced once the old folder stands in Recent and the
-    // new folder in the game folder; otherwise the old folder and that copy go back.
-    if (PathExists(slot.strRecentOld)) {
-        if (!PathExists(slot.strTarget) && PathExists(slot.strRecent)) {
-            if (!Rename(slot.strRecent, slot.strTarget))
-                return Fail("cannot put back " + slot.strTarget);
-            bRolledBack = true;
-        }
-        if (PathExists(slot.strRecent)) {
-            if (!DeleteFolder(slot.strRecentOld))
-                return Fail("cannot remove " + slot.strRecentOld);
-        } else if (!Rename(slot.strRecentOld, slot.strRecent)) {
-            return Fail("cannot put back " + slot.strRecent);
+            return damaged("record " + strKind);
         }
     }
     return true;
 }
 
+ERecovery CArchiveApplier::Recover() {
+    const auto journal = GamePath(m_strGameFolder, kRalumJournal);
+    if (!journal) {
+        Fail("path too long for the journal");
+        return ERecovery::Failed;
+    }
+    std::string strError;
+    bool bExists = false;
+    const auto records = CApplyJournal::Read(*journal, &strError, &bExists);
+    if (!records) {
+        if (!bExists)
+            return ERecovery::Nothing;
+        Fail(strError);
+        return ERecovery::Failed;
+    }
+    DiagLog("apply: following the journal of an interrupted restore in " + m_strGameFolder);
+    if (!LoadJournal(*records))
+        return ERecovery::Failed;
+    m_pJournal = std::make_unique<CApplyJournal>(*journal);
+
+    ERecovery eResult = ERecovery::Nothing;
+    if (!m_bReady) {
+        // Cut off while the archives were extracted or checked: nothing was swapped yet.
+        if (!Discard())
+            eResult = ERecovery::Failed;
+    } else if (m_bCommitted) {
+        // Every step done: what is left is removing the folders the apply replaced.
+        RemoveFolders(true);
+    } else {
+        bool bForward = !m_bUndo;
+        for (size_t i = 0; bForward && i < m_vecSteps.size(); ++i)
+            bForward = RunStep(i);
+        if (bForward) {
+            Journal({"commit"});
+            m_bCommitted = true;
+            RemoveFolders(true);
+            eResult = ERecovery::Finished;
+        } else if (UndoAll() && Discard()) {
+            eResult = ERecovery::RolledBack;
+        } else {
+            eResult = ERecovery::Failed;
+        }
+    }
+    m_vecSteps.clear();
+    m_pJournal.reset();
+    return eResult;
+}
+
+std::string KeptAndLeftNote(const CArchiveApplier& applier) {
+    std::string strText;
+    if (!applier.KeptFolders().empty()) {
+        strText += kMsgFoldersKept;
+        for (const auto& [strFrom, strTo] : applier.KeptFolders())
+            strText += "\n" + strTo;
+    }
+    if (!applier.LeftFolders().empty()) {
+        strText += std::string(strText.empty() ? "" : "\n\n") + kMsgFoldersLeft;
+        for (const std::string& strFolder : applier.LeftFolders())
+            strText += "\n" + strFolder;
+    }
+    return strText;
+}
+
 ERecovery RecoverInterruptedApply(IMessageView& view, const std::string& strGameFolder) {
     if (strGameFolder.empty())
         return ERecovery::Nothing;
+    const auto journal = GamePath(strGameFolder, kRalumJournal);
+    if (!journal || !CApplyJournal::Exists(*journal))
+        return ERecovery::Nothing;
+    // Another window may be in the middle of this very apply: its journal is not ours to follow.
+    CFolderLock lock;
+    if (!TakeGameFolderLock(view, strGameFolder, lock, "start"))
+        return ERecovery::Deferred;
+    if (!FindGameClients(strGameFolder).empty()) {
+        DiagLog("start: an interrupted restore waits until the game is closed");
+        view.Message(kMsgRecoveryWaitsForGame);
+        return ERecovery::Deferred;
+    }
     CArchiveApplier applier(strGameFolder, 0);
     const ERecovery eResult = applier.Recover();
+    std::string strText;
     switch (eResult) {
         case ERecovery::Finished:
             DiagLog("start: finished a restore that was cut off in " + strGameFolder);
-            view.Message(kMsgApplyResumed);
+            strText = kMsgApplyResumed;
             break;
         case ERecovery::RolledBack:
             DiagLog("start: put back a restore that was cut off in " + strGameFolder);
-            view.Message(kMsgApplyRolledBack);
+            strText = kMsgApplyRolledBack;
             break;
         case ERecovery::Failed:
             DiagLog("start: a restore that was cut off could not be settled: " +
                     applier.LastError());
-            view.Message(kMsgApplyNotRecovered);
+            strText = kMsgApplyNotRecovered;
             break;
         case ERecovery::Nothing:
+        case ERecovery::Deferred:
             break;
     }
+    const std::string strNote = KeptAndLeftNote(applier);
+    if (!strNote.empty())
+        strText += (strText.empty() ? "" : "\n\n") + strNote;
+    if (!strText.empty())
+        view.Message(strText);
     return eResult;
 }

@@ -124,13 +124,17 @@ std::string RestoreDoneMessage(const std::string& strGameFolder,
 }
 
 CDownloadThread::CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId,
-                                 std::string strGameFolder, SServerSizes serverSizes)
+                                 std::string strGameFolder, SServerSizes serverSizes,
+                                 CFolderLock lock)
     : m_owner(owner),
       m_endpoints(owner.Settings().m_endpoints),
       m_nMask(nMask),
       m_strId(std::move(strId)),
       m_strGameFolder(std::move(strGameFolder)),
-      m_serverSizes(serverSizes) {}
+      m_serverSizes(serverSizes),
+      m_lock(std::move(lock)) {}
+
+CDownloadThread::~CDownloadThread() = default;
 
 void CDownloadThread::ThreadBody() {
     const auto tStart = std::chrono::steady_clock::now();
@@ -153,7 +157,8 @@ void CDownloadThread::ThreadBody() {
         // The game was started while the archives arrived: nothing is applied.
     } else if (ApplyAll() < 0) {
         DiagLog("restore: apply failed: " + m_strApplyError + " after " + seconds() + " s");
-        m_owner.View().Message(kMsgApplyFailed);
+        const std::string strNote = KeptAndLeftNote();
+        m_owner.View().Message(kMsgApplyFailed + (strNote.empty() ? "" : "\n\n" + strNote));
     } else {
         DiagLog("restore: done, " + std::to_string(m_nTotalReceived) + " bytes in " + seconds() +
                 " s");
@@ -167,8 +172,13 @@ void CDownloadThread::ThreadBody() {
             DiagLog(std::string("restore: no thread to remove the replaced folders: ") + e.what());
         }
         m_owner.View().Message(RestoreDoneMessage(m_strGameFolder, m_vecChanges));
-        if (!remover.joinable())
+        if (remover.joinable())
+            remover.join();
+        else
             RemoveReplacedFolders();
+        // Said once: a folder left now has a name no later restore uses.
+        if (const std::string strNote = KeptAndLeftNote(); !strNote.empty())
+            m_owner.View().Message(strNote);
     }
     m_owner.RefreshUsage();
 }
@@ -340,31 +350,32 @@ int32_t CDownloadThread::AddProgress(int32_t n) {
 }
 
 int CDownloadThread::ApplyAll() {
-    CArchiveApplier applier(m_strGameFolder, m_nMask);
+    m_pApplier = std::make_unique<CArchiveApplier>(m_strGameFolder, m_nMask);
     try {
-        const int nResult = applier.ApplyAll(CArchiveApplier::EReplaced::Keep);
-        m_vecChanges = applier.Changes();
-        m_strApplyError = applier.LastError();
-        if (nResult == 0)
-            m_vecReplaced = applier.ReplacedFolders();
+        const int nResult = m_pApplier->ApplyAll(CArchiveApplier::EReplaced::Keep);
+        m_vecChanges = m_pApplier->Changes();
+        m_strApplyError = m_pApplier->LastError();
         return nResult;
     } catch (const std::exception& e) {
         // Out of memory or a file-system error the applier did not expect: the restore
-        // failed, and the caller tells the member so.
+        // failed, and the caller tells the member so. The journal tells the next start what
+        // was done.
         m_strApplyError = e.what();
         return -1;
     }
 }
 
 void CDownloadThread::RemoveReplacedFolders() {
+    if (!m_pApplier)
+        return;
     try {
-        for (const std::string& strFolder : m_vecReplaced) {
-            // One left behind is removed by the next restore or start.
-            if (!DeleteFolder(strFolder))
-                DiagLog("restore: could not remove " + strFolder);
-        }
+        m_pApplier->RemoveReplaced();
     } catch (const std::exception& e) {
+        // What is left is named by the journal and removed by the next restore or start.
         DiagLog(std::string("restore: removing the replaced folders: ") + e.what());
     }
-    m_vecReplaced.clear();
+}
+
+std::string CDownloadThread::KeptAndLeftNote() const {
+    return m_pApplier ? ::KeptAndLeftNote(*m_pApplier) : std::string();
 }

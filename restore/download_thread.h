@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/main_logic.h"
 #include "net/transfer_codes.h"
+#include "platform/folder_lock.h"
 #include "restore/archive_applier.h"
 
 class CPartialFile;
@@ -34,9 +36,11 @@ std::string RestoreDoneMessage(const std::string& strGameFolder,
 class CDownloadThread {
 public:
     // owner: the main window's logic (progress, messages, account refresh); nMask: the chosen
-    // categories; the id (UTF-8), the game folder and the server's archive sizes are copies.
+    // categories; the id (UTF-8), the game folder and the server's archive sizes are copies;
+    // lock: the game folder's lock, held until the worker ends.
     CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId, std::string strGameFolder,
-                    SServerSizes serverSizes);
+                    SServerSizes serverSizes, CFolderLock lock = {});
+    ~CDownloadThread();
 
     // The whole restore: sizes, downloads, apply, final message, account refresh. Does not
     // touch g_bTransferBusy: whoever runs the thread clears it after this returns.
@@ -61,6 +65,8 @@ public:
     // Removes the previous Recent copies (and old folders set aside) a successful ApplyAll
     // replaced; ThreadBody runs it beside the done message.
     void RemoveReplacedFolders();
+    // The member's note on folders the apply kept out of its way or could not remove ("").
+    std::string KeptAndLeftNote() const;
 
     uint8_t Mask() const { return m_nMask; }
     int32_t TotalExpected() const { return m_nTotalExpected; }
@@ -76,10 +82,11 @@ private:
     std::string m_strGameFolder;
     SServerSizes m_serverSizes;
     SServerSizes m_expected;
-    std::vector<SCategoryChange> m_vecChanges;  // what the last ApplyAll changed
-    std::vector<std::string> m_vecReplaced;     // what it replaced, until removed
-    std::string m_strApplyError;                // why the last ApplyAll failed, for the log
-    std::string m_strTransferNote;              // the last download's URL, status and error
+    std::vector<SCategoryChange> m_vecChanges;    // what the last ApplyAll changed
+    std::unique_ptr<CArchiveApplier> m_pApplier;  // the last apply, until its folders are gone
+    CFolderLock m_lock;
+    std::string m_strApplyError;    // why the last ApplyAll failed, for the log
+    std::string m_strTransferNote;  // the last download's URL, status and error
     int32_t m_nTotalExpected = 0;
     int32_t m_nTotalReceived = 0;
     int32_t m_nCurrentExpected = 0;

@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include "platform/diag_log.h"
+#include "platform/native_file.h"
 #include "platform/native_text.h"
 
 namespace fs = std::filesystem;
@@ -57,11 +59,15 @@ bool CopyWriteTime(const fs::path& source, const fs::path& dest, [[maybe_unused]
     return !ec;
 }
 
-// Copies one tree into dest (which does not exist yet). False at the first failure, with its
-// cause in ec and the path concerned in failed.
-bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec, fs::path& failed) {
+// Copies one tree into dest (which does not exist yet), every file and folder flushed to the
+// disk once written. False at the first failure, with its cause in ec and the path concerned
+// in failed. bFollow: a link at source is copied as what it points to (a category folder that
+// is a link is copied as a folder); links inside the tree stay links.
+bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec, fs::path& failed,
+              bool bFollow) {
     failed = source;
-    const fs::file_status status = fs::symlink_status(source, ec);
+    const fs::file_status status =
+        bFollow ? fs::status(source, ec) : fs::symlink_status(source, ec);
     if (ec)
         return false;
     if (fs::is_symlink(status)) {
@@ -71,7 +77,14 @@ bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec,
     if (fs::is_regular_file(status)) {
         if (!fs::copy_file(source, dest, fs::copy_options::none, ec) || ec)
             return false;
-        return CopyWriteTime(source, dest, status.permissions(), ec);
+        if (!CopyWriteTime(source, dest, status.permissions(), ec))
+            return false;
+        failed = dest;
+        if (!SyncFile(Utf8FromPath(dest))) {
+            ec = std::make_error_code(std::errc::io_error);
+            return false;
+        }
+        return true;
     }
     if (!fs::is_directory(status))
         return true;  // sockets, fifos and devices are not part of a settings folder
@@ -84,23 +97,28 @@ bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec,
     if (ec)
         return false;
     for (const fs::path& child : children) {
-        if (!CopyTree(child, dest / child.filename(), ec, failed))
+        if (!CopyTree(child, dest / child.filename(), ec, failed, false))
             return false;
     }
     // The folder's own permissions and time last, after its content was written. Windows' C
     // library cannot set a folder's time: there the folder keeps the time of the copy.
     failed = source;
-    fs::permissions(dest, status.permissions(), ec);
-    if (ec)
-        return false;
-#ifdef _WIN32
-    return true;
-#else
+#ifndef _WIN32
     const auto tWrite = fs::last_write_time(source, ec);
     if (!ec)
         fs::last_write_time(dest, tWrite, ec);
-    return !ec;
+    if (ec)
+        return false;
 #endif
+    // Flushed while it can still be opened (a folder without read permission cannot).
+    failed = dest;
+    if (!SyncFolder(Utf8FromPath(dest))) {
+        ec = std::make_error_code(std::errc::io_error);
+        return false;
+    }
+    failed = source;
+    fs::permissions(dest, status.permissions(), ec);
+    return !ec;
 }
 
 // A name beside strDest that nothing else uses, for building a copy.
@@ -124,6 +142,8 @@ bool PathExists(const std::string& strPath) {
 bool DeleteFolder(const std::string& strPath) {
     if (strPath.empty())
         return false;
+    if (!PathExists(strPath))
+        return true;  // also when a file stands where a folder on the way should be
     std::error_code ec;
     const fs::path path = PathFromUtf8(strPath);
     fs::remove_all(path, ec);
@@ -144,7 +164,7 @@ bool MoveFolder(const std::string& strSource, const std::string& strDest) {
     if (PathExists(strDest))
         return false;
     std::error_code ec;
-    if (RenamePath(strSource, strDest, ec))
+    if (RenameDurably(strSource, strDest, ec))
         return true;
     if (ec != std::errc::cross_device_link) {
         DiagLog("cannot move " + strSource + " to " + strDest + ": " + ec.message());
@@ -163,13 +183,12 @@ bool CopyFolder(const std::string& strSource, const std::string& strDest) {
     const fs::path temp = TemporarySibling(PathFromUtf8(strDest));
     std::error_code ec;
     fs::path failed;
-    if (!CopyTree(PathFromUtf8(strSource), temp, ec, failed)) {
+    if (!CopyTree(PathFromUtf8(strSource), temp, ec, failed, true)) {
         DiagLog("cannot copy " + Utf8FromPath(failed) + " to " + strDest + ": " + ec.message());
         DeleteFolder(Utf8FromPath(temp));
         return false;
     }
-    fs::rename(temp, PathFromUtf8(strDest), ec);
-    if (ec) {
+    if (!RenameDurably(Utf8FromPath(temp), strDest, ec)) {
         DiagLog("cannot rename " + Utf8FromPath(temp) + " to " + strDest + ": " + ec.message());
         DeleteFolder(Utf8FromPath(temp));
         return false;
@@ -181,4 +200,69 @@ bool RenamePath(const std::string& strFrom, const std::string& strTo, std::error
     ec.clear();
     fs::rename(PathFromUtf8(strFrom), PathFromUtf8(strTo), ec);
     return !ec;
+}
+
+bool RenameDurably(const std::string& strFrom, const std::string& strTo, std::error_code& ec) {
+    if (!RenamePath(strFrom, strTo, ec))
+        return false;
+    const fs::path from = PathFromUtf8(strFrom).parent_path();
+    const fs::path to = PathFromUtf8(strTo).parent_path();
+    std::string strError;
+    bool bOk = SyncFolder(Utf8FromPath(to), &strError);
+    if (bOk && from != to)
+        bOk = SyncFolder(Utf8FromPath(from), &strError);
+    if (!bOk)
+        DiagLog("cannot flush the rename of " + strFrom + " to " + strTo + ": " + strError);
+    return true;  // the rename stands; a folder that cannot be flushed is no reason to undo it
+}
+
+bool SyncTree(const std::string& strRoot, std::string* pError) {
+    std::error_code ec;
+    const fs::path root = PathFromUtf8(strRoot);
+    if (!fs::is_directory(fs::symlink_status(root, ec)))
+        return !PathExists(strRoot) || SyncFile(strRoot, pError);
+    // Files first, each folder after what it holds.
+    std::vector<fs::path> folders{root};
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code ecEntry;
+        const fs::file_status status = it->symlink_status(ecEntry);
+        if (fs::is_directory(status))
+            folders.push_back(it->path());
+        else if (fs::is_regular_file(status) && !SyncFile(Utf8FromPath(it->path()), pError))
+            return false;
+    }
+    if (ec) {
+        if (pError != nullptr)
+            *pError = ec.message();
+        return false;
+    }
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        if (!SyncFolder(Utf8FromPath(*it), pError))
+            return false;
+    }
+    return true;
+}
+
+std::string LocalTimeStamp() {
+    const std::time_t tNow = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &tNow);
+#else
+    localtime_r(&tNow, &local);
+#endif
+    char szStamp[32];
+    std::strftime(szStamp, sizeof szStamp, "%Y%m%d-%H%M%S", &local);
+    return szStamp;
+}
+
+std::string UniqueDatedFolder(const std::string& strParent) {
+    const fs::path parent = PathFromUtf8(strParent);
+    const std::string strStamp = LocalTimeStamp();
+    for (int i = 1;; ++i) {
+        const std::string strName = i == 1 ? strStamp : strStamp + "-" + std::to_string(i);
+        const std::string strPath = Utf8FromPath(parent / strName);
+        if (!PathExists(strPath))
+            return strPath;
+    }
 }

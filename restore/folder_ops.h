@@ -11,16 +11,20 @@
 // error. False when something could not be deleted.
 bool DeleteFolder(const std::string& strPath);
 
-// Moves the tree at strSource to strDest, which must not exist. A rename when both lie on one
-// file system; otherwise a copy to strDest followed by deleting the source, so that a failed
-// copy leaves the source whole. A missing source moves nothing and is no error. False when
-// strDest exists or the move failed (after a failed rename or copy the source is in place).
+// Moves the tree at strSource to strDest, which must not exist. A rename (flushed) when both
+// lie on one file system; otherwise a copy to strDest, flushed, followed by deleting the
+// source, so that a failed copy leaves the source whole. A missing source moves nothing and is no
+// error. False when strDest exists or the move failed (after a failed rename or copy the source is
+// in place).
 bool MoveFolder(const std::string& strSource, const std::string& strDest);
 
 // Copies the tree at strSource to strDest, which must not exist: files with their contents,
-// permissions and modification times, links as links. The copy is built under a temporary
-// name beside strDest and renamed into place, so strDest never holds half a copy. A missing
-// source copies nothing and is no error. False when strDest exists or the copy failed.
+// permissions and modification times, links inside the tree as links (strSource itself, when
+// it is a link, is copied as what it points to). The copy is built under a temporary name
+// beside strDest, every file and folder of it flushed to the disk, and renamed into place (the
+// rename flushed too), so strDest never holds half a copy, even after a power cut, and its
+// source may go once this returns. A missing source copies nothing and is no error. False when
+// strDest exists or the copy failed.
 bool CopyFolder(const std::string& strSource, const std::string& strDest);
 
 // True when something (a folder, a file or a link) stands at strPath.
@@ -29,3 +33,16 @@ bool PathExists(const std::string& strPath);
 // Renames strFrom to strTo (a file replaces a file at strTo). False, with ec set, when that
 // failed.
 bool RenamePath(const std::string& strFrom, const std::string& strTo, std::error_code& ec);
+// RenamePath, then the folders of both names flushed, so that the rename survives a power cut
+// (a folder that cannot be flushed is logged; the rename still counts).
+bool RenameDurably(const std::string& strFrom, const std::string& strTo, std::error_code& ec);
+
+// Flushes every file and folder of the tree at strRoot to the disk (links are not followed).
+// False, with the cause in *pError when given, at the first that cannot be flushed.
+bool SyncTree(const std::string& strRoot, std::string* pError = nullptr);
+
+// The local time as "yyyymmdd-hhmmss", the name of a dated copy.
+std::string LocalTimeStamp();
+// strParent + separator + LocalTimeStamp(), or with "-2", "-3" ... after it when that name is
+// taken: a folder name no earlier copy has. The folder is not made.
+std::string UniqueDatedFolder(const std::string& strParent);

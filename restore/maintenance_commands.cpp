@@ -9,6 +9,7 @@
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "platform/diag_log.h"
+#include "platform/folder_lock.h"
 #include "restore/reset_folders.h"
 
 namespace {
@@ -40,15 +41,19 @@ void CMaintenanceCommands::OnInitialize() {
     if (!m_view.Confirm(kAskInitialize))
         return;
     CWaitCursor wait(m_view);
-    // The folders go to Ralum/Reset, where the member can take them back. A partial result is
-    // never reported as done: the member learns which folders stayed.
+    CFolderLock lock;
+    if (!TakeGameFolderLock(m_view, strGameFolder, lock, "initialize"))
+        return;
+    // The folders go to a dated folder under Ralum/Reset, where the member can take them back.
+    // A partial result is never reported as done: the member learns which folders stayed.
     const SResetResult result = MoveToReset(strGameFolder);
     DiagLog(
         "initialize: " + std::to_string(result.vecMoved.size()) + " folders moved to " +
-        strGameFolder + kRalumReset + ", " + std::to_string(result.vecFailed.size()) +
-        " could not be moved" +
+        (result.strFolder.empty() ? "nowhere" : result.strFolder) + ", " +
+        std::to_string(result.vecPartly.size()) + " in part, " +
+        std::to_string(result.vecFailed.size()) + " could not be moved" +
         (result.vecFailed.empty() ? std::string() : " (the first " + result.vecFailed[0] + ")"));
-    m_view.Message(ResetMessage(strGameFolder, result));
+    m_view.Message(ResetMessage(result));
 }
 
 void CMaintenanceCommands::OnRemoveAll() {

@@ -3,10 +3,12 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "app/app_messages.h"
 #include "app/game_folder.h"
 #include "app/main_logic.h"
+#include "platform/folder_lock.h"
 #include "restore/archive_applier.h"
 #include "restore/download_thread.h"
 
@@ -40,12 +42,18 @@ void CRestoreCommand::OnRestore() {
         return;
     if (!m_view.Confirm(kAskRestore))
         return;
-    StartDownload(strFolder, nMask);
+    // Held by the worker until it ends: the download, the apply and the removal of the
+    // replaced folders.
+    CFolderLock lock;
+    if (!TakeGameFolderLock(m_view, strFolder, lock, "restore"))
+        return;
+    StartDownload(strFolder, nMask, std::move(lock));
 }
 
-int CRestoreCommand::StartDownload(const std::string& strFolder, uint8_t nMask) {
-    auto pThread = std::make_unique<CDownloadThread>(m_window, nMask, m_window.Settings().GetId(),
-                                                     strFolder, m_window.ServerSizes());
+int CRestoreCommand::StartDownload(const std::string& strFolder, uint8_t nMask, CFolderLock lock) {
+    auto pThread =
+        std::make_unique<CDownloadThread>(m_window, nMask, m_window.Settings().GetId(), strFolder,
+                                          m_window.ServerSizes(), std::move(lock));
     // Set before the worker exists: the worker clears it as its very last act.
     g_bTransferBusy = true;
     try {

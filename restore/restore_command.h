@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/folder_lock.h"
+
 class CMainLogic;
 class IMainView;
 
@@ -15,8 +17,9 @@ public:
 
     void OnRestore();
     // Starts the download worker for the categories of nMask on strFolder, with the server's
-    // archive sizes of the last account status; 1, or 0 after telling the member.
-    int StartDownload(const std::string& strFolder, uint8_t nMask);
+    // archive sizes of the last account status and the folder's lock (held until the worker
+    // ends); 1, or 0 after telling the member.
+    int StartDownload(const std::string& strFolder, uint8_t nMask, CFolderLock lock = {});
     // When the window has found its game folder: finishes or puts back an interrupted apply.
     void OnWindowOpened();
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "app/app_messages.h"
 #include "app/categories.h"
 #include "app/main_logic.h"
 #include "app/saved_variables_check.h"
@@ -17,6 +18,7 @@
 #include "backup/folder_packer.h"
 #include "backup_sandbox.h"
 #include "platform/diag_log.h"
+#include "platform/folder_lock.h"
 #include "platform/native_text.h"
 #include "support/env_guard.h"
 #include "support/file_io.h"
@@ -83,6 +85,22 @@ TEST_F(BackupCommandTest, WhileATransferRunsOnlyTheBusyMessageIsShown) {
     EXPECT_TRUE(m_view.WaitCursorCalls().empty());
     EXPECT_TRUE(m_listener.Requests().empty());
     EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(BackupCommandTest, AnotherWindowOnTheFolderStopsItBeforePackingAndNothingIsUploaded) {
+    m_box.Write("WTF/Config.wtf", "x");
+    CFolderLock other;
+    ASSERT_EQ(other.TryLock(m_box.Path("Ralum/zav.lock")), CFolderLock::EResult::Taken);
+    Backup();
+    EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgFolderInUse}));
+    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_TRUE(TempFiles().empty());
+    EXPECT_FALSE(g_bTransferBusy);
+    // The upload holds the lock until it has ended, and gives it back.
+    other.Unlock();
+    Backup();
+    EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup, kMsgDone}));
+    EXPECT_EQ(other.TryLock(m_box.Path("Ralum/zav.lock")), CFolderLock::EResult::Taken);
 }
 
 TEST_F(BackupCommandTest, WithoutAUsableGameFolderNothingHappens) {

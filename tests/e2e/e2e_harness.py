@@ -316,6 +316,15 @@ def compare_trees(actual, expected, what, skip_top=()):
     return problems
 
 
+def reset_copies(game):
+    """The dated folders under Ralum/Reset that initialize made, oldest first."""
+    reset = os.path.join(game, "Ralum", "Reset")
+    if not os.path.isdir(reset):
+        return []
+    # yyyymmdd-hhmmss, then -2, -3 ... within one second
+    return [os.path.join(reset, n) for n in sorted(os.listdir(reset), key=lambda n: (n[:15], len(n), n))]
+
+
 def archive_problems(data, category_dir, saved_root, name):
     """Checks one stored archive against the saved game folder: the same files, same bytes."""
     try:

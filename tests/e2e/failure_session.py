@@ -25,13 +25,13 @@ Steps:
                folder: restore and initialize refuse with the running message, the game folder
                stays as it is and nothing is downloaded; once the process has ended, restore
                works
-  initialize   initialize: every file that was in WTF is found under Ralum/Reset/WTF
+  initialize   initialize: every file that was in WTF is found under Ralum/Reset/<time>/WTF
   fulldisk     fill the game folder's tmpfs so that the archives cannot be written whole and
                back up: a failure message, never the upload text, no upload, the stored archives
                byte-identical, Ralum/Temp empty
   lockedfonts  make Fonts immutable and initialize: the message starts with the failure text
                and names Fonts, never the plain success text; Fonts stays as it was, Interface
-               and WTF go to Ralum/Reset
+               and WTF go to Ralum/Reset/<time>
 
 A session that needs a privilege it does not have prints SKIPPED with the reason and exits
 with status 77. The texts of the boxes are read from the program's source.
@@ -43,8 +43,8 @@ import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from e2e_harness import (StepFailed, StepSkipped, compare_trees, copy_game, log, source_text,
-                         stop_process)
+from e2e_harness import (StepFailed, StepSkipped, compare_trees, copy_game, log, reset_copies,
+                         source_text, stop_process)
 from e2e_session import (BTN_BACKUP, BTN_INITIALIZE, BTN_RESTORE, CATEGORIES, CHK_BACKUP_FONT,
                          MEMBER_ID, SOURCE_DIR, TXT_BACKUP_ASK, TXT_BACKUP_DONE, TXT_INIT_ASK,
                          TXT_INIT_DONE, Session, main, program_text)
@@ -132,13 +132,17 @@ class FailureSession(Session):
         self.no_new_messages()
 
     def initialize_moved(self, names, before):
-        """Problems unless each folder of names left the game folder for Ralum/Reset whole."""
+        """Problems unless each folder of names left the game folder whole, for the dated copy
+        under Ralum/Reset that this initialize made (the newest)."""
         problems = []
+        copies = reset_copies(self.game)
+        if not copies:
+            return ["no copy under Ralum/Reset"]
         for name in names:
             if os.path.exists(os.path.join(self.game, name)):
                 problems.append(f"{name} is still in the game folder")
-            problems += compare_trees(os.path.join(self.game, "Ralum", "Reset", name),
-                                      os.path.join(before, name), f"Ralum/Reset/{name}")
+            problems += compare_trees(os.path.join(copies[-1], name),
+                                      os.path.join(before, name), f"Ralum/Reset/<time>/{name}")
         return problems
 
     # -- steps --

@@ -4,17 +4,32 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/native_text.h"
+#include "restore/apply_journal.h"
 #include "restore_fixture.h"
 #include "support/file_size_limit.h"
 #include "support/recording_view.h"
+#include "support/running_client.h"
 
 namespace fs = std::filesystem;
 using namespace restore_test;
 
 namespace {
+
+// Thrown by a cut hook: the apply stops there as a crash would stop it.
+struct SApplyCut {};
+
+// No name of an apply's own is left in the folder.
+::testing::AssertionResult NoApplyLeftovers(const std::string& strFolder) {
+    for (const auto& entry : fs::directory_iterator(PathFromUtf8(strFolder))) {
+        if (Utf8FromPath(entry.path().filename()).find(".zav-") != std::string::npos)
+            return ::testing::AssertionFailure() << Utf8FromPath(entry.path()) << " is left";
+    }
+    return ::testing::AssertionSuccess();
+}
 
 class ApplyTest : public ::testing::Test {
 protected:
@@ -62,9 +77,8 @@ TEST_F(ApplyTest, FirstRestoreOfWtfTakesAllFourOriginalsAndRestoresWtf) {
     EXPECT_EQ(Tree("Fonts"), fonts);
     EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("Ralum/Recent/Fonts"))));
     // No staging or set-aside folder is left behind.
-    for (const auto& entry : fs::directory_iterator(PathFromUtf8(m_game.strRoot)))
-        EXPECT_EQ(entry.path().filename().string().rfind(".zav", 0), std::string::npos)
-            << entry.path();
+    EXPECT_TRUE(NoApplyLeftovers(m_game.strRoot));
+    EXPECT_TRUE(NoApplyLeftovers(m_game.Path("Ralum/Recent")));
 }
 
 TEST_F(ApplyTest, SecondRestoreKeepsOriginalsAndRenewsRecent) {
@@ -87,19 +101,62 @@ TEST_F(ApplyTest, ReplacedFoldersLeftForLaterAreNamedAndANextStartRemovesThem) {
     SaveArchive("WTF", "__WTF.zip");
     CArchiveApplier applier(m_game.strRoot, kMaskWtf);
     ASSERT_EQ(applier.ApplyAll(CArchiveApplier::EReplaced::Keep), 0) << applier.LastError();
-    const std::string strOld = m_game.Path("Ralum/Recent/.zav-old-WTF");
     const std::vector<std::string> vecReplaced = applier.ReplacedFolders();
     ASSERT_EQ(vecReplaced.size(), 1u);
-    EXPECT_EQ(PathFromUtf8(vecReplaced[0]), PathFromUtf8(strOld));
-    EXPECT_EQ(ReadWholeFile(strOld + "/previous.txt"), "previous recent");
+    EXPECT_EQ(PathFromUtf8(vecReplaced[0]).parent_path(),
+              PathFromUtf8(m_game.Path("Ralum/Recent")));
+    EXPECT_EQ(ReadWholeFile(vecReplaced[0] + "/previous.txt"), "previous recent");
 
-    // The program ended before removing it: the next start does, silently.
+    // The program ended before removing it: the next start does, silently, by the journal.
     CRecordingView view;
     EXPECT_EQ(RecoverInterruptedApply(view, m_game.strRoot), ERecovery::Nothing);
     EXPECT_TRUE(view.Boxes().empty());
-    EXPECT_FALSE(fs::exists(PathFromUtf8(strOld)));
+    EXPECT_FALSE(fs::exists(PathFromUtf8(vecReplaced[0])));
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path(kRalumJournal))));
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
     EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
+}
+
+TEST_F(ApplyTest, ReplacedFolderThatCannotBeRemovedIsNamedOnceAndBlocksNoLaterRestore) {
+    // An immutable file cannot be deleted, even by root.
+    const std::string strStuck = m_game.Path("Ralum/Recent/WTF/stuck.txt");
+    WriteWholeFile(strStuck, "previous recent");
+    if (std::system(("chattr +i '" + strStuck + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "chattr +i is not available on " << m_temp.Path();
+    SaveArchive("WTF", "__WTF.zip");
+    CArchiveApplier first(m_game.strRoot, kMaskWtf);
+    const int nFirst = first.ApplyAll();
+    const std::vector<std::string> vecLeft = first.LeftFolders();
+    CArchiveApplier second(m_game.strRoot, kMaskWtf);
+    const int nSecond = second.ApplyAll();
+    std::system(
+        ("chattr -i '" + (vecLeft.empty() ? strStuck : vecLeft[0] + "/stuck.txt") + "'").c_str());
+
+    EXPECT_EQ(nFirst, 0) << first.LastError();
+    ASSERT_EQ(vecLeft.size(), 1u);
+    EXPECT_EQ(ReadWholeFile(vecLeft[0] + "/stuck.txt"), "previous recent");
+    EXPECT_NE(KeptAndLeftNote(first).find(vecLeft[0]), std::string::npos);
+    // The next restore goes on, and does not name it again.
+    EXPECT_EQ(nSecond, 0) << second.LastError();
+    EXPECT_TRUE(second.LeftFolders().empty());
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+}
+
+TEST_F(ApplyTest, OriginalCopyOfALinkedFolderHoldsWhatTheLinkPointsTo) {
+#ifdef _WIN32
+    GTEST_SKIP() << "folder links are not made here";
+#endif
+    CSandbox elsewhere;
+    fs::rename(PathFromUtf8(m_game.Path("WTF")), PathFromUtf8(elsewhere.Path("WTF")));
+    fs::create_directory_symlink(PathFromUtf8(elsewhere.Path("WTF")),
+                                 PathFromUtf8(m_game.Path("WTF")));
+    const TreeMap wtf = SnapshotTree(elsewhere.Path("WTF"));
+    SaveArchive("WTF", "__WTF.zip");
+    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
+    EXPECT_FALSE(fs::is_symlink(PathFromUtf8(m_game.Path("Ralum/Original/WTF"))));
+    EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
+    EXPECT_EQ(SnapshotTree(elsewhere.Path("WTF")), wtf);  // the folder it pointed to stays
+    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
 }
 
 TEST_F(ApplyTest, MissingFolderBecomesTheArchiveContentAndKeepsItsRecentCopy) {
@@ -164,93 +221,195 @@ TEST_F(ApplyTest, OriginalCopyThatFailsOnlyBlocksTheCategoriesBeingRestored) {
     EXPECT_EQ(Guarded(), before);
 }
 
-// An apply cut off (crash, power loss) after some of its renames: the next restore or start
-// finds it by the names and finishes it, and the member loses nothing.
-struct SCut {
+// An apply cut off by a crash at every point where the disk can be left in another state,
+// then perhaps the game started (it makes a new WTF when there is none), then the program
+// started again: the member loses nothing, neither the old folders, nor the restored archive,
+// nor what the game made meanwhile.
+struct SCutRun {
     const char* szName;
-    std::vector<std::pair<const char*, const char*>> vecDone;  // renames done before the cut
-    friend void PrintTo(const SCut& cut, std::ostream* pOut) { *pOut << cut.szName; }
+    bool bGameStarts;                    // the game runs between the crash and the next start
+    void (*prepare)(const SGame& game);  // a fault of the game folder, or nullptr
+    friend void PrintTo(const SCutRun& run, std::ostream* pOut) { *pOut << run.szName; }
 };
 
-class InterruptedApplyTest : public ApplyTest, public ::testing::WithParamInterface<SCut> {};
+class CutApplyTest : public ApplyTest, public ::testing::WithParamInterface<SCutRun> {};
 
-TEST_P(InterruptedApplyTest, IsFinishedByTheNextStart) {
-    WriteWholeFile(m_game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
-    const TreeMap fonts = Tree("Fonts"), wtf = Tree("WTF");
-    SaveArchive("Fonts", "__Fonts.zip");
-    SaveArchive("WTF", "__WTF.zip");
-    // Both archives extracted and checked, as the apply leaves them before its first swap.
-    CArchiveApplier staging(m_game.strRoot, kMaskFonts | kMaskWtf);
-    ASSERT_TRUE(staging.ExtractArchive(ECategory::Fonts));
-    ASSERT_TRUE(staging.ExtractArchive(ECategory::Wtf));
-    fs::rename(PathFromUtf8(m_game.Path(".zav-stage-Fonts")),
-               PathFromUtf8(m_game.Path(".zav-ready-Fonts")));
-    fs::rename(PathFromUtf8(m_game.Path(".zav-stage-WTF")),
-               PathFromUtf8(m_game.Path(".zav-ready-WTF")));
-    for (const auto& [szFrom, szTo] : GetParam().vecDone) {
-        if (std::string(szTo) == "copy")
-            fs::copy(PathFromUtf8(m_game.Path(szFrom)),
-                     PathFromUtf8(m_game.Path("Ralum/Recent/WTF")), fs::copy_options::recursive);
-        else
-            fs::rename(PathFromUtf8(m_game.Path(szFrom)), PathFromUtf8(m_game.Path(szTo)));
+TEST_P(CutApplyTest, LosesNothingWhereverTheCrashComes) {
+    const SCutRun& run = GetParam();
+    {
+        CSandbox saved;
+        SGame other{saved.Path() + "/"};
+        WriteWholeFile(other.Path("Fonts/new.ttf"), "restored font");
+        WriteWholeFile(other.Path("WTF/Config.wtf"), "SET restored 1\n");
+        WriteWholeFile(other.Path("WTF/Account/GAMER/macros.txt"), "restored macros");
+        PackFolder(other.strRoot, "Fonts", m_temp.Path() + "/fonts.zip");
+        PackFolder(other.strRoot, "WTF", m_temp.Path() + "/wtf.zip");
+        m_saved["Fonts"] = SnapshotTree(other.Path("Fonts"));
+        m_saved["WTF"] = SnapshotTree(other.Path("WTF"));
     }
+    bool bCompleted = false;
+    for (int nCut = 0; !bCompleted && nCut < 200; ++nCut) {
+        SCOPED_TRACE("cut at point " + std::to_string(nCut));
+        CSandbox box;
+        SGame game{box.Path() + "/"};
+        FillGameFolder(game);
+        WriteWholeFile(game.Path("Ralum/Recent/WTF/previous.txt"), "previous recent");
+        for (const auto& [szFrom, szTo] : {std::pair{"/fonts.zip", "Ralum/Temp/__Fonts.zip"},
+                                           std::pair{"/wtf.zip", "Ralum/Temp/__WTF.zip"}})
+            fs::copy_file(PathFromUtf8(m_temp.Path() + szFrom), PathFromUtf8(game.Path(szTo)));
+        if (run.prepare)
+            run.prepare(game);
+        const TreeMap oldFonts = SnapshotTree(game.Path("Fonts"));
+        const TreeMap oldWtf = SnapshotTree(game.Path("WTF"));
+        const TreeMap oldRecent = SnapshotTree(game.Path("Ralum/Recent"));
+        // Original copies taken on the way stay: they are true copies of the folders found.
+        const std::vector<std::string> vecUnguarded{"Ralum/Temp", "Ralum/Original",
+                                                    "Ralum/zav.lock"};
+        const TreeMap before = SnapshotTree(game.strRoot, vecUnguarded);
 
-    CRecordingView view;
-    const ERecovery eResult = RecoverInterruptedApply(view, m_game.strRoot);
-    EXPECT_NE(eResult, ERecovery::Failed);
-    EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
-    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
-    EXPECT_EQ(Tree("Ralum/Recent/Fonts"), fonts);
-    EXPECT_EQ(Tree("Ralum/Recent/WTF"), wtf);
-    EXPECT_EQ(view.Messages(), eResult == ERecovery::Finished
-                                   ? std::vector<std::string>{kMsgApplyResumed}
-                                   : std::vector<std::string>{});
-    for (const std::string& strFolder : {std::string(), std::string("Ralum/Recent")}) {
-        for (const auto& entry : fs::directory_iterator(PathFromUtf8(m_game.Path(strFolder))))
-            EXPECT_EQ(entry.path().filename().string().rfind(".zav", 0), std::string::npos)
-                << entry.path();
+        int nResult = -2;
+        {
+            // Gone before the next start, as a crashed program is, with every file it held.
+            CArchiveApplier applier(game.strRoot, kMaskFonts | kMaskWtf);
+            applier.SetCutHook([nCut](int nPoint) {
+                if (nPoint == nCut)
+                    throw SApplyCut{};
+            });
+            try {
+                nResult = applier.ApplyAll();
+                bCompleted = true;
+            } catch (const SApplyCut&) {
+            }
+        }
+        const bool bFreshWtf = run.bGameStarts && !fs::exists(PathFromUtf8(game.Path("WTF")));
+        if (bFreshWtf)
+            WriteWholeFile(game.Path("WTF/Config.wtf"), "SET fresh 1\n");
+
+        CRecordingView view;
+        const ERecovery eRecovered = RecoverInterruptedApply(view, game.strRoot);
+        ASSERT_NE(eRecovered, ERecovery::Failed) << view.Texts().size();
+        EXPECT_FALSE(fs::exists(PathFromUtf8(game.Path(kRalumJournal))));
+
+        const bool bApplied = SnapshotTree(game.Path("WTF")) == m_saved["WTF"];
+        if (bCompleted && nResult < 0) {
+            EXPECT_EQ(SnapshotTree(game.strRoot, vecUnguarded), before);
+        } else if (bApplied) {
+            EXPECT_EQ(SnapshotTree(game.Path("Fonts")), m_saved["Fonts"]);
+            EXPECT_EQ(SnapshotTree(game.Path("Ralum/Recent/Fonts")), oldFonts);
+            EXPECT_EQ(SnapshotTree(game.Path("Ralum/Recent/WTF")), oldWtf);
+        } else {
+            // Put back, or discarded before anything was swapped.
+            EXPECT_EQ(SnapshotTree(game.Path("Fonts")), oldFonts);
+            EXPECT_EQ(SnapshotTree(game.Path("WTF")), oldWtf);
+            EXPECT_EQ(SnapshotTree(game.Path("Ralum/Recent")), oldRecent);
+        }
+        if (bFreshWtf) {
+            // The game's new folder is kept and named, never deleted.
+            bool bFound = false;
+            for (const auto& entry :
+                 fs::recursive_directory_iterator(PathFromUtf8(game.Path(kRalumKept))))
+                bFound = bFound || (entry.path().filename() == "Config.wtf" &&
+                                    ReadWholeFile(Utf8FromPath(entry.path())) == "SET fresh 1\n");
+            EXPECT_TRUE(bFound);
+            ASSERT_FALSE(view.Messages().empty());
+            EXPECT_NE(view.Messages().back().find(kMsgFoldersKept), std::string::npos);
+        }
+        // Nothing of the apply is left, and the next restore runs as if nothing had happened.
+        for (const char* szFolder : {"", "Ralum/Recent", "Cache/WDB"}) {
+            if (fs::is_directory(PathFromUtf8(game.Path(szFolder)))) {
+                EXPECT_TRUE(NoApplyLeftovers(game.Path(szFolder)));
+            }
+        }
+        if (run.prepare == nullptr) {
+            CArchiveApplier again(game.strRoot, kMaskWtf);
+            EXPECT_EQ(again.ApplyAll(), 0) << again.LastError();
+            EXPECT_EQ(SnapshotTree(game.Path("WTF")), m_saved["WTF"]);
+        }
     }
+    EXPECT_TRUE(bCompleted);
 }
 
-const std::pair<const char*, const char*> kFontsToRecent{"Fonts", "Ralum/Recent/Fonts"};
-const std::pair<const char*, const char*> kNewFonts{".zav-ready-Fonts/Fonts", "Fonts"};
-const std::pair<const char*, const char*> kRecentAside{"Ralum/Recent/WTF",
-                                                       "Ralum/Recent/.zav-old-WTF"};
-const std::pair<const char*, const char*> kWtfToRecent{"WTF", "Ralum/Recent/WTF"};
-const std::pair<const char*, const char*> kNewWtf{".zav-ready-WTF/WTF", "WTF"};
-// Recent on another file system: the old folder is copied there, then set aside.
-const std::pair<const char*, const char*> kWtfCopied{"WTF", "copy"};
-const std::pair<const char*, const char*> kWtfAside{"WTF", ".zav-old-WTF"};
+// Ralum/Recent is a file: the old WTF cannot be moved there after the new Fonts is in place,
+// so the apply puts everything back, and may be cut off doing so.
+void RecentIsAFile(const SGame& game) {
+    fs::remove_all(PathFromUtf8(game.Path("Ralum/Recent")));
+    WriteWholeFile(game.Path("Ralum/Recent"), "a file where the Recent folder should be");
+    fs::remove_all(PathFromUtf8(game.Path("Fonts")));
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Cuts, InterruptedApplyTest,
-    ::testing::Values(SCut{"BeforeTheFirstSwap", {}}, SCut{"OldFontsInRecent", {kFontsToRecent}},
-                      SCut{"FontsDone", {kFontsToRecent, kNewFonts}},
-                      SCut{"PreviousRecentAside", {kFontsToRecent, kNewFonts, kRecentAside}},
-                      SCut{"OldWtfInRecent",
-                           {kFontsToRecent, kNewFonts, kRecentAside, kWtfToRecent}},
-                      SCut{"AllSwappedNotCleaned",
-                           {kFontsToRecent, kNewFonts, kRecentAside, kWtfToRecent, kNewWtf}},
-                      SCut{"CopiedToRecent", {kFontsToRecent, kNewFonts, kRecentAside, kWtfCopied}},
-                      SCut{"CopiedAndSetAside",
-                           {kFontsToRecent, kNewFonts, kRecentAside, kWtfCopied, kWtfAside}}),
-    [](const auto& row) { return std::string(row.param.szName); });
+INSTANTIATE_TEST_SUITE_P(Crashes, CutApplyTest,
+                         ::testing::Values(SCutRun{"ProgramStartedAgain", false, nullptr},
+                                           SCutRun{"GameStartedBeforeTheProgram", true, nullptr},
+                                           SCutRun{"WhilePuttingBack", true, RecentIsAFile}),
+                         [](const auto& row) { return std::string(row.param.szName); });
 
-TEST_F(ApplyTest, ApplyCutOffWhileExtractingChangesNothingAndIsCleanedUp) {
+TEST_F(ApplyTest, StartWaitsWhileTheGameRunsAndFinishesOnceItIsClosed) {
     SaveArchive("WTF", "__WTF.zip");
-    const TreeMap before = Guarded();
-    WriteWholeFile(m_game.Path(".zav-stage-WTF/WTF/half.lua"), "half of an extracted file");
-    WriteWholeFile(m_game.Path(".zav-ready-Fonts/Fonts/new.ttf"), "checked, but WTF was not");
-    WriteWholeFile(m_game.Path("Ralum/Original/.Interface.zav-copy0/x"), "half a copy");
-
+    const TreeMap wtf = Tree("WTF");
+    {
+        CArchiveApplier applier(m_game.strRoot, kMaskWtf);
+        int nCuts = 0;
+        applier.SetCutHook([&nCuts](int) {
+            if (++nCuts == 12)
+                throw SApplyCut{};
+        });
+        EXPECT_THROW(applier.ApplyAll(), SApplyCut);
+    }
+    ASSERT_TRUE(fs::exists(PathFromUtf8(m_game.Path(kRalumJournal))));
+    {
+        CSandbox bin;
+        CRunningClient client(bin.Path(), "Wow.exe", m_game.strRoot);
+        ASSERT_GT(client.Pid(), 0);
+        const TreeMap cut = SnapshotTree(m_game.strRoot, {"Ralum/zav.lock"});
+        CRecordingView view;
+        EXPECT_EQ(RecoverInterruptedApply(view, m_game.strRoot), ERecovery::Deferred);
+        EXPECT_EQ(view.Messages(), std::vector<std::string>{kMsgRecoveryWaitsForGame});
+        EXPECT_EQ(SnapshotTree(m_game.strRoot, {"Ralum/zav.lock"}), cut);
+    }
     CRecordingView view;
-    EXPECT_EQ(RecoverInterruptedApply(view, m_game.strRoot), ERecovery::Nothing);
-    EXPECT_TRUE(view.Boxes().empty());
-    EXPECT_EQ(Guarded(), before);
+    EXPECT_NE(RecoverInterruptedApply(view, m_game.strRoot), ERecovery::Failed);
+    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path(kRalumJournal))));
+    EXPECT_TRUE(Tree("WTF") == wtf || Tree("WTF") == m_saved["WTF"]);
+}
 
-    // The next restore runs as if nothing had happened.
-    ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), 0);
-    EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
+TEST_F(ApplyTest, DamagedJournalIsNeverGuessedAtAndStaysForTheNextStart) {
+    WriteWholeFile(m_game.Path(kRalumJournal), "00000000 apply\t7\tnot-ours\n");
+    const TreeMap before = SnapshotTree(m_game.strRoot);
+    CRecordingView view;
+    EXPECT_EQ(RecoverInterruptedApply(view, m_game.strRoot), ERecovery::Failed);
+    EXPECT_EQ(view.Messages(), std::vector<std::string>{kMsgApplyNotRecovered});
+    EXPECT_EQ(SnapshotTree(m_game.strRoot, {"Ralum/zav.lock"}), before);
+    SaveArchive("WTF", "__WTF.zip");
+    EXPECT_EQ(CArchiveApplier(m_game.strRoot, kMaskWtf).ApplyAll(), -1);
+}
+
+TEST(ApplyJournal, TornAndDamagedLinesAreLeftOut) {
+    const JournalRecord record{"step", "1", "move", "WTF", "Ralum/Recent/WTF", "a\tb%c\nd", ""};
+    const std::string strLine = EncodeJournalLine(record);
+    EXPECT_EQ(DecodeJournalLine(strLine), record);
+    EXPECT_EQ(strLine.find('\n'), std::string::npos);
+    EXPECT_FALSE(DecodeJournalLine(strLine.substr(0, strLine.size() - 3)));
+    EXPECT_FALSE(DecodeJournalLine(std::string(strLine.size(), '\0')));
+    std::string strFlipped = strLine;
+    strFlipped[12] ^= 1;
+    EXPECT_FALSE(DecodeJournalLine(strFlipped));
+
+    CSandbox box;
+    {
+        CApplyJournal journal(box.Path() + "/j");
+        ASSERT_TRUE(journal.Create({"apply", "1", "x"}));
+        ASSERT_TRUE(journal.Append({"begin", "0"}));
+    }
+    {
+        std::string strText = ReadWholeFile(box.Path() + "/j");
+        WriteWholeFile(box.Path() + "/j", strText + strLine.substr(0, 20));  // a torn append
+    }
+    CApplyJournal resumed(box.Path() + "/j");
+    ASSERT_TRUE(resumed.Append({"done", "0"}));
+    const auto records = CApplyJournal::Read(box.Path() + "/j");
+    ASSERT_TRUE(records);
+    EXPECT_EQ(*records,
+              (std::vector<JournalRecord>{{"apply", "1", "x"}, {"begin", "0"}, {"done", "0"}}));
 }
 
 TEST(EntryInFolder, NamesOutsideTheCategoryFolderAreRefused) {
@@ -401,7 +560,7 @@ TEST_F(ApplyTest, RecentOnAnotherFileSystemIsCopied) {
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskFonts).ApplyAll(), 0);
     EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
     EXPECT_EQ(Tree("Ralum/Recent/Fonts"), fonts);
-    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path(".zav-old-Fonts"))));
+    EXPECT_TRUE(NoApplyLeftovers(m_game.strRoot));
 }
 
 TEST_F(ApplyTest, RecentLinkedToAnotherFileSystemIsCopied) {
@@ -417,7 +576,7 @@ TEST_F(ApplyTest, RecentLinkedToAnotherFileSystemIsCopied) {
     ASSERT_EQ(CArchiveApplier(m_game.strRoot, kMaskFonts).ApplyAll(), 0);
     EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
     EXPECT_EQ(SnapshotTree(pOther->Path("Fonts")), fonts);
-    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path(".zav-old-Fonts"))));
+    EXPECT_TRUE(NoApplyLeftovers(m_game.strRoot));
 }
 
 TEST_F(ApplyTest, UnwritableCacheFolderFailsTheWholeRestore) {

@@ -2,15 +2,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 
+#include "app/app_messages.h"
 #include "app/login_logic.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
+#include "platform/folder_lock.h"
 #include "platform/native_text.h"
 #include "restore/maintenance_commands.h"
 #include "restore_fixture.h"
@@ -58,43 +61,107 @@ protected:
     CMaintenanceCommands m_commands{m_logic};
 };
 
-TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToResetAndNothingElse) {
+std::string LeafOf(const std::string& strPath) {
+    return Utf8FromPath(PathFromUtf8(strPath).filename());
+}
+
+// The dated folders under Ralum/Reset, oldest first.
+std::vector<std::string> ResetCopies(const SGame& game) {
+    std::vector<std::string> vecCopies;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(PathFromUtf8(game.Path("Ralum/Reset")), ec))
+        vecCopies.push_back(Utf8FromPath(entry.path()));
+    std::sort(vecCopies.begin(), vecCopies.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;  // "-2" after its second
+    });
+    return vecCopies;
+}
+
+TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToADatedResetCopyAndNothingElse) {
     const TreeMap cache = SnapshotTree(m_game.Path("Cache")),
                   ralum = SnapshotTree(m_game.Path("Ralum"));
     std::map<std::string, TreeMap> before;
     for (const char* szFolder : {"Fonts", "Interface", "WTF"})
         before[szFolder] = SnapshotTree(m_game.Path(szFolder));
     m_commands.OnInitialize();
+    const std::vector<std::string> vecCopies = ResetCopies(m_game);
+    ASSERT_EQ(vecCopies.size(), 1u);
+    // Ralum/Reset/yyyymmdd-hhmmss
+    EXPECT_EQ(Utf8FromPath(PathFromUtf8(vecCopies[0]).filename()).size(), 15u);
     EXPECT_EQ(m_view.Texts(),
               (std::vector<std::string>{
                   kAskInitialize, std::string(kMsgInitialized) +
                                       "\n\n초기화 전의 Fonts, Interface, WTF 폴더는 다음 위치에 "
                                       "보관되어 있습니다.\n" +
-                                      m_game.strRoot + NativeSeparators("Ralum/Reset")}));
+                                      m_game.strRoot +
+                                      NativeSeparators("Ralum/Reset/" + LeafOf(vecCopies[0]))}));
     for (const char* szFolder : {"Fonts", "Interface", "WTF"}) {
         EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path(szFolder)))) << szFolder;
-        EXPECT_EQ(SnapshotTree(m_game.Path(std::string("Ralum/Reset/") + szFolder)),
-                  before[szFolder])
-            << szFolder;
+        EXPECT_EQ(SnapshotTree(vecCopies[0] + "/" + szFolder), before[szFolder]) << szFolder;
     }
     EXPECT_EQ(SnapshotTree(m_game.Path("Cache")), cache);
-    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum"), {"Reset"}), ralum);
+    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum"), {"Reset", "zav.lock"}), ralum);
     EXPECT_TRUE(fs::exists(PathFromUtf8(m_game.Path("Wow.exe"))));
     EXPECT_FALSE(m_view.WaitCursorOn());
 
-    // Again, with the folders gone: done, and the copies stay as they are.
+    // Again, with the folders gone: done, and no copy is made or touched.
     m_view.ClearLog();
     m_commands.OnInitialize();
     EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskInitialize, kMsgInitialized}));
-    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")), before["WTF"]);
+    EXPECT_EQ(ResetCopies(m_game), vecCopies);
 
-    // A new WTF replaces the earlier copy of WTF only.
-    WriteWholeFile(m_game.Path("WTF/Config.wtf"), "new settings");
+    // The game made a default WTF: a second initialize keeps it in a copy of its own, and the
+    // copy of the member's real settings stays as it was.
+    WriteWholeFile(m_game.Path("WTF/Config.wtf"), "defaults");
     m_commands.OnInitialize();
-    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/WTF/Config.wtf")), "new settings");
-    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/WTF")).size(), 1u);
-    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset/Fonts")), before["Fonts"]);
-    EXPECT_EQ(SnapshotTree(m_game.Path("Ralum/Reset"), {"Fonts", "Interface", "WTF"}).size(), 0u);
+    const std::vector<std::string> vecAfter = ResetCopies(m_game);
+    ASSERT_EQ(vecAfter.size(), 2u);
+    EXPECT_EQ(vecAfter[0], vecCopies[0]);
+    EXPECT_EQ(SnapshotTree(vecCopies[0] + "/WTF"), before["WTF"]);
+    EXPECT_EQ(SnapshotTree(vecCopies[0] + "/Fonts"), before["Fonts"]);
+    EXPECT_EQ(SnapshotTree(vecAfter[1]), (TreeMap{{"WTF", "D"}, {"WTF/Config.wtf", "F:defaults"}}));
+}
+
+TEST_F(MaintenanceTest, InitializeAcrossFileSystemsKeepsWhatItCopiedAndSaysWhatStayed) {
+    // Ralum/Reset on another file system: each folder is copied there, then deleted; one
+    // that cannot be deleted completely stays in part, its copy whole.
+    std::unique_ptr<CSandbox> pOther = SandboxOnAnotherFileSystem();
+    if (!pOther)
+        GTEST_SKIP() << "no second file system beside the temporary folder";
+    fs::create_directory_symlink(PathFromUtf8(pOther->Path()),
+                                 PathFromUtf8(m_game.Path("Ralum/Reset")));
+    const TreeMap wtf = SnapshotTree(m_game.Path("WTF"));
+    const std::string strStuck = m_game.Path("WTF/Config.wtf");
+    if (std::system(("chattr +i '" + strStuck + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "chattr +i is not available on " << m_temp.Path();
+    m_commands.OnInitialize();
+    std::system(("chattr -i '" + strStuck + "'").c_str());
+    const std::vector<std::string> vecCopies = ResetCopies(m_game);
+    ASSERT_EQ(vecCopies.size(), 1u);
+    EXPECT_EQ(SnapshotTree(vecCopies[0] + "/WTF"), wtf);
+    EXPECT_TRUE(fs::exists(PathFromUtf8(strStuck)));
+    ASSERT_EQ(m_view.Texts().size(), 2u);
+    EXPECT_EQ(m_view.Texts()[1],
+              "다음 폴더는 보관 위치에 모두 복사하였으나 일부 파일을 게임 폴더에서 지우지 "
+              "못하였습니다.\n\nWTF\n\n게임이나 다른 프로그램이 사용 중인지 확인하신 후 다시 "
+              "시도하시기 바랍니다.\n\n초기화 전의 Fonts, Interface, WTF 폴더는 다음 위치에 "
+              "보관되어 있습니다.\n" +
+                  m_game.strRoot + NativeSeparators("Ralum/Reset/" + LeafOf(vecCopies[0])));
+    // A retried initialize keeps what stayed in a new copy; the first is not touched.
+    m_commands.OnInitialize();
+    const std::vector<std::string> vecAfter = ResetCopies(m_game);
+    ASSERT_EQ(vecAfter.size(), 2u);
+    EXPECT_EQ(SnapshotTree(vecCopies[0] + "/WTF"), wtf);
+    EXPECT_EQ(ReadWholeFile(vecAfter[1] + "/WTF/Config.wtf"), "SET locale \"koKR\"\n");
+}
+
+TEST_F(MaintenanceTest, InitializeWhileAnotherWindowHoldsTheFolderChangesNothing) {
+    CFolderLock other;
+    ASSERT_EQ(other.TryLock(m_game.Path("Ralum/zav.lock")), CFolderLock::EResult::Taken);
+    const TreeMap before = SnapshotTree(m_game.strRoot);
+    m_commands.OnInitialize();
+    EXPECT_EQ(m_view.Texts(), (std::vector<std::string>{kAskInitialize, kMsgFolderInUse}));
+    EXPECT_EQ(SnapshotTree(m_game.strRoot), before);
 }
 
 TEST_F(MaintenanceTest, InitializeAnsweredNoOrWhileBusyDeletesNothing) {
@@ -125,20 +192,23 @@ TEST_F(MaintenanceTest, InitializeThatCannotMoveAFolderSaysWhichAndNeverThatItIs
     // An immutable folder cannot be moved, even by root.
     const std::string strLocked = m_game.Path("Fonts");
     const TreeMap fonts = SnapshotTree(strLocked);
-    WriteWholeFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf"), "an earlier copy");
+    WriteWholeFile(m_game.Path("Ralum/Reset/20200101-000000/Fonts/earlier.ttf"), "an earlier copy");
     if (std::system(("chattr +i '" + strLocked + "' 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "chattr +i is not available on " << m_temp.Path();
     m_commands.OnInitialize();
     std::system(("chattr -i '" + strLocked + "'").c_str());
+    const std::vector<std::string> vecCopies = ResetCopies(m_game);
+    ASSERT_EQ(vecCopies.size(), 2u);  // the earlier one and this initialize's
     EXPECT_EQ(m_view.Texts(),
               (std::vector<std::string>{
                   kAskInitialize,
                   "다음 폴더를 초기화하지 못하였습니다.\n\nFonts\n\n게임이나 다른 프로그램이 "
                   "사용 중인지 확인하신 후 다시 시도하시기 바랍니다.\n\n초기화 전의 Interface, "
                   "WTF 폴더는 다음 위치에 보관되어 있습니다.\n" +
-                      m_game.strRoot + NativeSeparators("Ralum/Reset")}));
+                      m_game.strRoot + NativeSeparators("Ralum/Reset/" + LeafOf(vecCopies[1]))}));
     EXPECT_EQ(SnapshotTree(strLocked), fonts);
-    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/Fonts/earlier.ttf")), "an earlier copy");
+    EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Reset/20200101-000000/Fonts/earlier.ttf")),
+              "an earlier copy");
     EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("Interface"))));
     EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("WTF"))));
 }

@@ -15,6 +15,7 @@
 #include "backup/backup_command.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
+#include "platform/folder_lock.h"
 #include "platform/native_text.h"
 #include "restore/download_thread.h"
 #include "restore/maintenance_commands.h"
@@ -73,7 +74,10 @@ protected:
     TreeMap Tree(const std::string& strRelative) const {
         return SnapshotTree(m_game.Path(strRelative));
     }
-    TreeMap Guarded() const { return SnapshotTree(m_game.strRoot, {"Ralum/Temp"}); }
+    // The lock file is the program's own; everything else a failed restore must leave alone.
+    TreeMap Guarded() const {
+        return SnapshotTree(m_game.strRoot, {"Ralum/Temp", "Ralum/zav.lock"});
+    }
 
     CSandbox m_temp;
     SGame m_game;
@@ -142,7 +146,8 @@ TEST_F(LiveRestoreTest, FirstRestoreOfWtfTakesTheOriginalsAndRestoresWtfByteForB
     EXPECT_EQ(Tree("Ralum/Original/WTF"), wtf);
     EXPECT_EQ(Tree("Ralum/Recent/WTF"), changed);
     EXPECT_EQ(Tree("WTF"), m_saved["WTF"]);
-    EXPECT_FALSE(fs::exists(PathFromUtf8(m_game.Path("Ralum/Recent/.zav-old-WTF"))));
+    for (const auto& entry : fs::directory_iterator(PathFromUtf8(m_game.Path("Ralum/Recent"))))
+        EXPECT_EQ(Utf8FromPath(entry.path().filename()).find(".zav-"), std::string::npos);
 }
 
 TEST_F(LiveRestoreTest, BackupThenRestoreBringsEveryFileBack) {
@@ -418,6 +423,40 @@ TEST_F(ScriptedRestoreTest, RestoreAndInitializeWaitUntilTheGameIsClosed) {
         EXPECT_EQ(SnapshotTree(m_game.strRoot), before);
     }
     // The game has ended: the restore goes ahead.
+    m_view.ClearLog();
+    RunRestore();
+    EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
+    EXPECT_EQ(Tree("Fonts"), m_saved["Fonts"]);
+}
+
+TEST_F(ScriptedRestoreTest, SecondWindowOnTheFolderChangesNothingWhileTheFirstWorks) {
+    // The first window is extracting: it holds the folder's lock, its journal and its staging
+    // folder stand.
+    CFolderLock first;
+    ASSERT_EQ(first.TryLock(m_game.Path("Ralum/zav.lock")), CFolderLock::EResult::Taken);
+    WriteWholeFile(m_game.Path(kRalumJournal), "");
+    WriteWholeFile(m_game.Path(".zav-stage-WTF-0badf00d/WTF/half.lua"), "being extracted");
+    const std::string strArchive = SavedArchive("Fonts");
+    Offer("__Fonts.zip", strArchive);
+    ServerHolds("Fonts", static_cast<int32_t>(strArchive.size()));
+    const TreeMap before = SnapshotTree(m_game.strRoot);
+
+    // The second window opens, then its member tries a restore and an initialize.
+    m_restore.OnWindowOpened();
+    Check(IDC_RESTORE_FONT);
+    RunRestore();
+    CMaintenanceCommands(m_logic).OnInitialize();
+    EXPECT_EQ(m_view.Texts(),
+              (std::vector<std::string>{kMsgFolderInUse, kAskRestore, kMsgFolderInUse,
+                                        "현재 시스템의 설정파일들을 초기화 하시겠습니까?",
+                                        kMsgFolderInUse}));
+    EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_EQ(SnapshotTree(m_game.strRoot), before);
+
+    // Once the first window is done, the second goes ahead.
+    first.Unlock();
+    fs::remove(PathFromUtf8(m_game.Path(kRalumJournal)));
+    fs::remove_all(PathFromUtf8(m_game.Path(".zav-stage-WTF-0badf00d")));
     m_view.ClearLog();
     RunRestore();
     EXPECT_THAT(m_view.LastText(), ::testing::StartsWith(kMsgRestoreDone));
