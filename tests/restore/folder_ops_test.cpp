@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "platform/native_text.h"
 #include "restore_fixture.h"
@@ -47,6 +50,61 @@ TEST_F(FolderOpsTest, CopyKeepsContentTimesAndLinksAndLeavesTheSource) {
                             fs::directory_iterator()),
               2);
 }
+
+#ifndef _WIN32
+// A copy is flushed file by file and folder by folder before it takes its name, and that name
+// after: checked by watching the calls of a copy run under strace.
+TEST_F(FolderOpsTest, CopyIsOnTheDiskBeforeItTakesItsName) {
+    if (const char* szRoot = std::getenv("ZAV_COPY_UNDER_STRACE")) {
+        ASSERT_TRUE(CopyFolder(std::string(szRoot) + "/src", std::string(szRoot) + "/dest"));
+        return;
+    }
+    if (std::system("strace -V >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "strace is not installed";
+    WriteWholeFile(P("src/a.txt"), "alpha");
+    WriteWholeFile(P("src/sub/deeper/c.bin"), RandomBytes(3000, 5));
+    const std::string strLog = P("strace.log");
+    const std::string strName = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    // LeakSanitizer cannot run under ptrace.
+    const std::string strCommand = "ASAN_OPTIONS=detect_leaks=0 ZAV_COPY_UNDER_STRACE='" +
+                                   m_temp.Path() + "' strace -f -qq -y -o '" + strLog +
+                                   "' -e trace=fsync,fdatasync,rename,renameat,renameat2 '" +
+                                   Utf8FromPath(fs::read_symlink("/proc/self/exe")) +
+                                   "' --gtest_filter=FolderOpsTest." + strName + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(strCommand.c_str()), 0);
+    ASSERT_TRUE(fs::exists(PathFromUtf8(P("dest/sub/deeper/c.bin"))));
+
+    // The flushed paths before the rename of the copy's temporary name, and after it.
+    std::vector<std::string> vecBefore, vecAfter;
+    bool bRenamed = false;
+    const std::string strText = ReadWholeFile(strLog);
+    for (size_t nStart = 0; nStart < strText.size();) {
+        size_t nEnd = strText.find('\n', nStart);
+        const std::string strLine = strText.substr(nStart, nEnd - nStart);
+        nStart = nEnd == std::string::npos ? strText.size() : nEnd + 1;
+        if (strLine.find("rename") != std::string::npos &&
+            strLine.find(".dest.zav-copy") != std::string::npos)
+            bRenamed = true;
+        const size_t nOpen = strLine.find('<'), nClose = strLine.find('>');
+        if (strLine.find("fsync(") != std::string::npos && nOpen < nClose &&
+            strLine.find("= 0") != std::string::npos)
+            (bRenamed ? vecAfter : vecBefore)
+                .push_back(strLine.substr(nOpen + 1, nClose - nOpen - 1));
+    }
+    ASSERT_TRUE(bRenamed) << strText;
+    auto flushed = [&](const std::vector<std::string>& vec, const std::string& strSuffix) {
+        return std::any_of(vec.begin(), vec.end(), [&](const std::string& s) {
+            return s.size() >= strSuffix.size() &&
+                   s.compare(s.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
+        });
+    };
+    for (const char* szPath : {"/a.txt", "/sub/deeper/c.bin", "/sub/deeper", "/sub", ""})
+        EXPECT_TRUE(flushed(vecBefore, std::string(".dest.zav-copy0") + szPath))
+            << szPath << " not flushed before the rename:\n"
+            << strText;
+    EXPECT_TRUE(flushed(vecAfter, m_temp.Path())) << "the folder of the new name:\n" << strText;
+}
+#endif
 
 TEST_F(FolderOpsTest, CopyAndMoveRefuseAnExistingDestination) {
     MakeTree(P("src"));
