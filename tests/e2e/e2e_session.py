@@ -149,7 +149,8 @@ class Session:
         self.service.start()
         self.display.start()
 
-    def start_zav(self):
+    def zav_env(self, msg_log):
+        """The environment of a zav of this session whose boxes go to msg_log."""
         home = os.path.join(self.work, "home")
         os.makedirs(home, mode=0o700, exist_ok=True)
         env = dict(self.display.env)
@@ -162,7 +163,7 @@ class Session:
             "ZAV_PORTAL_URL": self.service.https,
             "ZAV_BOARD_URL": self.service.http + "/board/powerbbs.php?come_idx=1206",
             "ZAV_CA_FILE": self.service.ca_file,
-            "ZAV_MESSAGE_LOG": self.msg_log,
+            "ZAV_MESSAGE_LOG": msg_log,
             "QT_QPA_PLATFORM": "xcb",
             # System libraries under Qt keep a few allocations to the end; the program's own
             # leaks are still reported.
@@ -172,7 +173,14 @@ class Session:
             "LC_ALL": "C.UTF-8",
         })
         env.pop("ZAV_SERVICE_HASH_ITERATIONS", None)
-        self.zav_logf = open(self.zav_log, "wb")
+        return env
+
+    def start_zav(self, extra_env=None):
+        env = self.zav_env(self.msg_log)
+        env.update(extra_env or {})
+        if self.zav_logf is not None:
+            self.zav_logf.close()
+        self.zav_logf = open(self.zav_log, "ab")
         self.zav = subprocess.Popen([self.args.zav], env=env, cwd=self.work,
                                     stdout=self.zav_logf, stderr=subprocess.STDOUT,
                                     start_new_session=True)
@@ -354,6 +362,34 @@ class Session:
         time.sleep(1.5)  # the web view loads its page
         self.no_new_messages()
         self.screenshot("main")
+
+    def login(self, wait_main=True):
+        """Logs a started zav in (no mistyped password) and waits for its main window, or with
+        wait_main false returns once the password is sent (a box may come first)."""
+        def window(size):
+            self.check_alive()
+            for w, g in self.display.visible_windows().items():
+                if g[2:] == size and w not in (self.login_wid, self.main_wid):
+                    return w
+            return None
+        self.login_wid = wait_until(lambda: window(LOGIN_SIZE), 120, "the login window")
+        time.sleep(0.5)
+        self.display.focus(self.login_wid)
+        self.display.type_text(MEMBER_ID)
+        self.display.key("Tab")
+        self.display.type_text(MEMBER_PW)
+        self.display.key("Return")
+        if wait_main:
+            self.wait_main_window()
+
+    def wait_main_window(self):
+        def window():
+            self.check_alive()
+            for w, g in self.display.visible_windows().items():
+                if g[2:] == MAIN_SIZE and w != self.login_wid:
+                    return w
+            return None
+        self.main_wid = wait_until(window, 120, "the main window")
 
     def close_zav(self):
         """Closes the main window as its close box does; the program must end cleanly."""
