@@ -17,14 +17,15 @@ namespace fs = std::filesystem;
 namespace {
 
 // Byte classes outside strings and comments.
-enum : uint8_t { kPlain = 0, kBlank = 1, kSpecial = 2 };
+enum : uint8_t { kPlain = 0, kBlank = 1, kSpecial = 2, kNul = 3 };
 
 constexpr std::array<uint8_t, 256> MakeCodeClasses() {
     std::array<uint8_t, 256> classes{};
-    for (unsigned char c : std::string_view(" \t\r\n\f\v\0", 7))
+    for (unsigned char c : std::string_view(" \t\r\n\f\v"))
         classes[c] = kBlank;
     for (unsigned char c : std::string_view("{}\"'-["))
         classes[c] = kSpecial;
+    classes[0] = kNul;
     return classes;
 }
 constexpr std::array<uint8_t, 256> kCodeClasses = MakeCodeClasses();
@@ -34,6 +35,7 @@ constexpr std::array<bool, 256> MakeQuotedStops() {
     std::array<bool, 256> stops{};
     for (unsigned char c : std::string_view("\"'\\\r\n"))
         stops[c] = true;
+    stops[0] = true;
     return stops;
 }
 constexpr std::array<bool, 256> kQuotedStops = MakeQuotedStops();
@@ -101,17 +103,27 @@ CLuaEndScanner::EState CLuaEndScanner::ReadCode(const char*& p, const char* pEnd
                                                 bool& bContent) {
     // Runs of code, and the quoted strings and lone '[' and '-' in it, are read here without
     // a change of state: they make up most of a SavedVariables file.
+    // Up to the text's first byte of content, white space and NUL bytes: what an unwritten
+    // file holds. From there on nothing needs to be told about content.
+    while (!bContent && p < pEnd) {
+        const uint8_t nClass = kCodeClasses[static_cast<unsigned char>(*p)];
+        if (nClass == kBlank || nClass == kNul) {
+            m_bZeroed = m_bZeroed || nClass == kNul;
+            ++p;
+        } else {
+            bContent = true;
+        }
+    }
     while (p < pEnd) {
         const char c = *p;
         const uint8_t nClass = kCodeClasses[static_cast<unsigned char>(c)];
-        if (nClass != kSpecial) {
-            bContent = bContent || nClass == kPlain;
+        if (nClass < kSpecial) {
             ++p;
             continue;
         }
-        bContent = true;
         if (c == '{' || c == '}') {
             nDepth += c == '{' ? 1 : -1;
+            m_bUnbalanced = m_bUnbalanced || nDepth < 0;
             ++p;
         } else if (c == '"' || c == '\'') {
             // The string is read here up to its end, unless a line break, \z or the end of
@@ -120,7 +132,7 @@ CLuaEndScanner::EState CLuaEndScanner::ReadCode(const char*& p, const char* pEnd
             while (true) {
                 while (q < pEnd && !kQuotedStops[static_cast<unsigned char>(*q)])
                     ++q;
-                if (q == pEnd || IsLineBreak(*q) || *q == c)
+                if (q == pEnd || IsLineBreak(*q) || *q == c || *q == '\0')
                     break;
                 if (*q != '\\') {
                     ++q;  // the other quote
@@ -137,6 +149,9 @@ CLuaEndScanner::EState CLuaEndScanner::ReadCode(const char*& p, const char* pEnd
             m_cQuote = c;
             p = q;
             return EState::Quoted;
+        } else if (nClass == kNul) {
+            m_bZeroed = true;  // no Lua text holds one here
+            ++p;
         } else if (p + 1 == pEnd || p[1] == c || (c == '[' && p[1] == '=')) {
             // "--", "[[", "[=" or a piece that ends before it is known.
             ++p;
@@ -148,9 +163,24 @@ CLuaEndScanner::EState CLuaEndScanner::ReadCode(const char*& p, const char* pEnd
     return EState::Code;
 }
 
+const char* CLuaEndScanner::SkipNulRun(const char* p, const char* pStart, const char* pEnd) {
+    const char* q = p;
+    while (q < pEnd && *q == '\0')
+        ++q;
+    const size_t nRun = static_cast<size_t>(q - p) + (p == pStart ? m_nNulRun : 0);
+    m_bZeroed = m_bZeroed || nRun >= kLongNulRun;
+    m_nNulRun = q == pEnd ? nRun : 0;
+    return q;
+}
+
 void CLuaEndScanner::Feed(std::string_view bytes) {
-    const char* p = bytes.data();
+    if (bytes.empty())
+        return;  // a NUL run that ended the last piece goes on
+    const char* const pStart = bytes.data();
+    const char* p = pStart;
     const char* const pEnd = p + bytes.size();
+    // Counted again only when the run goes on at this piece's first byte.
+    m_nNulRun = p[0] == '\0' ? m_nNulRun : 0;
     // Locals: the compiler need not reload them after every byte read through p.
     EState eState = m_eState;
     size_t nCount = m_nCount;
@@ -196,9 +226,11 @@ void CLuaEndScanner::Feed(std::string_view bytes) {
                 }
                 break;
             case EState::LineComment:
-                while (p < pEnd && !IsLineBreak(*p))
+                while (p < pEnd && !IsLineBreak(*p) && *p != '\0')
                     ++p;
-                if (p < pEnd) {
+                if (p < pEnd && *p == '\0') {
+                    p = SkipNulRun(p, pStart, pEnd);
+                } else if (p < pEnd) {
                     eState = EState::Code;
                     ++p;
                 }
@@ -208,6 +240,10 @@ void CLuaEndScanner::Feed(std::string_view bytes) {
                     ++p;
                 if (p == pEnd)
                     break;
+                if (*p == '\0') {
+                    p = SkipNulRun(p, pStart, pEnd);
+                    break;
+                }
                 if (*p == m_cQuote)
                     eState = EState::Code;
                 else if (*p == '\\')
@@ -239,15 +275,29 @@ void CLuaEndScanner::Feed(std::string_view bytes) {
                 else
                     eState = EState::Quoted;
                 break;
-            case EState::LongBody:
-                if (const void* pClose = std::memchr(p, ']', static_cast<size_t>(pEnd - p))) {
-                    p = static_cast<const char*>(pClose) + 1;
+            case EState::LongBody: {
+                const auto* pClose =
+                    static_cast<const char*>(std::memchr(p, ']', static_cast<size_t>(pEnd - p)));
+                const char* const pStop = pClose != nullptr ? pClose : pEnd;
+                // NUL runs in the body, looked for only until the text is known to be zeroed.
+                while (!m_bZeroed && p < pStop) {
+                    const auto* pNul = static_cast<const char*>(
+                        std::memchr(p, '\0', static_cast<size_t>(pStop - p)));
+                    if (pNul == nullptr)
+                        break;
+                    p = SkipNulRun(pNul, pStart, pStop);
+                    if (p == pStop && pClose != nullptr)
+                        m_nNulRun = 0;  // the ']' ends the run, not the piece
+                }
+                if (pClose != nullptr) {
+                    p = pClose + 1;
                     eState = EState::LongClose;
                     nCount = 0;
                 } else {
                     p = pEnd;
                 }
                 break;
+            }
             case EState::LongClose:
                 if (c == '=') {
                     ++nCount;
@@ -256,7 +306,8 @@ void CLuaEndScanner::Feed(std::string_view bytes) {
                         eState = EState::Code;
                     nCount = 0;  // otherwise this ']' may begin the closing bracket
                 } else {
-                    eState = EState::LongBody;
+                    eState = EState::LongBody;  // the byte is read again in the body
+                    break;
                 }
                 ++p;
                 break;
@@ -272,6 +323,10 @@ void CLuaEndScanner::Feed(std::string_view bytes) {
 }
 
 ELuaEnd CLuaEndScanner::End() const {
+    if (!m_bContent)
+        return ELuaEnd::Empty;
+    if (m_bZeroed)
+        return ELuaEnd::Zeroed;
     switch (m_eState) {
         case EState::Quoted:
         case EState::Escape:
@@ -291,7 +346,7 @@ ELuaEnd CLuaEndScanner::End() const {
     }
     if (m_nDepth > 0)
         return ELuaEnd::Table;
-    return m_bContent ? ELuaEnd::Clean : ELuaEnd::Empty;
+    return m_bUnbalanced ? ELuaEnd::Unbalanced : ELuaEnd::Clean;
 }
 
 ELuaEnd ScanLuaEnd(std::string_view text) {
@@ -330,7 +385,23 @@ std::string DamagedFilesQuestion(const std::vector<SDamagedFile>& files) {
     std::string strText = "다음 설정 파일이 손상되었을 수 있습니다.\n\n";
     for (size_t i = 0; i < files.size() && i < kNamed; ++i) {
         strText += files[i].strPath;
-        strText += files[i].eEnd == ELuaEnd::Empty ? " (빈 파일)\n" : " (내용이 중간에 끊김)\n";
+        switch (files[i].eEnd) {
+            case ELuaEnd::Empty:
+                strText += " (빈 파일)\n";
+                break;
+            case ELuaEnd::Zeroed:
+                strText += " (내용 일부가 지워짐)\n";
+                break;
+            case ELuaEnd::Unbalanced:
+                strText += " (괄호가 맞지 않음)\n";
+                break;
+            case ELuaEnd::Clean:
+            case ELuaEnd::Table:
+            case ELuaEnd::String:
+            case ELuaEnd::Comment:
+                strText += " (내용이 중간에 끊김)\n";
+                break;
+        }
     }
     if (files.size() > kNamed)
         strText += "외 " + std::to_string(files.size() - kNamed) + "개 파일\n";

@@ -12,20 +12,30 @@
 #include <string_view>
 #include <vector>
 
-// How a Lua text ends.
+// How a Lua text ends, or what else marks it as damaged.
 enum class ELuaEnd {
-    Clean,    // outside every table, string and comment
-    Empty,    // nothing but white space and NUL bytes (what an unwritten file holds)
-    Table,    // more '{' than '}' opened outside strings and comments
-    String,   // inside a quoted or long string, or a quoted string broken by a raw line break
-    Comment,  // inside a long comment --[[ ... ]] / --[==[ ... ]==]
+    Clean,       // outside every table, string and comment
+    Empty,       // nothing but white space and NUL bytes (what an unwritten file holds)
+    Table,       // more '{' than '}' opened outside strings and comments
+    String,      // inside a quoted or long string, or a quoted string broken by a raw line break
+    Comment,     // inside a long comment --[[ ... ]] / --[==[ ... ]==]
+    Zeroed,      // NUL bytes where no text has them: any outside strings and comments (never
+                 // valid Lua), or a run of kLongNulRun inside one. A crash that zeroed a page
+                 // of the file leaves them.
+    Unbalanced,  // a '}' outside strings and comments that closes no table
 };
+
+// NUL bytes in a row inside a string or comment that mark the text as damaged. Damage zeroes
+// whole sectors (512 bytes) or pages: a zeroed sector that reaches code is seen at its first
+// byte, and one that lies inside a string leaves a run of at least this length. Shorter runs
+// are valid Lua and may be data.
+inline constexpr size_t kLongNulRun = 512;
 
 // A Lua lexer reduced to what the end of a text needs: strings ('...' and "..." with their
 // escapes, among them \z and an escaped line break), long strings [[...]] and [==[...]==] of a
-// matching level, comments (-- to the end of the line, --[[...]] and --[==[...]==]) and the
-// balance of braces outside them. Bytes arrive in pieces of any size, so a file of any length
-// passes through a fixed buffer in one linear pass.
+// matching level, comments (-- to the end of the line, --[[...]] and --[==[...]==]), the
+// balance of braces outside them and NUL bytes. Bytes arrive in pieces of any size, so a file
+// of any length passes through a fixed buffer in one linear pass.
 class CLuaEndScanner {
 public:
     void Feed(std::string_view bytes);
@@ -48,6 +58,10 @@ private:
     };
     // Reads code from p on; returns the state that the byte at p (if any) is read in.
     EState ReadCode(const char*& p, const char* pEnd, int64_t& nDepth, bool& bContent);
+    // Reads the NUL bytes from p (a NUL inside a string or comment) on; returns the end of the
+    // run. pStart is where this piece began: a run there continues the one the last piece
+    // ended with.
+    const char* SkipNulRun(const char* p, const char* pStart, const char* pEnd);
 
     EState m_eState = EState::Code;
     bool m_bComment = false;
@@ -57,6 +71,9 @@ private:
     size_t m_nCount = 0;
     size_t m_nLevel = 0;
     int64_t m_nDepth = 0;
+    size_t m_nNulRun = 0;  // NUL bytes that ended the last piece inside a string or comment
+    bool m_bZeroed = false;
+    bool m_bUnbalanced = false;
 };
 
 // How the whole text ends.

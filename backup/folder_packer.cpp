@@ -56,24 +56,37 @@ std::optional<SFileStamp> PackableStamp(const fs::path& path) {
     return stamp;
 }
 
-// The files of one category, in walk order, with what the walk saw of each.
+// The files of one category, in walk order, with what the walk saw of each, and the folder
+// that stopped it.
 struct SWalk {
     std::vector<SZipSource> files;
     std::vector<SFileStamp> stamps;
+    std::string strFailedFolder;  // relative to the game folder; "" while the walk goes on
+    std::string strCause;         // why, for the diagnostic log
 };
 
 // Appends the files of the tree strRelFolder to the walk, depth-first in listing order, each
-// named by its path relative to the game folder. False when a listing broke off (the walk then
-// holds what came before). A folder that cannot be opened adds nothing.
+// named by its path relative to the game folder. Only a category folder that does not exist
+// (bCategory) is an empty one: any other folder that cannot be opened, and a listing that breaks
+// off, stop the walk with the folder in strFailedFolder (the walk then holds what came before),
+// since an archive without it would replace the member's copy on the server with less.
 bool CollectFiles(IMainView& view, const std::string& strGameFolder,
-                  const std::string& strRelFolder, SWalk& walk) {
+                  const std::string& strRelFolder, SWalk& walk, bool bCategory) {
     std::error_code ec;
     fs::directory_iterator it(PathFromUtf8(strGameFolder + strRelFolder), ec);
-    if (ec)
-        return true;  // a missing or unreadable folder is an empty one
+    if (ec) {
+        // Missing: no category folder, or a subfolder that vanished since its parent was
+        // listed (passed over like a vanished file).
+        if (ec == std::errc::no_such_file_or_directory ||
+            (bCategory && ec == std::errc::not_a_directory))
+            return true;
+        walk.strFailedFolder = strRelFolder;
+        walk.strCause = "cannot be opened: " + ec.message();
+        return false;
+    }
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec)
-            return false;
+            break;
         std::string strRel = strRelFolder + kNativeSep + Utf8FromPath(it->path().filename());
         std::string strFull = strGameFolder + strRel;
 
@@ -85,7 +98,7 @@ bool CollectFiles(IMainView& view, const std::string& strGameFolder,
         if (ecEntry || !fs::exists(status))
             continue;  // vanished since the listing
         if (fs::is_directory(status)) {
-            if (!CollectFiles(view, strGameFolder, strRel, walk))
+            if (!CollectFiles(view, strGameFolder, strRel, walk, false))
                 return false;
             continue;
         }
@@ -94,7 +107,11 @@ bool CollectFiles(IMainView& view, const std::string& strGameFolder,
             walk.stamps.push_back(*stamp);
         }
     }
-    return !ec;
+    if (!ec)
+        return true;
+    walk.strFailedFolder = strRelFolder;
+    walk.strCause = "its listing broke off: " + ec.message();
+    return false;
 }
 
 // A line for the member when a write failed for want of room, else "".
@@ -172,7 +189,14 @@ bool IsWholeArchive(const std::string& strPath, int nEntries) {
 int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& strGameFolder,
                        const std::string& strRelFolder) {
     SWalk walk;
-    const bool bListed = CollectFiles(view, strGameFolder, strRelFolder, walk);
+    // A folder left out fails before anything is compressed: the archive would silently lack
+    // its files. It is named as a file that cannot be added is.
+    if (!CollectFiles(view, strGameFolder, strRelFolder, walk, true)) {
+        DiagLog("pack: the folder " + strGameFolder + walk.strFailedFolder + " " + walk.strCause);
+        view.Message(std::string(kMsgAddFileFailed) + "\n\n" + walk.strFailedFolder);
+        TryCloseArchive(view, zip);
+        return kPackAddFailed;
+    }
     const std::vector<SZipSource>& files = walk.files;
 
     // Both cores: the next files are compressed while this thread writes, in walk order.
@@ -225,13 +249,9 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
             strCause = "its size or modification time changed while it was packed";
         }
     }
-    // A listing that broke off also fails: the archive would silently lack the rest.
-    if (!strFailed.empty() || !bListed) {
-        DiagLog(strFailed.empty()
-                    ? "pack: the listing of " + strGameFolder + strRelFolder + " broke off"
-                    : "pack: cannot add " + strFailed + ": " + strCause);
-        view.Message(strFailed.empty() ? std::string(kMsgAddFileFailed)
-                                       : AddFailedMessage(strGameFolder, strFailed, nOsError));
+    if (!strFailed.empty()) {
+        DiagLog("pack: cannot add " + strFailed + ": " + strCause);
+        view.Message(AddFailedMessage(strGameFolder, strFailed, nOsError));
         TryCloseArchive(view, zip);
         return kPackAddFailed;
     }

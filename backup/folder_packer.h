@@ -45,17 +45,20 @@ std::string TempArchivePath(const std::string& strGameFolder, const std::string&
 // Packs one category into its temporary archive (an existing one is replaced), then reads the
 // archive's end record and directory back and checks that it holds every file added.
 // 1 = at least one file added, 0 = none, -3 = the archive cannot be created,
-// -4 = a file cannot be added or changed while it was read (the archive was closed, the
-// message shown, naming the file), -5 = the archive cannot be finished or does not read back
-// whole (message shown).
+// -4 = a file cannot be added or changed while it was read, or a folder cannot be read (the
+// archive was closed, the message shown, naming the file or folder), -5 = the archive cannot
+// be finished or does not read back whole (message shown).
 int PackFolder(IMainView& view, const std::string& strGameFolder, const char* szWord,
                const char* szFolder);
 
 // Adds every file of the tree strRelFolder (relative to the game folder) to the open archive,
 // depth-first in listing order. Returns the number of files added, or -4 after showing the
-// add-failure message (naming the file) and closing the archive. A folder that cannot be
-// listed adds nothing. A file whose size or modification time differs after packing from what
-// the walk saw before reading it changed while it was read, and fails like an unreadable one.
+// add-failure message (naming the file or folder) and closing the archive. strRelFolder itself
+// is an empty tree when it does not exist; when it exists but cannot be opened, and when any
+// folder below it cannot be opened or its listing breaks off, that folder fails (its files
+// would be missing from the archive). A file whose size or modification time differs after
+// packing from what the walk saw before reading it changed while it was read, and fails like
+// an unreadable one.
 // The tree is walked first, then its files are compressed on two worker threads while this
 // thread writes them and keeps the window alive; a file that is gone (or no longer a regular
 // file) by the time its turn comes is passed over, as the walk passes over it.

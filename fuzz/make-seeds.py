@@ -194,6 +194,14 @@ def saved_variables():
     write(t, "long_brackets", b"X = { [==[ a ]] ]=] ]==], [[b]] } --[=[ c ]] ]=]\n-- d {" + u8(5))
     write(t, "escapes", b'X = { "a\\z\n  b\\\r\nc\\065\\x41\\"\\\\", \'\\\'\' }' + u8(2))
     write(t, "empty", b" \r\n\t\x00\x00" + u8(64))
+    # Damage: a zeroed page (in code, and inside a long string), a NUL run just short of what
+    # marks a string as damaged, a stray closing brace.
+    big = sv * 20
+    write(t, "zeroed_page", big[:3000] + b"\x00" * 4096 + big[7096:] + u8(64))
+    write(t, "zeroed_long_string", b"X = { [==[" + b"\x00" * 4096 + b"]==] }\n" + u8(13))
+    write(t, "short_nul_run", b"X = { 'a" + b"\x00" * 511 + b"', [[" + b"\x00" * 300 + b"]"
+          + b"\x00" * 300 + b"]] } -- \x00\n" + u8(9))
+    write(t, "stray_brace", b"X = {\n\t[1] = {},\n}\n}\nY = {}\n" + u8(4))
 
 
 def service_head():

@@ -1,8 +1,9 @@
 // The SavedVariables lexer against a plain look-ahead lexer written independently of its state
 // machine, fed whole and in pieces of a size the input chooses (its last byte): all three
-// must agree on how the text ends.
+// must agree on how the text ends and on NUL bytes and stray closing braces.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -40,11 +41,24 @@ size_t LongClose(std::string_view s, size_t from, size_t nLevel) {
     return kNone;
 }
 
+// The longest run of NUL bytes in s[from, to).
+size_t LongestNulRun(std::string_view s, size_t from, size_t to) {
+    size_t nLongest = 0;
+    size_t nRun = 0;
+    for (size_t k = from; k < to; ++k) {
+        nRun = s[k] == '\0' ? nRun + 1 : 0;
+        nLongest = std::max(nLongest, nRun);
+    }
+    return nLongest;
+}
+
 // The index after the quoted string opening at s[i], or kNone when the text ends inside it
-// or a raw line break breaks it.
-size_t QuotedEnd(std::string_view s, size_t i) {
+// or a raw line break breaks it. nLongest: the longest run of raw NUL bytes read in it (an
+// escaped byte is no part of a run).
+size_t QuotedEnd(std::string_view s, size_t i, size_t& nLongest) {
     const char cQuote = s[i];
     size_t j = i + 1;
+    size_t nRun = 0;
     while (j < s.size()) {
         const char c = s[j];
         if (c == cQuote)
@@ -52,6 +66,8 @@ size_t QuotedEnd(std::string_view s, size_t i) {
         if (c == '\n' || c == '\r')
             return kNone;
         ++j;
+        nRun = c == '\0' ? nRun + 1 : 0;
+        nLongest = std::max(nLongest, nRun);
         if (c != '\\')
             continue;
         if (j >= s.size())
@@ -69,7 +85,11 @@ size_t QuotedEnd(std::string_view s, size_t i) {
 
 ELuaEnd Reference(std::string_view s) {
     long long nDepth = 0;
+    long long nLowest = 0;
     bool bContent = false;
+    bool bZeroed = false;
+    // The text ends inside a string or comment (it has content: the bytes that opened it).
+    auto cutOff = [&bZeroed](ELuaEnd eEnd) { return bZeroed ? ELuaEnd::Zeroed : eEnd; };
     size_t i = 0;
     while (i < s.size()) {
         const char c = s[i];
@@ -81,31 +101,44 @@ ELuaEnd Reference(std::string_view s) {
                 size_t nLevel = LongLevel(s, j);
                 if (nLevel != kNone) {
                     i = LongClose(s, j + nLevel + 2, nLevel);
+                    bZeroed =
+                        bZeroed || LongestNulRun(s, j, i == kNone ? s.size() : i) >= kLongNulRun;
                     if (i == kNone)
-                        return ELuaEnd::Comment;
+                        return cutOff(ELuaEnd::Comment);
                     continue;
                 }
             }
             while (j < s.size() && s[j] != '\n' && s[j] != '\r')
                 ++j;
+            bZeroed = bZeroed || LongestNulRun(s, i, j) >= kLongNulRun;
             i = j;
         } else if (c == '[' && LongLevel(s, i) != kNone) {
             size_t nLevel = LongLevel(s, i);
+            const size_t nStart = i;
             i = LongClose(s, i + nLevel + 2, nLevel);
+            bZeroed = bZeroed || LongestNulRun(s, nStart, i == kNone ? s.size() : i) >= kLongNulRun;
             if (i == kNone)
-                return ELuaEnd::String;
+                return cutOff(ELuaEnd::String);
         } else if (c == '"' || c == '\'') {
-            i = QuotedEnd(s, i);
+            size_t nLongest = 0;
+            i = QuotedEnd(s, i, nLongest);
+            bZeroed = bZeroed || nLongest >= kLongNulRun;
             if (i == kNone)
-                return ELuaEnd::String;
+                return cutOff(ELuaEnd::String);
         } else {
+            bZeroed = bZeroed || c == '\0';
             nDepth += c == '{' ? 1 : c == '}' ? -1 : 0;
+            nLowest = std::min(nLowest, nDepth);
             ++i;
         }
     }
+    if (!bContent)
+        return ELuaEnd::Empty;
+    if (bZeroed)
+        return ELuaEnd::Zeroed;
     if (nDepth > 0)
         return ELuaEnd::Table;
-    return bContent ? ELuaEnd::Clean : ELuaEnd::Empty;
+    return nLowest < 0 ? ELuaEnd::Unbalanced : ELuaEnd::Clean;
 }
 
 }  // namespace

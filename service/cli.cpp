@@ -130,17 +130,19 @@ int MemberAdd(const std::string& strDataDir, const std::string& strId, const std
               const std::string& strNickname) {
     if (!IsValidMemberId(strId)) {
         std::fprintf(stderr,
-                     "zav-service: a member id has 1 to 31 letters, digits, '_', '-' or '.', "
-                     "and does not start with '.'\n");
+                     "zav-service: a member id has letters, digits, '_', '-', '.' or Hangul "
+                     "syllables, 1 to 31 bytes in CP949 (two for a syllable), and does not "
+                     "start with '.'\n");
         return 1;
     }
-    // The client sends the password in CP949 and fits id and password into 88 bytes.
+    // The client sends id and password in CP949 and fits both into 88 bytes.
+    const size_t nIdBytes = Cp949FromUtf8(strId).value_or(strId).size();
     auto pw = Cp949FromUtf8(strPw);
-    if (!pw || pw->empty() || strId.size() + pw->size() > 88) {
+    if (!pw || pw->empty() || nIdBytes + pw->size() > 88) {
         std::fprintf(stderr,
                      "zav-service: the password must be non-empty, encodable in CP949, and at "
                      "most %zu bytes long with this id\n",
-                     88 - strId.size());
+                     88 - nIdBytes);
         return 1;
     }
     bool bControl = false;

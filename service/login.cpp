@@ -43,7 +43,10 @@ void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
         Reply(res, false, kMsgUnknownClient);
         return;
     }
-    const std::string strId(body.substr(nId + 4, nPw - nId - 4));
+    // The id arrives in CP949; an id that is none still counts its failures under its bytes.
+    const std::string strWireId(body.substr(nId + 4, nPw - nId - 4));
+    const std::optional<std::string> validId = MemberIdFromWire(strWireId);
+    const std::string strId = validId.value_or(strWireId);
     const std::string_view pw = body.substr(nPw + 4);
     const std::string strAddr = ClientAddress(req);
     const int64_t nNow = Now();
@@ -61,7 +64,7 @@ void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
             return;
     }
     std::optional<SMember> member;
-    if (IsValidMemberId(strId)) {
+    if (validId) {
         member = m_members.Find(strId);
     }
     // An unknown id costs the same hash as a known one.

@@ -401,8 +401,9 @@ void CService::OnAuth(const httplib::Request& req, httplib::Response& res,
         ReplyAuthErr(res, 400, kMsgBadRequest);
         return;
     }
-    auto id = FormField(strBody, "id");
-    if (!id || !IsValidMemberId(*id)) {
+    const auto wireId = FormField(strBody, "id");
+    const auto id = wireId ? MemberIdFromWire(*wireId) : std::nullopt;
+    if (!id) {
         ReplyAuthErr(res, 400, kMsgBadId);
         return;
     }
@@ -425,12 +426,13 @@ void CService::OnAuth(const httplib::Request& req, httplib::Response& res,
 }
 
 void CService::OnDownload(const httplib::Request& req, httplib::Response& res) {
-    const std::string strId = req.matches[1];
+    const auto id = MemberIdFromWire(req.matches[1].str());
     const SCategory* pCategory = CategoryByArchive(req.matches[2].str());
-    if (!IsValidMemberId(strId) || pCategory == nullptr) {
+    if (!id || pCategory == nullptr) {
         res.status = 404;
         return;
     }
+    const std::string& strId = *id;
     auto member = m_members.Find(strId);
     if (!member || !IsBound(*member, ClientAddress(req))) {
         res.status = 403;

@@ -13,19 +13,16 @@ struct SIconvCloser {
 };
 using IconvPtr = std::unique_ptr<void, SIconvCloser>;
 
-}  // namespace
-
-std::optional<std::string> Cp949FromUtf8(std::string_view utf8) {
-    if (!IsValidUtf8(utf8)) {
-        return std::nullopt;
-    }
-    iconv_t cd = ::iconv_open("CP949", "UTF-8");
+// The text in another code page, with room for nOutBytes; nullopt when it does not convert.
+std::optional<std::string> Convert(const char* pszTo, const char* pszFrom, std::string_view text,
+                                   size_t nOutBytes) {
+    iconv_t cd = ::iconv_open(pszTo, pszFrom);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         return std::nullopt;
     }
     IconvPtr guard(cd);
-    std::string strIn(utf8);
-    std::string strOut(utf8.size() * 2 + 4, '\0');
+    std::string strIn(text);
+    std::string strOut(nOutBytes, '\0');
     char* pIn = strIn.data();
     size_t nIn = strIn.size();
     char* pOut = strOut.data();
@@ -35,6 +32,20 @@ std::optional<std::string> Cp949FromUtf8(std::string_view utf8) {
     }
     strOut.resize(strOut.size() - nOut);
     return strOut;
+}
+
+}  // namespace
+
+std::optional<std::string> Cp949FromUtf8(std::string_view utf8) {
+    if (!IsValidUtf8(utf8)) {
+        return std::nullopt;
+    }
+    return Convert("CP949", "UTF-8", utf8, utf8.size() * 2 + 4);
+}
+
+std::optional<std::string> Utf8FromCp949(std::string_view cp949) {
+    // A CP949 character of two bytes is at most three in UTF-8.
+    return Convert("UTF-8", "CP949", cp949, cp949.size() * 3 / 2 + 4);
 }
 
 bool IsValidUtf8(std::string_view text) {
@@ -78,17 +89,41 @@ bool IsValidUtf8(std::string_view text) {
 }
 
 bool IsValidMemberId(std::string_view id) {
-    if (id.empty() || id.size() > 31 || id.front() == '.') {
+    if (id.empty() || id.front() == '.') {
         return false;
     }
-    for (char c : id) {
-        bool bOk = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                   c == '_' || c == '-' || c == '.';
-        if (!bOk) {
+    size_t nWireBytes = 0;
+    size_t i = 0;
+    while (i < id.size()) {
+        const auto c = static_cast<unsigned char>(id[i]);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            c == '_' || c == '-' || c == '.') {
+            i += 1;
+            nWireBytes += 1;
+            continue;
+        }
+        // A Hangul syllable, U+AC00 to U+D7A3: three bytes in UTF-8, two in CP949.
+        if ((c & 0xF0u) != 0xE0u || i + 3 > id.size() || !IsValidUtf8(id.substr(i, 3))) {
             return false;
         }
+        const unsigned nCode = (c & 0x0Fu) << 12 |
+                               (static_cast<unsigned char>(id[i + 1]) & 0x3Fu) << 6 |
+                               (static_cast<unsigned char>(id[i + 2]) & 0x3Fu);
+        if (nCode < 0xAC00 || nCode > 0xD7A3) {
+            return false;
+        }
+        i += 3;
+        nWireBytes += 2;
     }
-    return true;
+    return nWireBytes <= 31;
+}
+
+std::optional<std::string> MemberIdFromWire(std::string_view cp949) {
+    std::optional<std::string> id = Utf8FromCp949(cp949);
+    if (!id || !IsValidMemberId(*id)) {
+        return std::nullopt;
+    }
+    return id;
 }
 
 std::optional<std::string> FormField(std::string_view body, std::string_view name) {

@@ -83,11 +83,12 @@ void Refuse(httplib::Response& res, int nStatus, const std::string& strReason) {
 }  // namespace
 
 bool CService::CheckUploadRequest(const httplib::Request& req, httplib::Response& res) {
-    const std::string strId = req.get_param_value("userid");
-    if (!IsValidMemberId(strId)) {
+    const auto id = MemberIdFromWire(req.get_param_value("userid"));
+    if (!id) {
         Refuse(res, 400, "bad member id");
         return false;
     }
+    const std::string& strId = *id;
     auto member = m_members.Find(strId);
     if (!member || !IsBound(*member, ClientAddress(req))) {
         Refuse(res, 403, "not logged in from this address");
@@ -116,7 +117,7 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
     if (!CheckUploadRequest(req, res)) {
         return;
     }
-    const std::string strId = req.get_param_value("userid");
+    const std::string strId = MemberIdFromWire(req.get_param_value("userid")).value_or("");
     std::string strType = req.get_header_value("X-Zav-Original-Content-Type");
     auto boundary = MultipartBoundary(strType);
     if (!boundary) {

@@ -20,6 +20,8 @@ public:
 
     // The game folder, ending with '/'.
     const std::string& Folder() const { return m_strFolder; }
+    // The temporary folder that holds it.
+    const std::string& Root() const { return m_sandbox.Path(); }
     std::string Path(const std::string& strRelative) const { return m_strFolder + strRelative; }
 
     // Writes a file (its folders made as needed).
@@ -30,6 +32,29 @@ public:
 private:
     CSandbox m_sandbox{"zav-backup"};
     std::string m_strFolder;
+};
+
+// A folder of the game folder that the program cannot open for the object's life, as one the
+// member has no right to read or (on Windows) one another program holds locked. POSIX: mode
+// 000, and since root opens any folder, a process running as root meanwhile runs as "nobody"
+// (its effective user and group; the sandbox is handed to that user first). Windows: a handle
+// to the folder that shares nothing. When that cannot be done here, IsLocked() is false and
+// Reason() says why.
+class CLockedFolder {
+public:
+    CLockedFolder(const CGameSandbox& box, const std::string& strRelative);
+    ~CLockedFolder();
+    CLockedFolder(const CLockedFolder&) = delete;
+    CLockedFolder& operator=(const CLockedFolder&) = delete;
+
+    bool IsLocked() const { return m_strReason.empty(); }
+    const std::string& Reason() const { return m_strReason; }
+
+private:
+    std::string m_strPath;
+    std::string m_strReason;
+    bool m_bSwitchedUser = false;
+    void* m_pHandle = nullptr;  // Windows: the handle that holds the folder
 };
 
 // How the account script (auth.php) and the upload (post.php) answer.

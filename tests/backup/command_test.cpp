@@ -293,6 +293,23 @@ TEST_F(BackupCommandTest, FileRewrittenWhilePackedIsNamedAndNothingIsUploaded) {
     EXPECT_TRUE(TempFiles().empty());
 }
 
+TEST_F(BackupCommandTest, FolderThatCannotBeOpenedIsNamedAndNothingIsUploaded) {
+    m_box.Write("Interface/AddOns/a.lua", "a");
+    m_box.Write("WTF/Account/ACC/SavedVariables/Fine.lua", "FineSaved = {}\n");
+    m_box.Write("WTF/Account/ACC/하늘바다/달빛궁수/SavedVariables/WeakAuras.lua", "X = {}\n");
+    CLockedFolder lock(m_box, "WTF/Account/ACC/하늘바다");
+    if (!lock.IsLocked())
+        GTEST_SKIP() << lock.Reason();
+    Backup();
+    EXPECT_EQ(m_view.Texts(), (Texts{kMsgConfirmBackup,
+                                     std::string(kMsgAddFileFailed) + "\n\n" +
+                                         NativeSeparators("WTF/Account/ACC/하늘바다"),
+                                     kMsgPackFailed}));
+    EXPECT_EQ(Uploads(), 0u);
+    EXPECT_TRUE(TempFiles().empty());
+    EXPECT_FALSE(g_bTransferBusy.load());
+}
+
 TEST_F(BackupCommandTest, PackingCountsAsATransferSoTheWindowCannotCloseMeanwhile) {
     class CClosingView : public CRecordingView {
     public:

@@ -125,6 +125,48 @@ TEST_F(PackingTest, MissingOrFileLessFoldersAreEmptyNotErrors) {
     EXPECT_TRUE(m_view.Messages().empty());
 }
 
+// Only a category folder that does not exist is empty: one that cannot be opened, or any
+// folder inside it that cannot, fails the category, named, instead of leaving its files out of
+// the archive that replaces the member's copy on the server.
+TEST(PackingFaults, FolderThatCannotBeOpenedFailsTheCategoryAndIsNamed) {
+    struct SCase {
+        const char* szWord;
+        const char* szFolder;  // the category's folder
+        const char* szLocked;  // the folder that cannot be opened
+        const char* szNamed;   // the folder the message names
+        bool bPosixOnly;       // a lock on Windows holds only the folder itself
+    };
+    const SCase cases[] = {
+        {"WTF", "WTF", "WTF/Account/ACC", "WTF/Account/ACC", false},
+        {"Interface", "Interface", "Interface", "Interface", false},
+        {"WDB", "Cache/WDB/koKR", "Cache", "Cache/WDB/koKR", true},
+    };
+    for (const SCase& fault : cases) {
+        SCOPED_TRACE(fault.szLocked);
+#ifdef _WIN32
+        if (fault.bPosixOnly)
+            continue;
+#endif
+        CGameSandbox box;
+        CRecordingView view;
+        box.Write(std::string(fault.szFolder) + "/Account/other.txt", "other");
+        box.Write(std::string(fault.szLocked) + "/SavedVariables/WeakAuras.lua", "X = {}");
+        CLockedFolder lock(box, fault.szLocked);
+        if (!lock.IsLocked())
+            GTEST_SKIP() << lock.Reason();
+        EXPECT_EQ(
+            PackFolder(view, box.Folder(), fault.szWord, NativeSeparators(fault.szFolder).c_str()),
+            kPackAddFailed);
+        EXPECT_EQ(view.Messages(),
+                  std::vector<std::string>{std::string(kMsgAddFileFailed) + "\n\n" +
+                                           NativeSeparators(fault.szNamed)});
+        // Closed: the archive on disk is complete and readable.
+        CZipArchiver zip;
+        EXPECT_NO_THROW(
+            zip.Open(TempArchivePath(box.Folder(), fault.szWord), ZipOpenMode::ReadOnly));
+    }
+}
+
 TEST_F(PackingTest, LinksToFoldersAreNotFollowedAndLinksToFilesArePacked) {
     if (!kHaveLinks)
         GTEST_SKIP() << kNoLinks;

@@ -17,7 +17,24 @@ struct SLexCase {
     ELuaEnd eEnd;
 };
 
+// A SavedVariables text of about 12 KB as the game writes it.
+std::string GameText() {
+    std::string strText = "WeakAurasSaved = {\n";
+    for (int i = 0; i < 200; ++i)
+        strText +=
+            "\t[\"달빛궁수 " + std::to_string(i) + "\"] = { [\"alpha\"] = 1, \"a\\\"b\" },\n";
+    return strText + "}\n";
+}
+
+// The text with nBytes from nAt on zeroed, as a crash leaves a page it never wrote.
+std::string Zeroed(std::string strText, size_t nAt, size_t nBytes) {
+    strText.replace(nAt, nBytes, std::string(nBytes, '\0'));
+    return strText;
+}
+
 TEST(LuaEnd, EndOfTextWholeAndByteByByte) {
+    const std::string strNul(kLongNulRun, '\0');
+    const std::string strShortNul(kLongNulRun - 1, '\0');
     const std::vector<SLexCase> cases = {
         // Complete texts.
         {"tables", "\nX = {\n\t[\"a\"] = { 1, 2 },\n\t[3] = true,\n}\nY = nil\n", ELuaEnd::Clean},
@@ -40,6 +57,14 @@ TEST(LuaEnd, EndOfTextWholeAndByteByByte) {
         {"closed long comment", "--[==[ { ]] ]=] ]==]\nX = {}", ELuaEnd::Clean},
         {"a minus at the end", "X = 1 -", ELuaEnd::Clean},
         {"UTF-8 text", "X = { [\"달빛궁수 - 하늘바다\"] = \"Default\" }", ELuaEnd::Clean},
+        {"closing braces in strings", "X = { \"}}\", '}' } -- }", ELuaEnd::Clean},
+        {"NUL bytes in a quoted string", "X = { \"a\0\0b\" }"s, ELuaEnd::Clean},
+        {"a shorter NUL run in a long string", "X = { [[" + strShortNul + "]] }", ELuaEnd::Clean},
+        {"a NUL run broken by a ]", "X = { [=[" + strShortNul + "]" + strShortNul + "]=] }",
+         ELuaEnd::Clean},
+        {"an escaped NUL breaks a run", "X = { \"" + strShortNul + "\\" + strNul.substr(1) + "\" }",
+         ELuaEnd::Clean},
+        {"a game text", GameText(), ELuaEnd::Clean},
         // Empty.
         {"no bytes", "", ELuaEnd::Empty},
         {"white space", " \r\n\t\f\v", ELuaEnd::Empty},
@@ -48,7 +73,22 @@ TEST(LuaEnd, EndOfTextWholeAndByteByByte) {
         {"inside a table", "X = {\n\t[\"a\"] = 1,\n", ELuaEnd::Table},
         {"inside a nested table", "X = {\n\t[\"a\"] = {\n\t\t1,\n\t},\n\t[\"b\"] = {",
          ELuaEnd::Table},
-        {"NUL bytes after an open table", "X = {\n\0\0\0"s, ELuaEnd::Table},
+        // Zeroed.
+        {"NUL bytes after an open table", "X = {\n\0\0\0"s, ELuaEnd::Zeroed},
+        {"NUL bytes after a complete text", "X = {}\n\0\0\0"s, ELuaEnd::Zeroed},
+        {"one NUL between tokens", "X = {\0}"s, ELuaEnd::Zeroed},
+        {"NUL bytes before the text", "\0\0X = {}"s, ELuaEnd::Zeroed},
+        {"a zeroed page in the middle", Zeroed(GameText(), 4096, 4096), ELuaEnd::Zeroed},
+        {"a zeroed page at the start", Zeroed(GameText(), 0, 4096), ELuaEnd::Zeroed},
+        {"a zeroed page inside a long string", "X = { [==[" + std::string(4096, '\0') + "]==] }",
+         ELuaEnd::Zeroed},
+        {"a NUL run inside a quoted string", "X = { 'a" + strNul + "' }", ELuaEnd::Zeroed},
+        {"a NUL run in a line comment", "X = {} --" + strNul + "\n", ELuaEnd::Zeroed},
+        {"a NUL run in a long comment", "--[[" + strNul + "]] X = {}", ELuaEnd::Zeroed},
+        {"a NUL run in a long string cut off", "X = { [[" + strNul, ELuaEnd::Zeroed},
+        // A '}' that closes no table.
+        {"one } too many", "X = {\n}\n}\n", ELuaEnd::Unbalanced},
+        {"a } before its {", "X = } Y = {", ELuaEnd::Unbalanced},
         {"inside a quoted string", "X = { \"abc", ELuaEnd::String},
         {"after an escaped quote", "X = { \"a\\\"", ELuaEnd::String},
         {"after a backslash", "X = { 'a\\", ELuaEnd::String},
@@ -137,6 +177,15 @@ std::vector<SDamagedFile> Files(int nCount) {
         files.push_back({"Account/A/SavedVariables/F" + std::to_string(i) + ".lua",
                          i == 2 ? ELuaEnd::Empty : ELuaEnd::Table});
     return files;
+}
+
+TEST(DamagedFilesQuestion, SaysWhatIsWrongWithEachFile) {
+    const std::string strText = DamagedFilesQuestion(
+        {{"A.lua", ELuaEnd::Zeroed}, {"B.lua", ELuaEnd::Unbalanced}, {"C.lua", ELuaEnd::Comment}});
+    EXPECT_NE(strText.find("\n\nA.lua (내용 일부가 지워짐)\nB.lua (괄호가 맞지 않음)\n"
+                           "C.lua (내용이 중간에 끊김)\n\n"),
+              std::string::npos)
+        << strText;
 }
 
 TEST(DamagedFilesQuestion, NamesUpToFiveFilesAndCountsTheRest) {

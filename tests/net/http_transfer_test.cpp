@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "support/scripted_server.h"
+#include "support/wine.h"
 
 namespace {
 
@@ -118,6 +119,19 @@ TEST(HttpTransfer, GetSpeaksHttp10WithTheAgentAndStreamsTheBody) {
     EXPECT_EQ(HeadLines(strRequest)[0], "GET /Kelpo/UserData/gamer01/__WTF.zip HTTP/1.0");
     EXPECT_TRUE(HasLine(strRequest, "User-Agent: Tavrin"));
     EXPECT_TRUE(HasLine(strRequest, "Cache-Control: no-cache"));
+}
+
+// The member id's CP949 bytes go into the path as they are, as the service looks them up.
+TEST(HttpTransfer, GetSendsTheBytesOfAKoreanIdInThePathUnescaped) {
+    if (const auto reason = WineCannotSendCp949Paths())
+        GTEST_SKIP() << *reason;
+    CScriptedServer listener(CScriptedServer::Reply(200, "PK"));
+    const std::string strPath = "/Kelpo/UserData/\xB0\xD4\xC0\xCC\xB8\xD3/__WTF.zip";
+    CHttpTransfer transfer;
+    SHttpResult result = transfer.Get(listener.BaseUrl() + strPath, {}, true, "Tavrin",
+                                      [](const char*, size_t) { return true; });
+    EXPECT_TRUE(result.bTransportOk) << result.strError;
+    EXPECT_EQ(HeadLines(listener.Request())[0], "GET " + strPath + " HTTP/1.0");
 }
 
 TEST(HttpTransfer, GetKeepsTheStatusOfAnErrorReplyAndStopsWhenTheWriterSaysSo) {

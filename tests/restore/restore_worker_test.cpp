@@ -27,6 +27,7 @@
 #include "support/recording_view.h"
 #include "support/running_client.h"
 #include "support/scripted_server.h"
+#include "support/wine.h"
 
 namespace fs = std::filesystem;
 using namespace restore_test;
@@ -171,6 +172,35 @@ TEST_F(LiveRestoreTest, BackupThenRestoreBringsEveryFileBack) {
     EXPECT_THAT(m_view.Texts()[1], ::testing::StartsWith(kMsgRestoreDone));
     EXPECT_EQ(SnapshotTree(m_game.strRoot, {"Ralum"}), saved);
     EXPECT_EQ(ReadWholeFile(m_game.Path("Ralum/Recent/Fonts/extra.ttf")), "extra");
+}
+
+// A Korean member id goes out as its CP949 bytes, raw, in the login and account forms, the
+// upload's query and the download path; the service finds the member's folder with each.
+TEST_F(RestoreTest, KoreanMemberIdBacksUpAndRestoresThroughTheService) {
+    if (const auto reason = WineCannotSendCp949Paths())
+        GTEST_SKIP() << *reason;
+    const std::string strId = "달빛궁수";
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember(strId, "secret", "닉네임"));
+    m_settings.m_endpoints = service.Endpoints();
+    m_settings.SetId(strId);
+    m_settings.m_nMaxUploadLimit = 50 * 1000 * 1000;
+    ASSERT_TRUE(LogInFromHere(m_settings.m_endpoints, strId, "secret"));
+    Check(IDC_BACKUP_ADDON);
+    const TreeMap wtf = Tree("WTF");
+    m_backup.OnBackup();
+    m_logic.WaitForWorker();
+    ASSERT_EQ(m_view.LastText(), "업로드가 완료되었습니다.");
+    EXPECT_TRUE(
+        fs::is_regular_file(PathFromUtf8(service.DataDir() + "/UserData/" + strId + "/__WTF.zip")));
+
+    fs::remove_all(PathFromUtf8(m_game.Path("WTF")));
+    m_view.ClearLog();
+    RunRestore();
+    ASSERT_EQ(m_view.Texts().size(), 2u);
+    EXPECT_THAT(m_view.Texts()[1], ::testing::StartsWith(kMsgRestoreDone));
+    EXPECT_EQ(Tree("WTF"), wtf);
 }
 
 TEST_F(LiveRestoreTest, CacheRestoreMovesKoKRToRecentWdb) {

@@ -145,12 +145,19 @@ TEST(LiveSecurity, MemberCommandsValidateAndManageMembers) {
     CLiveService service;
     ASSERT_TRUE(service.IsRunning());
     for (const char* pszId :
-         {"", ".hidden", "a/b", "../x", "한글", "abcdefghijklmnopqrstuvwxyz012345"}) {
+         {"", ".hidden", "a/b", "../x", "ㄱㄴ", "abcdefghijklmnopqrstuvwxyz012345"}) {
         EXPECT_FALSE(service.AddMember(pszId, "pw", "n")) << pszId;
     }
     EXPECT_FALSE(service.AddMember("empty", "", "n"));
     EXPECT_FALSE(service.AddMember("toolong", std::string(82, 'p'), "n"));  // id + pw over 88
     EXPECT_TRUE(service.AddMember("longpw", std::string(82, 'p'), "n"));
+    // A Hangul id counts in CP949, as the client sends it: 30 bytes for 15 syllables.
+    std::string strHangul;
+    for (int i = 0; i < 15; ++i) {
+        strHangul += "가";
+    }
+    EXPECT_FALSE(service.AddMember(strHangul, std::string(59, 'p'), "n"));
+    EXPECT_TRUE(service.AddMember(strHangul, std::string(58, 'p'), "n"));
     EXPECT_FALSE(service.AddMember("bad", "pw", std::string(201, 'n')));
     ASSERT_TRUE(service.AddMember("gamer01", "secret", "닉네임"));
     EXPECT_FALSE(service.AddMember("gamer01", "other", "x"));

@@ -120,6 +120,29 @@ TEST_F(LiveUpload, DownloadAnswersTheClientsHttp10RequestWithTheWholeArchive) {
     EXPECT_TRUE(ranged.strBody == strWtf);
 }
 
+// A Korean id arrives in CP949 in the login and account forms, the upload's query and the
+// download path, and finds the member's folder, named in UTF-8 as the operator typed the id.
+TEST_F(LiveUpload, KoreanIdInCp949FindsTheMembersFolderEverywhere) {
+    const std::string strId = "달빛궁수";
+    const std::string strWire = Cp949(strId);
+    ASSERT_TRUE(m_service.AddMember(strId, "secret", "닉"));
+    ASSERT_EQ(Login(m_service, strWire, "secret").strBody.substr(67, 2), "OK");
+    const std::string strWtf = ArchiveBytes(5000, 6);
+    ASSERT_EQ(Upload(m_service, strWire, {{"UserFile002", "__WTF.zip", strWtf}}).nStatus, 200);
+    EXPECT_EQ(ReadWholeFile(m_service.DataDir() + "/UserData/" + strId + "/__WTF.zip"), strWtf);
+    const std::string strDu =
+        PostForm(m_service, "/Kelpo/html/auth.php", "mode=du&id=" + strWire).strBody;
+    EXPECT_EQ(strDu.rfind("+OK<br>Fonts=0|Interface=0|WDB=0|WTF=5000|LASTUPLOAD=2", 0), 0u)
+        << strDu;
+    SReply download =
+        ParseReply(Exchange(m_service.HttpPort(), "GET /Kelpo/UserData/" + strWire +
+                                                      "/__WTF.zip HTTP/1.0\r\nHost: x\r\n\r\n"));
+    EXPECT_EQ(download.nStatus, 200);
+    EXPECT_TRUE(download.strBody == strWtf);
+    // Its UTF-8 bytes are another id, no member's.
+    EXPECT_EQ(Get(m_service, "/Kelpo/UserData/" + strId + "/__WTF.zip").nStatus / 100, 4);
+}
+
 TEST_F(LiveUpload, StandardMultipartFromAnotherClientIsStoredToo) {
     httplib::Client client("127.0.0.1", m_service.HttpPort());
     const std::string strWdb = ArchiveBytes(20000, 6);

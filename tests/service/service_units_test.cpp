@@ -41,15 +41,31 @@ TEST(ServicePassword, ProductionDefaultIsSlowAndTheTestSettingHasAFloor) {
 }
 
 TEST(ServiceMemberId, AcceptsOnlySafeShortNames) {
+    std::string strFifteen;
+    for (int i = 0; i < 15; ++i) {
+        strFifteen += "가";  // 30 bytes in CP949
+    }
     for (std::string str : {std::string("a"), std::string("gamer01"), std::string("A.b-c_d"),
-                            std::string("x."), std::string(31, 'z')}) {
+                            std::string("x."), std::string(31, 'z'), std::string("달빛궁수"),
+                            std::string("힣01"), strFifteen, "a" + strFifteen}) {
         EXPECT_TRUE(zavsvc::IsValidMemberId(str)) << str;
     }
     for (std::string str :
          {std::string(), std::string(".hidden"), std::string(".."), std::string("a/b"),
-          std::string("a\\b"), std::string("a b"), std::string(32, 'z'),
-          std::string("\xEA\xB0\x80"), std::string("a\0b", 3), std::string("a%2f")}) {
+          std::string("a\\b"), std::string("a b"), std::string(32, 'z'), "ab" + strFifteen,
+          std::string("ㄱ"), std::string("一"), std::string("\xEA\xB0"), std::string("\xB0\xA1"),
+          std::string("a\0b", 3), std::string("a%2f")}) {
         EXPECT_FALSE(zavsvc::IsValidMemberId(str)) << str;
+    }
+}
+
+// Ids arrive as the client holds them, in CP949; the service keeps them in UTF-8.
+TEST(ServiceMemberId, WireIdsAreReadAsCp949) {
+    EXPECT_EQ(zavsvc::MemberIdFromWire("\xB4\xDE\xBA\xFB\xB1\xC3\xBC\xF6"), "달빛궁수");
+    EXPECT_EQ(zavsvc::MemberIdFromWire("gamer01"), "gamer01");
+    for (std::string str :
+         {std::string("\xB0"), std::string("a/b"), std::string(".\xB0\xA1"), std::string()}) {
+        EXPECT_EQ(zavsvc::MemberIdFromWire(str), std::nullopt) << str;
     }
 }
 
