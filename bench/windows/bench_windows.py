@@ -149,9 +149,10 @@ def main():
              f"`bench/make_game_folder.py` at scale {a.scale}, {size / 1e6:.0f} MB in {files} "
              "files, packed into one archive (level 6, one thread per core); extraction of "
              f"the Linux build's archive into {xroot} (tmpfs). Release builds.", "",
-             "Reproduce: `bench/windows/run.sh [SCALE]` (default 0.25): it builds the Linux "
-             "zavzip (build/release) and zavzip.exe twice, with ZAV_WITH_LIBDEFLATE off and "
-             "on (build/bench-windows-zlib, build/bench-windows), makes the corpus and runs "
+             "Reproduce: `bench/windows/run.sh [SCALE]` (default 0.25; `RUNS=N` for another "
+             "number of runs): it builds the Linux zavzip (build/release) and zavzip.exe "
+             "twice, with ZAV_WITH_LIBDEFLATE off and on (build/bench-windows-zlib, "
+             "build/bench-windows), makes the corpus and runs "
              "this script.", "",
              f"Archive sizes: Linux {sizes['Linux'] / 1e6:.1f} MB, Windows with zlib alone "
              f"{sizes['Windows, zlib alone'] / 1e6:.1f} MB, Windows with libdeflate "

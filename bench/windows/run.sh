@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Windows benchmark: zavzip.exe under Wine, built with zlib alone and with libdeflate, against
 # the Linux zavzip, packing and extracting the four category folders of a game folder.
-#   bench/windows/run.sh [SCALE] [WORK_DIR]   (defaults 0.25, /tmp/zav-windows-bench; removed
-#                                               afterwards; the figures go to bench/results/windows.md)
+#   [RUNS=3] bench/windows/run.sh [SCALE] [WORK_DIR]
+# Defaults: scale 0.25, work folder /tmp/zav-windows-bench (removed afterwards). The figures go
+# to bench/results/windows.md.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 SCALE=${1:-0.25}
@@ -22,7 +23,7 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 trap 'rm -rf "$WORK"' EXIT
 python3 bench/make_game_folder.py "$WORK/corpus" "$SCALE" >/dev/null
-python3 bench/windows/bench_windows.py --linux build/release/tools/zavzip/zavzip \
+python3 bench/windows/bench_windows.py --runs "${RUNS:-3}" --linux build/release/tools/zavzip/zavzip \
   --zlib build/bench-windows-zlib/tools/zavzip/zavzip.exe \
   --libdeflate build/bench-windows/tools/zavzip/zavzip.exe \
   --wine-run scripts/wine-run --prefix build/bench-windows/wineprefix \
