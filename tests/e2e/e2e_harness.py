@@ -5,6 +5,7 @@ import ctypes
 import ctypes.util
 import filecmp
 import io
+import json
 import os
 import select
 import shutil
@@ -113,8 +114,11 @@ class Display:
         """Clicks the middle of rect (client pixels of window wid) with the left button."""
         x, y, _, _ = self.geometry(wid)
         rx, ry, rw, rh = rect
-        px, py = int(x + rx + rw / 2), int(y + ry + rh / 2)
         self.focus(wid)
+        self.click_point(int(x + rx + rw / 2), int(y + ry + rh / 2))
+
+    def click_point(self, px, py):
+        """Clicks the screen pixel (px, py) with the left button."""
         # "mousemove --sync" waits for the pointer to move: one already there would keep it
         # waiting for its time-out, so the pointer first steps aside by one pixel.
         here = dict(line.split("=", 1) for line in
@@ -174,6 +178,23 @@ class Display:
             x11.XFlush(dpy)
         finally:
             x11.XCloseDisplay(dpy)
+
+
+def read_json_lines(path, what):
+    """The objects of a file the program appends one JSON object a line to (its message log,
+    its control map); a line counts once its newline is written. [] while there is no file."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except FileNotFoundError:
+        return []
+    entries = []
+    for line in data.split(b"\n")[:-1]:
+        try:
+            entries.append(json.loads(line.decode("utf-8")))
+        except (UnicodeDecodeError, json.JSONDecodeError) as error:
+            raise StepFailed(f"bad line in the {what}: {line!r} ({error})")
+    return entries
 
 
 def stop_process(proc, what, sig=signal.SIGTERM, timeout=15):

@@ -10,7 +10,6 @@ screenshots and the work folder are kept), 2 for bad arguments, 77 (SKIPPED) whe
 cannot run here, for instance without the privilege to mount.
 """
 import argparse
-import json
 import os
 import shutil
 import subprocess
@@ -20,7 +19,7 @@ import traceback
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from e2e_harness import (Display, Service, StepFailed, StepSkipped, archive_problems, copy_game,
-                         log, source_text, stop_process, wait_until)
+                         log, read_json_lines, source_text, stop_process, wait_until)
 
 LSAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -193,18 +192,7 @@ class Session:
             raise StepFailed(f"zav exited unexpectedly with status {self.zav.returncode}")
 
     def messages(self):
-        try:
-            with open(self.msg_log, "rb") as f:
-                data = f.read()
-        except FileNotFoundError:
-            return []
-        entries = []
-        for line in data.split(b"\n")[:-1]:  # a line counts once its newline is written
-            try:
-                entries.append(json.loads(line.decode("utf-8")))
-            except (UnicodeDecodeError, json.JSONDecodeError) as error:
-                raise StepFailed(f"bad line in the message log: {line!r} ({error})")
-        return entries
+        return read_json_lines(self.msg_log, "message log")
 
     def no_new_messages(self):
         entries = self.messages()

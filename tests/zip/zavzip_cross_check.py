@@ -38,6 +38,22 @@ def same_tree(a, b):
     return all(same_tree(os.path.join(a, d), os.path.join(b, d)) for d in compared.common_dirs)
 
 
+def compressed(path):
+    """{entry name: its stored (compressed) bytes} of an archive."""
+    data = {}
+    with zipfile.ZipFile(path) as archive, open(path, "rb") as raw:
+        for info in archive.infolist():
+            raw.seek(info.header_offset)
+            header = raw.read(30)
+            raw.seek(int.from_bytes(header[26:28], "little") +
+                     int.from_bytes(header[28:30], "little"), os.SEEK_CUR)
+            name = info.filename
+            if not info.flag_bits & 0x800:  # CP949, read by zipfile as CP437
+                name = name.encode("cp437").decode("cp949")
+            data[name] = raw.read(info.compress_size)
+    return data
+
+
 def main(argv):
     linux, wine_run, prefix, exe = argv[1:5]
     windows = [wine_run, prefix, exe]
@@ -65,8 +81,8 @@ def main(argv):
               "files extracted by zavzip.exe")
 
         # Packed by zavzip.exe (Korean names on its command line too): the same files out of
-        # the Linux zavzip, the same names, CRCs and sizes (compressed sizes may differ: the
-        # Windows build compresses with zlib alone).
+        # the Linux zavzip, the same names, CRCs, sizes and compressed bytes (both builds
+        # compress with the same libdeflate and zlib).
         os.rename(os.path.join(work, "src", "Interface"), os.path.join(work, "\uc778\ud130\ud398\uc774\uc2a4"))
         check(run(windows + ["pack", "windows.zip", "src", "\uc778\ud130\ud398\uc774\uc2a4"], work)[0] == 0,
               "Windows pack")
@@ -76,10 +92,15 @@ def main(argv):
 
         def entries(text):
             fields = [line.split(b"\t") for line in text.splitlines()]
-            return sorted((f[7], f[3], f[5], f[6], f[2]) for f in fields)
+            return sorted((f[7], f[1], f[2], f[3], f[4], f[5], f[6]) for f in fields)
         expected = entries(linux_list[1].replace(b"src/Interface", "\uc778\ud130\ud398\uc774\uc2a4".encode()))
         check(entries(listing) == expected, "entries of the Windows archive: %r != %r"
               % (entries(listing), expected))
+        windows_data = compressed(os.path.join(work, "windows.zip"))
+        linux_data = compressed(os.path.join(work, "linux.zip"))
+        for name, data in sorted(linux_data.items()):
+            name = name.replace("src/Interface", "\uc778\ud130\ud398\uc774\uc2a4")
+            check(windows_data.get(name) == data, "compressed bytes of %s" % name)
         check(run([linux, "extract", "windows.zip", "out-l"], work)[0] == 0, "Linux extract")
         check(same_tree(os.path.join(work, "src", "WTF"), os.path.join(work, "out-l", "src", "WTF")),
               "WTF extracted by the Linux zavzip")
