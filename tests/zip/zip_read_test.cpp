@@ -178,6 +178,92 @@ TEST_F(ZipRead, InconsistentDirectoriesAreCause10) {
     EXPECT_EQ(CauseOf(badSig), CZipException::BadArchive);
 }
 
+// Where central header k of a BuildArchive archive (no prefix, no comment) starts.
+size_t CentralAt(const std::string& strBytes, size_t k) {
+    size_t nPos = U32At(strBytes, strBytes.size() - 22 + 16);
+    for (; k > 0; --k)
+        nPos += 46 + U16At(strBytes, nPos + 28) + U16At(strBytes, nPos + 30) +
+                U16At(strBytes, nPos + 32);
+    return nPos;
+}
+
+void PutU32At(std::string& strBytes, size_t nPos, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        strBytes[nPos + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A 12-byte data descriptor (CRC-32, compressed and uncompressed size) of an entry.
+std::string Descriptor(const RawEntry& e) {
+    std::string desc;
+    for (uint32_t v : {e.uCrc, e.uComprSize, e.uUncomprSize})
+        for (int k = 0; k < 4; ++k)
+            desc += static_cast<char>((v >> (8 * k)) & 0xFF);
+    return desc;
+}
+
+TEST_F(ZipRead, EntriesWhoseBytesOverlapAreRefusedWhenTheArchiveIsOpened) {
+    const RawEntry a = StoredEntry("a.txt", "first entry");
+    const RawEntry b = StoredEntry("b.txt", "second");
+    const std::string good = BuildArchive({a, b});
+    const size_t nSecond = U32At(good, CentralAt(good, 1) + 42);
+    std::vector<std::pair<std::string, std::string>> cases;
+    // Both central headers name the first local header.
+    std::string shared = good;
+    PutU32At(shared, CentralAt(shared, 1) + 42, 0);
+    cases.emplace_back("one local header for two entries", shared);
+    // The first entry's data holds the second entry's local header and data, and the second
+    // central header points there: the same bytes extract twice (CRC and sizes consistent).
+    const std::string strSecond = BuildArchive({b}).substr(0, 30 + 5 + b.strData.size());
+    std::string covering = BuildArchive({StoredEntry("a.txt", strSecond), b});
+    PutU32At(covering, CentralAt(covering, 1) + 42, 30 + 5);
+    cases.emplace_back("data over the next entry", covering);
+    // The last entry's data runs into the central directory.
+    std::string intoDir = good;
+    for (size_t nAt : {nSecond + 18, CentralAt(intoDir, 1) + 20})
+        PutU32At(intoDir, nAt, U32At(intoDir, nAt) + 1);
+    cases.emplace_back("data into the directory", intoDir);
+    // Only the local header tells it: its extra field pushes the data over the next header.
+    std::string extra = good;
+    extra[28] = 4;
+    cases.emplace_back("local extra field over the next header", extra);
+    // A descriptor with its signature takes 16 bytes; this one leaves 12 before the next.
+    RawEntry described = DeflatedEntry("a.txt", "described afterwards");
+    described.uFlag = 8;
+    described.strAfterData = std::string("PK\x07\x08", 4) + Descriptor(described).substr(0, 8);
+    cases.emplace_back("descriptor over the next header", BuildArchive({described, b}));
+
+    for (const auto& [strCase, strBytes] : cases) {
+        SCOPED_TRACE(strCase);
+        // As every reader opens it (zavzip, the restore's GetFileInfo / ExtractEntry loop).
+        CZipArchiver zip;
+        try {
+            zip.Open(Save(strBytes), ZipOpenMode::ReadOnly);
+            ADD_FAILURE() << "opened";
+            for (int i = 0; i < zip.EntryCount(); ++i)
+                zip.ExtractEntry(static_cast<uint16_t>(i), Path("out"));
+        } catch (const CZipException& e) {
+            EXPECT_EQ(e.m_iCause, CZipException::BadArchive);
+        }
+        EXPECT_EQ(PathKind(Path("out")), 0);
+    }
+}
+
+TEST_F(ZipRead, EntriesApartOrListedOutOfOrderStillOpen) {
+    RawEntry a = StoredEntry("a.txt", "first");
+    a.strAfterData = std::string(7, '\0');  // a gap before the next local header
+    RawEntry b = DeflatedEntry("b.txt", "second");
+    b.uFlag = 8;
+    b.strAfterData = Descriptor(b);  // without signature, ending at the directory
+    std::string bytes = BuildArchive({a, b});
+    // The directory lists the second entry first (both headers are 51 bytes long).
+    const size_t c = CentralAt(bytes, 0);
+    bytes =
+        bytes.substr(0, c) + bytes.substr(c + 51, 51) + bytes.substr(c, 51) + bytes.substr(c + 102);
+    EXPECT_EQ(CauseOf(bytes), 0);
+    EXPECT_EQ(ReadWholeFile(Path("out/a.txt")), "first");
+    EXPECT_EQ(ReadWholeFile(Path("out/b.txt")), "second");
+}
+
 TEST_F(ZipRead, DataDescriptorIsAcceptedWithOrWithoutSignature) {
     for (bool bSignature : {true, false}) {
         RawEntry e = DeflatedEntry("dd.txt", "described afterwards");
@@ -277,6 +363,8 @@ TEST_F(ZipRead, EveryTestDataFileIsHandledCleanly) {
         {"dotdot-entry.zip", 1},
         {"stored-size-mismatch.zip", 0},
         {"truncated-central-dir.zip", -CZipException::BadArchive},
+        {"overlapping-local-headers.zip", -CZipException::BadArchive},
+        {"overlapping-data.zip", -CZipException::BadArchive},
     };
     const std::string strFolder = std::string(ZAV_SOURCE_DIR) + "/tests/zip/data";
     DIR* pDir = opendir(strFolder.c_str());

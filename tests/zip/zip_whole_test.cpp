@@ -232,8 +232,9 @@ TEST_F(ZipWhole, ExtractAllGivesWhatTheLoopGives) {
 
 TEST_F(ZipWhole, ExtractAllHandlesEveryTestDataFileAsTheLoopDoes) {
     const std::string strFolder = std::string(ZAV_SOURCE_DIR) + "/tests/zip/data/";
-    for (const char* szName : {"mixed-entries.zip", "data-descriptor-with-signature.zip",
-                               "dotdot-entry.zip", "stored-size-mismatch.zip"}) {
+    for (const char* szName :
+         {"mixed-entries.zip", "data-descriptor-with-signature.zip", "dotdot-entry.zip",
+          "stored-size-mismatch.zip", "overlapping-local-headers.zip", "overlapping-data.zip"}) {
         SCOPED_TRACE(szName);
         EXPECT_EQ(Outcome(strFolder + szName, Path("all"), All),
                   Outcome(strFolder + szName, Path("loop"), Loop));
