@@ -21,6 +21,7 @@ struct CZipArchiver::Impl {
     uint32_t nPending = 0;      // compressed bytes waiting in the transfer buffer (writing)
     uint32_t nComprLeft = 0;    // compressed bytes still to read from the archive
     uint32_t nUncomprLeft = 0;  // uncompressed bytes still to deliver
+    bool bDataEnded = false;    // reading: the entry's data was seen to end
     uint32_t uCrc = 0;          // running CRC-32 of what was read or written
     uint64_t nTotalIn = 0;      // uncompressed bytes taken (writing)
     uint64_t nTotalOut = 0;     // compressed bytes produced (writing)

@@ -183,10 +183,22 @@ bool CZipArchiver::OpenEntryForReading(uint16_t uIndex) {
     }
     im.nComprLeft = entry.m_uComprSize;
     im.nUncomprLeft = entry.m_uUncomprSize;
+    im.bDataEnded = false;
     im.uCrc = 0;
     im.stream.avail_in = 0;
     m_entryState = kExtracting;
     return true;
+}
+
+void CZipArchiver::FillTransfer() {
+    Impl& im = *m_pImpl;
+    if (im.stream.avail_in > 0 || im.nComprLeft == 0)
+        return;
+    uint32_t nRead = std::min<uint32_t>(kTransferBufferSize, im.nComprLeft);
+    m_file.Read(im.pTransfer.get(), nRead);
+    im.nComprLeft -= nRead;
+    im.stream.next_in = im.pTransfer.get();
+    im.stream.avail_in = nRead;
 }
 
 uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
@@ -196,18 +208,9 @@ uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
     const bool bDeflate = m_directory.m_pCurrent->m_uMethod == 8;
     auto* pOut = static_cast<uint8_t*>(pBuffer);
     uint32_t nWant = std::min(nSize, im.nUncomprLeft);
-    // A deflated entry of declared size 0 still consumes its stream (an empty final block),
-    // so that it ends cleanly. Stored data needs no such draining.
-    const bool bDrain = bDeflate && nWant == 0 && im.nComprLeft > 0;
     uint32_t nCount = 0;
-    while (nWant > 0 || (bDrain && im.nComprLeft > 0)) {
-        if (im.stream.avail_in == 0 && im.nComprLeft > 0) {
-            uint32_t nRead = std::min<uint32_t>(kTransferBufferSize, im.nComprLeft);
-            m_file.Read(im.pTransfer.get(), nRead);
-            im.nComprLeft -= nRead;
-            im.stream.next_in = im.pTransfer.get();
-            im.stream.avail_in = nRead;
-        }
+    while (nWant > 0) {
+        FillTransfer();
         if (bDeflate) {
             im.stream.next_out = pOut + nCount;
             im.stream.avail_out = nWant;
@@ -217,8 +220,10 @@ uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
             im.nUncomprLeft -= nMade;
             nCount += nMade;
             nWant -= nMade;
-            if (iResult == Z_STREAM_END)
+            if (iResult == Z_STREAM_END) {
+                im.bDataEnded = true;
                 break;
+            }
             if (iResult != Z_OK && iResult != Z_NEED_DICT)
                 Throw(iResult);
         } else {
@@ -236,7 +241,35 @@ uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
             nWant -= nCopy;
         }
     }
+    if (im.nUncomprLeft == 0 && !im.bDataEnded)
+        CheckDataEnds();
     return nCount;
+}
+
+void CZipArchiver::CheckDataEnds() {
+    Impl& im = *m_pImpl;
+    if (m_directory.m_pCurrent->m_uMethod != 8) {
+        if (im.stream.avail_in > 0 || im.nComprLeft > 0)
+            Throw(kZipBadArchive);
+        im.bDataEnded = true;
+        return;
+    }
+    // The stream runs on into one byte of room: it must end without filling it. (A stream of
+    // declared size 0 consumes its empty final block here.)
+    uint8_t uExtra = 0;
+    while (true) {
+        FillTransfer();
+        im.stream.next_out = &uExtra;
+        im.stream.avail_out = 1;
+        const int iResult = inflate(&im.stream, Z_SYNC_FLUSH);
+        if (im.stream.avail_out == 0)
+            Throw(kZipBadArchive);
+        if (iResult == Z_STREAM_END)
+            break;
+        if (iResult != Z_OK)
+            Throw(iResult);  // Z_BUF_ERROR: the data ends before its stream does
+    }
+    im.bDataEnded = true;
 }
 
 int CZipArchiver::CloseEntryForReading() {

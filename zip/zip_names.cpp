@@ -5,18 +5,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
+#include <limits>
 #include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/native_text.h"
 #include "zip/zip_archiver.h"
 #include "zip/zip_file.h"
-
-#ifdef _WIN32
-#include <filesystem>
-
-#include "platform/native_text.h"
-#endif
 
 namespace {
 
@@ -142,4 +139,22 @@ bool CreateFolderPath(const std::string& strPath) {
         return true;
     return errno == EEXIST && PathKind(strFolder) == -1;
 #endif
+}
+
+bool HasRoomFor(const std::string& strFolder, uint64_t nBytes, uint64_t* pAvailable) {
+    namespace fs = std::filesystem;
+    if (pAvailable)
+        *pAvailable = std::numeric_limits<uint64_t>::max();
+    std::error_code ec;
+    fs::path folder = fs::absolute(PathFromUtf8(strFolder.empty() ? "." : strFolder), ec);
+    if (ec)
+        return true;
+    while (!fs::exists(folder, ec) && folder.has_relative_path())
+        folder = folder.parent_path();
+    const fs::space_info space = fs::space(folder, ec);
+    if (ec || space.available == static_cast<std::uintmax_t>(-1))
+        return true;
+    if (pAvailable)
+        *pAvailable = space.available;
+    return nBytes <= space.available;
 }

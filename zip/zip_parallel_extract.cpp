@@ -3,6 +3,7 @@
 // inflate those files and write them, each to its own target. Large entries, and entries
 // libdeflate declines, are extracted by the calling thread through zlib.
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -225,6 +226,9 @@ size_t CZipArchiver::ExtractAll(const std::string& strFolder, unsigned nThreads,
             return i;
         targets[i] = ExtractTarget(strFolder, strStored);
     }
+    // The whole archive must fit: a large entry would otherwise fill the disk and fail there.
+    if (!HasRoomFor(strFolder, DeclaredSize()))
+        throw CFileException(ENOSPC, strFolder.empty() ? std::string(".") : strFolder);
     if (nThreads == 0)
         nThreads = DefaultPackThreads();
     if (nThreads > 1 && nCount > 1 && !TargetsOverlap(m_directory))

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <map>
 
 #include "zip/zip_archiver.h"
@@ -308,17 +309,86 @@ TEST_F(ZipRead, StoredSizesThatDisagreeEndWithoutLooping) {
     CZipArchiver zip;
     zip.Open(Save(BuildArchive({more})), ZipOpenMode::ReadOnly);
     EXPECT_FALSE(zip.ExtractEntry(0, Path("out")));
-    zip.Close();
-    // Less declared than stored, down to zero.
-    RawEntry less = StoredEntry("less.txt", "abcdef");
-    less.bAutoSizes = false;
-    less.uComprSize = 6;
-    less.uUncomprSize = 0;
-    less.uCrc = 0;
-    CZipArchiver zip2;
-    zip2.Open(Save(BuildArchive({less}), "less.zip"), ZipOpenMode::ReadOnly);
-    EXPECT_TRUE(zip2.ExtractEntry(0, Path("out")));
-    EXPECT_EQ(ReadWholeFile(Path("out/less.txt")), "");
+}
+
+// An entry whose data goes on past its declared size (a small size before a long stream)
+// stops there: nothing past the size is written, and the entry is refused instead of cut.
+TEST_F(ZipRead, DataBeyondTheDeclaredSizeIsRefusedAtThatSize) {
+    const std::string strLong(4 << 20, 'z');
+    std::vector<std::pair<std::string, RawEntry>> cases;
+    for (uint32_t uDeclared : {0u, 1000u, 65535u}) {
+        RawEntry e = DeflatedEntry("long.bin", strLong);
+        e.uUncomprSize = uDeclared;
+        e.uCrc = Crc(strLong.substr(0, uDeclared));
+        cases.emplace_back("deflated, " + std::to_string(uDeclared) + " declared", e);
+    }
+    RawEntry stored = StoredEntry("long.bin", "abcdef");
+    stored.bAutoSizes = false;
+    stored.uComprSize = 6;
+    stored.uUncomprSize = 2;
+    stored.uCrc = Crc("ab");
+    cases.emplace_back("stored, 2 of 6 declared", stored);
+    for (const auto& [strCase, entry] : cases) {
+        for (size_t nWholeLimit : {CZipArchiver::kDefaultWholeLimit, size_t{0}}) {
+            SCOPED_TRACE(strCase + (nWholeLimit ? ", whole" : ", streamed"));
+            CZipArchiver zip;
+            zip.SetWholeLimit(nWholeLimit);
+            zip.Open(Save(BuildArchive({entry})), ZipOpenMode::ReadOnly);
+            try {
+                zip.ExtractEntry(0, Path("out"));
+                ADD_FAILURE() << "extracted";
+            } catch (const CZipException& e) {
+                EXPECT_EQ(e.m_iCause, CZipException::BadArchive);
+            }
+            EXPECT_LE(ReadWholeFile(Path("out/long.bin")).size(), entry.uUncomprSize);
+        }
+        CZipArchiver zip;
+        zip.Open(Save(BuildArchive({entry})), ZipOpenMode::ReadOnly);
+        EXPECT_THROW(zip.TestArchive(), CZipException);
+    }
+    // A stream whose data stops right after the declared bytes, without its final block (one
+    // stored block of 100 bytes that says more follow), is cut off.
+    RawEntry cut = StoredEntry("cut.bin", "");
+    cut.uMethod = 8;
+    cut.bAutoSizes = false;
+    cut.strData = std::string("\x00\x64\x00\x9b\xff", 5) + std::string(100, 'c');
+    cut.uComprSize = static_cast<uint32_t>(cut.strData.size());
+    cut.uUncomprSize = 100;
+    cut.uCrc = Crc(std::string(100, 'c'));
+    EXPECT_EQ(CauseOf(BuildArchive({cut})), CZipException::BufferError);
+}
+
+TEST_F(ZipRead, ArchiveLargerThanTheRoomIsRefusedBeforeAnythingIsWritten) {
+    const std::string strDisk = Path("disk");
+    CSmallDisk disk(strDisk, 1 << 20);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::string strArchive =
+        Save(BuildArchive({StoredEntry("small.txt", "small"), StoredEntry("d/", ""),
+                           DeflatedEntry("big.bin", std::string(2 << 20, '\0'))}));
+    CZipArchiver zip;
+    zip.Open(strArchive, ZipOpenMode::ReadOnly);
+    EXPECT_EQ(zip.DeclaredSize(), 5u + (2u << 20));
+    uint64_t nAvailable = 0;
+    EXPECT_FALSE(HasRoomFor(strDisk + "/not/yet", zip.DeclaredSize(), &nAvailable));
+    EXPECT_LE(nAvailable, 1u << 20);
+    EXPECT_TRUE(HasRoomFor(strDisk + "/not/yet", 5));
+    for (unsigned nThreads : {1u, 2u}) {
+        try {
+            zip.ExtractAll(strDisk + "/out", nThreads);
+            ADD_FAILURE() << "extracted";
+        } catch (const CFileException& e) {
+            EXPECT_EQ(e.m_nOsError, ENOSPC);
+        }
+        EXPECT_EQ(PathKind(strDisk + "/out"), 0);
+    }
+    EXPECT_EQ(RunShell(std::string(ZAVZIP_PATH) + " extract " + strArchive + " " + strDisk +
+                       "/out 2> " + Path("err.txt")),
+              4);
+    EXPECT_EQ(ReadWholeFile(Path("err.txt")), "zavzip: " + strDisk +
+                                                  "/out: 2097157 bytes to extract, " +
+                                                  std::to_string(nAvailable) + " available\n");
+    EXPECT_EQ(PathKind(strDisk + "/out"), 0);
 }
 
 TEST_F(ZipRead, VerificationReadsEverythingAndWritesNothing) {

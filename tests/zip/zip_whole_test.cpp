@@ -189,7 +189,8 @@ TEST_F(ZipWhole, ExtractAllGivesWhatTheLoopGives) {
     viaLib.uCrc = Crc(m_data[1].second);
     viaLib.uComprSize = static_cast<uint32_t>(viaLib.strData.size());
     viaLib.uUncomprSize = static_cast<uint32_t>(kLimit);
-    // A stream longer than its declared size: libdeflate declines it, zlib stops at the size.
+    // A stream longer than its declared size: libdeflate declines it, zlib refuses it at the
+    // size.
     RawEntry longer = DeflatedEntry("cut.txt", "0123456789");
     longer.uUncomprSize = 4;
     longer.uCrc = Crc("0123");
@@ -201,13 +202,14 @@ TEST_F(ZipWhole, ExtractAllGivesWhatTheLoopGives) {
     std::vector<RawEntry> good;
     for (const auto& [strName, strData] : m_data)
         good.push_back(DeflatedEntry("z/" + strName, strData));
-    good.insert(good.end(), {stored, viaLib, longer, folder, StoredEntry("d/in.txt", "in")});
+    good.insert(good.end(), {stored, viaLib, folder, StoredEntry("d/in.txt", "in")});
     const std::vector<std::pair<std::string, std::vector<RawEntry>>> cases = {
         {"good", good},
         {"same target twice", {StoredEntry("a.txt", "1"), StoredEntry("./a.txt", "2")}},
         {"file where a folder goes", {StoredEntry("x", "1"), StoredEntry("x/y", "2")}},
         {"bad crc", {good[0], good[1], badCrc, good[2], good[3]}},
         {"corrupt", {good[0], corrupt, good[1]}},
+        {"longer than declared", {good[0], good[1], longer, good[2]}},
         {"unsafe name last", {good[0], good[1], StoredEntry("../out.txt", "!")}},
     };
     for (const auto& [strCase, entries] : cases) {
@@ -223,7 +225,6 @@ TEST_F(ZipWhole, ExtractAllGivesWhatTheLoopGives) {
         }
     }
     EXPECT_EQ(ReadWholeFile(Path("all/good/z/big")), m_data[3].second);
-    EXPECT_EQ(ReadWholeFile(Path("all/good/cut.txt")), "0123");
     EXPECT_EQ(ReadWholeFile(Path("all/same target twice/a.txt")), "2");
     // Every name is judged first: nothing of an archive with an unsafe entry is written.
     EXPECT_EQ(PathKind(Path("all/unsafe name last")), 0);
