@@ -49,6 +49,9 @@ std::string StoredName(const std::string& strPath, bool bKeepPath);
 // StoredName, its ".." parts never climb above the folder, and it is not empty or "."/"..".
 bool IsSafeEntryName(const std::string& strName, bool bKeepPath = true);
 
+// Opens the file an extracted entry is written to (CZipTargetFile::CreateNew or OpenExisting).
+using ZipTargetOpener = std::function<void(CZipTargetFile&)>;
+
 // One file for CZipArchiver::AddFilesAs: the native path it is read from and the name of its
 // entry (memory form), which need not be related.
 struct SZipSource {
@@ -56,8 +59,9 @@ struct SZipSource {
     std::string strName;
 };
 
-// Creates strPath and its missing parents. True when it exists as a folder afterwards.
-bool CreateFolderPath(const std::string& strPath);
+// Creates strPath and its missing parents. True when it exists as a folder afterwards. Every
+// folder it made is appended to *pCreated when given, parents first.
+bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated = nullptr);
 // -1 for a folder, 1 for a file (or anything else that is not a folder), 0 when absent.
 int PathKind(const std::string& strPath);
 // True when the file system of strFolder (of its nearest existing parent while it does not
@@ -161,12 +165,16 @@ public:
     // written, or one entry larger than that. Before anything is written every entry is checked:
     // an unsafe name, an encrypted entry or a file entry without a file name stops it there;
     // and when DeclaredSize() does not fit in the room of strFolder (HasRoomFor), it throws
-    // CFileException ENOSPC for strFolder.
-    // Archives whose entries share a target (or put a file where another needs a folder) are
-    // extracted one entry after another. Folders get their permissions after the files. Returns
+    // CFileException ENOSPC for strFolder. The entries take effect in order whatever the
+    // threads: a file that would replace an existing one is written under a temporary name
+    // beside it (".zav-" and a word no entry name holds) and renamed over it in its turn. When
+    // entry k fails, the destination holds entries 0 to k-1 and nothing of k or later: their
+    // new files, temporary files and the folders made for them are removed (exceptions
+    // included), and the files they would have replaced keep their contents. Archives whose
+    // entries share a target (or put a file where another needs a folder) are extracted one
+    // entry after another. Folders get their permissions after the files. Returns
     // EntryCount() when every entry was extracted, otherwise the index of the first one that
-    // failed (entries after it may have been written). Throws what ExtractEntry throws when
-    // that first failure is an exception.
+    // failed. Throws what ExtractEntry throws when that first failure is an exception.
     size_t ExtractAll(const std::string& strFolder, unsigned nThreads = 0,
                       size_t nLookAheadBytes = 0);
 
@@ -262,7 +270,8 @@ private:
     // Reading. Extracts a file entry to strTarget (its checks done): in one buffer when it fits
     // the whole limit, otherwise (or when libdeflate declines the data) through zlib.
     bool ExtractFile(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize);
-    bool ExtractStreamed(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize);
+    // Through zlib into the file fnOpen opens.
+    bool ExtractStreamed(uint16_t uIndex, const ZipTargetOpener& fnOpen, uint32_t nChunkSize);
     bool FitsWhole(const CZipEntryHeader& entry) const;
     // Reads the compressed data of entry uIndex into data after checking its local header
     // (and data descriptor) against the directory; throws BadArchive.
@@ -272,8 +281,9 @@ private:
     void CheckDescriptor(const CZipEntryHeader& entry, int64_t nDataStart);
     // Reads exactly nCount bytes of the archive at nOffset through a read-ahead window.
     void ReadArchiveAt(int64_t nOffset, uint8_t* pOut, size_t nCount);
-    size_t ExtractInParallel(const std::vector<std::string>& targets, unsigned nThreads,
-                             size_t nLookAheadBytes);
+    // ExtractAll's work once the checks passed; nThreads 0: everything on this thread.
+    size_t ExtractInOrder(const std::vector<std::string>& targets, unsigned nThreads,
+                          size_t nLookAheadBytes);
     // Ends an entry left open for reading by an exception, without its checks.
     void AbandonEntry();
     // Reading: refills the transfer buffer from the entry's compressed bytes when it is empty.

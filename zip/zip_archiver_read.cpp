@@ -15,13 +15,23 @@ namespace {
 // read brings many of them.
 constexpr size_t kWindowSize = size_t{256} << 10;
 
+// Opens the file at strTarget as OpenTarget does.
+ZipTargetOpener TargetAt(const std::string& strTarget) {
+    return [&strTarget](CZipTargetFile& target) { OpenTarget(target, strTarget); };
+}
+
+uint32_t FilePermissions(const CZipEntryHeader& entry) {
+    return PermissionsFromExternalAttributes(entry.m_uExternalAttr, entry.m_uVersionMadeBy >> 8,
+                                             false);
+}
+
+}  // namespace
+
 std::string ParentFolder(const std::string& strPath) {
     size_t nSlash = strPath.find_last_of('/');
     return nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
 }
 
-// Opens the target file of an extracted entry: a new file where nothing is (the folders it
-// needs made first), otherwise what is there made replaceable and overwritten.
 void OpenTarget(CZipTargetFile& target, const std::string& strPath) {
     int nError = target.CreateNew(strPath);
     if (nError == ENOENT) {
@@ -35,13 +45,6 @@ void OpenTarget(CZipTargetFile& target, const std::string& strPath) {
     MakeFileReplaceable(strPath);
     target.OpenExisting(strPath);
 }
-
-uint32_t FilePermissions(const CZipEntryHeader& entry) {
-    return PermissionsFromExternalAttributes(entry.m_uExternalAttr, entry.m_uVersionMadeBy >> 8,
-                                             false);
-}
-
-}  // namespace
 
 std::string ExtractTarget(const std::string& strFolder, const std::string& strStored) {
     std::string strTarget = strFolder.empty() ? std::string(".") : strFolder;
@@ -57,11 +60,8 @@ bool HasFileName(const std::string& strStored) {
     return !strLast.empty() && strLast != "." && strLast != "..";
 }
 
-bool WriteExtractedFile(const CZipEntryHeader& entry, const std::string& strTarget,
-                        const uint8_t* pData, size_t nSize, int64_t tModified,
-                        const std::string& strArchive) {
-    CZipTargetFile target;
-    OpenTarget(target, strTarget);
+bool WriteExtractedFile(const CZipEntryHeader& entry, CZipTargetFile& target, const uint8_t* pData,
+                        size_t nSize, int64_t tModified, const std::string& strArchive) {
     if (nSize > 0)
         target.Write(pData, nSize);
     if (ZipCrc32(0, pData, nSize) != entry.m_uCrc32) {
@@ -371,7 +371,7 @@ void CZipArchiver::ReadWholeEntry(uint16_t uIndex, CZipBuffer& data) {
 bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize) {
     const CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
     if (m_entryState != kNone || !FitsWhole(entry))
-        return ExtractStreamed(uIndex, strTarget, nChunkSize);
+        return ExtractStreamed(uIndex, TargetAt(strTarget), nChunkSize);
     Impl& im = *m_pImpl;
     if (entry.IsEncrypted()) {
         CheckLocalHeader(entry);  // as OpenEntryForReading: a bad header is reported first
@@ -384,7 +384,9 @@ bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, ui
     bool bDone = false;
     bool bOk = false;
     if (InflateWholeEntry(*im.pInflater, entry, im.compressed, im.plain, &pData)) {
-        bOk = WriteExtractedFile(entry, strTarget, pData, entry.m_uUncomprSize, entry.GetTime(),
+        CZipTargetFile target;
+        OpenTarget(target, strTarget);
+        bOk = WriteExtractedFile(entry, target, pData, entry.m_uUncomprSize, entry.GetTime(),
                                  GetArchivePath());
         bDone = true;
     }
@@ -392,15 +394,15 @@ bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, ui
         im.compressed = CZipBuffer();
     if (im.plain.Capacity() > kZipKeepBufferBytes)
         im.plain = CZipBuffer();
-    return bDone ? bOk : ExtractStreamed(uIndex, strTarget, nChunkSize);
+    return bDone ? bOk : ExtractStreamed(uIndex, TargetAt(strTarget), nChunkSize);
 }
 
-bool CZipArchiver::ExtractStreamed(uint16_t uIndex, const std::string& strTarget,
+bool CZipArchiver::ExtractStreamed(uint16_t uIndex, const ZipTargetOpener& fnOpen,
                                    uint32_t nChunkSize) {
     if (!OpenEntryForReading(uIndex))
         return false;
     CZipTargetFile target;
-    OpenTarget(target, strTarget);
+    fnOpen(target);
     std::vector<uint8_t> chunk(nChunkSize);
     uint32_t n;
     do {

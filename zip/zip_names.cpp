@@ -117,11 +117,22 @@ int PathKind(const std::string& strPath) {
     return S_ISDIR(status.uMode) ? -1 : 1;
 }
 
-bool CreateFolderPath(const std::string& strPath) {
+bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated) {
 #ifdef _WIN32
     // Either separator, and a drive or share at the start.
+    namespace fs = std::filesystem;
     std::error_code ec;
-    std::filesystem::create_directories(PathFromUtf8(strPath), ec);
+    fs::path folder = PathFromUtf8(strPath);
+    while (folder.has_relative_path() && !folder.has_filename())
+        folder = folder.parent_path();  // "a/b/" names "a/b"
+    std::vector<fs::path> missing;
+    for (fs::path p = folder; !p.empty() && p.has_relative_path() && !fs::exists(p, ec);
+         p = p.parent_path())
+        missing.push_back(p);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (fs::create_directory(*it, ec) && pCreated)
+            pCreated->push_back(Utf8FromPath(*it));
+    }
     return PathKind(strPath) == -1;
 #else
     std::string strFolder = strPath;
@@ -133,10 +144,13 @@ bool CreateFolderPath(const std::string& strPath) {
         return true;
     size_t nSlash = strFolder.find_last_of('/');
     if (nSlash != std::string::npos && nSlash > 0 &&
-        !CreateFolderPath(strFolder.substr(0, nSlash + 1)))
+        !CreateFolderPath(strFolder.substr(0, nSlash + 1), pCreated))
         return false;
-    if (mkdir(strFolder.c_str(), 0755) == 0)
+    if (mkdir(strFolder.c_str(), 0755) == 0) {
+        if (pCreated)
+            pCreated->push_back(strFolder);
         return true;
+    }
     return errno == EEXIST && PathKind(strFolder) == -1;
 #endif
 }

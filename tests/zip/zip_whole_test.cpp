@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "zip/zip_archiver.h"
 #include "zip/zip_test_util.h"
@@ -239,6 +241,134 @@ TEST_F(ZipWhole, ExtractAllHandlesEveryTestDataFileAsTheLoopDoes) {
         SCOPED_TRACE(szName);
         EXPECT_EQ(Outcome(strFolder + szName, Path("all"), All),
                   Outcome(strFolder + szName, Path("loop"), Loop));
+    }
+}
+
+// Every path under strRoot, relative, folders with a final '/'.
+std::set<std::string> TreeOf(const std::string& strRoot) {
+    namespace fs = std::filesystem;
+    std::set<std::string> paths;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(strRoot, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string strPath = fs::relative(it->path(), strRoot).generic_string();
+        paths.insert(it->is_directory() ? strPath + "/" : strPath);
+    }
+    return paths;
+}
+
+// A failing entry in the middle of an archive: whatever the threads, the destination ends with
+// the entries before it and nothing of it or of those after it, and files it or they would
+// have replaced are untouched.
+TEST_F(ZipWhole, ExtractAllLeavesOnlyTheEntriesBeforeAFailure) {
+    std::vector<RawEntry> entries;
+    for (int i = 0; i < 30; ++i)
+        entries.push_back(
+            DeflatedEntry("early/" + std::to_string(i % 4) + "/" + std::to_string(i) + ".txt",
+                          Text(static_cast<size_t>(100 + 997 * i))));
+    entries.push_back(StoredEntry("early/folder/", ""));
+    entries.push_back(DeflatedEntry("replaced.txt", "replaced in its turn"));
+    const size_t nBad = entries.size();
+    entries.push_back(DeflatedEntry("existing.txt", "never written"));
+    for (int i = 0; i < 30; ++i)
+        entries.push_back(DeflatedEntry("late/deep/" + std::to_string(i) + ".bin",
+                                        Noise(static_cast<size_t>(50 + 3001 * i), 9)));
+    entries.push_back(StoredEntry("late-folder/", ""));
+    entries.push_back(DeflatedEntry("early/0/late.txt", "late"));
+    entries.push_back(DeflatedEntry("kept.txt", "never written"));
+    std::vector<std::pair<std::string, RawEntry>> faults;
+    RawEntry crc = entries[nBad];
+    crc.uCrc ^= 1;
+    faults.emplace_back("crc", crc);
+    RawEntry corrupt = entries[nBad];
+    corrupt.strData[0] = '\xFF';
+    faults.emplace_back("corrupt", corrupt);
+    RawEntry shortData = StoredEntry("existing.txt", "short");
+    shortData.bAutoSizes = false;
+    shortData.uComprSize = 5;
+    shortData.uUncomprSize = 50;
+    faults.emplace_back("short", shortData);
+
+    for (const auto& [strFault, bad] : faults) {
+        std::vector<RawEntry> archive = entries;
+        archive[nBad] = bad;
+        const std::string strArchive = Path(strFault + ".zip");
+        WriteWholeFile(strArchive, BuildArchive(archive));
+        for (unsigned nThreads : {1u, 2u, 3u}) {
+            for (size_t nWholeLimit : {kLimit, size_t{1000}}) {
+                SCOPED_TRACE(strFault + ", " + std::to_string(nThreads) + " threads, limit " +
+                             std::to_string(nWholeLimit));
+                const std::string strOut = Path("out");
+                std::filesystem::remove_all(strOut);
+                MakeFile("out/existing.txt", "old");
+                MakeFile("out/kept.txt", "old");
+                MakeFile("out/replaced.txt", "old");
+                MakeFile("out/early/0/mine.txt", "mine");
+                CZipArchiver zip;
+                zip.SetWholeLimit(nWholeLimit);
+                zip.Open(strArchive, ZipOpenMode::ReadOnly);
+                size_t nDone = 0;
+                try {
+                    nDone = zip.ExtractAll(strOut, nThreads, 4096);
+                } catch (const CZipException&) {
+                    nDone = nBad;
+                }
+                EXPECT_EQ(nDone, nBad);
+                std::set<std::string> expected = {"existing.txt",  "kept.txt",
+                                                  "replaced.txt",  "early/",
+                                                  "early/folder/", "early/0/mine.txt"};
+                for (size_t i = 0; i < nBad; ++i) {
+                    std::string strPath = archive[i].strName;
+                    for (size_t n = strPath.find('/'); n != std::string::npos;
+                         n = strPath.find('/', n + 1))
+                        expected.insert(strPath.substr(0, n + 1));
+                    expected.insert(strPath);
+                }
+                EXPECT_EQ(TreeOf(strOut), expected);
+                EXPECT_EQ(ReadWholeFile(strOut + "/existing.txt"), "old");
+                EXPECT_EQ(ReadWholeFile(strOut + "/kept.txt"), "old");
+                EXPECT_EQ(ReadWholeFile(strOut + "/replaced.txt"), "replaced in its turn");
+                EXPECT_EQ(ReadWholeFile(strOut + "/early/1/29.txt"), Text(100 + 997 * 29));
+            }
+        }
+    }
+}
+
+TEST_F(ZipWhole, ExtractAllIntoAFolderItMadeTakesTheFolderBackWhenTheFirstEntryFails) {
+    RawEntry bad = DeflatedEntry("a/b/first.txt", "first");
+    bad.uCrc ^= 1;
+    WriteWholeFile(Path("first.zip"),
+                   BuildArchive({bad, DeflatedEntry("a/c/second.txt", Text(5000))}));
+    for (unsigned nThreads : {1u, 2u}) {
+        CZipArchiver zip;
+        zip.Open(Path("first.zip"), ZipOpenMode::ReadOnly);
+        EXPECT_THROW(zip.ExtractAll(Path("new/dest"), nThreads), CZipException);
+        EXPECT_EQ(PathKind(Path("new")), 0) << nThreads;
+    }
+}
+
+// Over an existing tree: read-only files and links at the targets are replaced (the link, not
+// what it names), as ExtractEntry replaces them.
+TEST_F(ZipWhole, ExtractAllReplacesReadOnlyFilesAndLinksInTheirTurn) {
+    std::vector<RawEntry> entries;
+    for (int i = 0; i < 20; ++i)
+        entries.push_back(DeflatedEntry("t/" + std::to_string(i), Text(300 + 50 * i)));
+    WriteWholeFile(Path("over.zip"), BuildArchive(entries));
+    for (unsigned nThreads : {1u, 2u}) {
+        SCOPED_TRACE(nThreads);
+        const std::string strOutside = MakeFile("outside.txt", "untouched");
+        MakeFile("out/t/3", "old, longer than the new contents of the entry ............");
+        chmod(Path("out/t/3").c_str(), 0444);
+        std::filesystem::remove(Path("out/t/4"));
+        std::filesystem::create_symlink(strOutside, Path("out/t/4"));
+        CZipArchiver zip;
+        zip.Open(Path("over.zip"), ZipOpenMode::ReadOnly);
+        EXPECT_EQ(zip.ExtractAll(Path("out"), nThreads), entries.size());
+        EXPECT_EQ(ReadWholeFile(Path("out/t/3")), Text(450));
+        EXPECT_EQ(ReadWholeFile(Path("out/t/4")), Text(500));
+        EXPECT_FALSE(std::filesystem::is_symlink(Path("out/t/4")));
+        EXPECT_EQ(ReadWholeFile(strOutside), "untouched");
+        EXPECT_EQ(TreeOf(Path("out")).size(), entries.size() + 1);  // no temporary names
     }
 }
 
