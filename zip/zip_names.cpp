@@ -32,14 +32,19 @@ bool IsSeparator(char c) {
 }  // namespace
 
 std::string EncodeStoredName(const std::string& strName, bool& bUtf8) {
+    // The separator of stored names is '/' whatever the system's: a backslash (a Windows path, or
+    // part of a POSIX file name, which every reader here takes for a separator anyway) is
+    // stored as '/'. Neither CP949 nor UTF-8 has 0x5C inside a multi-byte character.
+    std::string strSlashed = strName;
+    std::replace(strSlashed.begin(), strSlashed.end(), '\\', '/');
     bUtf8 = false;
-    if (IsAscii(strName))
-        return strName;
+    if (IsAscii(strSlashed))
+        return strSlashed;
     std::string strCp949;
-    if (Utf8ToCp949(strName, strCp949))
+    if (Utf8ToCp949(strSlashed, strCp949))
         return strCp949;
     bUtf8 = true;
-    return strName;
+    return strSlashed;
 }
 
 std::string DecodeStoredName(const uint8_t* pData, size_t nSize, bool bUtf8) {
