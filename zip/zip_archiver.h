@@ -45,9 +45,23 @@ enum class ZipOpenMode { ReadWrite = 0, ReadOnly = 1, Create = 2 };
 // ending in a separator.
 std::string StoredName(const std::string& strPath, bool bKeepPath);
 
+// Which system's file names IsSafeEntryName holds entry names to. Windows cannot hold, in any
+// part of a path: a device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9, LPT1-9 and COM or
+// LPT with a superscript 1-3; any case, with or without an extension), a part ending in a dot
+// or a space ("..." too), and the characters <>:"|?* and those below 0x20.
+enum class ENameRules { Posix, Windows };
+#ifdef _WIN32
+inline constexpr ENameRules kNativeNameRules = ENameRules::Windows;
+#else
+inline constexpr ENameRules kNativeNameRules = ENameRules::Posix;
+#endif
+
 // True when strName (an entry name in memory form) is safe to extract under a folder: after
-// StoredName, its ".." parts never climb above the folder, and it is not empty or "."/"..".
-bool IsSafeEntryName(const std::string& strName, bool bKeepPath = true);
+// StoredName, its ".." parts never climb above the folder, it is not empty or "."/"..", and
+// under eRules every part is a name the system can hold (a name Windows cannot hold would
+// fail, or open a device, only once the files before it are written).
+bool IsSafeEntryName(const std::string& strName, bool bKeepPath = true,
+                     ENameRules eRules = kNativeNameRules);
 
 // Opens the file an extracted entry is written to (CZipTargetFile::CreateNew or OpenExisting).
 using ZipTargetOpener = std::function<void(CZipTargetFile&)>;

@@ -29,6 +29,35 @@ bool IsSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
+// A device name of Windows, whatever follows its first dot (spaces before it do not count).
+bool IsWindowsDeviceName(std::string_view part) {
+    std::string strBase(part.substr(0, part.find('.')));
+    while (!strBase.empty() && strBase.back() == ' ')
+        strBase.pop_back();
+    for (char& c : strBase)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* szDevice : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (strBase == szDevice)
+            return true;
+    }
+    if (strBase.compare(0, 3, "COM") != 0 && strBase.compare(0, 3, "LPT") != 0)
+        return false;
+    const std::string_view number = std::string_view(strBase).substr(3);
+    // COM1-COM9, LPT1-LPT9, and with the superscript digits 1, 2 and 3 (UTF-8).
+    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+// A part of a path that Windows cannot hold as a file or folder name.
+bool IsUnfitForWindows(std::string_view part) {
+    for (char c : part) {
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            return true;
+    }
+    return part.back() == '.' || part.back() == ' ' || IsWindowsDeviceName(part);
+}
+
 }  // namespace
 
 std::string EncodeStoredName(const std::string& strName, bool& bUtf8) {
@@ -93,7 +122,7 @@ std::string StoredName(const std::string& strPath, bool bKeepPath) {
     return strPath.substr(nStart);
 }
 
-bool IsSafeEntryName(const std::string& strName, bool bKeepPath) {
+bool IsSafeEntryName(const std::string& strName, bool bKeepPath, ENameRules eRules) {
     if (strName.find('\0') != std::string::npos)
         return false;
     std::string strStored = StoredName(strName, bKeepPath);
@@ -108,6 +137,8 @@ bool IsSafeEntryName(const std::string& strName, bool bKeepPath) {
             if (--nDepth < 0)
                 return false;
         } else if (!part.empty() && part != ".") {
+            if (eRules == ENameRules::Windows && IsUnfitForWindows(part))
+                return false;
             ++nDepth;
         }
         nPos = nEnd + 1;
