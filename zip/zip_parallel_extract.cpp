@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <exception>
@@ -72,10 +73,12 @@ std::string TargetKey(const std::string& strStored) {
 // The start of the temporary names of one extraction, ".zav-XXXXXXXX-": a word that no entry
 // name contains, so no temporary name is ever an entry's target.
 std::string TemporaryPrefix(const CZipDirectory& directory) {
-    std::random_device device;
+    // Unpredictable enough for names that are checked against the entries and made with
+    // O_EXCL; the system's random source may be missing (and then throw) on some platforms.
     std::mt19937 random(
-        device() ^
-        static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+        static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()) ^
+        static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count() >> 7) ^
+        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&directory)));
     while (true) {
         char szWord[16];
         std::snprintf(szWord, sizeof(szWord), "%08x", static_cast<unsigned>(random()));

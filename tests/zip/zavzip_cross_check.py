@@ -107,7 +107,7 @@ def main(argv):
 
         # Names Windows cannot hold: zavzip.exe refuses the archive before writing anything,
         # the Linux zavzip extracts it.
-        for index, name in enumerate(["CON.txt", "sub/aux", "dots...", "space ", "a:b", "q?",
+        for index, name in enumerate(["CON.txt", "sub/aux", "dots...", "space ", "sub/a:b", "q?",
                                       "ctl\x01", "LPT9.log/x"]):
             archive = "winname%d.zip" % index
             with zipfile.ZipFile(os.path.join(work, archive), "w") as names:

@@ -107,6 +107,16 @@ TEST_F(ZipRead, ReadOnlyTargetIsReplacedAndTakesTheEntryAttributes) {
     EXPECT_EQ(CauseOf(BuildArchive({e})), 0);
     ASSERT_EQ(stat(Path("out/a.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & kModeBits, 0644u & kModeBits);
+    // ExtractAll on two threads renames its file over a read-only one in its turn.
+    chmod(Path("out/a.txt").c_str(), 0444);
+    e = StoredEntry("a.txt", "newer");
+    e.uExternal = 0x21;
+    CZipArchiver zip;
+    zip.Open(Save(BuildArchive({e, StoredEntry("b.txt", "b")}), "all.zip"), ZipOpenMode::ReadOnly);
+    EXPECT_EQ(zip.ExtractAll(Path("out"), 2), 2u);
+    EXPECT_EQ(ReadWholeFile(Path("out/a.txt")), "newer");
+    ASSERT_EQ(stat(Path("out/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & kModeBits, 0444u & kModeBits);
 }
 
 TEST_F(ZipRead, ZeroLengthEntriesExtractToEmptyFiles) {
