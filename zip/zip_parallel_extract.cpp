@@ -128,20 +128,36 @@ public:
     }
 
     // Queues a job; waits while the look-ahead budget is used up (never with an empty queue).
+    // While it waits, and after it queued the job, this thread commits what is in turn.
     void Push(SExtractJob&& job) {
         const size_t nBytes = Cost(job);
         std::unique_lock lock(m_mutex);
-        m_readerCv.wait(lock, [&] {
-            return m_nInFlight == 0 || m_nInFlight + nBytes <= m_nBudget ||
-                   m_nFirstFailure != kNoFailure;
-        });
+        while (m_nInFlight != 0 && m_nInFlight + nBytes > m_nBudget &&
+               m_nFirstFailure == kNoFailure) {
+            if (!AdvanceLocked(lock, true))
+                m_readerCv.wait(lock);
+        }
         m_nInFlight += nBytes;
         m_queue.push_back(std::move(job));
         m_workerCv.notify_one();
+        AdvanceLocked(lock, true);
+    }
+
+    // Commits every entry in turn (after the workers finished: all that are ready).
+    void CommitReady() {
+        std::unique_lock lock(m_mutex);
+        AdvanceLocked(lock, true);
     }
 
     // Inflates and writes job on this thread. False when libdeflate declined it.
-    bool RunHere(const SExtractJob& job) { return Extract(job, m_inflater, m_plain); }
+    bool RunHere(const SExtractJob& job) {
+        const EOutcome eOutcome = Extract(job, m_inflater, m_plain);
+        if (eOutcome == EOutcome::kWritten)
+            Ready(job.uIndex);
+        else if (eOutcome == EOutcome::kRefused)
+            Fail(job.uIndex, nullptr);
+        return eOutcome != EOutcome::kDeclined;
+    }
 
     // Opens the file entry uIndex is written to: a new file at its target when nothing is
     // there (with the folders it needs), otherwise a temporary file beside the target.
@@ -171,28 +187,7 @@ public:
     void Ready(size_t uIndex) {
         std::unique_lock lock(m_mutex);
         m_slots[uIndex].eState = SEntrySlot::kReady;
-        if (m_bCommitting)
-            return;  // the thread that is committing takes it in its turn
-        m_bCommitting = true;
-        while (m_nCommitted < m_slots.size() && m_nCommitted < m_nFirstFailure &&
-               m_slots[m_nCommitted].eState == SEntrySlot::kReady) {
-            const size_t i = m_nCommitted;
-            lock.unlock();
-            std::exception_ptr error;
-            try {
-                Commit(i);
-            } catch (...) {
-                error = std::current_exception();
-            }
-            lock.lock();
-            if (error) {
-                RecordFailure(i, error);
-                break;
-            }
-            m_slots[i].eState = SEntrySlot::kCommitted;
-            ++m_nCommitted;
-        }
-        m_bCommitting = false;
+        AdvanceLocked(lock, true);
     }
 
     // Records that entry uIndex failed (with error, or refused when null).
@@ -269,6 +264,51 @@ private:
         m_readerCv.notify_all();
     }
 
+    // Takes m_nCommitted past every entry in turn, with m_mutex held by lock. Entries whose
+    // commit is a call into the system (a rename, a folder) are committed only with
+    // bMayCommit, by the reading thread, with the lock released meanwhile: the renames of an
+    // extraction over an existing tree then run beside the workers instead of holding one of
+    // them. True when it committed such an entry.
+    bool AdvanceLocked(std::unique_lock<std::mutex>& lock, bool bMayCommit) {
+        if (m_bCommitting)
+            return false;  // the reading thread is committing one; it goes on after it
+        bool bCommitted = false;
+        while (m_nCommitted < m_slots.size() && m_nCommitted < m_nFirstFailure &&
+               m_slots[m_nCommitted].eState == SEntrySlot::kReady) {
+            const size_t i = m_nCommitted;
+            if (NeedsCommit(i)) {
+                if (!bMayCommit) {
+                    m_readerCv.notify_all();
+                    break;
+                }
+                m_bCommitting = true;
+                lock.unlock();
+                std::exception_ptr error;
+                try {
+                    Commit(i);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                lock.lock();
+                m_bCommitting = false;
+                bCommitted = true;
+                if (error) {
+                    RecordFailure(i, error);
+                    break;
+                }
+            }
+            m_slots[i].eState = SEntrySlot::kCommitted;
+            ++m_nCommitted;
+        }
+        return bCommitted;
+    }
+
+    // A new file at its target takes effect as it is; a waiting file and a folder entry do
+    // something in their turn.
+    bool NeedsCommit(size_t i) const {
+        return !m_slots[i].strWaiting.empty() || m_directory.m_entries[i]->IsDirectory();
+    }
+
     // Makes entry i take effect; throws CFileException.
     void Commit(size_t i) {
         const std::string& strTarget = m_targets[i];
@@ -291,6 +331,7 @@ private:
         CZipBuffer plain;
         while (true) {
             SExtractJob job;
+            bool bSkip = false;
             {
                 std::unique_lock lock(m_mutex);
                 m_workerCv.wait(lock, [&] { return m_bNoMore || !m_queue.empty(); });
@@ -298,42 +339,52 @@ private:
                     return;
                 job = std::move(m_queue.front());
                 m_queue.pop_front();
+                // Entries after a failure need not be written any more.
+                bSkip = m_nFirstFailure < job.uIndex;
             }
             const size_t nBytes = Cost(job);
+            EOutcome eOutcome = EOutcome::kSkipped;
+            std::exception_ptr error;
             try {
-                // Entries after a failure need not be written any more.
-                if (FirstFailure() > job.uIndex && !Extract(job, inflater, plain)) {
-                    std::lock_guard lock(m_mutex);
-                    m_declined.push_back(job.uIndex);
-                }
+                if (!bSkip)
+                    eOutcome = Extract(job, inflater, plain);
             } catch (...) {
-                Fail(job.uIndex, std::current_exception());
+                eOutcome = EOutcome::kRefused;
+                error = std::current_exception();
             }
             if (plain.Capacity() > kZipKeepBufferBytes)
                 plain = CZipBuffer();
             job.compressed = CZipBuffer();
             {
-                std::lock_guard lock(m_mutex);
+                std::unique_lock lock(m_mutex);
                 m_nInFlight -= nBytes;
+                if (eOutcome == EOutcome::kDeclined)
+                    m_declined.push_back(job.uIndex);
+                else if (eOutcome == EOutcome::kRefused)
+                    RecordFailure(job.uIndex, error);
+                else if (eOutcome == EOutcome::kWritten) {
+                    m_slots[job.uIndex].eState = SEntrySlot::kReady;
+                    AdvanceLocked(lock, false);
+                }
             }
             m_readerCv.notify_all();
         }
     }
 
-    // False when libdeflate declines the data (nothing was written then).
-    bool Extract(const SExtractJob& job, CWholeInflater& inflater, CZipBuffer& plain) {
+    enum class EOutcome { kWritten, kRefused, kDeclined, kSkipped };
+    // Inflates and writes the entry of job; kDeclined, with nothing written, when libdeflate
+    // declines its data.
+    EOutcome Extract(const SExtractJob& job, CWholeInflater& inflater, CZipBuffer& plain) {
         const CZipEntryHeader& entry = *m_directory.m_entries[job.uIndex];
         const uint8_t* pData = nullptr;
         if (!InflateWholeEntry(inflater, entry, job.compressed, plain, &pData))
-            return false;
+            return EOutcome::kDeclined;
         CZipTargetFile target;
         OpenPlaced(job.uIndex, target);
-        if (WriteExtractedFile(entry, target, pData, entry.m_uUncomprSize, job.tModified,
-                               m_strArchive))
-            Ready(job.uIndex);
-        else
-            Fail(job.uIndex, nullptr);
-        return true;
+        return WriteExtractedFile(entry, target, pData, entry.m_uUncomprSize, job.tModified,
+                                  m_strArchive)
+                   ? EOutcome::kWritten
+                   : EOutcome::kRefused;
     }
 
     const CZipDirectory& m_directory;
@@ -455,6 +506,7 @@ size_t CZipArchiver::ExtractInOrder(const std::vector<std::string>& targets, uns
         }
     }
     pipeline.Finish();
+    pipeline.CommitReady();
     for (uint16_t uIndex : pipeline.Declined()) {
         if (uIndex > pipeline.FirstFailure())
             break;
@@ -465,6 +517,7 @@ size_t CZipArchiver::ExtractInOrder(const std::vector<std::string>& targets, uns
             AbandonEntry();
         }
     }
+    pipeline.CommitReady();
     const size_t nFailed = pipeline.FirstFailure();
     pipeline.Discard();
     // Folders get their permissions after the files, which they may have had to take in.

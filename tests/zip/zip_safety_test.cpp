@@ -160,6 +160,14 @@ TEST_F(ZipSafety, ExistingLinkAtTheTargetIsReplacedNotFollowed) {
     EXPECT_TRUE(
         std::filesystem::is_regular_file(std::filesystem::symlink_status(m_strOut + "/a.txt")));
     EXPECT_EQ(ReadWholeFile(m_strOut + "/a.txt"), "new");
+    // ExtractAll renames its file over the link in its turn.
+    std::filesystem::remove(m_strOut + "/a.txt");
+    std::filesystem::create_symlink(strOutside, m_strOut + "/a.txt");
+    CZipArchiver zip;
+    zip.Open(Path("in.zip"), ZipOpenMode::ReadOnly);
+    ASSERT_EQ(zip.ExtractAll(m_strOut, 2), 1u);
+    EXPECT_EQ(ReadWholeFile(strOutside), "untouched");
+    EXPECT_FALSE(std::filesystem::is_symlink(m_strOut + "/a.txt"));
 }
 
 TEST_F(ZipSafety, ExistingHardLinkAtTheTargetIsReplacedNotWrittenThrough) {
