@@ -126,6 +126,15 @@ int CZipArchiver::EntryCount() const {
     return static_cast<int>(m_directory.Count());
 }
 
+uint64_t CZipArchiver::DeclaredSize() const {
+    uint64_t nTotal = 0;
+    for (const auto& pEntry : m_directory.m_entries) {
+        if (!pEntry->IsDirectory())
+            nTotal += pEntry->m_uUncomprSize;
+    }
+    return nTotal;
+}
+
 bool CZipArchiver::GetFileInfo(uint16_t uIndex, CZipEntryHeader& header) const {
     if (uIndex >= m_directory.Count())
         return false;

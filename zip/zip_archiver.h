@@ -45,9 +45,26 @@ enum class ZipOpenMode { ReadWrite = 0, ReadOnly = 1, Create = 2 };
 // ending in a separator.
 std::string StoredName(const std::string& strPath, bool bKeepPath);
 
+// Which system's file names IsSafeEntryName holds entry names to. Windows cannot hold, in any
+// part of a path: a device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9, LPT1-9 and COM or
+// LPT with a superscript 1-3; any case, with or without an extension), a part ending in a dot
+// or a space ("..." too), and the characters <>:"|?* and those below 0x20.
+enum class ENameRules { Posix, Windows };
+#ifdef _WIN32
+inline constexpr ENameRules kNativeNameRules = ENameRules::Windows;
+#else
+inline constexpr ENameRules kNativeNameRules = ENameRules::Posix;
+#endif
+
 // True when strName (an entry name in memory form) is safe to extract under a folder: after
-// StoredName, its ".." parts never climb above the folder, and it is not empty or "."/"..".
-bool IsSafeEntryName(const std::string& strName, bool bKeepPath = true);
+// StoredName, its ".." parts never climb above the folder, it is not empty or "."/"..", and
+// under eRules every part is a name the system can hold (a name Windows cannot hold would
+// fail, or open a device, only once the files before it are written).
+bool IsSafeEntryName(const std::string& strName, bool bKeepPath = true,
+                     ENameRules eRules = kNativeNameRules);
+
+// Opens the file an extracted entry is written to (CZipTargetFile::CreateNew or OpenExisting).
+using ZipTargetOpener = std::function<void(CZipTargetFile&)>;
 
 // One file for CZipArchiver::AddFilesAs: the native path it is read from and the name of its
 // entry (memory form), which need not be related.
@@ -56,10 +73,15 @@ struct SZipSource {
     std::string strName;
 };
 
-// Creates strPath and its missing parents. True when it exists as a folder afterwards.
-bool CreateFolderPath(const std::string& strPath);
+// Creates strPath and its missing parents. True when it exists as a folder afterwards. Every
+// folder it made is appended to *pCreated when given, parents first.
+bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated = nullptr);
 // -1 for a folder, 1 for a file (or anything else that is not a folder), 0 when absent.
 int PathKind(const std::string& strPath);
+// True when the file system of strFolder (of its nearest existing parent while it does not
+// exist yet) has nBytes available to this process, and when that cannot be told. What it has
+// goes to *pAvailable when given (UINT64_MAX when unknown).
+bool HasRoomFor(const std::string& strFolder, uint64_t nBytes, uint64_t* pAvailable = nullptr);
 
 // Takes time, date and the attribute word of the regular file at strPath into header, and its
 // size into *pSize when given. False when it cannot be read, is not a regular file, or is 4 GiB
@@ -126,6 +148,12 @@ public:
     // Copies the header of entry uIndex (name in memory form). False when out of range.
     bool GetFileInfo(uint16_t uIndex, CZipEntryHeader& header) const;
 
+    // The bytes that extracting every file entry writes, by the sizes the directory declares
+    // (no entry writes more: see ReadEntryData); folder entries count 0. ExtractAll refuses an
+    // archive that does not fit; a caller extracting entry by entry checks the room first:
+    // HasRoomFor(folder, DeclaredSize()), or the sum of several archives bound for one disk.
+    uint64_t DeclaredSize() const;
+
     // Extracts entry uIndex under strFolder (the stored folders rebuilt with bKeepPath, else
     // the file directly in strFolder; "" is the current folder), written in chunks of
     // nChunkSize (0 is refused). Missing folders are created. A name ending in '/'
@@ -136,10 +164,11 @@ public:
     // setuid/setgid files; a link (or a hard-linked file) at the target is replaced by a new
     // regular file, an existing file is overwritten. The file gets the entry's time and the
     // permissions of its attribute word (read-only 0444, else 0644; a Unix tool's rwx bits),
-    // set through the open file. Throws CFileException when the target cannot be created or
-    // written, CZipException BadArchive (10) for a local header that disagrees with the
-    // directory, DataError (6) / BufferError (8) for corrupt deflate data, CrcMismatch (11)
-    // after the file was written.
+    // set through the open file. Never writes more than the entry's declared size. Throws
+    // CFileException when the target cannot be created or written, CZipException BadArchive
+    // (10) for a local header that disagrees with the directory and for data that goes on past
+    // the declared size (before anything past it is written), DataError (6) / BufferError (8)
+    // for corrupt deflate data, CrcMismatch (11) after the file was written.
     bool ExtractEntry(uint16_t uIndex, const std::string& strFolder, bool bKeepPath = true,
                       uint32_t nChunkSize = kDefaultChunkSize);
 
@@ -148,12 +177,18 @@ public:
     // default) while this thread reads the archive; at most nLookAheadBytes (0:
     // DefaultLookAheadBytes(nThreads)) of compressed and inflated data wait or are being
     // written, or one entry larger than that. Before anything is written every entry is checked:
-    // an unsafe name, an encrypted entry or a file entry without a file name stops it there.
-    // Archives whose entries share a target (or put a file where another needs a folder) are
-    // extracted one entry after another. Folders get their permissions after the files. Returns
+    // an unsafe name, an encrypted entry or a file entry without a file name stops it there;
+    // and when DeclaredSize() does not fit in the room of strFolder (HasRoomFor), it throws
+    // CFileException ENOSPC for strFolder. The entries take effect in order whatever the
+    // threads: a file that would replace an existing one is written under a temporary name
+    // beside it (".zav-" and a word no entry name holds) and renamed over it in its turn. When
+    // entry k fails, the destination holds entries 0 to k-1 and nothing of k or later: their
+    // new files, temporary files and the folders made for them are removed (exceptions
+    // included), and the files they would have replaced keep their contents. Archives whose
+    // entries share a target (or put a file where another needs a folder) are extracted one
+    // entry after another. Folders get their permissions after the files. Returns
     // EntryCount() when every entry was extracted, otherwise the index of the first one that
-    // failed (entries after it may have been written). Throws what ExtractEntry throws when
-    // that first failure is an exception.
+    // failed. Throws what ExtractEntry throws when that first failure is an exception.
     size_t ExtractAll(const std::string& strFolder, unsigned nThreads = 0,
                       size_t nLookAheadBytes = 0);
 
@@ -171,7 +206,10 @@ public:
     // encrypted entry; throws BadArchive when the local header disagrees with the directory.
     bool OpenEntryForReading(uint16_t uIndex);
     // Delivers up to nSize bytes of uncompressed data; 0 at the end (or when nothing is open).
-    // Throws DataError / BufferError / BadArchive for corrupt or truncated data.
+    // Never more than the entry declares: once its declared size is delivered, data that goes
+    // on (a deflate stream that does not end there, stored bytes left over) stops the reading
+    // at once with BadArchive. Throws DataError / BufferError / BadArchive for corrupt or
+    // truncated data.
     uint32_t ReadEntryData(void* pBuffer, uint32_t nSize);
     // Ends the entry: 1 when read to its end with a matching CRC, -1 when not read to its
     // end (no CRC check), 0 when no entry was being read; throws CrcMismatch (11) for a wrong
@@ -246,7 +284,8 @@ private:
     // Reading. Extracts a file entry to strTarget (its checks done): in one buffer when it fits
     // the whole limit, otherwise (or when libdeflate declines the data) through zlib.
     bool ExtractFile(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize);
-    bool ExtractStreamed(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize);
+    // Through zlib into the file fnOpen opens.
+    bool ExtractStreamed(uint16_t uIndex, const ZipTargetOpener& fnOpen, uint32_t nChunkSize);
     bool FitsWhole(const CZipEntryHeader& entry) const;
     // Reads the compressed data of entry uIndex into data after checking its local header
     // (and data descriptor) against the directory; throws BadArchive.
@@ -256,10 +295,16 @@ private:
     void CheckDescriptor(const CZipEntryHeader& entry, int64_t nDataStart);
     // Reads exactly nCount bytes of the archive at nOffset through a read-ahead window.
     void ReadArchiveAt(int64_t nOffset, uint8_t* pOut, size_t nCount);
-    size_t ExtractInParallel(const std::vector<std::string>& targets, unsigned nThreads,
-                             size_t nLookAheadBytes);
+    // ExtractAll's work once the checks passed; nThreads 0: everything on this thread.
+    size_t ExtractInOrder(const std::vector<std::string>& targets, unsigned nThreads,
+                          size_t nLookAheadBytes);
     // Ends an entry left open for reading by an exception, without its checks.
     void AbandonEntry();
+    // Reading: refills the transfer buffer from the entry's compressed bytes when it is empty.
+    void FillTransfer();
+    // After the declared size was delivered: throws BadArchive when the data goes on,
+    // BufferError when a deflate stream is cut off before its end.
+    void CheckDataEnds();
 
     EntryState m_entryState = kNone;
     bool m_bWritable = false;

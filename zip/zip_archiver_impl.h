@@ -21,6 +21,7 @@ struct CZipArchiver::Impl {
     uint32_t nPending = 0;      // compressed bytes waiting in the transfer buffer (writing)
     uint32_t nComprLeft = 0;    // compressed bytes still to read from the archive
     uint32_t nUncomprLeft = 0;  // uncompressed bytes still to deliver
+    bool bDataEnded = false;    // reading: the entry's data was seen to end
     uint32_t uCrc = 0;          // running CRC-32 of what was read or written
     uint64_t nTotalIn = 0;      // uncompressed bytes taken (writing)
     uint64_t nTotalOut = 0;     // compressed bytes produced (writing)
@@ -70,14 +71,18 @@ EPackSource OpenPackSource(const std::string& strPath, bool bOpenFirst, CZipEntr
 std::string ExtractTarget(const std::string& strFolder, const std::string& strStored);
 // A file entry needs a last part that names a file (not empty, "." or "..").
 bool HasFileName(const std::string& strStored);
-// Writes the nSize bytes at pData as the extracted file strTarget of entry: creates it (and the
-// folders it needs), writes it at once, throws CrcMismatch when the data's CRC differs from the
-// entry's (after the file was written, as zlib's path does), then sets its time (tModified, the
-// entry's GetTime(): the time zone is read on one thread only) and permissions. False when they
-// cannot be set. Safe on several threads for different targets.
-bool WriteExtractedFile(const CZipEntryHeader& entry, const std::string& strTarget,
-                        const uint8_t* pData, size_t nSize, int64_t tModified,
-                        const std::string& strArchive);
+// The folder part of a target path, with its final '/' ("" when it has none).
+std::string ParentFolder(const std::string& strPath);
+// Opens strPath for an extracted file: a new file where nothing is (the folders it needs made
+// first), otherwise what is there made replaceable and overwritten.
+void OpenTarget(CZipTargetFile& target, const std::string& strPath);
+// Writes the nSize bytes at pData as the extracted file of entry into target (opened), throws
+// CrcMismatch when the data's CRC differs from the entry's (after the file was written, as
+// zlib's path does), then sets its time (tModified, the entry's GetTime(): the time zone is
+// read on one thread only) and permissions and closes it. False when they cannot be set. Safe
+// on several threads for different targets.
+bool WriteExtractedFile(const CZipEntryHeader& entry, CZipTargetFile& target, const uint8_t* pData,
+                        size_t nSize, int64_t tModified, const std::string& strArchive);
 // The entry's data from its compressed bytes: inflated into plain, or for a stored entry the
 // bytes themselves; *ppData then points at the entry's m_uUncomprSize bytes. False when
 // libdeflate declines the data or a stored entry's sizes differ: the entry must then go

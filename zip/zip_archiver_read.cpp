@@ -15,13 +15,23 @@ namespace {
 // read brings many of them.
 constexpr size_t kWindowSize = size_t{256} << 10;
 
+// Opens the file at strTarget as OpenTarget does.
+ZipTargetOpener TargetAt(const std::string& strTarget) {
+    return [&strTarget](CZipTargetFile& target) { OpenTarget(target, strTarget); };
+}
+
+uint32_t FilePermissions(const CZipEntryHeader& entry) {
+    return PermissionsFromExternalAttributes(entry.m_uExternalAttr, entry.m_uVersionMadeBy >> 8,
+                                             false);
+}
+
+}  // namespace
+
 std::string ParentFolder(const std::string& strPath) {
     size_t nSlash = strPath.find_last_of('/');
     return nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
 }
 
-// Opens the target file of an extracted entry: a new file where nothing is (the folders it
-// needs made first), otherwise what is there made replaceable and overwritten.
 void OpenTarget(CZipTargetFile& target, const std::string& strPath) {
     int nError = target.CreateNew(strPath);
     if (nError == ENOENT) {
@@ -35,13 +45,6 @@ void OpenTarget(CZipTargetFile& target, const std::string& strPath) {
     MakeFileReplaceable(strPath);
     target.OpenExisting(strPath);
 }
-
-uint32_t FilePermissions(const CZipEntryHeader& entry) {
-    return PermissionsFromExternalAttributes(entry.m_uExternalAttr, entry.m_uVersionMadeBy >> 8,
-                                             false);
-}
-
-}  // namespace
 
 std::string ExtractTarget(const std::string& strFolder, const std::string& strStored) {
     std::string strTarget = strFolder.empty() ? std::string(".") : strFolder;
@@ -57,11 +60,8 @@ bool HasFileName(const std::string& strStored) {
     return !strLast.empty() && strLast != "." && strLast != "..";
 }
 
-bool WriteExtractedFile(const CZipEntryHeader& entry, const std::string& strTarget,
-                        const uint8_t* pData, size_t nSize, int64_t tModified,
-                        const std::string& strArchive) {
-    CZipTargetFile target;
-    OpenTarget(target, strTarget);
+bool WriteExtractedFile(const CZipEntryHeader& entry, CZipTargetFile& target, const uint8_t* pData,
+                        size_t nSize, int64_t tModified, const std::string& strArchive) {
     if (nSize > 0)
         target.Write(pData, nSize);
     if (ZipCrc32(0, pData, nSize) != entry.m_uCrc32) {
@@ -183,10 +183,22 @@ bool CZipArchiver::OpenEntryForReading(uint16_t uIndex) {
     }
     im.nComprLeft = entry.m_uComprSize;
     im.nUncomprLeft = entry.m_uUncomprSize;
+    im.bDataEnded = false;
     im.uCrc = 0;
     im.stream.avail_in = 0;
     m_entryState = kExtracting;
     return true;
+}
+
+void CZipArchiver::FillTransfer() {
+    Impl& im = *m_pImpl;
+    if (im.stream.avail_in > 0 || im.nComprLeft == 0)
+        return;
+    uint32_t nRead = std::min<uint32_t>(kTransferBufferSize, im.nComprLeft);
+    m_file.Read(im.pTransfer.get(), nRead);
+    im.nComprLeft -= nRead;
+    im.stream.next_in = im.pTransfer.get();
+    im.stream.avail_in = nRead;
 }
 
 uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
@@ -196,18 +208,9 @@ uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
     const bool bDeflate = m_directory.m_pCurrent->m_uMethod == 8;
     auto* pOut = static_cast<uint8_t*>(pBuffer);
     uint32_t nWant = std::min(nSize, im.nUncomprLeft);
-    // A deflated entry of declared size 0 still consumes its stream (an empty final block),
-    // so that it ends cleanly. Stored data needs no such draining.
-    const bool bDrain = bDeflate && nWant == 0 && im.nComprLeft > 0;
     uint32_t nCount = 0;
-    while (nWant > 0 || (bDrain && im.nComprLeft > 0)) {
-        if (im.stream.avail_in == 0 && im.nComprLeft > 0) {
-            uint32_t nRead = std::min<uint32_t>(kTransferBufferSize, im.nComprLeft);
-            m_file.Read(im.pTransfer.get(), nRead);
-            im.nComprLeft -= nRead;
-            im.stream.next_in = im.pTransfer.get();
-            im.stream.avail_in = nRead;
-        }
+    while (nWant > 0) {
+        FillTransfer();
         if (bDeflate) {
             im.stream.next_out = pOut + nCount;
             im.stream.avail_out = nWant;
@@ -217,8 +220,10 @@ uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
             im.nUncomprLeft -= nMade;
             nCount += nMade;
             nWant -= nMade;
-            if (iResult == Z_STREAM_END)
+            if (iResult == Z_STREAM_END) {
+                im.bDataEnded = true;
                 break;
+            }
             if (iResult != Z_OK && iResult != Z_NEED_DICT)
                 Throw(iResult);
         } else {
@@ -236,7 +241,35 @@ uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
             nWant -= nCopy;
         }
     }
+    if (im.nUncomprLeft == 0 && !im.bDataEnded)
+        CheckDataEnds();
     return nCount;
+}
+
+void CZipArchiver::CheckDataEnds() {
+    Impl& im = *m_pImpl;
+    if (m_directory.m_pCurrent->m_uMethod != 8) {
+        if (im.stream.avail_in > 0 || im.nComprLeft > 0)
+            Throw(kZipBadArchive);
+        im.bDataEnded = true;
+        return;
+    }
+    // The stream runs on into one byte of room: it must end without filling it. (A stream of
+    // declared size 0 consumes its empty final block here.)
+    uint8_t uExtra = 0;
+    while (true) {
+        FillTransfer();
+        im.stream.next_out = &uExtra;
+        im.stream.avail_out = 1;
+        const int iResult = inflate(&im.stream, Z_SYNC_FLUSH);
+        if (im.stream.avail_out == 0)
+            Throw(kZipBadArchive);
+        if (iResult == Z_STREAM_END)
+            break;
+        if (iResult != Z_OK)
+            Throw(iResult);  // Z_BUF_ERROR: the data ends before its stream does
+    }
+    im.bDataEnded = true;
 }
 
 int CZipArchiver::CloseEntryForReading() {
@@ -338,7 +371,7 @@ void CZipArchiver::ReadWholeEntry(uint16_t uIndex, CZipBuffer& data) {
 bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize) {
     const CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
     if (m_entryState != kNone || !FitsWhole(entry))
-        return ExtractStreamed(uIndex, strTarget, nChunkSize);
+        return ExtractStreamed(uIndex, TargetAt(strTarget), nChunkSize);
     Impl& im = *m_pImpl;
     if (entry.IsEncrypted()) {
         CheckLocalHeader(entry);  // as OpenEntryForReading: a bad header is reported first
@@ -351,7 +384,9 @@ bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, ui
     bool bDone = false;
     bool bOk = false;
     if (InflateWholeEntry(*im.pInflater, entry, im.compressed, im.plain, &pData)) {
-        bOk = WriteExtractedFile(entry, strTarget, pData, entry.m_uUncomprSize, entry.GetTime(),
+        CZipTargetFile target;
+        OpenTarget(target, strTarget);
+        bOk = WriteExtractedFile(entry, target, pData, entry.m_uUncomprSize, entry.GetTime(),
                                  GetArchivePath());
         bDone = true;
     }
@@ -359,15 +394,15 @@ bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, ui
         im.compressed = CZipBuffer();
     if (im.plain.Capacity() > kZipKeepBufferBytes)
         im.plain = CZipBuffer();
-    return bDone ? bOk : ExtractStreamed(uIndex, strTarget, nChunkSize);
+    return bDone ? bOk : ExtractStreamed(uIndex, TargetAt(strTarget), nChunkSize);
 }
 
-bool CZipArchiver::ExtractStreamed(uint16_t uIndex, const std::string& strTarget,
+bool CZipArchiver::ExtractStreamed(uint16_t uIndex, const ZipTargetOpener& fnOpen,
                                    uint32_t nChunkSize) {
     if (!OpenEntryForReading(uIndex))
         return false;
     CZipTargetFile target;
-    OpenTarget(target, strTarget);
+    fnOpen(target);
     std::vector<uint8_t> chunk(nChunkSize);
     uint32_t n;
     do {

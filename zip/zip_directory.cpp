@@ -152,6 +152,44 @@ void CZipDirectory::ReadDirectory(CZipBufferedFile& file, const std::string& str
             std::memcpy(h.m_comment.Data(), cursor.Take(uCommentLen), uCommentLen);
         m_entries.push_back(std::move(pHeader));
     }
+    CheckEntrySpans(file, strArchivePath);
+}
+
+void CZipDirectory::CheckEntrySpans(CZipBufferedFile& file,
+                                    const std::string& strArchivePath) const {
+    std::vector<const CZipEntryHeader*> order;
+    order.reserve(m_entries.size());
+    for (const auto& pEntry : m_entries)
+        order.push_back(pEntry.get());
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto* pA, const auto* pB) { return pA->m_uOffset < pB->m_uOffset; });
+    for (size_t i = 0; i < order.size(); ++i) {
+        const CZipEntryHeader& entry = *order[i];
+        const uint64_t nLimit = i + 1 < order.size() ? order[i + 1]->m_uOffset : m_uDirOffset;
+        // What the central header alone tells (the local name has the same length, or the
+        // entry is refused when it is read) already refuses most overlaps without a read.
+        uint64_t nEnd = uint64_t{entry.m_uOffset} + CZipEntryHeader::kLocalFixedSize +
+                        entry.m_uStoredNameSize + entry.m_uComprSize;
+        if (nEnd > nLimit)
+            ZipException(kZipBadArchive, strArchivePath);
+        uint8_t local[CZipEntryHeader::kLocalFixedSize];
+        file.ReadAt(m_nBytesBeforeArchive + entry.m_uOffset, local, sizeof(local));
+        if (GetU32(local) != CZipEntryHeader::kLocalSignature)
+            ZipException(kZipBadArchive, strArchivePath);
+        nEnd = uint64_t{entry.m_uOffset} + CZipEntryHeader::kLocalFixedSize + GetU16(local + 26) +
+               GetU16(local + 28) + entry.m_uComprSize;
+        if ((entry.m_uFlag & CZipEntryHeader::kFlagDataDescriptor) != 0) {
+            // 12 bytes of CRC and sizes, after the signature when there is one.
+            uint8_t signature[4];
+            if (nEnd + sizeof(signature) > nLimit)
+                ZipException(kZipBadArchive, strArchivePath);
+            file.ReadAt(m_nBytesBeforeArchive + static_cast<int64_t>(nEnd), signature,
+                        sizeof(signature));
+            nEnd += GetU32(signature) == CZipEntryHeader::kDescriptorSignature ? 16 : 12;
+        }
+        if (nEnd > nLimit)
+            ZipException(kZipBadArchive, strArchivePath);
+    }
 }
 
 void CZipDirectory::WriteDirectory(CZipBufferedFile& file, const std::string& strArchivePath) {

@@ -26,8 +26,17 @@ public:
     // file), BadArchive on a short read.
     int64_t FindEndRecord(CZipBufferedFile& file, const std::string& strArchivePath);
     // Reads the end record and every central header; names become UTF-8 in memory.
-    // Throws BadArchive for every inconsistency (see the checks in zip_directory.cpp).
+    // Throws BadArchive for every inconsistency (see the checks in zip_directory.cpp), among
+    // them entries whose bytes overlap (CheckEntrySpans).
     void ReadDirectory(CZipBufferedFile& file, const std::string& strArchivePath);
+    // Throws BadArchive unless, taken in the order of their local header offsets, every entry's
+    // local header, name, extra field, data and data descriptor end at or before the next
+    // entry's local header, and the last one's before the central directory. This refuses
+    // the archives that expand without end from a small file: many entries of one local
+    // header, or data ranges that each cover the next entry. Reads each local header (30
+    // bytes) and, after data described afterwards, the 4 bytes where a descriptor's signature
+    // would be.
+    void CheckEntrySpans(CZipBufferedFile& file, const std::string& strArchivePath) const;
     // Writes every central header and the end record at the end of the file.
     void WriteDirectory(CZipBufferedFile& file, const std::string& strArchivePath);
 

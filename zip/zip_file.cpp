@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -13,6 +14,7 @@
 #include "zip/zip_exception.h"
 
 #ifdef _WIN32
+#include <direct.h>
 #include <io.h>
 #include <windows.h>
 
@@ -77,6 +79,39 @@ int Truncate(int nFd, int64_t nLength) {
 int PathMode(const std::string& strPath, uint32_t uPermissions) {
     return _wchmod(WideFromUtf8(strPath).c_str(),
                    (uPermissions & 0200) != 0 ? _S_IREAD | _S_IWRITE : _S_IREAD);
+}
+
+int RemoveFolder(const std::string& strPath) {
+    return _wrmdir(WideFromUtf8(strPath).c_str());
+}
+int Rename(const std::string& strFrom, const std::string& strTo) {
+    const std::wstring from = WideFromUtf8(strFrom);
+    const std::wstring to = WideFromUtf8(strTo);
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+        // A read-only file at the target is replaced too.
+        MakeFileReplaceable(strTo);
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return 0;
+    }
+    switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            errno = ENOENT;
+            break;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            errno = EACCES;
+            break;
+        case ERROR_NOT_SAME_DEVICE:
+            errno = EXDEV;
+            break;
+        default:
+            errno = EIO;
+            break;
+    }
+    return -1;
 }
 
 // A read or write at nOffset that leaves the descriptor's position where it was.
@@ -181,6 +216,12 @@ int Unlink(const std::string& strPath) {
 }
 int Truncate(int nFd, int64_t nLength) {
     return ftruncate(nFd, static_cast<off_t>(nLength));
+}
+int RemoveFolder(const std::string& strPath) {
+    return ::rmdir(strPath.c_str());
+}
+int Rename(const std::string& strFrom, const std::string& strTo) {
+    return ::rename(strFrom.c_str(), strTo.c_str());
 }
 int PathMode(const std::string& strPath, uint32_t uPermissions) {
     return chmod(strPath.c_str(), static_cast<mode_t>(uPermissions));
@@ -386,6 +427,21 @@ int SetPathTimeAndMode(const std::string& strPath, int64_t tModified, uint32_t u
 
 bool SetPathMode(const std::string& strPath, uint32_t uPermissions) {
     return os::PathMode(strPath, uPermissions) == 0;
+}
+
+int RenameOver(const std::string& strFrom, const std::string& strTo) {
+    return os::Rename(strFrom, strTo) == 0 ? 0 : errno;
+}
+
+bool RemoveFile(const std::string& strPath) {
+    if (os::Unlink(strPath) == 0 || errno == ENOENT)
+        return true;
+    MakeFileReplaceable(strPath);
+    return os::Unlink(strPath) == 0 || errno == ENOENT;
+}
+
+bool RemoveEmptyFolder(const std::string& strPath) {
+    return os::RemoveFolder(strPath) == 0;
 }
 
 void CZipTargetFile::Cut() {

@@ -73,6 +73,14 @@ int SetPathTimeAndMode(const std::string& strPath, int64_t tModified, uint32_t u
 // Sets the permission bits of strPath. False when they cannot be set.
 bool SetPathMode(const std::string& strPath, uint32_t uPermissions);
 
+// Renames the file strFrom to strTo, replacing in one step a file or link there (a read-only
+// one too). 0 on success, otherwise the errno.
+int RenameOver(const std::string& strFrom, const std::string& strTo);
+// Removes the file or link at strPath (a read-only one too). True when nothing is left there.
+bool RemoveFile(const std::string& strPath);
+// Removes the folder at strPath if it is empty; false otherwise.
+bool RemoveEmptyFolder(const std::string& strPath);
+
 // A source file opened for reading; closed on every path out.
 class CZipSourceFile {
 public:

@@ -5,18 +5,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <filesystem>
+#include <limits>
 #include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/native_text.h"
 #include "zip/zip_archiver.h"
 #include "zip/zip_file.h"
-
-#ifdef _WIN32
-#include <filesystem>
-
-#include "platform/native_text.h"
-#endif
 
 namespace {
 
@@ -32,17 +29,51 @@ bool IsSeparator(char c) {
     return c == '/' || c == '\\';
 }
 
+// A device name of Windows, whatever follows its first dot (spaces before it do not count).
+bool IsWindowsDeviceName(std::string_view part) {
+    std::string strBase(part.substr(0, part.find('.')));
+    while (!strBase.empty() && strBase.back() == ' ')
+        strBase.pop_back();
+    for (char& c : strBase)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* szDevice : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (strBase == szDevice)
+            return true;
+    }
+    if (strBase.compare(0, 3, "COM") != 0 && strBase.compare(0, 3, "LPT") != 0)
+        return false;
+    const std::string_view number = std::string_view(strBase).substr(3);
+    // COM1-COM9, LPT1-LPT9, and with the superscript digits 1, 2 and 3 (UTF-8).
+    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+// A part of a path that Windows cannot hold as a file or folder name.
+bool IsUnfitForWindows(std::string_view part) {
+    for (char c : part) {
+        if (static_cast<unsigned char>(c) < 0x20 ||
+            std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            return true;
+    }
+    return part.back() == '.' || part.back() == ' ' || IsWindowsDeviceName(part);
+}
+
 }  // namespace
 
 std::string EncodeStoredName(const std::string& strName, bool& bUtf8) {
+    // The separator of stored names is '/' whatever the system's: a backslash (a Windows path, or
+    // part of a POSIX file name, which every reader here takes for a separator anyway) is
+    // stored as '/'. Neither CP949 nor UTF-8 has 0x5C inside a multi-byte character.
+    std::string strSlashed = strName;
+    std::replace(strSlashed.begin(), strSlashed.end(), '\\', '/');
     bUtf8 = false;
-    if (IsAscii(strName))
-        return strName;
+    if (IsAscii(strSlashed))
+        return strSlashed;
     std::string strCp949;
-    if (Utf8ToCp949(strName, strCp949))
+    if (Utf8ToCp949(strSlashed, strCp949))
         return strCp949;
     bUtf8 = true;
-    return strName;
+    return strSlashed;
 }
 
 std::string DecodeStoredName(const uint8_t* pData, size_t nSize, bool bUtf8) {
@@ -91,7 +122,7 @@ std::string StoredName(const std::string& strPath, bool bKeepPath) {
     return strPath.substr(nStart);
 }
 
-bool IsSafeEntryName(const std::string& strName, bool bKeepPath) {
+bool IsSafeEntryName(const std::string& strName, bool bKeepPath, ENameRules eRules) {
     if (strName.find('\0') != std::string::npos)
         return false;
     std::string strStored = StoredName(strName, bKeepPath);
@@ -106,6 +137,8 @@ bool IsSafeEntryName(const std::string& strName, bool bKeepPath) {
             if (--nDepth < 0)
                 return false;
         } else if (!part.empty() && part != ".") {
+            if (eRules == ENameRules::Windows && IsUnfitForWindows(part))
+                return false;
             ++nDepth;
         }
         nPos = nEnd + 1;
@@ -120,11 +153,22 @@ int PathKind(const std::string& strPath) {
     return S_ISDIR(status.uMode) ? -1 : 1;
 }
 
-bool CreateFolderPath(const std::string& strPath) {
+bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated) {
 #ifdef _WIN32
     // Either separator, and a drive or share at the start.
+    namespace fs = std::filesystem;
     std::error_code ec;
-    std::filesystem::create_directories(PathFromUtf8(strPath), ec);
+    fs::path folder = PathFromUtf8(strPath);
+    while (folder.has_relative_path() && !folder.has_filename())
+        folder = folder.parent_path();  // "a/b/" names "a/b"
+    std::vector<fs::path> missing;
+    for (fs::path p = folder; !p.empty() && p.has_relative_path() && !fs::exists(p, ec);
+         p = p.parent_path())
+        missing.push_back(p);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (fs::create_directory(*it, ec) && pCreated)
+            pCreated->push_back(Utf8FromPath(*it));
+    }
     return PathKind(strPath) == -1;
 #else
     std::string strFolder = strPath;
@@ -136,10 +180,31 @@ bool CreateFolderPath(const std::string& strPath) {
         return true;
     size_t nSlash = strFolder.find_last_of('/');
     if (nSlash != std::string::npos && nSlash > 0 &&
-        !CreateFolderPath(strFolder.substr(0, nSlash + 1)))
+        !CreateFolderPath(strFolder.substr(0, nSlash + 1), pCreated))
         return false;
-    if (mkdir(strFolder.c_str(), 0755) == 0)
+    if (mkdir(strFolder.c_str(), 0755) == 0) {
+        if (pCreated)
+            pCreated->push_back(strFolder);
         return true;
+    }
     return errno == EEXIST && PathKind(strFolder) == -1;
 #endif
+}
+
+bool HasRoomFor(const std::string& strFolder, uint64_t nBytes, uint64_t* pAvailable) {
+    namespace fs = std::filesystem;
+    if (pAvailable)
+        *pAvailable = std::numeric_limits<uint64_t>::max();
+    std::error_code ec;
+    fs::path folder = fs::absolute(PathFromUtf8(strFolder.empty() ? "." : strFolder), ec);
+    if (ec)
+        return true;
+    while (!fs::exists(folder, ec) && folder.has_relative_path())
+        folder = folder.parent_path();
+    const fs::space_info space = fs::space(folder, ec);
+    if (ec || space.available == static_cast<std::uintmax_t>(-1))
+        return true;
+    if (pAvailable)
+        *pAvailable = space.available;
+    return nBytes <= space.available;
 }

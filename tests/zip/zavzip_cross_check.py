@@ -5,7 +5,8 @@
 
 Korean file and folder names through pack and extract in both directions, the listing byte for
 byte, and the refusals (zip-slip, a damaged archive, a missing one, bad usage) with the same
-exit codes and messages. Exits non-zero with the differences when they disagree.
+exit codes and messages; names Windows cannot hold are refused by zavzip.exe alone, before it
+writes anything. Exits non-zero with the differences when they disagree.
 """
 
 import filecmp
@@ -124,6 +125,23 @@ def main(argv):
                 check(windows_result[2] == linux_result[2], "message of %s: %r != %r"
                       % (" ".join(args), windows_result[2], linux_result[2]))
         check(not os.path.exists(os.path.join(work, "bad.txt")), "zip-slip wrote outside")
+
+        # Names Windows cannot hold: zavzip.exe refuses the archive before writing anything,
+        # the Linux zavzip extracts it.
+        for index, name in enumerate(["CON.txt", "sub/aux", "dots...", "space ", "sub/a:b", "q?",
+                                      "ctl\x01", "LPT9.log/x"]):
+            archive = "winname%d.zip" % index
+            with zipfile.ZipFile(os.path.join(work, archive), "w") as names:
+                names.writestr("ok.txt", "1")
+                names.writestr(name, "2")
+            out = "winname-out%d" % index
+            windows_result = run(windows + ["extract", archive, out], work)
+            check(windows_result[0] == 1 and windows_result[2] == b"stopped at entry 1\n",
+                  "zavzip.exe on the name %r: %r" % (name, windows_result))
+            check(not os.path.exists(os.path.join(work, out)),
+                  "zavzip.exe wrote %s before refusing %r" % (out, name))
+            check(run([linux, "extract", archive, out + "-l"], work)[0] == 0,
+                  "the Linux zavzip refused %r" % name)
 
     for failure in failures:
         print("zavzip.exe differs: " + failure, file=sys.stderr)

@@ -107,6 +107,24 @@ TEST_F(ZipInterop, ZavzipListsAndExtractsWithItsExitCodes) {
     EXPECT_EQ(ReadWholeFile("err.txt"), "stopped at entry 1\n");
     EXPECT_EQ(PathKind("bad.txt"), 0);
 
+    // A small archive whose 200 entries all name one local header (200 MB from 1 KB) is
+    // refused as it is opened, before anything is written.
+    ASSERT_EQ(
+        RunShell("python3 -c \"import struct, zlib; "
+                 "c = zlib.compressobj(6, zlib.DEFLATED, -15); "
+                 "d = c.compress(bytes(1 << 20)) + c.flush(); k = zlib.crc32(bytes(1 << 20)); "
+                 "h = struct.pack('<IHHHHHIIIHH', 0x04034b50, 20, 0, 8, 0, 33, k, len(d), "
+                 "1 << 20, 8, 0) + b'bomb.bin' + d; "
+                 "e = b''.join(struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 20, 20, 0, 8, "
+                 "0, 33, k, len(d), 1 << 20, 8, 0, 0, 0, 0, 32, 0) + b'bomb%04d' % i "
+                 "for i in range(200)); "
+                 "open('bomb.zip', 'wb').write(h + e + struct.pack('<IHHHHIIH', "
+                 "0x06054b50, 0, 0, 200, 200, len(e), len(h), 0))\""),
+        0);
+    EXPECT_EQ(RunShell(Zavzip("extract bomb.zip bombed 2> err.txt")), 3);
+    EXPECT_EQ(ReadWholeFile("err.txt"), "zavzip: CZipException cause 10\n");
+    EXPECT_EQ(PathKind("bombed"), 0);
+
     WriteWholeFile("junk.zip", std::string(100, 'j'));
     EXPECT_EQ(RunShell(Zavzip("list junk.zip 2> err.txt")), 3);
     EXPECT_EQ(ReadWholeFile("err.txt"), "zavzip: CZipException cause 18\n");

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <map>
 
 #include "zip/zip_archiver.h"
@@ -106,6 +107,16 @@ TEST_F(ZipRead, ReadOnlyTargetIsReplacedAndTakesTheEntryAttributes) {
     EXPECT_EQ(CauseOf(BuildArchive({e})), 0);
     ASSERT_EQ(stat(Path("out/a.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & kModeBits, 0644u & kModeBits);
+    // ExtractAll on two threads renames its file over a read-only one in its turn.
+    chmod(Path("out/a.txt").c_str(), 0444);
+    e = StoredEntry("a.txt", "newer");
+    e.uExternal = 0x21;
+    CZipArchiver zip;
+    zip.Open(Save(BuildArchive({e, StoredEntry("b.txt", "b")}), "all.zip"), ZipOpenMode::ReadOnly);
+    EXPECT_EQ(zip.ExtractAll(Path("out"), 2), 2u);
+    EXPECT_EQ(ReadWholeFile(Path("out/a.txt")), "newer");
+    ASSERT_EQ(stat(Path("out/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & kModeBits, 0444u & kModeBits);
 }
 
 TEST_F(ZipRead, ZeroLengthEntriesExtractToEmptyFiles) {
@@ -178,6 +189,92 @@ TEST_F(ZipRead, InconsistentDirectoriesAreCause10) {
     EXPECT_EQ(CauseOf(badSig), CZipException::BadArchive);
 }
 
+// Where central header k of a BuildArchive archive (no prefix, no comment) starts.
+size_t CentralAt(const std::string& strBytes, size_t k) {
+    size_t nPos = U32At(strBytes, strBytes.size() - 22 + 16);
+    for (; k > 0; --k)
+        nPos += 46 + U16At(strBytes, nPos + 28) + U16At(strBytes, nPos + 30) +
+                U16At(strBytes, nPos + 32);
+    return nPos;
+}
+
+void PutU32At(std::string& strBytes, size_t nPos, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        strBytes[nPos + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A 12-byte data descriptor (CRC-32, compressed and uncompressed size) of an entry.
+std::string Descriptor(const RawEntry& e) {
+    std::string desc;
+    for (uint32_t v : {e.uCrc, e.uComprSize, e.uUncomprSize})
+        for (int k = 0; k < 4; ++k)
+            desc += static_cast<char>((v >> (8 * k)) & 0xFF);
+    return desc;
+}
+
+TEST_F(ZipRead, EntriesWhoseBytesOverlapAreRefusedWhenTheArchiveIsOpened) {
+    const RawEntry a = StoredEntry("a.txt", "first entry");
+    const RawEntry b = StoredEntry("b.txt", "second");
+    const std::string good = BuildArchive({a, b});
+    const size_t nSecond = U32At(good, CentralAt(good, 1) + 42);
+    std::vector<std::pair<std::string, std::string>> cases;
+    // Both central headers name the first local header.
+    std::string shared = good;
+    PutU32At(shared, CentralAt(shared, 1) + 42, 0);
+    cases.emplace_back("one local header for two entries", shared);
+    // The first entry's data holds the second entry's local header and data, and the second
+    // central header points there: the same bytes extract twice (CRC and sizes consistent).
+    const std::string strSecond = BuildArchive({b}).substr(0, 30 + 5 + b.strData.size());
+    std::string covering = BuildArchive({StoredEntry("a.txt", strSecond), b});
+    PutU32At(covering, CentralAt(covering, 1) + 42, 30 + 5);
+    cases.emplace_back("data over the next entry", covering);
+    // The last entry's data runs into the central directory.
+    std::string intoDir = good;
+    for (size_t nAt : {nSecond + 18, CentralAt(intoDir, 1) + 20})
+        PutU32At(intoDir, nAt, U32At(intoDir, nAt) + 1);
+    cases.emplace_back("data into the directory", intoDir);
+    // Only the local header tells it: its extra field pushes the data over the next header.
+    std::string extra = good;
+    extra[28] = 4;
+    cases.emplace_back("local extra field over the next header", extra);
+    // A descriptor with its signature takes 16 bytes; this one leaves 12 before the next.
+    RawEntry described = DeflatedEntry("a.txt", "described afterwards");
+    described.uFlag = 8;
+    described.strAfterData = std::string("PK\x07\x08", 4) + Descriptor(described).substr(0, 8);
+    cases.emplace_back("descriptor over the next header", BuildArchive({described, b}));
+
+    for (const auto& [strCase, strBytes] : cases) {
+        SCOPED_TRACE(strCase);
+        // As every reader opens it (zavzip, the restore's GetFileInfo / ExtractEntry loop).
+        CZipArchiver zip;
+        try {
+            zip.Open(Save(strBytes), ZipOpenMode::ReadOnly);
+            ADD_FAILURE() << "opened";
+            for (int i = 0; i < zip.EntryCount(); ++i)
+                zip.ExtractEntry(static_cast<uint16_t>(i), Path("out"));
+        } catch (const CZipException& e) {
+            EXPECT_EQ(e.m_iCause, CZipException::BadArchive);
+        }
+        EXPECT_EQ(PathKind(Path("out")), 0);
+    }
+}
+
+TEST_F(ZipRead, EntriesApartOrListedOutOfOrderStillOpen) {
+    RawEntry a = StoredEntry("a.txt", "first");
+    a.strAfterData = std::string(7, '\0');  // a gap before the next local header
+    RawEntry b = DeflatedEntry("b.txt", "second");
+    b.uFlag = 8;
+    b.strAfterData = Descriptor(b);  // without signature, ending at the directory
+    std::string bytes = BuildArchive({a, b});
+    // The directory lists the second entry first (both headers are 51 bytes long).
+    const size_t c = CentralAt(bytes, 0);
+    bytes =
+        bytes.substr(0, c) + bytes.substr(c + 51, 51) + bytes.substr(c, 51) + bytes.substr(c + 102);
+    EXPECT_EQ(CauseOf(bytes), 0);
+    EXPECT_EQ(ReadWholeFile(Path("out/a.txt")), "first");
+    EXPECT_EQ(ReadWholeFile(Path("out/b.txt")), "second");
+}
+
 TEST_F(ZipRead, DataDescriptorIsAcceptedWithOrWithoutSignature) {
     for (bool bSignature : {true, false}) {
         RawEntry e = DeflatedEntry("dd.txt", "described afterwards");
@@ -222,17 +319,86 @@ TEST_F(ZipRead, StoredSizesThatDisagreeEndWithoutLooping) {
     CZipArchiver zip;
     zip.Open(Save(BuildArchive({more})), ZipOpenMode::ReadOnly);
     EXPECT_FALSE(zip.ExtractEntry(0, Path("out")));
-    zip.Close();
-    // Less declared than stored, down to zero.
-    RawEntry less = StoredEntry("less.txt", "abcdef");
-    less.bAutoSizes = false;
-    less.uComprSize = 6;
-    less.uUncomprSize = 0;
-    less.uCrc = 0;
-    CZipArchiver zip2;
-    zip2.Open(Save(BuildArchive({less}), "less.zip"), ZipOpenMode::ReadOnly);
-    EXPECT_TRUE(zip2.ExtractEntry(0, Path("out")));
-    EXPECT_EQ(ReadWholeFile(Path("out/less.txt")), "");
+}
+
+// An entry whose data goes on past its declared size (a small size before a long stream)
+// stops there: nothing past the size is written, and the entry is refused instead of cut.
+TEST_F(ZipRead, DataBeyondTheDeclaredSizeIsRefusedAtThatSize) {
+    const std::string strLong(4 << 20, 'z');
+    std::vector<std::pair<std::string, RawEntry>> cases;
+    for (uint32_t uDeclared : {0u, 1000u, 65535u}) {
+        RawEntry e = DeflatedEntry("long.bin", strLong);
+        e.uUncomprSize = uDeclared;
+        e.uCrc = Crc(strLong.substr(0, uDeclared));
+        cases.emplace_back("deflated, " + std::to_string(uDeclared) + " declared", e);
+    }
+    RawEntry stored = StoredEntry("long.bin", "abcdef");
+    stored.bAutoSizes = false;
+    stored.uComprSize = 6;
+    stored.uUncomprSize = 2;
+    stored.uCrc = Crc("ab");
+    cases.emplace_back("stored, 2 of 6 declared", stored);
+    for (const auto& [strCase, entry] : cases) {
+        for (size_t nWholeLimit : {CZipArchiver::kDefaultWholeLimit, size_t{0}}) {
+            SCOPED_TRACE(strCase + (nWholeLimit ? ", whole" : ", streamed"));
+            CZipArchiver zip;
+            zip.SetWholeLimit(nWholeLimit);
+            zip.Open(Save(BuildArchive({entry})), ZipOpenMode::ReadOnly);
+            try {
+                zip.ExtractEntry(0, Path("out"));
+                ADD_FAILURE() << "extracted";
+            } catch (const CZipException& e) {
+                EXPECT_EQ(e.m_iCause, CZipException::BadArchive);
+            }
+            EXPECT_LE(ReadWholeFile(Path("out/long.bin")).size(), entry.uUncomprSize);
+        }
+        CZipArchiver zip;
+        zip.Open(Save(BuildArchive({entry})), ZipOpenMode::ReadOnly);
+        EXPECT_THROW(zip.TestArchive(), CZipException);
+    }
+    // A stream whose data stops right after the declared bytes, without its final block (one
+    // stored block of 100 bytes that says more follow), is cut off.
+    RawEntry cut = StoredEntry("cut.bin", "");
+    cut.uMethod = 8;
+    cut.bAutoSizes = false;
+    cut.strData = std::string("\x00\x64\x00\x9b\xff", 5) + std::string(100, 'c');
+    cut.uComprSize = static_cast<uint32_t>(cut.strData.size());
+    cut.uUncomprSize = 100;
+    cut.uCrc = Crc(std::string(100, 'c'));
+    EXPECT_EQ(CauseOf(BuildArchive({cut})), CZipException::BufferError);
+}
+
+TEST_F(ZipRead, ArchiveLargerThanTheRoomIsRefusedBeforeAnythingIsWritten) {
+    const std::string strDisk = Path("disk");
+    CSmallDisk disk(strDisk, 1 << 20);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::string strArchive =
+        Save(BuildArchive({StoredEntry("small.txt", "small"), StoredEntry("d/", ""),
+                           DeflatedEntry("big.bin", std::string(2 << 20, '\0'))}));
+    CZipArchiver zip;
+    zip.Open(strArchive, ZipOpenMode::ReadOnly);
+    EXPECT_EQ(zip.DeclaredSize(), 5u + (2u << 20));
+    uint64_t nAvailable = 0;
+    EXPECT_FALSE(HasRoomFor(strDisk + "/not/yet", zip.DeclaredSize(), &nAvailable));
+    EXPECT_LE(nAvailable, 1u << 20);
+    EXPECT_TRUE(HasRoomFor(strDisk + "/not/yet", 5));
+    for (unsigned nThreads : {1u, 2u}) {
+        try {
+            zip.ExtractAll(strDisk + "/out", nThreads);
+            ADD_FAILURE() << "extracted";
+        } catch (const CFileException& e) {
+            EXPECT_EQ(e.m_nOsError, ENOSPC);
+        }
+        EXPECT_EQ(PathKind(strDisk + "/out"), 0);
+    }
+    EXPECT_EQ(RunShell(std::string(ZAVZIP_PATH) + " extract " + strArchive + " " + strDisk +
+                       "/out 2> " + Path("err.txt")),
+              4);
+    EXPECT_EQ(ReadWholeFile(Path("err.txt")), "zavzip: " + strDisk +
+                                                  "/out: 2097157 bytes to extract, " +
+                                                  std::to_string(nAvailable) + " available\n");
+    EXPECT_EQ(PathKind(strDisk + "/out"), 0);
 }
 
 TEST_F(ZipRead, VerificationReadsEverythingAndWritesNothing) {
@@ -277,6 +443,8 @@ TEST_F(ZipRead, EveryTestDataFileIsHandledCleanly) {
         {"dotdot-entry.zip", 1},
         {"stored-size-mismatch.zip", 0},
         {"truncated-central-dir.zip", -CZipException::BadArchive},
+        {"overlapping-local-headers.zip", -CZipException::BadArchive},
+        {"overlapping-data.zip", -CZipException::BadArchive},
     };
     const std::string strFolder = std::string(ZAV_SOURCE_DIR) + "/tests/zip/data";
     DIR* pDir = opendir(strFolder.c_str());

@@ -47,6 +47,65 @@ TEST_F(ZipSafety, NamesThatClimbOutAreRefusedBeforeTouchingAnything) {
     EXPECT_FALSE(IsSafeEntryName(std::string("a\0/../..", 8)));
 }
 
+// The names Windows cannot hold are refused by its rules and only by them; the build's own rules
+// are Windows' on Windows.
+TEST_F(ZipSafety, NamesWindowsCannotHoldAreRefusedByItsRules) {
+    const char* const szFit[] = {"WTF/Config.wtf",
+                                 "Interface/AddOns/설정.lua",
+                                 ".hidden",
+                                 "..hidden/x",
+                                 "com10.txt",
+                                 "CONSOLE",
+                                 "NULL.lua",
+                                 "xCON",
+                                 "LPT",
+                                 "COM0",
+                                 "a\x7F-b",
+                                 "C:/Games/x.txt",
+                                 "a/./b",
+                                 "Fonts/ a"};
+    const char* const szUnfit[] = {"...",         "WTF/...",     "a.",
+                                   "a/b./c",      "a ",          "folder /x",
+                                   "CON",         "con",         "Con.txt",
+                                   "WTF/AUX.lua", "prn.tar.gz",  "nul ",
+                                   "NUL .txt",    "COM1",        "com9.log",
+                                   "LPT1",        "lpt5.x",      "CONIN$",
+                                   "conout$.txt", "COM\xC2\xB9", "LPT\xC2\xB3.txt",
+                                   "a<b",         "a>b",         "x/C:y",
+                                   "file:stream", "a./../b.txt", "a\"b",
+                                   "a|b",         "a?b",         "a*b",
+                                   "a\x01-b",     "a\x1F-b",     "tab\tname"};
+    for (const char* szName : szFit) {
+        SCOPED_TRACE(szName);
+        EXPECT_TRUE(IsSafeEntryName(szName, true, ENameRules::Windows));
+        EXPECT_TRUE(IsSafeEntryName(szName, true, ENameRules::Posix));
+    }
+    for (const char* szName : szUnfit) {
+        SCOPED_TRACE(szName);
+        EXPECT_FALSE(IsSafeEntryName(szName, true, ENameRules::Windows));
+        EXPECT_TRUE(IsSafeEntryName(szName, true, ENameRules::Posix));
+        EXPECT_EQ(IsSafeEntryName(szName), kNativeNameRules == ENameRules::Posix);
+    }
+    // Without the stored folders only the file name lands, and only it is judged.
+    EXPECT_TRUE(IsSafeEntryName("CON/ok.txt", false, ENameRules::Windows));
+    EXPECT_FALSE(IsSafeEntryName("ok/CON", false, ENameRules::Windows));
+    EXPECT_FALSE(IsSafeEntryName("../x", true, ENameRules::Windows));
+
+    // An archive holding one is refused before anything is written, by ExtractAll and by the
+    // loop of ExtractEntry that the restore runs after its own check of every name.
+    std::string strArchive = Path("names.zip");
+    WriteWholeFile(strArchive,
+                   BuildArchive({StoredEntry("ok.txt", "1"), StoredEntry("sub/aux.txt", "2")}));
+    CZipArchiver zip;
+    zip.Open(strArchive, ZipOpenMode::ReadOnly);
+    const bool bWindows = kNativeNameRules == ENameRules::Windows;
+    EXPECT_EQ(zip.ExtractAll(m_strOut + "/all"), bWindows ? 1u : 2u);
+    EXPECT_EQ(PathKind(m_strOut + "/all"), bWindows ? 0 : -1);
+    EXPECT_TRUE(zip.ExtractEntry(0, m_strOut + "/one"));
+    EXPECT_EQ(zip.ExtractEntry(1, m_strOut + "/one"), !bWindows);
+    EXPECT_EQ(PathKind(m_strOut + "/one/sub"), bWindows ? 0 : -1);
+}
+
 TEST_F(ZipSafety, DrivesAndLeadingSeparatorsLandInsideTheFolder) {
     EXPECT_TRUE(Extract({StoredEntry("/abs.txt", "1")}));
     EXPECT_EQ(ReadWholeFile(m_strOut + "/abs.txt"), "1");
@@ -101,6 +160,14 @@ TEST_F(ZipSafety, ExistingLinkAtTheTargetIsReplacedNotFollowed) {
     EXPECT_TRUE(
         std::filesystem::is_regular_file(std::filesystem::symlink_status(m_strOut + "/a.txt")));
     EXPECT_EQ(ReadWholeFile(m_strOut + "/a.txt"), "new");
+    // ExtractAll renames its file over the link in its turn.
+    std::filesystem::remove(m_strOut + "/a.txt");
+    std::filesystem::create_symlink(strOutside, m_strOut + "/a.txt");
+    CZipArchiver zip;
+    zip.Open(Path("in.zip"), ZipOpenMode::ReadOnly);
+    ASSERT_EQ(zip.ExtractAll(m_strOut, 2), 1u);
+    EXPECT_EQ(ReadWholeFile(strOutside), "untouched");
+    EXPECT_FALSE(std::filesystem::is_symlink(m_strOut + "/a.txt"));
 }
 
 TEST_F(ZipSafety, ExistingHardLinkAtTheTargetIsReplacedNotWrittenThrough) {

@@ -3,6 +3,9 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/mount.h>
+#endif
 
 #include <cstdio>
 
@@ -70,6 +73,23 @@ std::string ZipSandbox::MakeFile(const std::string& strRelative, const std::stri
     CreateFolderPath(strPath.substr(0, strPath.find_last_of('/') + 1));
     WriteWholeFile(strPath, strData);
     return strPath;
+}
+
+CSmallDisk::CSmallDisk(const std::string& strPath, size_t nBytes) : m_strPath(strPath) {
+    CreateFolderPath(strPath);
+#ifdef _WIN32
+    static_cast<void>(nBytes);
+#else
+    const std::string strOptions = "size=" + std::to_string(nBytes);
+    m_bMounted = ::mount("zav-zip-test", strPath.c_str(), "tmpfs", 0, strOptions.c_str()) == 0;
+#endif
+}
+
+CSmallDisk::~CSmallDisk() {
+#ifndef _WIN32
+    if (m_bMounted)
+        ::umount2(m_strPath.c_str(), MNT_DETACH);
+#endif
 }
 
 RawEntry StoredEntry(const std::string& strName, const std::string& strData) {

@@ -35,6 +35,21 @@ protected:
     std::string m_strRoot;
 };
 
+// A tmpfs of nBytes mounted at strPath (made when missing) for the life of the object; a test
+// without mount rights (or on Windows) finds Mounted() false and skips.
+class CSmallDisk {
+public:
+    CSmallDisk(const std::string& strPath, size_t nBytes);
+    ~CSmallDisk();
+    CSmallDisk(const CSmallDisk&) = delete;
+    CSmallDisk& operator=(const CSmallDisk&) = delete;
+    bool Mounted() const { return m_bMounted; }
+
+private:
+    std::string m_strPath;
+    bool m_bMounted = false;
+};
+
 // One entry of a hand-made archive. Fields left alone give a consistent stored entry.
 struct RawEntry {
     std::string strName;  // stored name bytes

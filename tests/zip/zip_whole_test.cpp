@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "zip/zip_archiver.h"
 #include "zip/zip_test_util.h"
@@ -189,7 +191,8 @@ TEST_F(ZipWhole, ExtractAllGivesWhatTheLoopGives) {
     viaLib.uCrc = Crc(m_data[1].second);
     viaLib.uComprSize = static_cast<uint32_t>(viaLib.strData.size());
     viaLib.uUncomprSize = static_cast<uint32_t>(kLimit);
-    // A stream longer than its declared size: libdeflate declines it, zlib stops at the size.
+    // A stream longer than its declared size: libdeflate declines it, zlib refuses it at the
+    // size.
     RawEntry longer = DeflatedEntry("cut.txt", "0123456789");
     longer.uUncomprSize = 4;
     longer.uCrc = Crc("0123");
@@ -201,13 +204,14 @@ TEST_F(ZipWhole, ExtractAllGivesWhatTheLoopGives) {
     std::vector<RawEntry> good;
     for (const auto& [strName, strData] : m_data)
         good.push_back(DeflatedEntry("z/" + strName, strData));
-    good.insert(good.end(), {stored, viaLib, longer, folder, StoredEntry("d/in.txt", "in")});
+    good.insert(good.end(), {stored, viaLib, folder, StoredEntry("d/in.txt", "in")});
     const std::vector<std::pair<std::string, std::vector<RawEntry>>> cases = {
         {"good", good},
         {"same target twice", {StoredEntry("a.txt", "1"), StoredEntry("./a.txt", "2")}},
         {"file where a folder goes", {StoredEntry("x", "1"), StoredEntry("x/y", "2")}},
         {"bad crc", {good[0], good[1], badCrc, good[2], good[3]}},
         {"corrupt", {good[0], corrupt, good[1]}},
+        {"longer than declared", {good[0], good[1], longer, good[2]}},
         {"unsafe name last", {good[0], good[1], StoredEntry("../out.txt", "!")}},
     };
     for (const auto& [strCase, entries] : cases) {
@@ -223,7 +227,6 @@ TEST_F(ZipWhole, ExtractAllGivesWhatTheLoopGives) {
         }
     }
     EXPECT_EQ(ReadWholeFile(Path("all/good/z/big")), m_data[3].second);
-    EXPECT_EQ(ReadWholeFile(Path("all/good/cut.txt")), "0123");
     EXPECT_EQ(ReadWholeFile(Path("all/same target twice/a.txt")), "2");
     // Every name is judged first: nothing of an archive with an unsafe entry is written.
     EXPECT_EQ(PathKind(Path("all/unsafe name last")), 0);
@@ -232,11 +235,128 @@ TEST_F(ZipWhole, ExtractAllGivesWhatTheLoopGives) {
 
 TEST_F(ZipWhole, ExtractAllHandlesEveryTestDataFileAsTheLoopDoes) {
     const std::string strFolder = std::string(ZAV_SOURCE_DIR) + "/tests/zip/data/";
-    for (const char* szName : {"mixed-entries.zip", "data-descriptor-with-signature.zip",
-                               "dotdot-entry.zip", "stored-size-mismatch.zip"}) {
+    for (const char* szName :
+         {"mixed-entries.zip", "data-descriptor-with-signature.zip", "dotdot-entry.zip",
+          "stored-size-mismatch.zip", "overlapping-local-headers.zip", "overlapping-data.zip"}) {
         SCOPED_TRACE(szName);
         EXPECT_EQ(Outcome(strFolder + szName, Path("all"), All),
                   Outcome(strFolder + szName, Path("loop"), Loop));
+    }
+}
+
+// Every path under strRoot, relative, folders with a final '/'.
+std::set<std::string> TreeOf(const std::string& strRoot) {
+    namespace fs = std::filesystem;
+    std::set<std::string> paths;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(strRoot, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::string strPath = fs::relative(it->path(), strRoot).generic_string();
+        paths.insert(it->is_directory() ? strPath + "/" : strPath);
+    }
+    return paths;
+}
+
+// A failing entry in the middle of an archive: whatever the threads, the destination ends with
+// the entries before it and nothing of it or of those after it, and files it or they would
+// have replaced are untouched.
+TEST_F(ZipWhole, ExtractAllLeavesOnlyTheEntriesBeforeAFailure) {
+    std::vector<RawEntry> entries;
+    for (int i = 0; i < 30; ++i)
+        entries.push_back(
+            DeflatedEntry("early/" + std::to_string(i % 4) + "/" + std::to_string(i) + ".txt",
+                          Text(static_cast<size_t>(100 + 997 * i))));
+    entries.push_back(StoredEntry("early/folder/", ""));
+    entries.push_back(DeflatedEntry("replaced.txt", "replaced in its turn"));
+    const size_t nBad = entries.size();
+    entries.push_back(DeflatedEntry("existing.txt", "never written"));
+    for (int i = 0; i < 30; ++i)
+        entries.push_back(DeflatedEntry("late/deep/" + std::to_string(i) + ".bin",
+                                        Noise(static_cast<size_t>(50 + 3001 * i), 9)));
+    entries.push_back(StoredEntry("late-folder/", ""));
+    entries.push_back(DeflatedEntry("early/0/late.txt", "late"));
+    entries.push_back(DeflatedEntry("kept.txt", "never written"));
+    std::vector<std::pair<std::string, RawEntry>> faults;
+    RawEntry crc = entries[nBad];
+    crc.uCrc ^= 1;
+    faults.emplace_back("crc", crc);
+    RawEntry corrupt = entries[nBad];
+    corrupt.strData[0] = '\xFF';
+    faults.emplace_back("corrupt", corrupt);
+    RawEntry shortData = StoredEntry("existing.txt", "short");
+    shortData.bAutoSizes = false;
+    shortData.uComprSize = 5;
+    shortData.uUncomprSize = 50;
+    faults.emplace_back("short", shortData);
+
+    // The paths of the entries before nBad, and their folders, added to paths.
+    auto WithEntriesBefore = [&](std::set<std::string> paths) {
+        for (size_t i = 0; i < nBad; ++i) {
+            const std::string& strPath = entries[i].strName;
+            for (size_t n = strPath.find('/'); n != std::string::npos; n = strPath.find('/', n + 1))
+                paths.insert(strPath.substr(0, n + 1));
+            paths.insert(strPath);
+        }
+        return paths;
+    };
+    for (const auto& [strFault, bad] : faults) {
+        std::vector<RawEntry> archive = entries;
+        archive[nBad] = bad;
+        const std::string strArchive = Path(strFault + ".zip");
+        WriteWholeFile(strArchive, BuildArchive(archive));
+        for (unsigned nThreads : {1u, 2u, 3u}) {
+            for (size_t nWholeLimit : {kLimit, size_t{1000}}) {
+                SCOPED_TRACE(strFault + ", " + std::to_string(nThreads) + " threads, limit " +
+                             std::to_string(nWholeLimit));
+                const std::string strOut = Path("out");
+                std::filesystem::remove_all(strOut);
+                MakeFile("out/existing.txt", "old");
+                MakeFile("out/kept.txt", "old");
+                MakeFile("out/replaced.txt", "old");
+                MakeFile("out/early/0/mine.txt", "mine");
+                CZipArchiver zip;
+                zip.SetWholeLimit(nWholeLimit);
+                zip.Open(strArchive, ZipOpenMode::ReadOnly);
+                size_t nDone = 0;
+                try {
+                    nDone = zip.ExtractAll(strOut, nThreads, 4096);
+                } catch (const CZipException&) {
+                    nDone = nBad;
+                }
+                EXPECT_EQ(nDone, nBad);
+                EXPECT_EQ(TreeOf(strOut), WithEntriesBefore({"existing.txt", "kept.txt",
+                                                             "replaced.txt", "early/0/mine.txt"}));
+                EXPECT_EQ(ReadWholeFile(strOut + "/existing.txt"), "old");
+                EXPECT_EQ(ReadWholeFile(strOut + "/kept.txt"), "old");
+                EXPECT_EQ(ReadWholeFile(strOut + "/replaced.txt"), "replaced in its turn");
+                EXPECT_EQ(ReadWholeFile(strOut + "/early/1/29.txt"), Text(100 + 997 * 29));
+            }
+        }
+    }
+    // The system can fail an entry in its turn too: a folder where its file goes.
+    WriteWholeFile(Path("good.zip"), BuildArchive(entries));
+    for (unsigned nThreads : {1u, 3u}) {
+        SCOPED_TRACE(nThreads);
+        const std::string strOut = Path("out");
+        std::filesystem::remove_all(strOut);
+        MakeFile("out/existing.txt/inner.txt", "mine");
+        CZipArchiver zip;
+        zip.Open(Path("good.zip"), ZipOpenMode::ReadOnly);
+        EXPECT_THROW(zip.ExtractAll(strOut, nThreads, 4096), CFileException);
+        EXPECT_EQ(TreeOf(strOut), WithEntriesBefore({"existing.txt/", "existing.txt/inner.txt"}));
+    }
+}
+
+TEST_F(ZipWhole, ExtractAllIntoAFolderItMadeTakesTheFolderBackWhenTheFirstEntryFails) {
+    RawEntry bad = DeflatedEntry("a/b/first.txt", "first");
+    bad.uCrc ^= 1;
+    WriteWholeFile(Path("first.zip"),
+                   BuildArchive({bad, DeflatedEntry("a/c/second.txt", Text(5000))}));
+    for (unsigned nThreads : {1u, 2u}) {
+        CZipArchiver zip;
+        zip.Open(Path("first.zip"), ZipOpenMode::ReadOnly);
+        EXPECT_THROW(zip.ExtractAll(Path("new/dest"), nThreads), CZipException);
+        EXPECT_EQ(PathKind(Path("new")), 0) << nThreads;
     }
 }
 

@@ -231,6 +231,44 @@ TEST_F(ZipWrite, ReadOnlySourceGetsTheReadOnlyBit) {
     EXPECT_EQ(U32At(b, c + 38), 0x21u);
 }
 
+// The names in an archive's bytes: every local header's, in file order, then every central
+// header's.
+std::vector<std::string> RawNames(const std::string& b) {
+    std::vector<std::string> names;
+    for (size_t p = 0; U32At(b, p) == 0x04034b50u;
+         p += 30 + U16At(b, p + 26) + U16At(b, p + 28) + U32At(b, p + 18))
+        names.push_back(b.substr(p + 30, U16At(b, p + 26)));
+    for (size_t p = U32At(b, b.size() - 22 + 16); U32At(b, p) == 0x02014b50u;
+         p += 46 + U16At(b, p + 28) + U16At(b, p + 30) + U16At(b, p + 32))
+        names.push_back(b.substr(p + 46, U16At(b, p + 28)));
+    return names;
+}
+
+TEST_F(ZipWrite, BackslashesInNamesAreStoredAsSlashesInBothHeaders) {
+    // A path with '\' (folders on Windows, one file name on POSIX), a name given as the
+    // backup's packer builds it on Windows, and one given to the step-by-step writer.
+#ifdef _WIN32
+    const std::string strSource = MakeFile("Fonts/a.ttf", "font");
+#else
+    const std::string strSource = MakeFile("Fonts\\a.ttf", "font");
+#endif
+    ASSERT_EQ(chdir(m_strRoot.c_str()), 0);
+    CZipArchiver zip;
+    zip.Open(Path("out.zip"), ZipOpenMode::Create);
+    ASSERT_TRUE(zip.AddFile("Fonts\\a.ttf"));
+    ASSERT_EQ(zip.AddFilesAs({{strSource, "WTF\\Account\\설정\\Macros.txt"}}, -1, 65535, 1), 1u);
+    CZipEntryHeader header;
+    header.SetFileName("Interface\\AddOns\\x.lua");
+    ASSERT_TRUE(zip.OpenEntryForWriting(header, 0, strSource));
+    ASSERT_TRUE(zip.WriteEntryData("font", 4));
+    ASSERT_TRUE(zip.CloseEntryForWriting());
+    zip.Close();
+    const std::string strMacros = "WTF/Account/\xBC\xB3\xC1\xA4/Macros.txt";  // CP949
+    EXPECT_EQ(RawNames(ReadWholeFile(Path("out.zip"))),
+              (std::vector<std::string>{"Fonts/a.ttf", strMacros, "Interface/AddOns/x.lua",
+                                        "Fonts/a.ttf", strMacros, "Interface/AddOns/x.lua"}));
+}
+
 TEST_F(ZipWrite, KoreanNamesAreStoredInCp949AndOthersInUtf8) {
     // "설정" in CP949 is BC B3 C1 A4.
     MakeFile("설정.txt", "k");

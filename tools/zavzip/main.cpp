@@ -5,7 +5,8 @@
 //   zavzip list ARCHIVE                    one tab-separated line per entry
 //   zavzip extract [-j N] ARCHIVE DEST     every entry, stopping at the first refusal; files
 //                                          written on N threads (default as for pack)
-// Exit codes: 0 done, 1 extraction stopped early, 2 usage, 3 archive error, 4 file error.
+// Exit codes: 0 done, 1 extraction stopped early, 2 usage, 3 archive error, 4 file error (also
+// an archive larger than the room of DEST, refused before anything is written).
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -105,6 +106,12 @@ int List(const std::string& strArchive) {
 int Extract(const std::string& strArchive, const std::string& strDest, unsigned nThreads) {
     CZipArchiver zip;
     zip.Open(strArchive, ZipOpenMode::ReadOnly);
+    uint64_t nAvailable = 0;
+    if (!HasRoomFor(strDest, zip.DeclaredSize(), &nAvailable)) {
+        std::fprintf(stderr, "zavzip: %s: %" PRIu64 " bytes to extract, %" PRIu64 " available\n",
+                     strDest.c_str(), zip.DeclaredSize(), nAvailable);
+        return 4;
+    }
     const size_t nDone = zip.ExtractAll(strDest, nThreads);
     if (nDone < static_cast<size_t>(zip.EntryCount())) {
         std::fprintf(stderr, "stopped at entry %zu\n", nDone);
