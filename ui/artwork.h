@@ -11,6 +11,11 @@
 #include <QPixmap>
 #include <QRect>
 #include <QSize>
+#include <vector>
+
+#include "app/window_log.h"
+
+class QWidget;
 
 namespace artwork {
 
@@ -62,5 +67,8 @@ void ApplyApplicationLook();
 // Dialog units to pixels: 7/4 pixel across and 12/8 pixel down per unit, each edge rounded
 // as the dialog manager rounds it.
 QRect DluRect(int x, int y, int cx, int cy);
+
+// A control's rectangle on the screen, in the screen's pixels (the control map's unit).
+SControlRect ScreenRect(int nId, const QWidget* pControl);
 
 }  // namespace artwork

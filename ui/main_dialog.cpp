@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QThread>
+#include <QTimer>
 #include <type_traits>
 
 #include "net/endpoints.h"
@@ -224,6 +225,16 @@ void CMainDialog::paintEvent(QPaintEvent*) {
         band.setWidth(m_nProgressWidth);
         painter.drawPixmap(band, m_pixProgress);
     }
+}
+
+void CMainDialog::showEvent(QShowEvent* pEvent) {
+    QDialog::showEvent(pEvent);
+    QTimer::singleShot(0, this, [this] {
+        std::vector<SControlRect> vecControls;
+        for (const auto& [nId, pControl] : m_mapControls)
+            vecControls.push_back(artwork::ScreenRect(nId, pControl));
+        AppendControlMap(kMainWindowName, vecControls);
+    });
 }
 
 bool CMainDialog::eventFilter(QObject* pWatched, QEvent* pEvent) {
