@@ -210,7 +210,7 @@ LRESULT CSkinButton::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     switch (uMsg) {
         case WM_MOUSEMOVE: {
             LRESULT nResult = CallWindowProcW(m_pfnDefault, m_hWnd, uMsg, wParam, lParam);
-            OnMouseMove();
+            OnMouseMove(lParam);
             return nResult;
         }
         case WM_CAPTURECHANGED:
@@ -254,7 +254,7 @@ LRESULT CSkinButton::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     return CallWindowProcW(m_pfnDefault, m_hWnd, uMsg, wParam, lParam);
 }
 
-void CSkinButton::OnMouseMove() {
+void CSkinButton::OnMouseMove(LPARAM lParam) {
     const bool bLeftHeld = (GetKeyState(VK_LBUTTON) & 0x8000) != 0;
     if ((bLeftHeld && !m_bHover) || !m_bFlat)
         return;
@@ -267,8 +267,9 @@ void CSkinButton::OnMouseMove() {
         }
         return;
     }
-    DWORD dwPos = GetMessagePos();
-    POINT point = {static_cast<short>(LOWORD(dwPos)), static_cast<short>(HIWORD(dwPos))};
+    // The button holds the mouse: is it still over the button?
+    POINT point = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    ClientToScreen(m_hWnd, &point);
     HWND hUnder = WindowFromPoint(point);
     if (hUnder == nullptr || hUnder == m_hWnd)
         return;

@@ -54,7 +54,7 @@ private:
 
     static LRESULT CALLBACK WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     LRESULT OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
-    void OnMouseMove();
+    void OnMouseMove(LPARAM lParam);
     void DrawItem(const DRAWITEMSTRUCT& item);
     void MakeBackground(HDC hdc, SIZE size);
     void FreeImages();
