@@ -283,6 +283,18 @@ std::optional<int> ParseLength(std::string_view value) {
     return std::min(nValue, kMaxPictureSide);
 }
 
+// "left", "center" or "right" (any case).
+std::optional<EBannerAlign> ParseAlign(std::string_view value) {
+    const std::string strValue = Lower(Trim(value));
+    if (strValue == "center")
+        return EBannerAlign::Center;
+    if (strValue == "right")
+        return EBannerAlign::Right;
+    if (strValue == "left")
+        return EBannerAlign::Left;
+    return std::nullopt;
+}
+
 struct SStyle {
     EBannerAlign eAlign = EBannerAlign::Left;
     uint32_t nColour = 0x000000;
@@ -330,12 +342,7 @@ void ApplyDeclarations(SStyle& style, const Declarations& decls) {
             if (auto colour = ParseColour(first))
                 style.background = *colour;
         } else if (strName == "text-align") {
-            if (strLower == "center")
-                style.eAlign = EBannerAlign::Center;
-            else if (strLower == "right")
-                style.eAlign = EBannerAlign::Right;
-            else if (strLower == "left")
-                style.eAlign = EBannerAlign::Left;
+            style.eAlign = ParseAlign(strValue).value_or(style.eAlign);
         } else if (strName == "font-size") {
             if (auto length = ParseLength(strValue); length && *length > 0)
                 style.nFontPixels = std::min(*length, 200);
@@ -626,15 +633,8 @@ private:
             if (auto colour = ParseColour(tag.Attribute("color").value_or("")))
                 style.nColour = *colour;
         }
-        if (auto align = tag.Attribute("align"); align && IsBlock(tag.strName)) {
-            std::string strAlign = Lower(*align);
-            if (strAlign == "center")
-                style.eAlign = EBannerAlign::Center;
-            else if (strAlign == "right")
-                style.eAlign = EBannerAlign::Right;
-            else if (strAlign == "left")
-                style.eAlign = EBannerAlign::Left;
-        }
+        if (auto align = tag.Attribute("align"); align && IsBlock(tag.strName))
+            style.eAlign = ParseAlign(*align).value_or(style.eAlign);
         const std::string strId = Lower(tag.Attribute("id").value_or(""));
         std::vector<std::string> vecClasses;
         const std::string strClasses = Lower(Trim(tag.Attribute("class").value_or("")));

@@ -84,7 +84,7 @@ CLoginDialog::CLoginDialog(CSettings& settings, BoxPresenter fnBoxes, QWidget* p
     connect(m_pBtnLogin, &QAbstractButton::clicked, this, &CLoginDialog::OnLogin);
 
     // Set-up of the login button.
-    m_pBtnLogin->SetHoverCursor(artwork::IDC_HAND);
+    m_pBtnLogin->SetHoverCursor(artwork::IDCUR_HAND);
     m_pBtnLogin->EnableBorder(false);
     m_pBtnLogin->UseParentBackground(false);
     m_pBtnLogin->LoadImages(artwork::IDB_LOGIN_HOVER, Qt::black, artwork::IDB_LOGIN_NORMAL,

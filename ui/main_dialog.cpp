@@ -190,7 +190,7 @@ void CMainDialog::OnInitDialog() {
          artwork::IDB_RESTORE_PRESSED},
     };
     for (const SFaces& f : faces)
-        SkinButton(f.nId)->SetHoverCursor(artwork::IDC_HAND);
+        SkinButton(f.nId)->SetHoverCursor(artwork::IDCUR_HAND);
     for (const SFaces& f : faces)
         SkinButton(f.nId)->EnableBorder(false);
     for (const SFaces& f : faces)

@@ -4,6 +4,7 @@
 
 #include "app/window_log.h"
 #include "ui/win32/fonts.h"
+#include "ui/win32/gdi_util.h"
 #include "ui/win32/resources.h"
 #include "ui/win32/skin_button.h"
 #include "ui/win32/ui_thread.h"
@@ -127,25 +128,6 @@ void CDialogWindow::PaintClient(HDC hdc) {
     DeleteDC(hdcArtwork);
 }
 
-void CDialogWindow::PaintFrame() {
-    PAINTSTRUCT paint;
-    HDC hdc = BeginPaint(m_hDlg, &paint);
-    RECT client;
-    GetClientRect(m_hDlg, &client);
-    HDC hdcFrame = CreateCompatibleDC(hdc);
-    HBITMAP hFrame = CreateCompatibleBitmap(hdc, client.right, client.bottom);
-    HGDIOBJ hOld = SelectObject(hdcFrame, hFrame);
-    FillRect(hdcFrame, &client, GetSysColorBrush(COLOR_BTNFACE));
-    PaintClient(hdcFrame);
-    BitBlt(hdc, paint.rcPaint.left, paint.rcPaint.top, paint.rcPaint.right - paint.rcPaint.left,
-           paint.rcPaint.bottom - paint.rcPaint.top, hdcFrame, paint.rcPaint.left,
-           paint.rcPaint.top, SRCCOPY);
-    SelectObject(hdcFrame, hOld);
-    DeleteObject(hFrame);
-    DeleteDC(hdcFrame);
-    EndPaint(m_hDlg, &paint);
-}
-
 HBRUSH CDialogWindow::SeeThroughBrush(HDC hdc, HWND hControl) {
     // The pattern is the whole artwork; its origin is moved to the dialog's origin as the
     // control's drawing context sees it.
@@ -184,7 +166,7 @@ INT_PTR CDialogWindow::Dispatch(UINT uMsg, WPARAM wParam, LPARAM lParam) {
         case WM_ERASEBKGND:
             return result(TRUE);  // the paint covers the client area
         case WM_PAINT:
-            PaintFrame();
+            PaintBuffered(m_hDlg, [this](HDC hdc) { PaintClient(hdc); });
             return result(0);
         case WM_PRINTCLIENT:
             PaintClient(reinterpret_cast<HDC>(wParam));

@@ -53,7 +53,6 @@ private:
     void Initialize();
     void FitStaticsToFonts();
     void WriteControlMap();
-    void PaintFrame();
 
     int m_nTemplateId;
     int m_nBackgroundId;

@@ -11,6 +11,7 @@
 #include "platform/browser_opener.h"
 #include "platform/native_text.h"
 #include "ui/win32/fonts.h"
+#include "ui/win32/gdi_util.h"
 #include "ui/win32/resources.h"
 #include "ui/win32/ui_thread.h"
 #include "ui/win32/wait_cursor.h"
@@ -281,22 +282,9 @@ LRESULT CWebBrowser2::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_ERASEBKGND:
             return TRUE;  // the paint covers every pixel
-        case WM_PAINT: {
-            PAINTSTRUCT paint;
-            HDC hdc = BeginPaint(m_hWnd, &paint);
-            RECT client;
-            GetClientRect(m_hWnd, &client);
-            HDC hdcFrame = CreateCompatibleDC(hdc);
-            HBITMAP hFrame = CreateCompatibleBitmap(hdc, client.right, client.bottom);
-            HGDIOBJ hOld = SelectObject(hdcFrame, hFrame);
-            Paint(hdcFrame);
-            BitBlt(hdc, 0, 0, client.right, client.bottom, hdcFrame, 0, 0, SRCCOPY);
-            SelectObject(hdcFrame, hOld);
-            DeleteObject(hFrame);
-            DeleteDC(hdcFrame);
-            EndPaint(m_hWnd, &paint);
+        case WM_PAINT:
+            PaintBuffered(m_hWnd, [this](HDC hdc) { Paint(hdc); });
             return 0;
-        }
         case WM_PRINTCLIENT:
             Paint(reinterpret_cast<HDC>(wParam));
             return 0;
