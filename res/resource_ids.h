@@ -4,6 +4,8 @@
 // templates.
 #pragma once
 
+#include "app/view.h"
+
 namespace res {
 
 enum EResource : int {
@@ -26,6 +28,21 @@ enum EResource : int {
     IDB_BACKUP_PRESSED = 142,
     IDB_PROGRESS = 143,
     IDCUR_HAND = 134,  // a cursor (IDC_HAND is the name of a Windows system cursor)
+};
+
+// The main window's picture buttons and their faces, in the order the window sets them up.
+struct SButtonFaces {
+    int nControlId;
+    int nHover;
+    int nNormal;
+    int nPressed;  // hover and pressed
+};
+inline constexpr SButtonFaces kMainButtonFaces[] = {
+    {IDC_REMOVE_ALL, IDB_REMOVE_ALL, IDB_REMOVE_ALL, IDB_REMOVE_ALL},
+    {IDC_INITIALIZE, IDB_INITIALIZE, IDB_INITIALIZE, IDB_INITIALIZE},
+    {IDC_BROWSE, IDB_BROWSE, IDB_BROWSE, IDB_BROWSE},
+    {IDC_BACKUP, IDB_BACKUP_HOVER, IDB_BACKUP_NORMAL, IDB_BACKUP_PRESSED},
+    {IDC_RESTORE, IDB_RESTORE_HOVER, IDB_RESTORE_NORMAL, IDB_RESTORE_PRESSED},
 };
 
 }  // namespace res

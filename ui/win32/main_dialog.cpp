@@ -90,27 +90,19 @@ BOOL CMainDialog::OnInitDialog() {
         pBrowser->Navigate(m_logic.Settings().m_endpoints.LogoUrl());
     }
 
-    struct SFaces {
-        int nId, nHover, nNormal, nPressed;
-    };
-    const SFaces faces[] = {
-        {IDC_REMOVE_ALL, res::IDB_REMOVE_ALL, res::IDB_REMOVE_ALL, res::IDB_REMOVE_ALL},
-        {IDC_INITIALIZE, res::IDB_INITIALIZE, res::IDB_INITIALIZE, res::IDB_INITIALIZE},
-        {IDC_BROWSE, res::IDB_BROWSE, res::IDB_BROWSE, res::IDB_BROWSE},
-        {IDC_BACKUP, res::IDB_BACKUP_HOVER, res::IDB_BACKUP_NORMAL, res::IDB_BACKUP_PRESSED},
-        {IDC_RESTORE, res::IDB_RESTORE_HOVER, res::IDB_RESTORE_NORMAL, res::IDB_RESTORE_PRESSED},
-    };
-    for (const SFaces& f : faces)
-        SkinButton(f.nId)->Attach(Control(f.nId));
-    for (const SFaces& f : faces)
-        SkinButton(f.nId)->SetHoverCursor(res::IDCUR_HAND);
-    for (const SFaces& f : faces)
-        SkinButton(f.nId)->EnableBorder(false);
-    for (const SFaces& f : faces)
-        SkinButton(f.nId)->UseParentBackground(false);
-    for (const SFaces& f : faces) {
-        SkinButton(f.nId)->LoadImages(f.nHover, res::kKeyColour, f.nNormal, res::kKeyColour,
-                                      f.nPressed, res::kKeyColour);
+    const auto& faces = res::kMainButtonFaces;
+    for (const res::SButtonFaces& f : faces)
+        SkinButton(f.nControlId)->Attach(Control(f.nControlId));
+    for (const res::SButtonFaces& f : faces)
+        SkinButton(f.nControlId)->SetHoverCursor(res::IDCUR_HAND);
+    for (const res::SButtonFaces& f : faces)
+        SkinButton(f.nControlId)->EnableBorder(false);
+    for (const res::SButtonFaces& f : faces)
+        SkinButton(f.nControlId)->UseParentBackground(false);
+    for (const res::SButtonFaces& f : faces) {
+        SkinButton(f.nControlId)
+            ->LoadImages(f.nHover, res::kKeyColour, f.nNormal, res::kKeyColour, f.nPressed,
+                         res::kKeyColour);
     }
 
     // Only two bold fonts: the radios and the nickname, and the total use.
