@@ -13,7 +13,11 @@
 namespace {
 
 constexpr int kMaxPictureSide = 4096;
+// What a page may hold and still be read in time: longer paragraphs are cut, further style
+// rules are not read, and elements nested deeper take their parent's place.
 constexpr std::size_t kMaxParagraphBytes = 2000;
+constexpr std::size_t kMaxStyleRules = 256;
+constexpr std::size_t kMaxDepth = 256;
 
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -422,7 +426,8 @@ void ParseStyleSheet(std::string_view text, std::vector<SCssRule>& vecRules) {
                                 (rule.strTag.empty() ? 0 : 1);
             rule.nOrder = vecRules.size();
             rule.decls = decls;
-            vecRules.push_back(std::move(rule));
+            if (vecRules.size() < kMaxStyleRules)
+                vecRules.push_back(std::move(rule));
         }
     }
     std::stable_sort(vecRules.begin(), vecRules.end(), [](const SCssRule& a, const SCssRule& b) {
@@ -569,7 +574,7 @@ public:
             OnImage(tag, element);
             return;
         }
-        if (!IsVoid(tag.strName) && !tag.bSelfClosing)
+        if (!IsVoid(tag.strName) && !tag.bSelfClosing && m_stack.size() < kMaxDepth)
             m_stack.push_back(std::move(element));
     }
 

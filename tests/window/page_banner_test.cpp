@@ -167,3 +167,18 @@ TEST(PageBanner, LoadsThePageAndThePicturesThatArrive) {
     CClosedPort closed;
     EXPECT_FALSE(LoadPage(closed.BaseUrl() + "/Kelpo/html/logo.html", {}).bOk);
 }
+
+TEST(PageBanner, KeepsWithinItsLimitsOnAHugePage) {
+    // Many rules and deep nesting: read in time, and what lies past the limits is left out.
+    std::string strHtml = "<style>";
+    for (int i = 0; i < 5000; ++i)
+        strHtml += ".c" + std::to_string(i) + "{color:#123456}";
+    strHtml += "p{color:#abcdef}</style>";
+    for (int i = 0; i < 5000; ++i)
+        strHtml += "<div class=\"c1\">";
+    strHtml += "<p>깊은 글</p>";
+    const SPageBanner banner = Parse(strHtml);
+    ASSERT_EQ(banner.vecBlocks.size(), 1u);
+    EXPECT_EQ(banner.vecBlocks[0].strText, "깊은 글");
+    EXPECT_EQ(banner.vecBlocks[0].nColour, 0x123456u);  // the p rule came after the limit
+}
