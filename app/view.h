@@ -18,6 +18,16 @@ public:
     virtual bool ConfirmDefaultNo(const std::string& strText) { return Confirm(strText); }
 };
 
+// The kinds of box a window shows: OK; Yes/No; Yes/No whose default button (Enter) is No.
+enum class EBoxKind { Message, Confirm, ConfirmDefaultNo };
+
+// Control ids of the login dialog.
+enum ELoginControl : int {
+    IDC_LOGIN_ID = 1000,
+    IDC_LOGIN = 1001,
+    IDC_LOGIN_PW = 1002,
+};
+
 // Control ids of the main window; the views map them to their widgets.
 enum EMainControl : int {
     IDC_BACKUP = 1002,

@@ -218,6 +218,18 @@ def service_head():
           + b"\n\r\n")
 
 
+def page_banner():
+    # The page's address on the first line, then the page.
+    t = "page_banner_fuzzer"
+    write(t, "logo", b"http://127.0.0.1:8080/Kelpo/html/logo.html\n<!DOCTYPE html>\n<html><head>"
+          b"<style>img{display:block;width:288px;height:96px}p{text-align:center;color:#1d628a;"
+          b"line-height:40px}</style></head><body><img src=\"logo.png\" width=\"288\" "
+          b"height=\"96\" alt=\"ZAV\"><p>" + "게임 설정".encode() + b"</p></body></html>\n")
+    write(t, "links", b"https://h/a/b/c\n<a href='../x?y#z'><img src=//cdn/i.gif></a>"
+          b"<a href=javascript:1>j</a><p align=right style='color:rgb(1,2,3)'>&#xD55C;&amp;</p>")
+    write(t, "cp949", b"http://h/\n<p>" + cp949("한글 배너") + b"</p><script><p>x</p></script>")
+
+
 if __name__ == "__main__":
     split_text()
     server_config()
@@ -228,3 +240,4 @@ if __name__ == "__main__":
     service_handler()
     saved_variables()
     service_head()
+    page_banner()

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QStyleFactory>
 #include <QSvgRenderer>
+#include <QWidget>
 
 namespace artwork {
 namespace {
@@ -175,6 +176,14 @@ QRect DluRect(int x, int y, int cx, int cy) {
     int nRight = Round(x + cx, 7, 4);
     int nBottom = Round(y + cy, 12, 8);
     return QRect(nLeft, nTop, nRight - nLeft, nBottom - nTop);
+}
+
+SControlRect ScreenRect(int nId, const QWidget* pControl) {
+    const qreal dDpr = pControl->devicePixelRatioF();
+    const QPoint origin = pControl->mapToGlobal(QPoint(0, 0));
+    auto pixels = [dDpr](int nValue) { return static_cast<int>(nValue * dDpr + 0.5); };
+    return {nId, pixels(origin.x()), pixels(origin.y()), pixels(pControl->width()),
+            pixels(pControl->height())};
 }
 
 }  // namespace artwork

@@ -11,29 +11,17 @@
 #include <QPixmap>
 #include <QRect>
 #include <QSize>
+#include <vector>
+
+#include "app/window_log.h"
+#include "res/resource_ids.h"
+
+class QWidget;
 
 namespace artwork {
 
-// Resource ids.
-enum EResource : int {
-    IDI_APP = 128,
-    IDB_LOGIN = 129,
-    IDB_LOGIN_PRESSED = 130,
-    IDB_LOGIN_HOVER = 131,
-    IDB_LOGIN_NORMAL = 132,
-    IDB_MAIN = 133,
-    IDB_REMOVE_ALL = 134,
-    IDB_RESTORE_HOVER = 135,
-    IDB_RESTORE_NORMAL = 136,
-    IDB_RESTORE_PRESSED = 137,
-    IDB_INITIALIZE = 138,
-    IDB_BROWSE = 139,
-    IDB_BACKUP_HOVER = 140,
-    IDB_BACKUP_NORMAL = 141,
-    IDB_BACKUP_PRESSED = 142,
-    IDB_PROGRESS = 143,
-    IDC_HAND = 134,
-};
+// The resource ids (res/resource_ids.h), as artwork::IDB_LOGIN and so on.
+using enum res::EResource;
 
 // The bitmap's size in pixels as the program's templates expect it.
 QSize BitmapSize(int nId);
@@ -62,5 +50,8 @@ void ApplyApplicationLook();
 // Dialog units to pixels: 7/4 pixel across and 12/8 pixel down per unit, each edge rounded
 // as the dialog manager rounds it.
 QRect DluRect(int x, int y, int cx, int cy);
+
+// A control's rectangle on the screen, in the screen's pixels (the control map's unit).
+SControlRect ScreenRect(int nId, const QWidget* pControl);
 
 }  // namespace artwork

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QTimer>
 #include <QValidator>
 
 #include "ui/artwork.h"
@@ -83,7 +84,7 @@ CLoginDialog::CLoginDialog(CSettings& settings, BoxPresenter fnBoxes, QWidget* p
     connect(m_pBtnLogin, &QAbstractButton::clicked, this, &CLoginDialog::OnLogin);
 
     // Set-up of the login button.
-    m_pBtnLogin->SetHoverCursor(artwork::IDC_HAND);
+    m_pBtnLogin->SetHoverCursor(artwork::IDCUR_HAND);
     m_pBtnLogin->EnableBorder(false);
     m_pBtnLogin->UseParentBackground(false);
     m_pBtnLogin->LoadImages(artwork::IDB_LOGIN_HOVER, Qt::black, artwork::IDB_LOGIN_NORMAL,
@@ -104,6 +105,15 @@ void CLoginDialog::paintEvent(QPaintEvent*) {
         m_pixBackground = artwork::BitmapPixmap(artwork::IDB_LOGIN, devicePixelRatioF());
     QPainter painter(this);
     painter.drawPixmap(0, 0, m_pixBackground);
+}
+
+void CLoginDialog::showEvent(QShowEvent* pEvent) {
+    QDialog::showEvent(pEvent);
+    QTimer::singleShot(0, this, [this] {
+        AppendControlMap(kLoginWindowName, {artwork::ScreenRect(IDC_LOGIN_ID, m_pEditId),
+                                            artwork::ScreenRect(IDC_LOGIN, m_pBtnLogin),
+                                            artwork::ScreenRect(IDC_LOGIN_PW, m_pEditPw)});
+    });
 }
 
 bool CLoginDialog::eventFilter(QObject* pWatched, QEvent* pEvent) {

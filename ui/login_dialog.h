@@ -18,9 +18,6 @@ class CLoginDialog : public QDialog, public IMessageView {
     Q_OBJECT
 
 public:
-    // Control ids of the login dialog.
-    enum { IDC_ID = 1000, IDC_LOGIN = 1001, IDC_PW = 1002 };
-
     // fnBoxes shows the dialog's boxes and those of the main window it opens.
     explicit CLoginDialog(CSettings& settings, BoxPresenter fnBoxes = ShowMessageBox,
                           QWidget* pParent = nullptr);
@@ -41,6 +38,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
+    // Once the window is shown and placed, its controls go to the control map.
+    void showEvent(QShowEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:

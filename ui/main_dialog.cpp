@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QThread>
+#include <QTimer>
 #include <type_traits>
 
 #include "net/endpoints.h"
@@ -176,27 +177,16 @@ void CMainDialog::OnInitDialog() {
     m_pBrowser->SetHeight(136);
     m_pBrowser->Navigate(QString::fromStdString(m_logic.Settings().m_endpoints.LogoUrl()));
 
-    struct SFaces {
-        int nId, nHover, nNormal, nPressed;
-    };
-    const SFaces faces[] = {
-        {IDC_REMOVE_ALL, artwork::IDB_REMOVE_ALL, artwork::IDB_REMOVE_ALL, artwork::IDB_REMOVE_ALL},
-        {IDC_INITIALIZE, artwork::IDB_INITIALIZE, artwork::IDB_INITIALIZE, artwork::IDB_INITIALIZE},
-        {IDC_BROWSE, artwork::IDB_BROWSE, artwork::IDB_BROWSE, artwork::IDB_BROWSE},
-        {IDC_BACKUP, artwork::IDB_BACKUP_HOVER, artwork::IDB_BACKUP_NORMAL,
-         artwork::IDB_BACKUP_PRESSED},
-        {IDC_RESTORE, artwork::IDB_RESTORE_HOVER, artwork::IDB_RESTORE_NORMAL,
-         artwork::IDB_RESTORE_PRESSED},
-    };
-    for (const SFaces& f : faces)
-        SkinButton(f.nId)->SetHoverCursor(artwork::IDC_HAND);
-    for (const SFaces& f : faces)
-        SkinButton(f.nId)->EnableBorder(false);
-    for (const SFaces& f : faces)
-        SkinButton(f.nId)->UseParentBackground(false);
-    for (const SFaces& f : faces) {
-        SkinButton(f.nId)->LoadImages(f.nHover, Qt::black, f.nNormal, Qt::black, f.nPressed,
-                                      Qt::black);
+    const auto& faces = res::kMainButtonFaces;
+    for (const res::SButtonFaces& f : faces)
+        SkinButton(f.nControlId)->SetHoverCursor(artwork::IDCUR_HAND);
+    for (const res::SButtonFaces& f : faces)
+        SkinButton(f.nControlId)->EnableBorder(false);
+    for (const res::SButtonFaces& f : faces)
+        SkinButton(f.nControlId)->UseParentBackground(false);
+    for (const res::SButtonFaces& f : faces) {
+        SkinButton(f.nControlId)
+            ->LoadImages(f.nHover, Qt::black, f.nNormal, Qt::black, f.nPressed, Qt::black);
     }
     m_logic.OnInitDialog();
     // A restore cut off by a crash or a power loss is settled before anything else runs.
@@ -224,6 +214,16 @@ void CMainDialog::paintEvent(QPaintEvent*) {
         band.setWidth(m_nProgressWidth);
         painter.drawPixmap(band, m_pixProgress);
     }
+}
+
+void CMainDialog::showEvent(QShowEvent* pEvent) {
+    QDialog::showEvent(pEvent);
+    QTimer::singleShot(0, this, [this] {
+        std::vector<SControlRect> vecControls;
+        for (const auto& [nId, pControl] : m_mapControls)
+            vecControls.push_back(artwork::ScreenRect(nId, pControl));
+        AppendControlMap(kMainWindowName, vecControls);
+    });
 }
 
 bool CMainDialog::eventFilter(QObject* pWatched, QEvent* pEvent) {

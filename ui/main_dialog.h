@@ -64,6 +64,8 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
+    // Once the window is shown and placed, its controls go to the control map.
+    void showEvent(QShowEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:

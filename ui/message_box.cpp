@@ -5,63 +5,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
 
-namespace {
-
-struct SFileCloser {
-    void operator()(FILE* pFile) const { std::fclose(pFile); }
-};
-
-void AppendMessageLog(EBoxKind eKind, const std::string& strText) {
-    const char* szPath = std::getenv("ZAV_MESSAGE_LOG");
-    if (szPath == nullptr || *szPath == '\0')
-        return;
-    std::unique_ptr<FILE, SFileCloser> pFile(std::fopen(szPath, "ab"));
-    if (!pFile)
-        return;  // the log is a test aid; the box itself still shows
-    std::string strLine = MessageLogLine(eKind, strText) + "\n";
-    std::fwrite(strLine.data(), 1, strLine.size(), pFile.get());
-}
-
-}  // namespace
-
-std::string MessageLogLine(EBoxKind eKind, const std::string& strText) {
-    std::string strLine = "{\"kind\": \"";
-    strLine += eKind == EBoxKind::Message ? "message" : "confirm";
-    strLine += "\", \"text\": \"";
-    for (unsigned char c : strText) {
-        switch (c) {
-            case '"':
-                strLine += "\\\"";
-                break;
-            case '\\':
-                strLine += "\\\\";
-                break;
-            case '\n':
-                strLine += "\\n";
-                break;
-            case '\r':
-                strLine += "\\r";
-                break;
-            case '\t':
-                strLine += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char szEscape[8];
-                    std::snprintf(szEscape, sizeof(szEscape), "\\u%04x", c);
-                    strLine += szEscape;
-                } else {
-                    strLine += static_cast<char>(c);
-                }
-        }
-    }
-    strLine += "\"}";
-    return strLine;
-}
+#include "app/window_log.h"
 
 bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText) {
     AppendMessageLog(eKind, strText);

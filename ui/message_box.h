@@ -1,8 +1,5 @@
-// The program's message boxes: caption "ZAV", the exclamation icon, OK or Yes/No.
-//
-// ZAV_MESSAGE_LOG: when this environment variable names a file, every box is appended to it
-// as it opens, one JSON object per line ({"kind": "message" or "confirm", "text": "..."},
-// UTF-8), so that tests outside the process can read what the program showed.
+// The program's message boxes: caption "ZAV", the exclamation icon, OK or Yes/No. Every box is
+// appended to the message log (app/window_log.h) as it opens.
 #pragma once
 
 #include <functional>
@@ -12,9 +9,6 @@
 
 class QWidget;
 
-// ConfirmDefaultNo is a Yes/No box whose default button (Enter) is No; the log calls it "confirm".
-enum class EBoxKind { Message, Confirm, ConfirmDefaultNo };
-
 // Shows one modal box on the calling (UI) thread, after appending it to the message log;
 // true for OK or Yes.
 bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText);
@@ -23,9 +17,6 @@ bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText
 // take one when they are made and hand it on to the windows they open.
 using BoxPresenter =
     std::function<bool(QWidget* pParent, EBoxKind eKind, const std::string& strText)>;
-
-// One line of the message log, without the newline.
-std::string MessageLogLine(EBoxKind eKind, const std::string& strText);
 
 // An IMessageView for the time before any window exists (start-up) or for one parent window.
 class CBoxMessageView : public IMessageView {

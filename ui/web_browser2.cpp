@@ -1,36 +1,9 @@
 #include "ui/web_browser2.h"
 
-#include <QRegularExpression>
 #include <QScrollBar>
-#include <optional>
-#include <string>
 
-#include "net/http_request.h"
-#include "net/http_transfer.h"
+#include "app/page_banner.h"
 #include "platform/browser_opener.h"
-#include "platform/codepage.h"
-
-namespace {
-
-// Images larger than this are not shown (the logo page holds a banner or two).
-constexpr size_t kMaxImageBytes = 4 * 1024 * 1024;
-
-QByteArray FetchBinary(const QUrl& url, std::stop_token stop) {
-    QByteArray data;
-    CHttpTransfer transfer;
-    SHttpResult result = transfer.Get(
-        url.toString().toStdString(), {}, false, "", [&](const char* pData, size_t nSize) {
-            if (stop.stop_requested() || static_cast<size_t>(data.size()) + nSize > kMaxImageBytes)
-                return false;
-            data.append(pData, static_cast<qsizetype>(nSize));
-            return true;
-        });
-    if (!result.bTransportOk || result.nStatus < 200 || result.nStatus > 299)
-        return {};
-    return data;
-}
-
-}  // namespace
 
 CWebBrowser2::CWebBrowser2(QWidget* pParent) : QTextBrowser(pParent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -62,27 +35,15 @@ void CWebBrowser2::Navigate(const QString& strUrl) {
     if (m_fetch.joinable())
         m_fetch.join();
     m_bLoaded = false;
-    const QUrl pageUrl(strUrl);
-    m_fetch = std::jthread([this, pageUrl](std::stop_token stop) {
-        std::optional<std::string> page = HttpRequest(pageUrl.toString().toStdString(), kHttpGet);
-        QString strHtml;
-        if (page) {
-            // The service's pages are UTF-8 or the Korean code page.
-            std::string strUtf8 = IsValidUtf8(*page) ? *page : Cp949ToUtf8Lossy(*page);
-            strHtml = QString::fromStdString(strUtf8);
-        }
-        QHash<QUrl, QImage> images;
-        static const QRegularExpression reImage(
-            QStringLiteral(R"(<img\b[^>]*?\bsrc\s*=\s*["']?([^"'\s>]+))"),
-            QRegularExpression::CaseInsensitiveOption);
-        for (auto it = reImage.globalMatch(strHtml); it.hasNext() && !stop.stop_requested();) {
-            QUrl src(it.next().captured(1));
-            QUrl absolute = pageUrl.resolved(src);
-            if (images.contains(absolute) || !absolute.scheme().startsWith(QLatin1String("http")))
-                continue;
-            QImage image = QImage::fromData(FetchBinary(absolute, stop));
+    m_fetch = std::jthread([this, strPageUrl = strUrl.toStdString()](std::stop_token stop) {
+        // The page and its pictures through the program's HTTP layer (app/page_banner.h).
+        SLoadedPage page = LoadPage(strPageUrl, stop);
+        QHash<QString, QImage> images;
+        for (const auto& [strSource, strData] : page.mapImages) {
+            QImage image = QImage::fromData(
+                QByteArray::fromRawData(strData.data(), static_cast<qsizetype>(strData.size())));
             if (!image.isNull())
-                images.insert(absolute, image);
+                images.insert(QString::fromStdString(strSource), image);
         }
         if (stop.stop_requested())
             return;
@@ -90,15 +51,20 @@ void CWebBrowser2::Navigate(const QString& strUrl) {
         // if the widget goes first.
         QMetaObject::invokeMethod(
             this,
-            [this, pageUrl, strHtml, images, bOk = page.has_value()] {
-                ShowPage(pageUrl, strHtml, images, bOk);
-            },
+            [this, pageUrl = QUrl(QString::fromStdString(strPageUrl)),
+             strHtml = QString::fromStdString(page.strHtml), images,
+             bOk = page.bOk] { ShowPage(pageUrl, strHtml, images, bOk); },
             Qt::QueuedConnection);
     });
 }
 
+QString CWebBrowser2::Resolved(const QUrl& url) const {
+    return QString::fromStdString(
+        ResolveUrl(document()->baseUrl().toString().toStdString(), url.toString().toStdString()));
+}
+
 void CWebBrowser2::ShowPage(const QUrl& pageUrl, const QString& strHtml,
-                            const QHash<QUrl, QImage>& images, bool bOk) {
+                            const QHash<QString, QImage>& images, bool bOk) {
     m_images = images;
     document()->setBaseUrl(pageUrl);
     setHtml(strHtml);
@@ -108,8 +74,7 @@ void CWebBrowser2::ShowPage(const QUrl& pageUrl, const QString& strHtml,
 
 QVariant CWebBrowser2::loadResource(int nType, const QUrl& name) {
     if (nType == QTextDocument::ImageResource) {
-        QUrl absolute = document()->baseUrl().resolved(name);
-        auto it = m_images.constFind(absolute);
+        auto it = m_images.constFind(Resolved(name));
         if (it != m_images.constEnd())
             return *it;
         return {};  // never fetched on the UI thread
@@ -118,7 +83,7 @@ QVariant CWebBrowser2::loadResource(int nType, const QUrl& name) {
 }
 
 void CWebBrowser2::OnAnchor(const QUrl& url) {
-    QUrl absolute = document()->baseUrl().resolved(url);
-    if (absolute.scheme() == QLatin1String("http") || absolute.scheme() == QLatin1String("https"))
-        OpenInBrowser(absolute.toString().toStdString());
+    const std::string strUrl = Resolved(url).toStdString();
+    if (IsWebAddress(strUrl))
+        OpenInBrowser(strUrl);
 }

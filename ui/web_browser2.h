@@ -1,6 +1,7 @@
 // The main window's web view: a light HTML view that loads one page of the service (and the
-// images it shows) through the program's HTTP layer on a worker thread. No scroll bars; links
-// open in the system's web browser.
+// images it shows) through the program's HTTP layer on a worker thread (app/page_banner.h picks
+// the pictures and resolves the addresses). No scroll bars; links open in the system's web
+// browser.
 #pragma once
 
 #include <QHash>
@@ -33,11 +34,13 @@ protected:
     QVariant loadResource(int nType, const QUrl& name) override;
 
 private:
-    void ShowPage(const QUrl& pageUrl, const QString& strHtml, const QHash<QUrl, QImage>& images,
+    void ShowPage(const QUrl& pageUrl, const QString& strHtml, const QHash<QString, QImage>& images,
                   bool bOk);
     void OnAnchor(const QUrl& url);
+    // url resolved against the page's address.
+    QString Resolved(const QUrl& url) const;
 
-    QHash<QUrl, QImage> m_images;
+    QHash<QString, QImage> m_images;
     bool m_bLoaded = false;
     std::jthread m_fetch;
 };

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -347,6 +349,65 @@ private slots:
         const SFolderPick pick = pDialog->PickFolder();
         QCOMPARE(strTitle, QStringLiteral("대상 폴더 선택"));
         QCOMPARE(pick.eKind, SFolderPick::Cancelled);
+    }
+
+    // ZAV_CONTROL_MAP: each window, once shown, names every control with its screen rectangle.
+    void ControlMapNamesEveryControlWhereItIsOnTheScreen() {
+        const QString strMap = m_dir.filePath(QStringLiteral("controls.jsonl"));
+        QFile::remove(strMap);
+        qputenv("ZAV_CONTROL_MAP", strMap.toUtf8());
+        auto readMap = [&] {
+            QList<QJsonObject> lines;
+            QFile file(strMap);
+            if (file.open(QIODevice::ReadOnly)) {
+                for (const QByteArray& line : file.readAll().split('\n'))
+                    if (!line.isEmpty())
+                        lines << QJsonDocument::fromJson(line).object();
+            }
+            return lines;
+        };
+        auto screenRect = [](const QWidget* pWidget) {
+            return QRect(pWidget->mapToGlobal(QPoint(0, 0)), pWidget->size());
+        };
+        auto rectOf = [](const QJsonObject& line) {
+            return QRect(line[QStringLiteral("x")].toInt(), line[QStringLiteral("y")].toInt(),
+                         line[QStringLiteral("w")].toInt(), line[QStringLiteral("h")].toInt());
+        };
+
+        CSettings settings;
+        Prepare(settings);
+        CLoginDialog login(settings, Recorder());
+        login.move(40, 30);
+        login.show();
+        QTRY_COMPARE(readMap().size(), 3);
+        const QList<QJsonObject> loginLines = readMap();
+        const std::map<int, QWidget*> loginControls = {{IDC_LOGIN_ID, login.IdEdit()},
+                                                       {IDC_LOGIN, login.LoginButton()},
+                                                       {IDC_LOGIN_PW, login.PwEdit()}};
+        for (const QJsonObject& line : loginLines) {
+            QCOMPARE(line[QStringLiteral("window")].toString(), QStringLiteral("login"));
+            auto it = loginControls.find(line[QStringLiteral("id")].toInt());
+            QVERIFY(it != loginControls.end());
+            QCOMPARE(rectOf(line), screenRect(it->second));
+        }
+        // The id field, 68, 106 dialog units into the window.
+        QCOMPARE(rectOf(loginLines[0]).topLeft(), login.mapToGlobal(QPoint(119, 159)));
+        login.hide();
+
+        std::unique_ptr<CMainDialog> pDialog = OpenMainWindow(settings);
+        QVERIFY(pDialog);
+        QTRY_COMPARE(readMap().size(), 3 + 22);
+        QSet<int> ids;
+        for (const QJsonObject& line : readMap().mid(3)) {
+            QCOMPARE(line[QStringLiteral("window")].toString(), QStringLiteral("main"));
+            const int nId = line[QStringLiteral("id")].toInt();
+            QWidget* pControl = pDialog->Control(nId);
+            QVERIFY2(pControl != nullptr, qPrintable(QString::number(nId)));
+            QCOMPARE(rectOf(line), screenRect(pControl));
+            ids.insert(nId);
+        }
+        QCOMPARE(ids.size(), 22);
+        qunsetenv("ZAV_CONTROL_MAP");
     }
 
     void MessageLogHasOneJsonLinePerBox() {
