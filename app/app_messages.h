@@ -20,3 +20,5 @@ inline constexpr const char* kMsgFolderInUse =
 inline constexpr const char* kMsgFolderLockFailed =
     "World of Warcraft 폴더의 Ralum 폴더에 작업 파일을 만들 수 없습니다.\n\n해당 디렉토리에 쓰기 "
     "권한이 있는지 확인하시기 바랍니다.";
+// Added to a failure's message when a write failed, or would fail, for want of room.
+inline constexpr const char* kMsgDiskFull = "디스크 공간이 부족합니다.";

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/app_messages.h"
+
 class CZipArchiver;
 class IMainView;
 class IMessageView;
@@ -36,8 +38,6 @@ inline constexpr const char* kMsgCreateArchiveFailed =
     "압축 파일을 생성할 수 없습니다./n/n해당 디렉토리에 쓰기 권한이 있는지 확인하시기 바랍니다.";
 inline constexpr const char* kMsgAddFileFailed = "압축 파일을 추가 할 수 없습니다.";
 inline constexpr const char* kMsgCloseArchiveFailed = "압축 파일을 종료하지 못하였습니다.";
-// Added to those messages when a write failed for want of room on the disk.
-inline constexpr const char* kMsgDiskFull = "디스크 공간이 부족합니다.";
 
 // The temporary archive of a category word: game folder + "Ralum/Temp/__<word>.zip".
 std::string TempArchivePath(const std::string& strGameFolder, const std::string& strWord);

@@ -197,6 +197,9 @@ int CArchiveApplier::ApplyAll(EReplaced eReplaced) {
     m_vecMade.clear();
     m_vecOriginals.clear();
     m_bReady = m_bCommitted = m_bUndo = false;
+    m_bNoRoom = false;
+    if (!CheckRoom())
+        return -1;
     m_strId = NewApplyId();
     const auto journal = GamePath(m_strGameFolder, kRalumJournal);
     if (!journal || !PreparePaths())
@@ -283,6 +286,34 @@ int CArchiveApplier::ApplyAll(EReplaced eReplaced) {
     if (m_pJournal)
         m_pJournal->Close();  // stands until RemoveReplaced
     return 0;
+}
+
+bool CArchiveApplier::CheckRoom() {
+    // Every archive is extracted beside its folder, on the game folder's disk, before anything
+    // is swapped: what they declare together must fit there, or nothing is written at all.
+    uint64_t nTotal = 0;
+    for (ECategory eCategory : kRestoreOrder) {
+        if ((m_nMask & GetCategory(eCategory).nMask) == 0)
+            continue;
+        const auto archive = ArchivePath(m_strGameFolder, eCategory);
+        if (!archive)
+            return Fail("path too long for the archive of " +
+                        std::string(GetCategory(eCategory).szWord));
+        try {
+            CZipArchiver zip;
+            zip.Open(*archive, ZipOpenMode::ReadOnly);
+            nTotal += zip.DeclaredSize();
+        } catch (const CException& e) {
+            return Fail(*archive + ": " + e.what());
+        }
+    }
+    uint64_t nAvailable = 0;
+    if (!HasRoomFor(m_strGameFolder, nTotal, &nAvailable)) {
+        m_bNoRoom = true;
+        return Fail("the archives hold " + std::to_string(nTotal) + " bytes, " +
+                    std::to_string(nAvailable) + " are free in " + m_strGameFolder);
+    }
+    return true;
 }
 
 void CArchiveApplier::PlanSteps() {

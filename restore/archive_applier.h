@@ -127,6 +127,8 @@ public:
 
     // What went wrong, for the record (the member sees the fixed apply-failure message).
     const std::string& LastError() const { return m_strError; }
+    // After a failed ApplyAll: the archives declare more than the game folder's disk holds.
+    bool LackedRoom() const { return m_bNoRoom; }
     // After a successful ApplyAll: the change of each restored category, in restore order.
     const std::vector<SCategoryChange>& Changes() const { return m_vecChanges; }
     // Folders found where a step was to put one, and where they are now (ApplyAll and Recover).
@@ -164,6 +166,7 @@ private:
     };
 
     bool PreparePaths();
+    bool CheckRoom();
     bool ExtractArchive(const SSlot& slot);
     void PlanSteps();
     bool Journal(const std::vector<std::string>& record);
@@ -192,6 +195,7 @@ private:
     bool m_bReady = false;      // every step is planned (and recorded)
     bool m_bCommitted = false;  // every step is done
     bool m_bUndo = false;       // the steps are being put back
+    bool m_bNoRoom = false;     // refused for want of room
     std::unique_ptr<CApplyJournal> m_pJournal;
     std::vector<SCategoryChange> m_vecChanges;
     std::vector<std::pair<std::string, std::string>> m_vecKept;

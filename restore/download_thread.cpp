@@ -157,8 +157,12 @@ void CDownloadThread::ThreadBody() {
         // The game was started while the archives arrived: nothing is applied.
     } else if (ApplyAll() < 0) {
         DiagLog("restore: apply failed: " + m_strApplyError + " after " + seconds() + " s");
-        const std::string strNote = KeptAndLeftNote();
-        m_owner.View().Message(kMsgApplyFailed + (strNote.empty() ? "" : "\n\n" + strNote));
+        std::string strText = kMsgApplyFailed;
+        if (m_pApplier && m_pApplier->LackedRoom())
+            strText += std::string("\n\n") + kMsgDiskFull;
+        if (const std::string strNote = KeptAndLeftNote(); !strNote.empty())
+            strText += "\n\n" + strNote;
+        m_owner.View().Message(strText);
     } else {
         DiagLog("restore: done, " + std::to_string(m_nTotalReceived) + " bytes in " + seconds() +
                 " s");

@@ -469,13 +469,20 @@ void OtherCategory(const std::string& strArchive) {
 void Missing(const std::string& strArchive) {
     fs::remove(PathFromUtf8(strArchive));
 }
+// Entries whose data cover the next ones' headers: a small file that expands without end.
+void Overlapping(const std::string& strArchive) {
+    fs::copy_file(
+        PathFromUtf8(std::string(ZAV_SOURCE_DIR) + "/tests/zip/data/overlapping-data.zip"),
+        PathFromUtf8(strArchive), fs::copy_options::overwrite_existing);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, BadArchiveTest,
     ::testing::Values(SBadArchive{"Corrupt", Corrupt}, SBadArchive{"Truncated", Truncate},
                       SBadArchive{"ErrorPage", ErrorPage}, SBadArchive{"Encrypted", Encrypted},
                       SBadArchive{"ClimbingEntry", ClimbingEntry},
-                      SBadArchive{"OtherCategory", OtherCategory}, SBadArchive{"Missing", Missing}),
+                      SBadArchive{"OtherCategory", OtherCategory}, SBadArchive{"Missing", Missing},
+                      SBadArchive{"Overlapping", Overlapping}),
     [](const auto& row) { return std::string(row.param.szName); });
 
 TEST_F(ApplyTest, DiskFillingDuringExtractionLeavesTheGameFolderAsItWas) {
@@ -491,9 +498,12 @@ TEST_F(ApplyTest, DiskFillingDuringExtractionLeavesTheGameFolderAsItWas) {
                                                     {"WTF/c.bin", RandomBytes(400 * 1024, 13)}});
     const TreeMap before = SnapshotTree(game.strRoot, {"Ralum/Temp"});
 
+    // Refused before anything is written, by the sizes the archive declares.
     CArchiveApplier applier(game.strRoot, kMaskWtf);
+    applier.SetCutHook([](int) { FAIL() << "the apply began"; });
     EXPECT_EQ(applier.ApplyAll(), -1);
-    EXPECT_NE(applier.LastError().find("No space"), std::string::npos) << applier.LastError();
+    EXPECT_TRUE(applier.LackedRoom()) << applier.LastError();
+    EXPECT_NE(applier.LastError().find("1228800 bytes"), std::string::npos) << applier.LastError();
     EXPECT_EQ(SnapshotTree(game.strRoot, {"Ralum/Temp"}), before);
 }
 
