@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr const char* kTestKey = "Software\\ZAV Test";
-
 class RegistryApi : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -27,13 +25,18 @@ protected:
     void TearDown() override {
         DeleteTestKeys();
     }
+    // A key of this test's own: the tests of this suite may run at once in one registry.
+    static std::string Key() {
+        return std::string("ZAV Test ") +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    }
     static void DeleteTestKeys() {
 #ifdef _WIN32
-        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ZAV Test");
+        RegDeleteTreeW(HKEY_CURRENT_USER, WideFromUtf8("Software\\" + Key()).c_str());
         HKEY hSoftware = nullptr;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
                           &hSoftware) == ERROR_SUCCESS) {
-            RegDeleteTreeW(hSoftware, L"ZAV Test");
+            RegDeleteTreeW(hSoftware, WideFromUtf8(Key()).c_str());
             RegCloseKey(hSoftware);
         }
 #endif
@@ -49,7 +52,7 @@ protected:
 };
 
 TEST_F(RegistryApi, KoreanValueUnderAKoreanNameReadsBack) {
-    const std::string strName = std::string(kTestKey) + "\\게임 경로";
+    const std::string strName = "Software\\" + Key() + "\\게임 경로";
     const std::string strValue = "C:\\게임\\World of Warcraft\\";
     EXPECT_EQ(Read(strName, ERegRoot::CurrentUser), "<-1>");
     ASSERT_EQ(RegWriteString(strName.c_str(), strValue.c_str(), ERegRoot::CurrentUser), 1);
@@ -65,17 +68,18 @@ TEST_F(RegistryApi, KoreanValueUnderAKoreanNameReadsBack) {
 
 TEST_F(RegistryApi, MachineValuesLiveInThe32BitViewAsTheInstallerWritesThem) {
 #ifdef _WIN32
-    const std::string strName = "SOFTWARE\\ZAV Test\\InstallPath";
+    const std::string strName = "SOFTWARE\\" + Key() + "\\InstallPath";
     if (RegWriteString(strName.c_str(), "D:\\Games\\WoW\\", ERegRoot::LocalMachine) != 1)
         GTEST_SKIP() << "writing HKEY_LOCAL_MACHINE needs administrator rights";
     EXPECT_EQ(Read(strName, ERegRoot::LocalMachine), "D:\\Games\\WoW\\");
     // Seen from the 64-bit view the key sits under Wow6432Node, and not at its own name.
     HKEY hKey = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\ZAV Test", 0,
-                            KEY_READ | KEY_WOW64_64KEY, &hKey),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8("SOFTWARE\\Wow6432Node\\" + Key()).c_str(),
+                      0, KEY_READ | KEY_WOW64_64KEY, &hKey),
+        ERROR_SUCCESS);
     RegCloseKey(hKey);
-    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZAV Test", 0,
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromUtf8("SOFTWARE\\" + Key()).c_str(), 0,
                             KEY_READ | KEY_WOW64_64KEY, &hKey),
               ERROR_SUCCESS);
 #else
