@@ -60,20 +60,31 @@ std::string Source(int i) {
     return "127.0." + std::to_string(1 + i / 250) + "." + std::to_string(1 + i % 250);
 }
 
-// The connections among socks that have an answer (or were closed) within nWaitMs.
+// The connections among socks that have an answer (or were closed) within nWaitMs, and
+// those that follow in the same burst (until none does for 200 ms).
 std::vector<size_t> Answered(const std::vector<CSocket>& socks, int nWaitMs) {
-    std::vector<pollfd> vecPoll;
-    for (const auto& sock : socks) {
-        vecPoll.push_back({sock.Get(), POLLIN, 0});
-    }
-    ::poll(vecPoll.data(), vecPoll.size(), nWaitMs);
-    ::poll(vecPoll.data(), vecPoll.size(), 200);  // the others answered in the same burst
     std::vector<size_t> vec;
-    for (size_t i = 0; i < vecPoll.size(); ++i) {
-        if (vecPoll[i].revents != 0) {
-            vec.push_back(i);
+    std::vector<bool> vecDone(socks.size(), false);
+    for (int nWait = nWaitMs;; nWait = 200) {
+        std::vector<pollfd> vecPoll;
+        std::vector<size_t> vecIndex;
+        for (size_t i = 0; i < socks.size(); ++i) {
+            if (!vecDone[i]) {
+                vecPoll.push_back({socks[i].Get(), POLLIN, 0});
+                vecIndex.push_back(i);
+            }
+        }
+        if (vecPoll.empty() || ::poll(vecPoll.data(), vecPoll.size(), nWait) <= 0) {
+            break;
+        }
+        for (size_t j = 0; j < vecPoll.size(); ++j) {
+            if (vecPoll[j].revents != 0) {
+                vecDone[vecIndex[j]] = true;
+                vec.push_back(vecIndex[j]);
+            }
         }
     }
+    std::sort(vec.begin(), vec.end());
     return vec;
 }
 
