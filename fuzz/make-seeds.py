@@ -210,6 +210,12 @@ def service_head():
           + b"\n\r\n")
 
 
+def service_chunk():
+    t = "service_chunk_fuzzer"
+    write(t, "two_chunks", u8(2) + b"5\r\nhello\r\nA;ext=1\r\n0123456789\r\n0\r\n\r\n")
+    write(t, "endless_size_line", u8(7) + b"1" * 400)
+
+
 if __name__ == "__main__":
     split_text()
     server_config()
@@ -220,3 +226,4 @@ if __name__ == "__main__":
     service_handler()
     saved_variables()
     service_head()
+    service_chunk()
