@@ -8,6 +8,9 @@ members, and the log lines of a flood of refused requests. Run it on two builds 
 after a change) and compare. Prints a Markdown table to standard output.
 
     bench/service/attack_items.py --service build/release/service/zav-service [--quick]
+                                  [--baseline OTHER/zav-service]
+
+With --baseline, every attack runs against that build first and the table has both columns.
 
 --quick leaves out the slow reader (about a minute) and uses 2,000 instead of 20,000 members.
 The small-disk attack mounts a 40 MB tmpfs and is left out when that is not allowed.
@@ -220,8 +223,8 @@ def one_address_connections(binary, work):
             s.close()
     finally:
         svc.stop()
-    return [f"| {len(socks)} silent connections from one address: normal requests from another "
-            f"refused, of 6 | {refused(statuses)} |"]
+    return [f"| 1000 silent connections from one address: normal requests from another "
+            f"refused, of 6 | {refused(statuses)} ({len(socks)} connected) |"]
 
 
 def endless_chunk_line(binary, work):
@@ -254,7 +257,7 @@ def endless_chunk_line(binary, work):
                 except OSError:
                     reply = b""
             status = int(reply.split(b" ", 2)[1]) if reply.startswith(b"HTTP/") else "closed"
-            rows.append(f"| endless chunk-size line to {label}: MB taken before the end; status; "
+            rows.append(f"| endless chunk-size line to {label}: MB sent; status; "
                         f"RSS before / peak MB | {sent >> 20}; {status}; {before / 1024:.1f} / "
                         f"{rss_kb(svc.proc.pid, 'VmHWM') / 1024:.1f} |")
     finally:
@@ -292,8 +295,8 @@ def parallel_logins(binary, work):
     finally:
         svc.stop()
     return [f"| 64 parallel wrong passwords from 64 addresses: checked / answered 503; normal "
-            f"requests meanwhile: median / max s ({len(times)}) | {checked} / {busy}; "
-            f"{statistics.median(times):.3f} / {max(times):.3f} |"]
+            f"requests meanwhile: median / max s | {checked} / {busy}; "
+            f"{statistics.median(times):.3f} / {max(times):.3f} ({len(times)} requests) |"]
 
 
 def slow_reader(binary, work, size_mb=5, rate=100_000):
@@ -454,26 +457,37 @@ def refusal_flood(binary, work):
     finally:
         svc.stop()
     lines = sum(" 400 0" in line for line in svc.log_lines())
-    return [f"| 2,000 malformed requests in {seconds:.1f} s: refusal lines logged | {lines} |"]
+    return [f"| 2,000 malformed requests: refusal lines logged | {lines} (in {seconds:.1f} s) |"]
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--service", required=True)
     ap.add_argument("--quick", action="store_true")
+    ap.add_argument("--baseline")
     args = ap.parse_args()
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
     work = tempfile.mkdtemp(prefix="zav-attack-items-")
-    print("| Attack | zav-service |\n|---|---|", flush=True)
     steps = [stalled_bodies, one_address_connections, endless_chunk_line, parallel_logins,
              slow_reader, per_member_limit, small_disk, dummy_hash_cost, clock_back,
              lambda b, w: freespace(b, w, 2000 if args.quick else 20000), refusal_flood]
     if args.quick:
         steps.remove(slow_reader)
+    if args.baseline:
+        print("| Attack | baseline | zav-service |\n|---|---|---|", flush=True)
+    else:
+        print("| Attack | zav-service |\n|---|---|", flush=True)
     try:
         for step in steps:
-            print("\n".join(step(args.service, work)), flush=True)
+            if args.baseline:
+                os.makedirs(os.path.join(work, "baseline"), exist_ok=True)
+                before = step(args.baseline, os.path.join(work, "baseline"))
+            rows = step(args.service, work)
+            if args.baseline:
+                rows = [old.rsplit("|", 1)[0] + "|" + row.rsplit("|", 2)[1] + "|"
+                        for row, old in zip(rows, before)]
+            print("\n".join(rows), flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
