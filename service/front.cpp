@@ -437,17 +437,25 @@ void CFront::Handshake(SConn& conn) {
     Close(conn);  // not TLS, or a protocol version the context refuses
 }
 
+ssize_t CFront::ReadFromClient(SConn& conn, char* p, size_t n) {
+    bool bOtherWay = false;
+    ssize_t r = ReadSome(conn.conn, p, n, &bOtherWay);
+    if (r == kWouldBlock) {
+        Watch(conn, bOtherWay ? EPOLLOUT : EPOLLIN);
+        return -1;
+    }
+    if (r < 0) {
+        Close(conn);
+        return -1;
+    }
+    return r;
+}
+
 void CFront::ReadHead(SConn& conn) {
     char ach[kReadChunk];
     while (true) {
-        bool bOtherWay = false;
-        ssize_t n = ReadSome(conn.conn, ach, sizeof ach, &bOtherWay);
-        if (n == kWouldBlock) {
-            Watch(conn, bOtherWay ? EPOLLOUT : EPOLLIN);
-            return;
-        }
+        ssize_t n = ReadFromClient(conn, ach, sizeof ach);
         if (n < 0) {
-            Close(conn);
             return;
         }
         if (n == 0) {
@@ -527,14 +535,8 @@ void CFront::Route(SConn& conn) {
 void CFront::ReadBody(SConn& conn) {
     char ach[kReadChunk];
     while (conn.strBody.size() < conn.nBodyLength) {
-        bool bOtherWay = false;
-        ssize_t n = ReadSome(conn.conn, ach, sizeof ach, &bOtherWay);
-        if (n == kWouldBlock) {
-            Watch(conn, bOtherWay ? EPOLLOUT : EPOLLIN);
-            return;
-        }
+        ssize_t n = ReadFromClient(conn, ach, sizeof ach);
         if (n < 0) {
-            Close(conn);
             return;
         }
         if (n == 0) {

@@ -121,6 +121,9 @@ private:
     void Accept(SListener& listener);
     void OnEvent(SConn& conn);
     void Handshake(SConn& conn);
+    // Reads what the client sent: the bytes read, 0 when it ended its sending side, or -1 when
+    // that is handled already (the socket is watched for more, or the connection closed).
+    ssize_t ReadFromClient(SConn& conn, char* p, size_t n);
     void ReadHead(SConn& conn);
     void Route(SConn& conn);
     void ReadBody(SConn& conn);
