@@ -230,6 +230,12 @@ def page_banner():
     write(t, "cp949", b"http://h/\n<p>" + cp949("한글 배너") + b"</p><script><p>x</p></script>")
 
 
+def service_chunk():
+    t = "service_chunk_fuzzer"
+    write(t, "two_chunks", u8(2) + b"5\r\nhello\r\nA;ext=1\r\n0123456789\r\n0\r\n\r\n")
+    write(t, "endless_size_line", u8(7) + b"1" * 400)
+
+
 if __name__ == "__main__":
     split_text()
     server_config()
@@ -241,3 +247,4 @@ if __name__ == "__main__":
     saved_variables()
     service_head()
     page_banner()
+    service_chunk()

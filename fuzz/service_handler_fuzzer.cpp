@@ -214,7 +214,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     const int nRoute = provider.ConsumeIntegralInRange<int>(0, 4);
     // The member's session: bound to the home address now, or to another address.
     const bool bLoggedIn = provider.ConsumeBool();
-    g_pAdmin->RecordLoginSuccess(kMemberId, bLoggedIn ? kHomeAddr : "192.0.2.7", NowMs());
+    const char* pszAddr = bLoggedIn ? kHomeAddr : "192.0.2.7";
+    g_pAdmin->RecordLoginSuccess(kMemberId, pszAddr, pszAddr, NowMs());
 
     httplib::Request req;
     httplib::Response res;

@@ -44,6 +44,16 @@ std::string NormalizeAddress(std::string_view text) {
     return {};
 }
 
+std::string AddressKey(const std::string& strAddr) {
+    in6_addr v6{};
+    if (strAddr.find(':') == std::string::npos ||
+        ::inet_pton(AF_INET6, strAddr.c_str(), &v6) != 1) {
+        return strAddr;
+    }
+    std::memset(v6.s6_addr + 8, 0, 8);
+    return Ipv6Text(v6) + "/64";
+}
+
 std::string AddressText(const sockaddr_storage& addr) {
     if (addr.ss_family == AF_INET) {
         return Ipv4Text(reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr);

@@ -14,6 +14,12 @@ namespace zavsvc {
 // "0:0::1"); empty when the text is not an address.
 std::string NormalizeAddress(std::string_view text);
 
+// The key under which the service counts a client's connections, workers and failed logins:
+// an IPv4 address as it is, an IPv6 address by its /64 ("2001:db8:1:2::/64"), since one
+// subscriber usually holds a whole /64. strAddr is canonical text (NormalizeAddress); anything
+// else is returned unchanged.
+std::string AddressKey(const std::string& strAddr);
+
 // The canonical text of a socket address; empty for another family.
 std::string AddressText(const sockaddr_storage& addr);
 

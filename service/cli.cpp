@@ -19,6 +19,7 @@ constexpr const char* kUsage =
     "usage: zav-service serve --data DIR [--http HOST:PORT] [--https HOST:PORT] [--demo]\n"
     "                         [--max-upload-mb N] [--capacity-mb N] [--client-version TEXT]\n"
     "                         [--session-hours N] [--trusted-proxy ADDR]\n"
+    "                         [--workers N] [--password-checks N]\n"
     "       zav-service member add --data DIR ID PASSWORD NICKNAME\n"
     "       zav-service member remove --data DIR ID\n"
     "       zav-service member list --data DIR\n";
@@ -97,6 +98,16 @@ int Serve(const std::vector<std::string>& vecArgs) {
             if (options.strTrustedProxy.empty()) {
                 return Usage("--trusted-proxy takes an IPv4 or IPv6 address");
             }
+        } else if (strArg == "--workers") {
+            if (!ParseNumber(strValue, 1, 256, n)) {
+                return Usage("--workers takes 1 to 256");
+            }
+            options.nWorkers = static_cast<int>(n);
+        } else if (strArg == "--password-checks") {
+            if (!ParseNumber(strValue, 1, 64, n)) {
+                return Usage("--password-checks takes 1 to 64");
+            }
+            options.nPasswordChecks = static_cast<int>(n);
         } else if (strArg == "--clock-file") {
             options.fnNowMs = FileClock(strValue);
         } else if (strArg == "--io-timeout-ms") {

@@ -1,7 +1,9 @@
 #include "service/conn_stream.h"
 
+#include <linux/sockios.h>
 #include <openssl/err.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,6 +36,12 @@ ssize_t TlsError(SSL* pSsl, int r, bool bReading, bool* pbOtherWay) {
         default:
             return -1;
     }
+}
+
+// Bytes the socket still holds to send or to have acknowledged; -1 when unknown.
+int QueuedToSend(int fd) {
+    int n = 0;
+    return ::ioctl(fd, SIOCOUTQ, &n) == 0 ? n : -1;
 }
 
 }  // namespace
@@ -88,7 +96,7 @@ CConnStream::CConnStream(SConnection& conn, std::string strInput, SRateLimit rat
       m_nStopFd(nStopFd) {}
 
 bool CConnStream::is_readable() const {
-    return !m_bFailed && (m_nInputPos < m_strInput.size() || !m_bEof);
+    return !m_bFailed && !m_bBadFraming && (m_nInputPos < m_strInput.size() || !m_bEof);
 }
 
 bool CConnStream::is_writable() const {
@@ -111,9 +119,20 @@ void CConnStream::Moved(EDirection eDirection, size_t n) {
     }
 }
 
+void CConnStream::GuardChunkedBody(size_t nHeadBytes) {
+    m_chunks.emplace();
+    m_nUnguarded = nHeadBytes;
+}
+
 bool CConnStream::Wait(short nEvents) {
-    const auto deadline = m_windowStart + m_rate.window;
+    // While a reply waits for room in a full send buffer, what the client takes out of the
+    // socket's queue is its progress: a large buffer signals room only after it has drained by
+    // a good part, which a slow but steady reader may take longer than a window for.
+    const bool bSending = m_eDirection == EDirection::Out;
+    const auto slice = std::max<std::chrono::milliseconds::rep>(m_rate.window.count() / 5, 1);
+    int nQueued = bSending ? QueuedToSend(m_conn.fd) : -1;
     while (true) {
+        const auto deadline = m_windowStart + m_rate.window;
         auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
                          deadline - std::chrono::steady_clock::now())
                          .count();
@@ -121,7 +140,7 @@ bool CConnStream::Wait(short nEvents) {
             return false;
         }
         pollfd afds[2] = {{m_conn.fd, nEvents, 0}, {m_nStopFd, POLLIN, 0}};
-        int r = ::poll(afds, 2, static_cast<int>(nLeft));
+        int r = ::poll(afds, 2, static_cast<int>(nQueued >= 0 ? std::min(nLeft, slice) : nLeft));
         if (r < 0 && errno == EINTR) {
             continue;
         }
@@ -130,6 +149,13 @@ bool CConnStream::Wait(short nEvents) {
         }
         if (afds[0].revents != 0) {
             return true;  // ready, or an error the next call reports
+        }
+        if (nQueued >= 0) {
+            const int nNow = QueuedToSend(m_conn.fd);
+            if (nNow >= 0 && nNow < nQueued) {
+                Moved(EDirection::Out, static_cast<size_t>(nQueued - nNow));
+            }
+            nQueued = nNow;
         }
     }
 }
@@ -160,12 +186,23 @@ bool CConnStream::Fill() {
 }
 
 ssize_t CConnStream::read(char* ptr, size_t size) {
+    if (m_bBadFraming) {
+        return -1;
+    }
     if (m_nInputPos >= m_strInput.size() && (m_bFailed || m_bEof || !Fill())) {
         return m_bFailed ? -1 : 0;
     }
     size_t n = std::min(size, m_strInput.size() - m_nInputPos);
     std::memcpy(ptr, m_strInput.data() + m_nInputPos, n);
     m_nInputPos += n;
+    if (m_chunks) {
+        const size_t nSkip = std::min(n, m_nUnguarded);
+        m_nUnguarded -= nSkip;
+        if (!m_chunks->Feed(std::string_view(ptr + nSkip, n - nSkip))) {
+            m_bBadFraming = true;  // the reply (400) can still be written
+            return -1;
+        }
+    }
     return static_cast<ssize_t>(n);
 }
 

@@ -9,7 +9,10 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "service/http_head.h"
 
 namespace zavsvc {
 
@@ -44,7 +47,8 @@ ssize_t WriteSome(SConnection& conn, const char* p, size_t n, bool* pbOtherWay);
 // Sends TLS close_notify (without waiting for the peer's) and ends the sending side.
 void EndSending(SConnection& conn);
 
-// A transfer must move nMinBytesPerWindow bytes within each window, or it is given up.
+// A transfer must move nMinBytesPerWindow bytes within each window, or it is given up. A reply
+// moves when the client takes its bytes: those still in the socket's send queue do not count.
 struct SRateLimit {
     std::chrono::milliseconds window{10000};
     size_t nMinBytesPerWindow = 5000;
@@ -64,6 +68,10 @@ public:
     void get_remote_ip_and_port(std::string& ip, int& port) const override;
     void get_local_ip_and_port(std::string& ip, int& port) const override;
     socket_t socket() const override { return m_conn.fd; }
+
+    // The body after the first nHeadBytes of the input is chunked: its framing is followed
+    // (CChunkFraming), and reading fails where the framing does.
+    void GuardChunkedBody(size_t nHeadBytes);
 
     bool Failed() const { return m_bFailed; }
 
@@ -88,6 +96,9 @@ private:
     size_t m_nWindowBytes = 0;
     bool m_bEof = false;
     bool m_bFailed = false;
+    bool m_bBadFraming = false;  // reading ended by the chunk framing, writing still works
+    std::optional<CChunkFraming> m_chunks;
+    size_t m_nUnguarded = 0;  // input bytes still to read before the chunked body
 };
 
 }  // namespace zavsvc

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "service/address.h"
+#include "service/log_limit.h"
 #include "service/text_util.h"
 
 namespace zavsvc {
@@ -35,6 +36,8 @@ const char* Reason(int nStatus) {
             return "Bad Request";
         case 408:
             return "Request Timeout";
+        case 411:
+            return "Length Required";
         case 414:
             return "URI Too Long";
         case 431:
@@ -53,23 +56,62 @@ std::string ReplyText(int nStatus) {
            "\r\nConnection: close\r\n\r\n" + strBody;
 }
 
+constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+
+bool ExpectsContinue(const SRequestHead& head) {
+    for (auto value : FieldValues(head, "Expect")) {
+        if (EqualsNoCase(value, "100-continue")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+size_t CFront::CAddressCounts::Add(const std::string& strKey) {
+    std::lock_guard lock(m_mutex);
+    return ++m_map[strKey];
+}
+
+void CFront::CAddressCounts::Remove(const std::string& strKey) {
+    std::lock_guard lock(m_mutex);
+    auto it = m_map.find(strKey);
+    if (it != m_map.end() && --it->second == 0) {
+        m_map.erase(it);
+    }
+}
 
 struct CFront::SConn {
     SConn(std::atomic<size_t>& rCount, const SHeadLimits& limits)
         : rConnections(rCount), parser(limits) {}
-    ~SConn() { rConnections.fetch_sub(1); }
+    ~SConn() {
+        rConnections.fetch_sub(1);
+        if (pAddressCounts != nullptr) {
+            pAddressCounts->Remove(strConnKey);
+        }
+    }
     SConn(const SConn&) = delete;
     SConn& operator=(const SConn&) = delete;
 
     std::atomic<size_t>& rConnections;
+    CAddressCounts* pAddressCounts = nullptr;  // counts this connection under strConnKey
+    std::string strConnKey;
     SConnection conn;
     SListener* pListener = nullptr;
     uint64_t nId = 0;
     EState eState = EState::Head;
     CHeadParser parser;
     bool bReceived = false;  // some bytes of a head arrived
-    std::string strInput;    // what the worker's stream reads first
+    SRoute route;
+    bool bChunked = false;
+    bool bFormBody = false;  // the body is read here, before a worker takes the request
+    size_t nBodyLength = 0;
+    std::string strBody;
+    std::string strBusyKey;  // counted in m_mapBusyByAddress under this key while not empty
+    SPool* pPool = nullptr;
+    std::string strInput;   // what the worker's stream reads first
+    size_t nHeadBytes = 0;  // of strInput, before the body
     std::string strReply;
     size_t nReplySent = 0;
     uint32_t nWatched = 0;  // epoll events, 0 while not registered
@@ -78,8 +120,11 @@ struct CFront::SConn {
     Clock::time_point deadline;
 };
 
-CFront::CFront(SFrontLimits limits, std::string strTrustedProxy)
-    : m_limits(limits), m_strTrustedProxy(std::move(strTrustedProxy)) {}
+CFront::CFront(SFrontLimits limits, std::string strTrustedProxy, CLogLimiter* pLog)
+    : m_limits(limits), m_strTrustedProxy(std::move(strTrustedProxy)), m_pLog(pLog) {
+    m_general.limits = limits.general;
+    m_login.limits = limits.login;
+}
 
 CFront::~CFront() {
     Stop();
@@ -96,7 +141,7 @@ CFront::~CFront() {
 }
 
 int CFront::Listen(const std::string& strHost, int nPort, const char* pszScheme, SSL_CTX* pTls,
-                   ServeFn serve, std::string* pStrError) {
+                   RouteFn route, ServeFn serve, std::string* pStrError) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -142,6 +187,7 @@ int CFront::Listen(const std::string& strHost, int nPort, const char* pszScheme,
     pListener->fd = fd;
     pListener->strScheme = pszScheme;
     pListener->pTls = pTls;
+    pListener->route = std::move(route);
     pListener->serve = std::move(serve);
     m_vecListeners.push_back(std::move(pListener));
     return nBound;
@@ -170,10 +216,12 @@ bool CFront::Start(std::string* pStrError) {
         return false;
     }
     m_nNextId = kFirstConnId;
-    m_nIdleWorkers = m_limits.nWorkers;  // idle from the start, even before their threads run
     m_loop = std::thread([this] { Loop(); });
-    for (size_t i = 0; i < m_limits.nWorkers; ++i) {
-        m_vecWorkers.emplace_back([this] { Work(); });
+    for (SPool* pPool : {&m_general, &m_login}) {
+        pPool->nIdle = pPool->limits.nWorkers;  // idle from the start, before their threads run
+        for (size_t i = 0; i < pPool->limits.nWorkers; ++i) {
+            pPool->threads.emplace_back([this, pPool] { Work(*pPool); });
+        }
     }
     return true;
 }
@@ -190,14 +238,18 @@ void CFront::Stop() {
     if (::write(m_nStopFd, &nOne, sizeof nOne) != sizeof nOne) {
         std::fprintf(stderr, "zav-service: cannot signal the stop: %s\n", std::strerror(errno));
     }
-    m_cv.notify_all();
+    m_general.cv.notify_all();
+    m_login.cv.notify_all();
     m_loop.join();
-    for (auto& worker : m_vecWorkers) {
-        worker.join();
+    for (SPool* pPool : {&m_general, &m_login}) {
+        for (auto& worker : pPool->threads) {
+            worker.join();
+        }
+        pPool->threads.clear();
     }
-    m_vecWorkers.clear();
     std::lock_guard lock(m_mutex);
-    m_queue.clear();
+    m_general.queue.clear();
+    m_login.queue.clear();
     m_vecReturned.clear();
 }
 
@@ -243,22 +295,25 @@ void CFront::Loop() {
     m_mapConns.clear();
 }
 
-void CFront::Work() {
+void CFront::Work(SPool& pool) {
     while (true) {
         ConnPtr pConn;
         {
             std::unique_lock lock(m_mutex);
-            m_cv.wait(lock, [this] { return m_bStopping || !m_queue.empty(); });
+            pool.cv.wait(lock, [this, &pool] { return m_bStopping || !pool.queue.empty(); });
             if (m_bStopping) {
                 return;
             }
-            pConn = std::move(m_queue.front());
-            m_queue.pop_front();
-            --m_nIdleWorkers;
+            pConn = std::move(pool.queue.front());
+            pool.queue.pop_front();
+            --pool.nIdle;
         }
         {
             CConnStream stream(pConn->conn, std::move(pConn->strInput), m_limits.rate, m_bStopping,
                                m_nStopFd);
+            if (pConn->bChunked) {
+                stream.GuardChunkedBody(pConn->nHeadBytes);
+            }
             pConn->pListener->serve(stream);
         }
         if (m_bStopping) {
@@ -268,7 +323,14 @@ void CFront::Work() {
         // with unread bytes cannot reset the connection before the client read the answer.
         EndSending(pConn->conn);
         std::lock_guard lock(m_mutex);
-        ++m_nIdleWorkers;
+        ++pool.nIdle;
+        if (!pConn->strBusyKey.empty()) {
+            auto it = m_mapBusyByAddress.find(pConn->strBusyKey);
+            if (it != m_mapBusyByAddress.end() && --it->second == 0) {
+                m_mapBusyByAddress.erase(it);
+            }
+            pConn->strBusyKey.clear();
+        }
         m_vecReturned.push_back(std::move(pConn));
         uint64_t nOne = 1;
         if (::write(m_nWakeFd, &nOne, sizeof nOne) != sizeof nOne) {
@@ -306,7 +368,15 @@ void CFront::Accept(SListener& listener) {
         pConn->nId = m_nNextId++;
         SConn& conn = *pConn;
         m_mapConns.emplace(conn.nId, std::move(pConn));
-        if (m_nConnections.load() > m_limits.nMaxConnections) {
+        // The proxy's connections carry every client's requests: only the total limits them.
+        bool bOverAddress = false;
+        if (conn.conn.strPeer != m_strTrustedProxy) {
+            conn.strConnKey = AddressKey(conn.conn.strPeer);
+            conn.pAddressCounts = &m_connsByAddress;
+            bOverAddress =
+                m_connsByAddress.Add(conn.strConnKey) > m_limits.nMaxConnectionsPerAddress;
+        }
+        if (m_nConnections.load() > m_limits.nMaxConnections || bOverAddress) {
             if (listener.pTls == nullptr) {
                 // Refused at once: one attempt to say so, no waiting.
                 const std::string strReply = ReplyText(503);
@@ -339,6 +409,9 @@ void CFront::OnEvent(SConn& conn) {
         case EState::Head:
             ReadHead(conn);
             break;
+        case EState::Body:
+            ReadBody(conn);
+            break;
         case EState::Writing:
             WriteReply(conn);
             break;
@@ -364,17 +437,25 @@ void CFront::Handshake(SConn& conn) {
     Close(conn);  // not TLS, or a protocol version the context refuses
 }
 
+ssize_t CFront::ReadFromClient(SConn& conn, char* p, size_t n) {
+    bool bOtherWay = false;
+    ssize_t r = ReadSome(conn.conn, p, n, &bOtherWay);
+    if (r == kWouldBlock) {
+        Watch(conn, bOtherWay ? EPOLLOUT : EPOLLIN);
+        return -1;
+    }
+    if (r < 0) {
+        Close(conn);
+        return -1;
+    }
+    return r;
+}
+
 void CFront::ReadHead(SConn& conn) {
     char ach[kReadChunk];
     while (true) {
-        bool bOtherWay = false;
-        ssize_t n = ReadSome(conn.conn, ach, sizeof ach, &bOtherWay);
-        if (n == kWouldBlock) {
-            Watch(conn, bOtherWay ? EPOLLOUT : EPOLLIN);
-            return;
-        }
+        ssize_t n = ReadFromClient(conn, ach, sizeof ach);
         if (n < 0) {
-            Close(conn);
             return;
         }
         if (n == 0) {
@@ -392,7 +473,7 @@ void CFront::ReadHead(SConn& conn) {
             case CHeadParser::EState::NeedMore:
                 break;
             case CHeadParser::EState::Complete:
-                Dispatch(conn);
+                Route(conn);
                 return;
             case CHeadParser::EState::Refused:
                 Refuse(conn, conn.parser.Status());
@@ -401,7 +482,7 @@ void CFront::ReadHead(SConn& conn) {
     }
 }
 
-void CFront::Dispatch(SConn& conn) {
+void CFront::Route(SConn& conn) {
     const SRequestHead& head = conn.parser.Head();
     if (!m_strTrustedProxy.empty() && conn.conn.strPeer == m_strTrustedProxy) {
         conn.conn.strClient = LastForwardedFor(head);
@@ -411,24 +492,96 @@ void CFront::Dispatch(SConn& conn) {
             return;
         }
     }
-    conn.strInput = HeadForServer(head);
-    conn.strInput.append(conn.parser.Rest());
+    if (conn.pListener->route) {
+        conn.route = conn.pListener->route(head);
+    }
+    // The head parser lets "chunked" through as the only transfer coding.
+    conn.bChunked = !FieldValues(head, "Transfer-Encoding").empty();
+    if (conn.route.nFormBody == 0) {
+        Dispatch(conn);
+        return;
+    }
+    if (conn.bChunked) {
+        Refuse(conn, 411);
+        return;
+    }
+    auto vecLength = FieldValues(head, "Content-Length");  // digits only, at most 18
+    const uint64_t nLength =
+        vecLength.empty() ? 0 : std::strtoull(std::string(vecLength[0]).c_str(), nullptr, 10);
+    if (nLength > conn.route.nFormBody) {
+        Dispatch(conn);  // refused by the worker without reading the body
+        return;
+    }
+    conn.bFormBody = true;
+    conn.nBodyLength = static_cast<size_t>(nLength);
+    conn.strBody.assign(conn.parser.Rest().substr(0, conn.nBodyLength));
+    if (conn.strBody.size() == conn.nBodyLength) {
+        Dispatch(conn);
+        return;
+    }
+    if (ExpectsContinue(head) && conn.strBody.empty()) {
+        // A fresh connection's send buffer takes these few bytes at once.
+        bool bOtherWay = false;
+        if (WriteSome(conn.conn, kContinue.data(), kContinue.size(), &bOtherWay) !=
+            static_cast<ssize_t>(kContinue.size())) {
+            Close(conn);
+            return;
+        }
+    }
+    conn.eState = EState::Body;
+    ReadBody(conn);
+}
+
+void CFront::ReadBody(SConn& conn) {
+    char ach[kReadChunk];
+    while (conn.strBody.size() < conn.nBodyLength) {
+        ssize_t n = ReadFromClient(conn, ach, sizeof ach);
+        if (n < 0) {
+            return;
+        }
+        if (n == 0) {
+            Refuse(conn, 400);  // the body ended before its announced length
+            return;
+        }
+        conn.strBody.append(
+            ach, std::min(static_cast<size_t>(n), conn.nBodyLength - conn.strBody.size()));
+    }
+    Dispatch(conn);
+}
+
+void CFront::Dispatch(SConn& conn) {
+    conn.strInput = HeadForServer(conn.parser.Head(), conn.bFormBody);
+    conn.nHeadBytes = conn.strInput.size();
+    conn.strInput.append(conn.bFormBody ? std::string_view(conn.strBody) : conn.parser.Rest());
+    conn.strBody.clear();
+    SPool& pool = conn.route.bLogin ? m_login : m_general;
     std::unique_lock lock(m_mutex);
     // Idle workers take a request each as soon as they wake: only the rest wait in the queue.
-    if (m_queue.size() >= m_limits.nMaxQueued + m_nIdleWorkers) {
+    bool bRefused = pool.queue.size() >= pool.limits.nMaxQueued + pool.nIdle;
+    std::string strKey;
+    if (!bRefused && pool.limits.nMaxPerAddress > 0) {
+        strKey = AddressKey(conn.conn.strClient);
+        auto it = m_mapBusyByAddress.find(strKey);
+        bRefused = it != m_mapBusyByAddress.end() && it->second >= pool.limits.nMaxPerAddress;
+    }
+    if (bRefused) {
         lock.unlock();
         Refuse(conn, 503);
         return;
+    }
+    if (!strKey.empty()) {
+        ++m_mapBusyByAddress[strKey];
+        conn.strBusyKey = strKey;
     }
     ::epoll_ctl(m_nEpoll, EPOLL_CTL_DEL, conn.conn.fd, nullptr);
     conn.nWatched = 0;
     conn.pTimers->erase(conn.itTimer);
     conn.pTimers = nullptr;
     auto it = m_mapConns.find(conn.nId);
-    m_queue.push_back(std::move(it->second));
+    pool.queue.push_back(std::move(it->second));
     m_mapConns.erase(it);
     lock.unlock();
-    m_cv.notify_one();
+    pool.cv.notify_one();
 }
 
 void CFront::Refuse(SConn& conn, int nStatus) {
@@ -516,7 +669,7 @@ void CFront::ExpireTimers() {
     const auto now = Clock::now();
     while (!m_listHeadTimers.empty() && m_listHeadTimers.front()->deadline <= now) {
         SConn& conn = *m_listHeadTimers.front();
-        if (conn.eState == EState::Head) {
+        if (conn.eState == EState::Head || conn.eState == EState::Body) {
             Refuse(conn, 408);  // moves it to the closing list
         } else {
             Close(conn);
@@ -561,6 +714,9 @@ void CFront::TakeReturned() {
 }
 
 void CFront::Log(const SConn& conn, int nStatus) const {
+    if (m_pLog != nullptr && !m_pLog->Admit()) {
+        return;
+    }
     const SRequestHead& head = conn.parser.Head();
     std::fprintf(stderr, "%s %s %s %s %d 0\n", conn.pListener->strScheme.c_str(),
                  EscapeForLog(conn.conn.strClient).c_str(),

@@ -1,5 +1,8 @@
 #include "service/http_head.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstring>
 
 #include "service/address.h"
@@ -181,6 +184,81 @@ bool CHeadParser::CheckFraming() {
     return true;
 }
 
+bool CChunkFraming::Fail() {
+    m_eState = EState::Failed;
+    return false;
+}
+
+bool CChunkFraming::Feed(std::string_view bytes) {
+    size_t nPos = 0;
+    while (nPos < bytes.size()) {
+        const char c = bytes[nPos];
+        switch (m_eState) {
+            case EState::Size:
+            case EState::Extension:
+                if (++m_nLine > kMaxLine) {
+                    return Fail();
+                }
+                if (c == '\r') {
+                    m_eState = m_nDigits > 0 ? EState::SizeLf : EState::Failed;
+                } else if (m_eState == EState::Extension) {
+                    if ((static_cast<unsigned char>(c) < ' ' && c != '\t') || c == 0x7F) {
+                        return Fail();
+                    }
+                } else if (c == ';' && m_nDigits > 0) {
+                    m_eState = EState::Extension;
+                } else if (std::isxdigit(static_cast<unsigned char>(c)) && m_nDigits < 15) {
+                    ++m_nDigits;
+                    const int nDigit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+                    m_nLeft = m_nLeft * 16 + static_cast<uint64_t>(nDigit);
+                } else {
+                    return Fail();
+                }
+                ++nPos;
+                break;
+            case EState::SizeLf:
+                if (c != '\n') {
+                    return Fail();
+                }
+                m_nLine = 0;
+                m_nDigits = 0;
+                m_eState = m_nLeft == 0 ? EState::LastCr : EState::Data;
+                ++nPos;
+                break;
+            case EState::Data: {
+                const uint64_t nTake = std::min<uint64_t>(m_nLeft, bytes.size() - nPos);
+                nPos += static_cast<size_t>(nTake);
+                m_nLeft -= nTake;
+                if (m_nLeft == 0) {
+                    m_eState = EState::DataCr;
+                }
+                break;
+            }
+            case EState::DataCr:
+            case EState::LastCr:
+                if (c != '\r') {
+                    return Fail();
+                }
+                m_eState = m_eState == EState::DataCr ? EState::DataLf : EState::LastLf;
+                ++nPos;
+                break;
+            case EState::DataLf:
+            case EState::LastLf:
+                if (c != '\n') {
+                    return Fail();
+                }
+                m_eState = m_eState == EState::DataLf ? EState::Size : EState::Done;
+                ++nPos;
+                break;
+            case EState::Done:
+                return true;
+            case EState::Failed:
+                return false;
+        }
+    }
+    return m_eState != EState::Failed;
+}
+
 std::string_view CHeadParser::Rest() const {
     if (m_eState != EState::Complete) {
         return {};
@@ -198,13 +276,17 @@ std::vector<std::string_view> FieldValues(const SRequestHead& head, std::string_
     return vec;
 }
 
-std::string HeadForServer(const SRequestHead& head) {
+std::string HeadForServer(const SRequestHead& head, bool bBodyRead) {
     std::string str = head.strMethod + " " + head.strTarget + " " + head.strVersion + "\r\n";
     for (const auto& field : head.vecFields) {
-        if (EqualsNoCase(field.first, "Range") || EqualsNoCase(field.first, "If-Range")) {
+        if (EqualsNoCase(field.first, "Range") || EqualsNoCase(field.first, "If-Range") ||
+            (bBodyRead && EqualsNoCase(field.first, "Expect"))) {
             continue;
         }
         str += field.first + ": " + field.second + "\r\n";
+    }
+    if (bBodyRead && FieldValues(head, "Content-Length").empty()) {
+        str += "Content-Length: 0\r\n";
     }
     return str + "\r\n";
 }

@@ -57,12 +57,50 @@ private:
     SRequestHead m_head;
 };
 
+// Follows the framing of a chunked request body as its bytes pass to the reader that decodes
+// it, in any pieces, and fails on framing that is malformed or beyond fixed limits: a size line
+// longer than kMaxLine bytes (extensions included), a size of more than 15 hex digits, data not
+// followed by CR LF, or trailer fields (which the reader does not take). So the line buffer of
+// the reader behind it never grows past one short line.
+class CChunkFraming {
+public:
+    static constexpr size_t kMaxLine = 256;
+
+    // False once the framing failed; bytes after the end of the body are not looked at.
+    bool Feed(std::string_view bytes);
+    bool Done() const { return m_eState == EState::Done; }
+
+private:
+    enum class EState {
+        Size,
+        Extension,
+        SizeLf,
+        Data,
+        DataCr,
+        DataLf,
+        LastCr,
+        LastLf,
+        Done,
+        Failed
+    };
+
+    bool Fail();
+
+    EState m_eState = EState::Size;
+    size_t m_nLine = 0;    // bytes of the size line so far
+    size_t m_nDigits = 0;  // hex digits of the size
+    uint64_t m_nLeft = 0;  // chunk size, then its data bytes still to come
+};
+
 // Case-insensitive lookup of header field values, in the order sent.
 std::vector<std::string_view> FieldValues(const SRequestHead& head, std::string_view name);
 
 // The head as the HTTP layer reads it: the request line and every field except Range and
-// If-Range, since a reply here always carries the whole body.
-std::string HeadForServer(const SRequestHead& head);
+// If-Range, since a reply here always carries the whole body. bBodyRead: the whole body has
+// been read already and follows the head; then Expect is left out (the client was answered
+// already) and a missing Content-Length is stated as 0, so that the HTTP layer does not wait
+// for a body up to the end of the connection.
+std::string HeadForServer(const SRequestHead& head, bool bBodyRead = false);
 
 // The client address a proxy recorded last in X-Forwarded-For (canonical text), or empty when
 // the field is missing or its last entry is not an address.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "service/address.h"
 #include "service/password.h"
 #include "service/replies.h"
 #include "service/service.h"
@@ -21,11 +22,34 @@ constexpr const char* kMsgThrottled =
 constexpr const char* kMsgStoreFailed =
     "로그인 정보를 저장하지 못하였습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
 
+// How often an unknown id's login looks at the stored hashes' cost again.
+constexpr int64_t kCostCheckMs = 60 * 1000;
+
 void Reply(httplib::Response& res, bool bOk, const char* pszText) {
     res.set_content(LoginReply(bOk, pszText), kLoginType);
 }
 
 }  // namespace
+
+std::string CService::DummyHash() {
+    const int64_t nNow = Now();
+    int64_t nChecked = m_nCostCheckedMs.load();
+    if ((nNow - nChecked > kCostCheckMs || nNow < nChecked) &&
+        m_nCostCheckedMs.compare_exchange_strong(nChecked, nNow)) {
+        const int nStored = m_members.MaxHashCost();
+        int nCurrent = m_nDummyIterations.load();
+        while (nStored > nCurrent && !m_nDummyIterations.compare_exchange_weak(nCurrent, nStored)) {
+        }
+    }
+    return WithHashCost(m_strDummyHash, m_nDummyIterations.load());
+}
+
+void CService::MatchDummyCost(const std::string& strStoredHash) {
+    const int nCost = HashCost(strStoredHash);
+    int nCurrent = m_nDummyIterations.load();
+    while (nCost > nCurrent && !m_nDummyIterations.compare_exchange_weak(nCurrent, nCost)) {
+    }
+}
 
 void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
                        const httplib::ContentReader& reader) {
@@ -49,10 +73,12 @@ void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
     const std::string strId = validId.value_or(strWireId);
     const std::string_view pw = body.substr(nPw + 4);
     const std::string strAddr = ClientAddress(req);
+    // Failures count per subscriber: an IPv6 client by its /64, which it can fill at will.
+    const std::string strKey = AddressKey(strAddr);
     const int64_t nNow = Now();
     // Every id, known or not, is slowed down alike: which ids exist cannot be told from the
     // answers, and the slow-down is taken before the hash is computed.
-    switch (m_members.ReserveLoginAttempt(strId, strAddr, nNow)) {
+    switch (m_members.ReserveLoginAttempt(strId, strKey, nNow)) {
         case CMemberStore::EGate::Open:
             break;
         case CMemberStore::EGate::Throttled:
@@ -67,18 +93,21 @@ void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
     if (validId) {
         member = m_members.Find(strId);
     }
-    // An unknown id costs the same hash as a known one.
-    const bool bOk = VerifyPassword(pw, member ? member->strPasswordHash : m_strDummyHash) &&
+    // An unknown id costs the same hash as the costliest known one.
+    if (member) {
+        MatchDummyCost(member->strPasswordHash);
+    }
+    const bool bOk = VerifyPassword(pw, member ? member->strPasswordHash : DummyHash()) &&
                      member.has_value() && !pw.empty();
     if (!bOk) {
-        if (!m_members.RecordLoginFailure(strId, strAddr, Now())) {
+        if (!m_members.RecordLoginFailure(strId, strKey, Now())) {
             std::fprintf(stderr, "zav-service: cannot store a failed login\n");
         }
         Reply(res, false, kMsgWrongLogin);
         return;
     }
     // Without the stored binding the member could not use the service: never answer OK then.
-    if (!m_members.RecordLoginSuccess(strId, strAddr, nNow)) {
+    if (!m_members.RecordLoginSuccess(strId, strKey, strAddr, nNow)) {
         res.status = 503;
         Reply(res, false, kMsgStoreFailed);
         return;

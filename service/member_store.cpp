@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "service/password.h"
+
 namespace zavsvc {
 namespace {
 
@@ -147,6 +149,16 @@ std::vector<SMember> CMemberStore::List() {
     return vec;
 }
 
+int CMemberStore::MaxHashCost() {
+    std::lock_guard lock(m_mutex);
+    int nMax = 0;
+    auto stmt = Prepare("SELECT password FROM members");
+    while (stmt && sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        nMax = std::max(nMax, HashCost(ColumnText(stmt.get(), 0)));
+    }
+    return nMax;
+}
+
 CMemberStore::EAdd CMemberStore::Add(std::string_view id, std::string_view hash,
                                      std::string_view nickname) {
     std::lock_guard lock(m_mutex);
@@ -273,7 +285,8 @@ CMemberStore::EGate CMemberStore::ReserveLoginAttempt(std::string_view id, std::
     return EGate::Open;
 }
 
-bool CMemberStore::RecordLoginSuccess(std::string_view id, std::string_view addr, int64_t nNowMs) {
+bool CMemberStore::RecordLoginSuccess(std::string_view id, std::string_view addr,
+                                      std::string_view strBindAddr, int64_t nNowMs) {
     std::lock_guard lock(m_mutex);
     CTransaction transaction(m_db.get());
     auto clear = Prepare("DELETE FROM login_failures WHERE key = ?1");
@@ -290,7 +303,7 @@ bool CMemberStore::RecordLoginSuccess(std::string_view id, std::string_view addr
     Bind(takeBack.get(), 1, addr);
     sqlite3_bind_int(takeBack.get(), 2, kFreeFailuresPerAddress);
     Bind(bind.get(), 1, id);
-    Bind(bind.get(), 2, addr);
+    Bind(bind.get(), 2, strBindAddr);
     sqlite3_bind_int64(bind.get(), 3, nNowMs);
     return sqlite3_step(clear.get()) == SQLITE_DONE &&
            sqlite3_step(takeBack.get()) == SQLITE_DONE && sqlite3_step(bind.get()) == SQLITE_DONE &&

@@ -45,6 +45,8 @@ public:
 
     std::optional<SMember> Find(std::string_view id);
     std::vector<SMember> List();
+    // The highest iteration count of the stored password hashes (HashCost); 0 without members.
+    int MaxHashCost();
     EAdd Add(std::string_view id, std::string_view hash, std::string_view nickname);
     // Adds the member or replaces its password and nickname.
     bool Upsert(std::string_view id, std::string_view hash, std::string_view nickname);
@@ -58,9 +60,11 @@ public:
     // Failures are forgotten a day after the last one.
     EGate ReserveLoginAttempt(std::string_view id, std::string_view addr, int64_t nNowMs);
     // After a correct password: clears the id's failures from the address, takes back the
-    // address's reserved failure and binds the member to the address. False when the
-    // database could not be written or the member no longer exists.
-    bool RecordLoginSuccess(std::string_view id, std::string_view addr, int64_t nNowMs);
+    // address's reserved failure and binds the member to strBindAddr. False when the database
+    // could not be written or the member no longer exists. addr is the key the failures are
+    // counted under (AddressKey), strBindAddr the client's whole address.
+    bool RecordLoginSuccess(std::string_view id, std::string_view addr,
+                            std::string_view strBindAddr, int64_t nNowMs);
     // After a wrong password: a wait the reserved failure started runs from now, since the
     // password check itself may take longer than the first wait.
     bool RecordLoginFailure(std::string_view id, std::string_view addr, int64_t nNowMs);

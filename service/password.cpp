@@ -87,6 +87,27 @@ std::string HashPassword(std::string_view password, int nIterations) {
            ToHex(vecSalt.data(), vecSalt.size()) + "$" + ToHex(vecKey.data(), vecKey.size());
 }
 
+int HashCost(std::string_view stored) {
+    size_t n1 = stored.find('$');
+    size_t n2 = n1 == std::string_view::npos ? n1 : stored.find('$', n1 + 1);
+    if (n2 == std::string_view::npos || stored.substr(0, n1) != kScheme) {
+        return 0;
+    }
+    std::string strIterations(stored.substr(n1 + 1, n2 - n1 - 1));
+    long n = std::strtol(strIterations.c_str(), nullptr, 10);
+    return n < 1 || n > kMaxIterations ? 0 : static_cast<int>(n);
+}
+
+std::string WithHashCost(std::string_view stored, int nIterations) {
+    size_t n1 = stored.find('$');
+    size_t n2 = n1 == std::string_view::npos ? n1 : stored.find('$', n1 + 1);
+    if (n2 == std::string_view::npos) {
+        return std::string(stored);
+    }
+    return std::string(stored.substr(0, n1 + 1)) + std::to_string(nIterations) +
+           std::string(stored.substr(n2));
+}
+
 bool VerifyPassword(std::string_view password, std::string_view stored) {
     size_t n1 = stored.find('$');
     size_t n2 = n1 == std::string_view::npos ? n1 : stored.find('$', n1 + 1);

@@ -14,6 +14,12 @@ int HashIterations();
 // Empty on failure of the random source.
 std::string HashPassword(std::string_view password, int nIterations);
 
+// The iteration count of a stored hash; 0 when it is malformed.
+int HashCost(std::string_view stored);
+// The stored hash with its iteration count replaced (a hash that verifies nothing, at that
+// cost); unchanged when it is malformed.
+std::string WithHashCost(std::string_view stored, int nIterations);
+
 // Constant-time comparison of the derived key; false for a malformed stored value.
 bool VerifyPassword(std::string_view password, std::string_view stored);
 

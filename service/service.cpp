@@ -5,11 +5,12 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "service/address.h"
 #include "service/front.h"
@@ -29,6 +30,14 @@ constexpr const char* kMsgBadId = "아이디가 올바르지 않습니다.";
 constexpr const char* kMsgNotLoggedIn = "로그인 정보가 없습니다. 프로그램에서 다시 로그인하십시오.";
 constexpr const char* kMsgRemoveFailed =
     "파일을 삭제하지 못하였습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
+
+// Refused requests: at most 20 log lines a second, 100 at once.
+constexpr double kRefusalLinesPerSecond = 20;
+constexpr double kRefusalLineBurst = 100;
+// A binding made up to this long "after" the present still counts: the clocks of machines
+// that share a store differ a little. One made later means the clock stepped back.
+constexpr int64_t kClockSkewMs = 60 * 1000;
+constexpr const char* kUploadPath = "/Kelpo/html/post.php";
 
 // The HTTP layer's routing and reply writing, run by the front's workers over their streams.
 class CRouter : public httplib::Server {
@@ -145,11 +154,33 @@ httplib::Server::HandlerResponse HideMultipartType(const httplib::Request& creq,
     return httplib::Server::HandlerResponse::Unhandled;
 }
 
-void Log(const char* pszScheme, const httplib::Request& req, const httplib::Response& res) {
-    size_t nBytes = res.content_provider_ ? res.content_length_ : res.body.size();
-    std::fprintf(stderr, "%s %s %s %s %d %zu\n", pszScheme,
-                 EscapeForLog(ClientAddress(req)).c_str(), EscapeForLog(req.method).c_str(),
-                 EscapeForLog(req.path).c_str(), res.status, nBytes);
+// Every body on the HTTP side is a small form read by the front, except the upload's, which
+// the worker streams. The path is compared as sent: another spelling of the upload path is
+// read as a form (and a long one refused by its handler).
+SRoute RouteHttp(const SRequestHead& head) {
+    std::string_view target = head.strTarget;
+    target = target.substr(0, target.find('?'));
+    SRoute route;
+    if (!(head.strMethod == "POST" && target == kUploadPath)) {
+        route.nFormBody = kMaxFormBody;
+    }
+    return route;
+}
+
+// The HTTPS side takes the member login, a small form whose password check has its own pool.
+SRoute RouteHttps(const SRequestHead& head) {
+    SRoute route;
+    route.nFormBody = kMaxFormBody;
+    route.bLogin = head.strMethod == "POST";
+    return route;
+}
+
+size_t PasswordChecks(int nOption) {
+    if (nOption > 0) {
+        return static_cast<size_t>(nOption);
+    }
+    const unsigned nCores = std::thread::hardware_concurrency();
+    return nCores == 0 ? 1 : std::min<size_t>(nCores, 16);
 }
 
 // Refuses every other POST, PUT, PATCH and DELETE without reading its body.
@@ -199,7 +230,21 @@ bool ParseEndpoint(const std::string& strText, SEndpoint& rOut) {
 }
 
 CService::CService(SServeOptions options)
-    : m_options(std::move(options)), m_archives(m_options.strDataDir) {}
+    : m_options(std::move(options)),
+      m_archives(m_options.strDataDir),
+      m_capacity(m_options.strDataDir, m_options.nCapacityMb * 1000000),
+      m_refusalLog(kRefusalLinesPerSecond, kRefusalLineBurst) {}
+
+void CService::LogRequest(const char* pszScheme, const httplib::Request& req,
+                          const httplib::Response& res) {
+    if (res.status >= 400 && !m_refusalLog.Admit()) {
+        return;
+    }
+    size_t nBytes = res.content_provider_ ? res.content_length_ : res.body.size();
+    std::fprintf(stderr, "%s %s %s %s %d %zu\n", pszScheme,
+                 EscapeForLog(ClientAddress(req)).c_str(), EscapeForLog(req.method).c_str(),
+                 EscapeForLog(req.path).c_str(), res.status, nBytes);
+}
 
 bool CService::Prepare() {
     std::error_code ec;
@@ -223,7 +268,11 @@ bool CService::Prepare() {
         }
     }
     m_strDummyHash = HashPassword("not a password of anyone", HashIterations());
+    m_nDummyIterations = std::max(HashIterations(), m_members.MaxHashCost());
+    m_nCostCheckedMs = Now();
     m_archives.RecoverInterruptedCommits();
+    // Counted once here; commits and removals move it from then on.
+    m_capacity.SetStored(m_archives.TotalStored());
     return true;
 }
 
@@ -258,15 +307,20 @@ int CService::Run() {
     limits.nMaxConnections = ConnectionLimit();
     limits.headTimeout = std::chrono::milliseconds(m_options.nIoTimeoutMs);
     limits.rate.window = limits.headTimeout;
-    CFront front(limits, m_options.strTrustedProxy);
+    const size_t nChecks = PasswordChecks(m_options.nPasswordChecks);
+    limits.login = SPoolLimits{nChecks, nChecks, 0};
+    const auto nWorkers = static_cast<size_t>(m_options.nWorkers);
+    limits.general = SPoolLimits{nWorkers, 2 * nWorkers, std::max<size_t>(nWorkers / 4, 1)};
+    CFront front(limits, m_options.strTrustedProxy, &m_refusalLog);
     int nHttpPort = front.Listen(
-        m_options.http.strHost, m_options.http.nPort, "http", nullptr,
+        m_options.http.strHost, m_options.http.nPort, "http", nullptr, RouteHttp,
         [&http](httplib::Stream& stream) { http.Serve(stream); }, &strError);
     int nHttpsPort =
-        nHttpPort < 0 ? -1
-                      : front.Listen(
-                            m_options.https.strHost, m_options.https.nPort, "https", tls.get(),
-                            [&https](httplib::Stream& stream) { https.Serve(stream); }, &strError);
+        nHttpPort < 0
+            ? -1
+            : front.Listen(
+                  m_options.https.strHost, m_options.https.nPort, "https", tls.get(), RouteHttps,
+                  [&https](httplib::Stream& stream) { https.Serve(stream); }, &strError);
     if (nHttpPort < 0 || nHttpsPort < 0) {
         const SEndpoint& failed = nHttpPort < 0 ? m_options.http : m_options.https;
         std::fprintf(stderr, "zav-service: cannot listen on %s:%d: %s\n",
@@ -292,6 +346,7 @@ int CService::Run() {
     front.Stop();
     http.SetServing(false);
     https.SetServing(false);
+    m_refusalLog.Flush();
     std::fprintf(stderr, "zav-service: stopped\n");
     return 0;
 }
@@ -312,8 +367,8 @@ void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
     }
     http.set_expect_100_continue_handler(
         [this](const auto& req, auto& res) { return OnExpectContinue(req, res); });
-    http.set_logger([](const auto& req, const auto& res) { Log("http", req, res); });
-    https.set_logger([](const auto& req, const auto& res) { Log("https", req, res); });
+    http.set_logger([this](const auto& req, const auto& res) { LogRequest("http", req, res); });
+    https.set_logger([this](const auto& req, const auto& res) { LogRequest("https", req, res); });
 
     http.Get("/Kelpo/html/new_config.php",
              [this](const auto& req, auto& res) { OnConfig(req, res); });
@@ -325,7 +380,7 @@ void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
     });
     http.Post("/Kelpo/html/auth.php",
               [this](const auto& req, auto& res, const auto& reader) { OnAuth(req, res, reader); });
-    http.Post("/Kelpo/html/post.php", [this](const auto& req, auto& res, const auto& reader) {
+    http.Post(kUploadPath, [this](const auto& req, auto& res, const auto& reader) {
         OnUpload(req, res, reader);
     });
     http.Get(R"(/Kelpo/UserData/([^/]+)/([^/]+))",
@@ -339,8 +394,11 @@ void CService::SetUpRoutes(httplib::Server& http, httplib::Server& https) {
 
 bool CService::IsBound(const SMember& member, const std::string& strAddr) const {
     const int64_t nSessionMs = int64_t{m_options.nSessionHours} * 3600 * 1000;
+    // A login the clock places in the future (it stepped back since) binds nothing: otherwise
+    // the session would last for as long as the clock went back, on top of its hours.
+    const int64_t nAge = Now() - member.nSessionTimeMs;
     return !member.strSessionAddr.empty() && NormalizeAddress(member.strSessionAddr) == strAddr &&
-           Now() - member.nSessionTimeMs < nSessionMs;
+           nAge >= -kClockSkewMs && nAge < nSessionMs;
 }
 
 void CService::OnConfig(const httplib::Request&, httplib::Response& res) {
@@ -350,23 +408,12 @@ void CService::OnConfig(const httplib::Request&, httplib::Response& res) {
     res.set_content(ConfigText(values), kAuthType);
 }
 
-int CService::UsedPercent() const {
-    double dUsed = 0;
-    if (m_options.nCapacityMb > 0) {
-        dUsed = static_cast<double>(m_archives.TotalStored()) /
-                (static_cast<double>(m_options.nCapacityMb) * 1e6);
-    } else {
-        struct statvfs st {};
-        if (::statvfs(m_options.strDataDir.c_str(), &st) != 0) {
-            return 99;  // unknown: report full so that no upload is started
-        }
-        double dTaken = static_cast<double>(st.f_blocks - st.f_bfree);
-        double dTotal = dTaken + static_cast<double>(st.f_bavail);
-        dUsed = dTotal > 0 ? dTaken / dTotal : 1.0;
+int64_t CService::MemberStored(const std::string& strId) const {
+    int64_t nTotal = 0;
+    for (const auto& category : Categories()) {
+        nTotal += m_archives.ArchiveSize(strId, category);
     }
-    // The client reads the two digits before '%': 100 would read as 0, so a full store says 99.
-    int nPercent = static_cast<int>(dUsed * 100);
-    return nPercent < 0 ? 0 : (nPercent > 99 ? 99 : nPercent);
+    return nTotal;
 }
 
 std::string CService::UsageItems(const std::string& strId) {
@@ -393,7 +440,7 @@ void CService::OnAuth(const httplib::Request& req, httplib::Response& res,
     auto mode = FormField(strBody, "mode");
     if (mode == "freespace") {
         char sz[8];
-        std::snprintf(sz, sizeof sz, "%2d%%", UsedPercent());
+        std::snprintf(sz, sizeof sz, "%2d%%", m_capacity.UsedPercent());
         res.set_content(AuthOk(sz), kAuthType);
         return;
     }
@@ -417,7 +464,10 @@ void CService::OnAuth(const httplib::Request& req, httplib::Response& res,
         return;
     }
     std::lock_guard lock(m_archives.CommitMutex());
-    if (!m_archives.RemoveAll(*id)) {
+    const int64_t nBefore = MemberStored(*id);
+    const bool bRemoved = m_archives.RemoveAll(*id);
+    m_capacity.AddStored(MemberStored(*id) - nBefore);
+    if (!bRemoved) {
         ReplyAuthErr(res, 500, kMsgRemoveFailed);
         return;
     }

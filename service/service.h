@@ -2,12 +2,15 @@
 // The web service: the service's HTTP endpoints and the portal's HTTPS member login, served
 // from one process over one data folder, behind the event-driven front of front.h.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "service/archive_store.h"
+#include "service/capacity.h"
 #include "service/clock.h"
+#include "service/log_limit.h"
 #include "service/member_store.h"
 
 namespace httplib {
@@ -44,6 +47,11 @@ struct SServeOptions {
     // How long a request head may take, and the window in which a body or reply must move at
     // least its minimum (see SFrontLimits). Tests shorten it.
     int nIoTimeoutMs = 10000;
+    // Password checks at once (the login workers); 0: one per processor core.
+    int nPasswordChecks = 0;
+    // Workers for everything but logins; twice as many requests may wait for one, and one
+    // client address takes at most a quarter of either (at least one).
+    int nWorkers = 32;
 };
 
 class CService {
@@ -69,6 +77,10 @@ public:
     void OnLogin(const httplib::Request& req, httplib::Response& res,
                  const httplib::ContentReader& reader);
 
+    // The iteration count of the hash that unknown ids are checked against: the highest of
+    // the stored hashes and of new ones, so that an unknown id costs what a known one does.
+    int DummyHashIterations() const { return m_nDummyIterations.load(); }
+
 private:
     // Member, address binding and announced length of an upload; false with res filled.
     bool CheckUploadRequest(const httplib::Request& req, httplib::Response& res);
@@ -76,13 +88,24 @@ private:
     int64_t Now() const { return m_options.fnNowMs(); }
     // True when the member's last successful login came from this address within the session.
     bool IsBound(const SMember& member, const std::string& strAddr) const;
-    int UsedPercent() const;
     std::string UsageItems(const std::string& strId);
+    int64_t MemberStored(const std::string& strId) const;
+    // The hash an unknown id is checked against, at the cost of the costliest stored one.
+    std::string DummyHash();
+    // Raises the dummy's cost to the stored hash's; the stored hashes are looked at again
+    // now and then, since members are added by other processes.
+    void MatchDummyCost(const std::string& strStoredHash);
+    void LogRequest(const char* pszScheme, const httplib::Request& req,
+                    const httplib::Response& res);
 
     SServeOptions m_options;
     CMemberStore m_members;
     CArchiveStore m_archives;
+    CCapacityLedger m_capacity;
+    CLogLimiter m_refusalLog;
     std::string m_strDummyHash;  // verified for unknown ids so that they take as long
+    std::atomic<int> m_nDummyIterations{0};
+    std::atomic<int64_t> m_nCostCheckedMs{0};
 };
 
 // Form bodies of the account script and the member login are at most this long.

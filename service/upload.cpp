@@ -3,6 +3,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "service/multipart.h"
@@ -15,6 +16,9 @@ namespace {
 constexpr const char* kTextType = "text/html; charset=euc-kr";
 // Room for part headers and closing lines of a standard form beside the archives.
 constexpr int64_t kBodyOverhead = 1 << 20;
+// What an announced body is taken to hold beside its archives when it reserves capacity: the
+// client's form has 636 bytes of part headers and closing lines.
+constexpr int64_t kFormAllowance = 16 * 1024;
 
 // Receives the parts of one upload: each known field into its own staged archive.
 class CUploadSink : public IMultipartSink {
@@ -125,6 +129,29 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
         return;
     }
     const int64_t nLimit = int64_t{m_options.nMaxUploadMb} * 1000000;
+    const int64_t nMaxBody = nLimit + kBodyOverhead;
+
+    // Room for the whole announced body (or the largest one allowed, when it is chunked) is
+    // reserved before anything is written, and one upload of a member runs at a time: uploads
+    // in progress can then neither fill the disk nor pass the capacity together.
+    const int64_t nAnnounced =
+        req.has_header("Content-Length")
+            ? std::min<int64_t>(
+                  static_cast<int64_t>(req.get_header_value<uint64_t>("Content-Length")), nMaxBody)
+            : nMaxBody;
+    const int64_t nAdded =
+        req.has_header("Content-Length")
+            ? std::max<int64_t>(nAnnounced - kFormAllowance - MemberStored(strId), 0)
+            : 0;
+    CUploadReservation reservation(m_capacity, strId, nAnnounced, nAdded);
+    if (reservation.Result() == CCapacityLedger::EReserve::MemberBusy) {
+        Refuse(res, 409, "another upload of this member is in progress");
+        return;
+    }
+    if (reservation.Result() == CCapacityLedger::EReserve::Full) {
+        Refuse(res, 507, "the storage is full");
+        return;
+    }
 
     CUploadStage stage(m_archives);
     CUploadSink sink(stage, nLimit);
@@ -132,7 +159,6 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
     // Every byte of the body counts, whatever part or field it belongs to and however it is
     // framed. After a refusal the rest of the body (within the same bound) is still read and
     // dropped, so that the client gets to see the answer instead of a reset connection.
-    const int64_t nMaxBody = nLimit + kBodyOverhead;
     int64_t nReceived = 0;
     bool bParsed = true;
     bool bRead = reader([&](const char* p, size_t n) {
@@ -166,15 +192,22 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
     }
 
     std::lock_guard lock(m_archives.CommitMutex());
-    if (m_options.nCapacityMb > 0) {
-        int64_t nAfter = m_archives.TotalStored() + sink.m_nArchiveBytes;
-        for (const auto& part : stage.Parts()) {
-            nAfter -= m_archives.ArchiveSize(strId, *part.pCategory);
-        }
-        if (nAfter > m_options.nCapacityMb * 1000000) {
-            Refuse(res, 507, "the storage is full");
-            return;
-        }
+    // The limit holds for what the member keeps: the archives this upload leaves in place
+    // and the ones it brings.
+    int64_t nKept = 0;
+    int64_t nReplaced = 0;
+    for (const auto& category : Categories()) {
+        (stage.Holds(category) ? nReplaced : nKept) += m_archives.ArchiveSize(strId, category);
+    }
+    if (nKept + sink.m_nArchiveBytes > nLimit) {
+        Refuse(res, 413, "the archives kept and uploaded exceed the upload limit");
+        return;
+    }
+    const int64_t nDelta = sink.m_nArchiveBytes - nReplaced;
+    if (m_options.nCapacityMb > 0 &&
+        m_capacity.Stored() + nDelta > m_options.nCapacityMb * 1000000) {
+        Refuse(res, 507, "the storage is full");
+        return;
     }
     std::string strError;
     if (!m_archives.Commit(strId, stage, &strError)) {
@@ -182,6 +215,7 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
         Refuse(res, 500, "cannot store the archives");
         return;
     }
+    m_capacity.AddStored(nDelta);
     std::string strItems;
     for (const auto& part : stage.Parts()) {
         strItems += std::string(strItems.empty() ? "" : "|") + part.pCategory->pszName + "=" +

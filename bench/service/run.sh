@@ -3,7 +3,9 @@
 # with curl, beside plain baselines in the same run (a Python upload sink that streams the
 # same body to disk, and `python3 -m http.server` for the download). Reports MB/s (10^6 bytes)
 # and peak resident memory of each server, and their ratios, to bench/results/service.md;
-# then the bounded attack run of attack.py (beside nginx) is added to the same report.
+# then the bounded attack run of attack.py (beside nginx) and the attacks of one hostile client
+# one by one (attack_items.py; with BASELINE=PATH/zav-service beside that build too) are added
+# to the same report.
 #   bench/service/run.sh [WORK_DIR] [RUNS] [ARCHIVE_MB]   (default /tmp/zav-service-bench, 3, 400)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -12,6 +14,7 @@ RUNS=${2:-3}
 ARCHIVE_MB=${3:-400}
 BUILD=$ROOT/build/service-release
 RESULTS=$ROOT/bench/results/service.md
+BASELINE_NAME=${BASELINE_NAME:-${BASELINE:-}}
 
 cmake --preset release -B "$BUILD" -DZAV_BUILD_GUI=OFF -DZAV_BUILD_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j2 --target zav-service >/dev/null
@@ -139,5 +142,18 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
   python3 "$ROOT/bench/service/attack.py" --service "$SERVICE"
   echo
   echo "Reproduce: \`bench/service/attack.py --service PATH/zav-service\`."
+  echo
+  echo "## One hostile client, attack by attack"
+  echo
+  echo "\`bench/service/attack_items.py\` on the same release build, each attack against a fresh"
+  echo "service on loopback (production password hashing where a password is checked)."
+  if [ -n "${BASELINE:-}" ]; then
+    echo "Baseline: \`$BASELINE_NAME\`, built the same way and run in the same session."
+  fi
+  echo
+  python3 "$ROOT/bench/service/attack_items.py" --service "$SERVICE" ${BASELINE:+--baseline "$BASELINE"}
+  echo
+  echo "Reproduce: \`BASELINE=OTHER/zav-service bench/service/run.sh\`, or"
+  echo "\`bench/service/attack_items.py --service PATH/zav-service [--baseline OTHER/zav-service]\`."
 } >"$RESULTS"
 cat "$RESULTS"

@@ -1,6 +1,9 @@
-// zav-service against hostile clients: idle and trickling connections, heads over the limits,
-// requests that stall, and a stop while such clients are connected.
+// zav-service against hostile clients: idle and trickling connections, form bodies that never
+// arrive, one address taking many connections or workers, heads over the limits, endless chunk
+// size lines, requests that stall, slow readers, floods of refusals, and a stop while such
+// clients are connected.
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -52,19 +55,80 @@ std::string UploadRequest(const std::string& strData) {
                                ClientUploadBody({{"UserFile002", "__WTF.zip", strData}}));
 }
 
+// The source address of the i-th hostile client of a test: one loopback address each.
+std::string Source(int i) {
+    return "127.0." + std::to_string(1 + i / 250) + "." + std::to_string(1 + i % 250);
+}
+
+// The connections among socks that have an answer (or were closed) within nWaitMs, and
+// those that follow in the same burst (until none does for 200 ms).
+std::vector<size_t> Answered(const std::vector<CSocket>& socks, int nWaitMs) {
+    std::vector<size_t> vec;
+    std::vector<bool> vecDone(socks.size(), false);
+    for (int nWait = nWaitMs;; nWait = 200) {
+        std::vector<pollfd> vecPoll;
+        std::vector<size_t> vecIndex;
+        for (size_t i = 0; i < socks.size(); ++i) {
+            if (!vecDone[i]) {
+                vecPoll.push_back({socks[i].Get(), POLLIN, 0});
+                vecIndex.push_back(i);
+            }
+        }
+        if (vecPoll.empty() || ::poll(vecPoll.data(), vecPoll.size(), nWait) <= 0) {
+            break;
+        }
+        for (size_t j = 0; j < vecPoll.size(); ++j) {
+            if (vecPoll[j].revents != 0) {
+                vecDone[vecIndex[j]] = true;
+                vec.push_back(vecIndex[j]);
+            }
+        }
+    }
+    std::sort(vec.begin(), vec.end());
+    return vec;
+}
+
+// A TLS connection to the login listener that sends what it is given and keeps quiet after.
+class CTlsClient {
+public:
+    CTlsClient(int nPort, const std::string& strCaFile, const std::string& strSource)
+        : m_sock(OpenConnection(nPort, strSource.c_str())),
+          m_ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free),
+          m_ssl(nullptr, SSL_free) {
+        if (m_sock.Get() < 0 || !m_ctx ||
+            SSL_CTX_load_verify_locations(m_ctx.get(), strCaFile.c_str(), nullptr) != 1) {
+            return;
+        }
+        m_ssl.reset(SSL_new(m_ctx.get()));
+        SSL_set_fd(m_ssl.get(), m_sock.Get());
+        m_bOk = SSL_connect(m_ssl.get()) == 1;
+    }
+    bool Send(const std::string& str) {
+        return m_bOk && SSL_write(m_ssl.get(), str.data(), static_cast<int>(str.size())) > 0;
+    }
+    const CSocket& Socket() const { return m_sock; }
+
+private:
+    CSocket m_sock;
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> m_ctx;
+    std::unique_ptr<SSL, decltype(&SSL_free)> m_ssl;
+    bool m_bOk = false;
+};
+
 TEST(HostileClients, IdleAndTricklingConnectionsDoNotHoldUpOthers) {
     CLiveService service;
     ASSERT_TRUE(service.IsRunning());
     std::vector<CSocket> vecHostile;
+    const char* pszHostile = "127.0.0.5";
     for (int i = 0; i < 40; ++i) {
-        vecHostile.emplace_back(OpenConnection(service.HttpPort()));
+        vecHostile.emplace_back(OpenConnection(service.HttpPort(), pszHostile));
     }
     for (int i = 0; i < 8; ++i) {
-        SendAll(vecHostile.emplace_back(OpenConnection(service.HttpPort())),
+        SendAll(vecHostile.emplace_back(OpenConnection(service.HttpPort(), pszHostile)),
                 "GET /Kelpo/html/new_config.php HTTP/1.1\r\nX-Slow: a");
-        SendAll(vecHostile.emplace_back(OpenConnection(service.HttpPort())),
+        SendAll(vecHostile.emplace_back(OpenConnection(service.HttpPort(), pszHostile)),
                 "POST /Kelpo/html/auth.php HTTP/1.1\r\nContent-Length: 1000\r\n\r\nmode=");
-        vecHostile.emplace_back(OpenConnection(service.HttpsPort()));
+        vecHostile.emplace_back(OpenConnection(service.HttpsPort(), pszHostile));
     }
     EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php").nStatus, 200);
     EXPECT_EQ(Login(service, "nobody", "pw").nStatus, 200);
@@ -76,28 +140,77 @@ TEST(HostileClients, IdleAndTricklingConnectionsDoNotHoldUpOthers) {
     EXPECT_EQ(service.Stop(), 0);  // also fails on a sanitizer's report
 }
 
-TEST(HostileClients, ARequestBeyondTheWorkersAndTheirQueueIsRefusedAtOnce) {
+// More stalled form bodies than there are workers and waiting places together, on both
+// listeners: they wait in the front, and nobody else waits for them.
+TEST(HostileClients, FormBodiesThatNeverArriveHoldNoWorker) {
     CLiveService service;
     ASSERT_TRUE(service.IsRunning());
-    // 32 workers and 64 waiting heads: with that many bodies trickling in, one more request
-    // has no place.
-    constexpr size_t kPlaces = 32 + 64;
-    std::vector<CSocket> vecClients;
-    std::vector<pollfd> vecPoll;
-    for (size_t i = 0; i <= kPlaces; ++i) {
-        SendAll(vecClients.emplace_back(OpenConnection(service.HttpPort())),
+    std::vector<CSocket> vecForms;
+    std::vector<std::unique_ptr<CTlsClient>> vecLogins;
+    for (int i = 0; i < 100; ++i) {
+        SendAll(vecForms.emplace_back(OpenConnection(service.HttpPort(), Source(i).c_str())),
                 "POST /Kelpo/html/auth.php HTTP/1.1\r\nContent-Length: 1000\r\n\r\nmode=");
-        vecPoll.push_back({vecClients.back().Get(), POLLIN, 0});
+        auto& login = vecLogins.emplace_back(
+            std::make_unique<CTlsClient>(service.HttpsPort(), service.CaFile(), Source(100 + i)));
+        ASSERT_TRUE(login->Send("POST /app/login HTTP/1.1\r\nContent-Length: 150\r\n\r\ncode="));
     }
-    ASSERT_GT(::poll(vecPoll.data(), vecPoll.size(), 20000), 0);
-    size_t nRefused = 0;
-    for (size_t i = 0; i < vecPoll.size(); ++i) {
-        if (vecPoll[i].revents != 0) {
-            EXPECT_EQ(ParseReply(ReadToEnd(vecClients[i])).nStatus, 503);
-            ++nRefused;
-        }
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php").nStatus, 200);
+        EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=freespace").nStatus, 200);
+        EXPECT_EQ(Login(service, "nobody", "pw").nStatus, 200);
     }
-    EXPECT_EQ(nRefused, 1u);
+    EXPECT_TRUE(Answered(vecForms, 0).empty());
+    EXPECT_EQ(service.Stop(), 0);
+}
+
+// What holds a worker for long is a member's transfer: uploads whose bodies stall here. With
+// 4 workers, 8 waiting places and one place of either for each address, a second request of
+// an address is refused, and so is any request beyond all twelve places.
+TEST(HostileClients, OneAddressTakesAFewWorkersAndBeyondAllOfThemARequestIsRefused) {
+    CLiveService service({"--workers", "4"});
+    ASSERT_TRUE(service.IsRunning());
+    constexpr int kPlaces = 12;
+    // m0 ... m11 each from an address of its own; m12 from m0's address too.
+    for (int i = 0; i <= kPlaces; ++i) {
+        const std::string strId = "m" + std::to_string(i);
+        ASSERT_TRUE(service.AddMember(strId, "pw", "n"));
+        ASSERT_EQ(Login(service, strId, "pw", Source(i % kPlaces).c_str()).strBody.substr(67, 2),
+                  "OK");
+    }
+    auto stalledUpload = [&](int nMember) {
+        const std::string strId = "m" + std::to_string(nMember);
+        CSocket sock(OpenConnection(service.HttpPort(), Source(nMember % kPlaces).c_str()));
+        const std::string strRequest = ClientUploadRequest(
+            strId, ClientUploadBody({{"UserFile002", "__WTF.zip", RandomBytes(100000, 1)}}));
+        SendAll(sock, strRequest.substr(0, 2000));
+        return sock;
+    };
+    std::vector<CSocket> vecHeld;
+    vecHeld.push_back(stalledUpload(0));
+    CSocket second = stalledUpload(kPlaces);
+    EXPECT_EQ(ParseReply(ReadToEnd(second)).nStatus, 503);
+    EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php", Source(1).c_str()).nStatus, 200);
+
+    for (int i = 1; i < kPlaces; ++i) {
+        vecHeld.push_back(stalledUpload(i));
+    }
+    EXPECT_TRUE(Answered(vecHeld, 500).empty());
+    EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php", Source(kPlaces).c_str()).nStatus, 503);
+    EXPECT_EQ(service.Stop(), 0);
+}
+
+TEST(HostileClients, OneAddressCannotTakeEveryConnection) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    // 64 connections of one address are kept; the others are told 503 at once.
+    std::vector<CSocket> vecSilent;
+    for (int i = 0; i < 100; ++i) {
+        vecSilent.emplace_back(OpenConnection(service.HttpPort(), "127.0.0.7"));
+    }
+    const std::vector<size_t> vecAnswered = Answered(vecSilent, 2000);
+    ASSERT_EQ(vecAnswered.size(), 36u);
+    EXPECT_EQ(ParseReply(ReadToEnd(vecSilent[vecAnswered[0]])).nStatus, 503);
+    EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php").nStatus, 200);
     EXPECT_EQ(service.Stop(), 0);
 }
 
@@ -187,6 +300,113 @@ TEST(HostileClients, SigtermStopsAtOnceWhileClientsAreConnectedAndDropsARunningU
     EXPECT_EQ(Entries(strMember), std::vector<std::string>{"__WTF.zip"});
     std::ifstream in(strMember + "/__WTF.zip", std::ios::binary);
     EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == strOld);
+}
+
+TEST(HostileClients, ChunkedFormsAreRefusedAndAnEndlessChunkSizeLineIsCutShort) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_EQ(Login(service, "gamer01", "secret").strBody.substr(67, 2), "OK");
+    const std::string strChunked = "Transfer-Encoding: chunked\r\n\r\n";
+    EXPECT_EQ(ParseReply(Exchange(service.HttpPort(), "POST /Kelpo/html/auth.php HTTP/1.1\r\n" +
+                                                          strChunked + "5\r\nmode=\r\n0\r\n\r\n"))
+                  .nStatus,
+              411);
+    EXPECT_EQ(ParseReply(TlsExchange(service.HttpsPort(),
+                                     "POST /app/login HTTP/1.1\r\n" + strChunked +
+                                         "5\r\ncode=\r\n0\r\n\r\n",
+                                     service.CaFile()))
+                  .nStatus,
+              411);
+    // A chunked upload is taken, chunk extensions and all.
+    const std::string strHead =
+        "POST /Kelpo/html/post.php?userid=gamer01 HTTP/1.1\r\nContent-Type: multipart/form-data, "
+        "boundary=AaB03x\r\n" +
+        strChunked;
+    const std::string strBody = ClientUploadBody({{"UserFile002", "__WTF.zip", "abc"}});
+    char szSize[32];
+    std::snprintf(szSize, sizeof szSize, "%zX;name=value\r\n", strBody.size() - 10);
+    EXPECT_EQ(ParseReply(Exchange(service.HttpPort(),
+                                  strHead + szSize + strBody.substr(0, strBody.size() - 10) +
+                                      "\r\na\r\n" + strBody.substr(strBody.size() - 10) +
+                                      "\r\n0\r\n\r\n"))
+                  .nStatus,
+              200);
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").strBody, "abc");
+
+    // A size line that never ends is refused as soon as it is longer than any size line,
+    // while the client still sends it.
+    CSocket upload(OpenConnection(service.HttpPort()));
+    SendAll(upload, strHead);
+    const std::string strDigits(64 * 1024, '1');
+    size_t nSent = 0;
+    while (nSent < (size_t{64} << 20) && Unanswered(upload) &&
+           ::send(upload.Get(), strDigits.data(), strDigits.size(), MSG_NOSIGNAL) > 0) {
+        nSent += strDigits.size();
+    }
+    EXPECT_LT(nSent, size_t{4} << 20);
+    EXPECT_EQ(ParseReply(ReadToEnd(upload)).nStatus, 400);
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").strBody, "abc");
+    EXPECT_EQ(service.Stop(), 0);
+}
+
+// A full send buffer takes long to signal room again; a reader far above the minimum rate
+// must not be cut off meanwhile.
+TEST(HostileClients, ASteadySlowReaderGetsTheWholeArchive) {
+    CLiveService service({"--io-timeout-ms", "400", "--max-upload-mb", "5"});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_EQ(Login(service, "gamer01", "secret").strBody.substr(67, 2), "OK");
+    const std::string strArchive = RandomBytes(5000000, 7);
+    ASSERT_EQ(
+        ParseReply(Exchange(service.HttpPort(),
+                            ClientUploadRequest(
+                                "gamer01", ClientUploadBody(
+                                               {{"UserFile001", "__Interface.zip", strArchive}}))))
+            .nStatus,
+        200);
+    // 1 MB/s, 80 times the minimum of 5,000 bytes in 0.4 s.
+    CSocket sock(OpenConnection(service.HttpPort()));
+    SendAll(sock, "GET /Kelpo/UserData/gamer01/__Interface.zip HTTP/1.0\r\n\r\n");
+    const auto start = std::chrono::steady_clock::now();
+    std::string strReply;
+    char ach[16384];
+    ssize_t n;
+    while ((n = ::recv(sock.Get(), ach, sizeof ach, 0)) > 0) {
+        strReply.append(ach, static_cast<size_t>(n));
+        std::this_thread::sleep_until(start + std::chrono::microseconds(strReply.size()));
+    }
+    const SReply reply = ParseReply(strReply);
+    EXPECT_EQ(reply.strBody.size(), strArchive.size());
+    EXPECT_TRUE(reply.strBody == strArchive);
+    EXPECT_EQ(service.Stop(), 0);
+}
+
+TEST(HostileClients, AFloodOfRefusalsIsLoggedAtALimitedRate) {
+    CLiveService service;
+    ASSERT_TRUE(service.IsRunning());
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 300; ++i) {
+        Exchange(service.HttpPort(), "GARBAGE\r\n\r\n");
+    }
+    const double dSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(service.Stop(), 0);
+    const auto vecLog = service.LogLines();
+    const auto nLines = std::count_if(vecLog.begin(), vecLog.end(), [](const std::string& str) {
+        return str.find(" 400 0") != std::string::npos;
+    });
+    // 100 at once, then 20 a second; the rest is counted.
+    EXPECT_LE(static_cast<double>(nLines), 101 + 20 * dSeconds);
+    EXPECT_GE(nLines, 100);
+    if (nLines < 300) {
+        EXPECT_NE(std::find_if(vecLog.begin(), vecLog.end(),
+                               [](const std::string& str) {
+                                   return str.find("refused requests not logged") !=
+                                          std::string::npos;
+                               }),
+                  vecLog.end());
+    }
 }
 
 }  // namespace

@@ -134,4 +134,41 @@ TEST(Address, OneHostHasOneTextWhateverListenerItReached) {
     }
 }
 
+TEST(Address, IsCountedByTheWholeIpv4AddressOrTheIpv6SlashSixtyFour) {
+    for (auto [pszIn, pszOut] :
+         {std::pair{"127.0.0.1", "127.0.0.1"}, std::pair{"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+          std::pair{"2001:db8:1:2:ffff:1:2:3", "2001:db8:1:2::/64"}, std::pair{"::1", "::/64"}}) {
+        EXPECT_EQ(zavsvc::AddressKey(pszIn), pszOut) << pszIn;
+    }
+}
+
+// The framing of chunked bodies, fed whole and byte by byte: true while it may still go on.
+TEST(ChunkFraming, TakesWellFormedChunksAndStopsAtLongLinesAndBadEnds) {
+    const std::string strLong(zavsvc::CChunkFraming::kMaxLine, 'a');
+    const std::vector<std::pair<std::string, bool>> vecCases = {
+        {"5\r\nhello\r\nA;x=y\r\n0123456789\r\n0\r\n\r\nNEXT", true},
+        {"ff\r\n" + std::string(255, 'z') + "\r\n0\r\n\r\n", true},
+        {"1" + strLong, false},              // a size line that never ends
+        {"5;" + strLong + "\r\n", false},    // nor one with a long extension
+        {"1000000000000000\r\n", false},     // sixteen digits
+        {"5\r\nhelloXX", false},             // data not ended by CR LF
+        {"5\nhello\r\n", false},             // a bare LF
+        {"\r\n", false},                     // no size
+        {"-5\r\n", false},                   // no sign
+        {" 5\r\n", false},                   // no space before
+        {"0\r\nTrailer: x\r\n\r\n", false},  // no trailer fields
+    };
+    for (const auto& [strBody, bOk] : vecCases) {
+        zavsvc::CChunkFraming whole;
+        EXPECT_EQ(whole.Feed(strBody), bOk) << strBody.substr(0, 40);
+        zavsvc::CChunkFraming bytes;
+        bool bBytes = true;
+        for (char c : strBody) {
+            bBytes = bBytes && bytes.Feed(std::string_view(&c, 1));
+        }
+        EXPECT_EQ(bBytes, bOk) << strBody.substr(0, 40);
+        EXPECT_EQ(whole.Done(), bOk);
+    }
+}
+
 }  // namespace

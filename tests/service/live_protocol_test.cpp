@@ -2,6 +2,8 @@
 // the auth.php grammar, as the desktop client reads them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <regex>
 
@@ -189,6 +191,11 @@ TEST(LiveService, FreeSpaceReportsTheShareOfTheCapacityInUse) {
     ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
     ASSERT_EQ(Login(service, "gamer01", "secret").strBody.substr(67, 2), "OK");
 
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=freespace").strBody, "+OK<br> 0%");
+    // The share is kept as uploads and removals go (counted once at start), not looked up in
+    // every member folder at each query: a file put there behind the service's back is not in it.
+    std::filesystem::create_directories(service.DataDir() + "/UserData/ghost");
+    std::ofstream(service.DataDir() + "/UserData/ghost/__WTF.zip") << std::string(600000, 'g');
     EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=freespace").strBody, "+OK<br> 0%");
     ASSERT_EQ(
         Upload(service, "gamer01", {{"UserFile002", "__WTF.zip", RandomBytes(500000, 1)}}).nStatus,

@@ -207,7 +207,8 @@ TEST(LiveSecurity, PasswordsAreStoredHashedAndGuessingIsSlowedDown) {
 
 TEST(LiveSecurity, ParallelGuessesGetNoMorePasswordChecksThanSequentialOnes) {
     CClockFile clock;  // time stands still: the wait after the fifth failure cannot run out
-    CLiveService service({"--clock-file", clock.Path()});
+    // Room for every guess at once: none is turned away as busy.
+    CLiveService service({"--clock-file", clock.Path(), "--password-checks", "32"});
     ASSERT_TRUE(service.IsRunning());
     ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
     const std::string strWrong = Login(service, "gamer01", "guess", "127.0.0.9").strBody;
@@ -250,6 +251,89 @@ TEST(LiveSecurity, UnknownIdsAreSlowedDownLikeKnownOnesAndOnlyAtTheGuessersAddre
     EXPECT_EQ(Login(service, "gamer01", "secret", pszRoamer).strBody, vecKnown[5]);
     clock.Advance(1000);
     EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "secret", pszRoamer)));
+}
+
+// Sets the iteration count of a member's stored hash: the password no longer verifies, but
+// every check of it costs that much.
+void SetHashCost(const CLiveService& service, const std::string& strId, int nIterations) {
+    sqlite3* pDb = nullptr;
+    ASSERT_EQ(sqlite3_open((service.DataDir() + "/zav.db").c_str(), &pDb), SQLITE_OK);
+    sqlite3_busy_timeout(pDb, 5000);
+    const std::string strSql =
+        "UPDATE members SET password = 'pbkdf2-sha256$" + std::to_string(nIterations) +
+        "' || substr(password, instr(substr(password, 15), '$') + 14) WHERE id = '" + strId + "'";
+    EXPECT_EQ(sqlite3_exec(pDb, strSql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(pDb);
+}
+
+// One password check at a time and one waiting: further logins are answered 503 at once
+// instead of taking the processor from everything else.
+TEST(LiveSecurity, PasswordChecksBeyondTheirPoolAreAnsweredBusyAtOnce) {
+    CLiveService service({"--password-checks", "1"});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    SetHashCost(service, "gamer01", 3000000);  // about a second a check
+    std::vector<SReply> vecReplies(5);
+    std::vector<std::thread> vecThreads;
+    for (size_t i = 0; i < vecReplies.size(); ++i) {
+        vecThreads.emplace_back([&, i] {
+            const std::string strSource = "127.0.4." + std::to_string(i + 1);
+            vecReplies[i] = Login(service, "gamer01", "guess", strSource.c_str());
+        });
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php").nStatus, 200);
+    }
+    for (auto& thread : vecThreads) {
+        thread.join();
+    }
+    const auto nBusy = std::count_if(vecReplies.begin(), vecReplies.end(),
+                                     [](const SReply& reply) { return reply.nStatus == 503; });
+    EXPECT_GE(nBusy, 3);
+    EXPECT_LE(nBusy, 4);
+    // Once the checks are done, the pool takes logins again.
+    EXPECT_EQ(Login(service, "gamer01", "guess", "127.0.4.9").nStatus, 200);
+}
+
+// Failed logins of an IPv6 client count for its whole /64, which it could otherwise walk
+// through address by address.
+TEST(LiveSecurity, GuessesFromOneIpv6SlashSixtyFourAreSlowedDownTogether) {
+    CClockFile clock;
+    CLiveService service({"--clock-file", clock.Path(), "--trusted-proxy", "127.0.0.1"});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    auto login = [&](const std::string& strClient) {
+        const std::string strBody =
+            "code=3c9a1f07d2b84e65a0c7f19e2d3b5a8c4e6f0a1b2c3d4e5f&id=gamer01&pw=guess";
+        return ParseReply(TlsExchange(service.HttpsPort(),
+                                      BuildRequest("POST", "/app/login", strBody,
+                                                   "X-Forwarded-For: " + strClient + "\r\n"),
+                                      service.CaFile()))
+            .strBody;
+    };
+    const std::string strWrong = login("2001:db8:1:2::1");
+    for (int i = 2; i <= 5; ++i) {
+        EXPECT_EQ(login("2001:db8:1:2::" + std::to_string(i)), strWrong) << i;
+    }
+    EXPECT_NE(login("2001:db8:1:2:ffff::9"), strWrong);  // slowed down
+    EXPECT_EQ(login("2001:db8:1:3::1"), strWrong);       // another /64
+}
+
+TEST(LiveSecurity, ABindingEndsWhenTheClockStepsBack) {
+    CClockFile clock;
+    CLiveService service({"--clock-file", clock.Path()});
+    ASSERT_TRUE(service.IsRunning());
+    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    // A little back (machines sharing a store differ that much) keeps it.
+    clock.Advance(-30 * 1000);
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 200);
+    // A day back would otherwise extend the session by a day.
+    clock.Advance(-24 * 3600 * 1000);
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 403);
+    EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").nStatus, 403);
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=du&id=gamer01").nStatus, 200);
 }
 
 TEST(LiveSecurity, ALoginThatCannotBeStoredNeverAnswersOk) {

@@ -54,6 +54,20 @@ protected:
         ADD_FAILURE() << "the service logged no answer to the upload";
     }
 
+    // Waits until an upload has begun writing its archives.
+    void WaitForStagingFolder() {
+        for (int i = 0; i < 500; ++i) {
+            for (const auto& entry :
+                 std::filesystem::directory_iterator(m_service.DataDir() + "/UserData")) {
+                if (entry.path().filename().string().rfind(".stage-", 0) == 0) {
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "no upload began";
+    }
+
     CLiveService m_service{{"--max-upload-mb", "2"}};
 };
 
@@ -229,6 +243,78 @@ TEST_F(LiveUpload, ArchivesBeyondTheUploadLimitAreRefused) {
                             "1000000000\r\n\r\n"));
     EXPECT_EQ(announced.nStatus, 413);
     EXPECT_EQ(MemberFiles(), (std::vector<std::string>{"__Interface.zip"}));
+}
+
+// The limit holds for what a member keeps, whatever uploads it came in.
+TEST_F(LiveUpload, TheLimitCountsTheArchivesKeptBesideTheNewOnes) {
+    ASSERT_EQ(Upload(m_service, "gamer01",
+                     {{"UserFile001", "__Interface.zip", ArchiveBytes(900000, 21)},
+                      {"UserFile002", "__WTF.zip", ArchiveBytes(900000, 22)}})
+                  .nStatus,
+              200);
+    SReply over =
+        Upload(m_service, "gamer01", {{"UserFile003", "__WDB.zip", ArchiveBytes(900000, 23)}});
+    EXPECT_EQ(over.nStatus, 413);
+    EXPECT_EQ(Download("__WDB.zip").nStatus, 404);
+    // Replacing one of them stays within it.
+    const std::string strWtf = ArchiveBytes(1100000, 24);
+    EXPECT_EQ(Upload(m_service, "gamer01", {{"UserFile002", "__WTF.zip", strWtf}}).nStatus, 200);
+    EXPECT_EQ(Download("__WTF.zip").strBody, strWtf);
+}
+
+TEST_F(LiveUpload, AMemberHasOneUploadAtATime) {
+    const std::string strRequest = ClientUploadRequest(
+        "gamer01", ClientUploadBody({{"UserFile002", "__WTF.zip", ArchiveBytes(500000, 25)}}));
+    CSocket first(OpenConnection(m_service.HttpPort()));
+    ASSERT_EQ(::send(first.Get(), strRequest.data(), 100000, MSG_NOSIGNAL), 100000);
+    WaitForStagingFolder();
+    SReply second =
+        Upload(m_service, "gamer01", {{"UserFile004", "__Fonts.zip", ArchiveBytes(100, 26)}});
+    EXPECT_EQ(second.nStatus, 409);
+    ASSERT_EQ(
+        ::send(first.Get(), strRequest.data() + 100000, strRequest.size() - 100000, MSG_NOSIGNAL),
+        static_cast<ssize_t>(strRequest.size() - 100000));
+    ::shutdown(first.Get(), SHUT_WR);
+    std::string strReply;
+    char ach[4096];
+    ssize_t n;
+    while ((n = ::recv(first.Get(), ach, sizeof ach, 0)) > 0) {
+        strReply.append(ach, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(ParseReply(strReply).nStatus, 200);
+    EXPECT_EQ(MemberFiles(), std::vector<std::string>{"__WTF.zip"});
+    EXPECT_EQ(Upload(m_service, "gamer01", {{"UserFile004", "__Fonts.zip", "f"}}).nStatus, 200);
+}
+
+// An upload in progress holds its announced size: another member's upload that would pass
+// the capacity beside it is refused before it writes anything.
+TEST(LiveUploadCapacity, UploadsInProgressReserveTheirAnnouncedSize) {
+    CLiveService service({"--capacity-mb", "3", "--max-upload-mb", "2"});
+    ASSERT_TRUE(service.IsRunning());
+    for (const char* pszId : {"gamer01", "gamer02"}) {
+        ASSERT_TRUE(service.AddMember(pszId, "pw", "n"));
+    }
+    ASSERT_EQ(Login(service, "gamer01", "pw").strBody.substr(67, 2), "OK");
+    ASSERT_EQ(Login(service, "gamer02", "pw", "127.0.0.2").strBody.substr(67, 2), "OK");
+    const std::string strRequest = ClientUploadRequest(
+        "gamer01", ClientUploadBody({{"UserFile002", "__WTF.zip", RandomBytes(2000000, 27)}}));
+    CSocket held(OpenConnection(service.HttpPort()));
+    ASSERT_EQ(::send(held.Get(), strRequest.data(), 100000, MSG_NOSIGNAL), 100000);
+    for (int i = 0;
+         i < 500 &&
+         PostForm(service, "/Kelpo/html/auth.php", "mode=freespace").strBody.find("<br> 0%") !=
+             std::string::npos;
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=freespace").strBody, "+OK<br>66%");
+    SReply other = Upload(service, "gamer02",
+                          {{"UserFile002", "__WTF.zip", RandomBytes(1500000, 28)}}, "127.0.0.2");
+    EXPECT_EQ(other.nStatus, 507);
+    EXPECT_EQ(Upload(service, "gamer02", {{"UserFile002", "__WTF.zip", RandomBytes(900000, 29)}},
+                     "127.0.0.2")
+                  .nStatus,
+              200);
 }
 
 TEST_F(LiveUpload, EveryByteOfAChunkedBodyCountsAgainstTheLimit) {

@@ -8,6 +8,7 @@
 #include "service/member_store.h"
 #include "service/password.h"
 #include "service/replies.h"
+#include "service/service.h"
 #include "service/text_util.h"
 #include "service/tls_cert.h"
 #include "support/env_guard.h"
@@ -106,6 +107,27 @@ TEST(ServiceLoginWait, RunsFromTheFailureNotFromTheReservation) {
         EXPECT_EQ(store.ReserveLoginAttempt("gamer01", "192.0.2.1", 11900), EGate::Open);
     }
     std::filesystem::remove_all(strDir);
+}
+
+// A member hashed at a higher count than new hashes get (an older setting) is not told apart
+// from an unknown id by the time its check takes.
+TEST(ServiceLoginWait, UnknownIdsAreCheckedAtTheCostOfTheCostliestStoredHash) {
+    CSandbox data;
+    CEnvGuard env;
+    env.Set("ZAV_SERVICE_HASH_ITERATIONS", "1000");
+    {
+        zavsvc::CMemberStore store;
+        std::string strError;
+        ASSERT_TRUE(store.Open(data.Path(), &strError)) << strError;
+        ASSERT_TRUE(store.Upsert("old", zavsvc::HashPassword("pw", 5000), "n"));
+        ASSERT_TRUE(store.Upsert("new", zavsvc::HashPassword("pw", 1000), "n"));
+    }
+    zavsvc::SServeOptions options;
+    options.strDataDir = data.Path();
+    zavsvc::CService service(options);
+    ASSERT_TRUE(service.Prepare());
+    EXPECT_EQ(service.DummyHashIterations(), 5000);
+    EXPECT_EQ(zavsvc::HashCost(zavsvc::WithHashCost(zavsvc::HashPassword("x", 1000), 7000)), 7000);
 }
 
 TEST(ServiceCertificate, SignatureIntegersAlwaysTakeTheirFullLength) {
