@@ -169,6 +169,13 @@ std::string CNativeFile::ErrorText() const {
     return SystemErrorText(m_nError);
 }
 
+bool SyncFileSystem(const std::string&, std::string* pError) {
+    // Flushing a whole volume needs administrator rights on Windows.
+    if (pError != nullptr)
+        *pError = "not available on this system";
+    return false;
+}
+
 #else
 
 bool CNativeFile::Open(const std::string& strPath, EMode eMode) {
@@ -262,6 +269,24 @@ bool SyncFile(const std::string& strPath, std::string* pError) {
 
 bool SyncFolder(const std::string& strPath, std::string* pError) {
     return SyncOpened(strPath, O_RDONLY | O_DIRECTORY, pError);
+}
+
+bool SyncFileSystem(const std::string& strPath, std::string* pError) {
+#ifdef __linux__
+    const int nFd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Since Linux 5.8 syncfs reports a write-back error of the file system as well.
+    const bool bOk = nFd >= 0 && ::syncfs(nFd) == 0;
+    if (!bOk && pError != nullptr)
+        *pError = ErrnoText(errno);
+    if (nFd >= 0)
+        ::close(nFd);
+    return bOk;
+#else
+    static_cast<void>(strPath);
+    if (pError != nullptr)
+        *pError = "not available on this system";
+    return false;
+#endif
 }
 
 #endif

@@ -59,12 +59,13 @@ bool CopyWriteTime(const fs::path& source, const fs::path& dest, [[maybe_unused]
     return !ec;
 }
 
-// Copies one tree into dest (which does not exist yet), every file and folder flushed to the
-// disk once written. False at the first failure, with its cause in ec and the path concerned
-// in failed. bFollow: a link at source is copied as what it points to (a category folder that
-// is a link is copied as a folder); links inside the tree stay links.
+// Copies one tree into dest (which does not exist yet); with bSyncEach every file and folder is
+// flushed to the disk once written (where the whole file system cannot be flushed at once).
+// False at the first failure, with its cause in ec and the path concerned in failed. bFollow: a
+// link at source is copied as what it points to (a category folder that is a link is copied as
+// a folder); links inside the tree stay links.
 bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec, fs::path& failed,
-              bool bFollow) {
+              bool bFollow, bool bSyncEach) {
     failed = source;
     const fs::file_status status =
         bFollow ? fs::status(source, ec) : fs::symlink_status(source, ec);
@@ -80,7 +81,7 @@ bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec,
         if (!CopyWriteTime(source, dest, status.permissions(), ec))
             return false;
         failed = dest;
-        if (!SyncFile(Utf8FromPath(dest))) {
+        if (bSyncEach && !SyncFile(Utf8FromPath(dest))) {
             ec = std::make_error_code(std::errc::io_error);
             return false;
         }
@@ -97,7 +98,7 @@ bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec,
     if (ec)
         return false;
     for (const fs::path& child : children) {
-        if (!CopyTree(child, dest / child.filename(), ec, failed, false))
+        if (!CopyTree(child, dest / child.filename(), ec, failed, false, bSyncEach))
             return false;
     }
     // The folder's own permissions and time last, after its content was written. Windows' C
@@ -112,7 +113,7 @@ bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec,
 #endif
     // Flushed while it can still be opened (a folder without read permission cannot).
     failed = dest;
-    if (!SyncFolder(Utf8FromPath(dest))) {
+    if (bSyncEach && !SyncFolder(Utf8FromPath(dest))) {
         ec = std::make_error_code(std::errc::io_error);
         return false;
     }
@@ -183,8 +184,15 @@ bool CopyFolder(const std::string& strSource, const std::string& strDest) {
     const fs::path temp = TemporarySibling(PathFromUtf8(strDest));
     std::error_code ec;
     fs::path failed;
-    if (!CopyTree(PathFromUtf8(strSource), temp, ec, failed, true)) {
+    if (!CopyTree(PathFromUtf8(strSource), temp, ec, failed, true, !kCanSyncFileSystem)) {
         DiagLog("cannot copy " + Utf8FromPath(failed) + " to " + strDest + ": " + ec.message());
+        DeleteFolder(Utf8FromPath(temp));
+        return false;
+    }
+    // The whole copy on the disk before it takes its name and its source may go.
+    std::string strError;
+    if (kCanSyncFileSystem && !SyncFileSystem(Utf8FromPath(temp), &strError)) {
+        DiagLog("cannot flush the copy of " + strSource + " to " + strDest + ": " + strError);
         DeleteFolder(Utf8FromPath(temp));
         return false;
     }
@@ -217,6 +225,8 @@ bool RenameDurably(const std::string& strFrom, const std::string& strTo, std::er
 }
 
 bool SyncTree(const std::string& strRoot, std::string* pError) {
+    if (kCanSyncFileSystem && PathExists(strRoot))
+        return SyncFileSystem(strRoot, pError);
     std::error_code ec;
     const fs::path root = PathFromUtf8(strRoot);
     if (!fs::is_directory(fs::symlink_status(root, ec)))

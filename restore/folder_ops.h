@@ -21,10 +21,10 @@ bool MoveFolder(const std::string& strSource, const std::string& strDest);
 // Copies the tree at strSource to strDest, which must not exist: files with their contents,
 // permissions and modification times, links inside the tree as links (strSource itself, when
 // it is a link, is copied as what it points to). The copy is built under a temporary name
-// beside strDest, every file and folder of it flushed to the disk, and renamed into place (the
-// rename flushed too), so strDest never holds half a copy, even after a power cut, and its
-// source may go once this returns. A missing source copies nothing and is no error. False when
-// strDest exists or the copy failed.
+// beside strDest, flushed to the disk (its file system at once where the system can, else
+// every file and folder of it), and renamed into place (the rename flushed too), so strDest
+// never holds half a copy, even after a power cut, and its source may go once this returns. A
+// missing source copies nothing and is no error. False when strDest exists or the copy failed.
 bool CopyFolder(const std::string& strSource, const std::string& strDest);
 
 // True when something (a folder, a file or a link) stands at strPath.
@@ -37,8 +37,9 @@ bool RenamePath(const std::string& strFrom, const std::string& strTo, std::error
 // (a folder that cannot be flushed is logged; the rename still counts).
 bool RenameDurably(const std::string& strFrom, const std::string& strTo, std::error_code& ec);
 
-// Flushes every file and folder of the tree at strRoot to the disk (links are not followed).
-// False, with the cause in *pError when given, at the first that cannot be flushed.
+// Flushes every file and folder of the tree at strRoot to the disk (links are not followed), by
+// flushing its whole file system at once where the system can. False, with the cause in
+// *pError when given, when something cannot be flushed.
 bool SyncTree(const std::string& strRoot, std::string* pError = nullptr);
 
 // The local time as "yyyymmdd-hhmmss", the name of a dated copy.
