@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "app/app_messages.h"
 #include "app/auth_reply.h"
 #include "app/categories.h"
+#include "app/game_folder.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "platform/codepage.h"
@@ -83,7 +85,37 @@ std::string FormatMega(float fMega) {
 
 }  // namespace
 
+CTransferClaim::CTransferClaim(CTransferClaim&& other) noexcept
+    : m_bHeld(std::exchange(other.m_bHeld, false)), m_lock(std::move(other.m_lock)) {}
+
+CTransferClaim& CTransferClaim::operator=(CTransferClaim&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_bHeld = std::exchange(other.m_bHeld, false);
+        m_lock = std::move(other.m_lock);
+    }
+    return *this;
+}
+
+bool CTransferClaim::LockGameFolder(IMessageView& view, const std::string& strFolder,
+                                    const char* szCommand) {
+    return TakeGameFolderLock(view, strFolder, m_lock, szCommand);
+}
+
+void CTransferClaim::Release() {
+    m_lock.Unlock();
+    if (std::exchange(m_bHeld, false))
+        g_bTransferBusy = false;
+}
+
 CMainLogic::CMainLogic(IMainView& view, CSettings& settings) : m_view(view), m_settings(settings) {}
+
+CTransferClaim CMainLogic::TryClaim() {
+    CTransferClaim claim;
+    bool bFree = false;
+    claim.m_bHeld = g_bTransferBusy.compare_exchange_strong(bFree, true);
+    return claim;
+}
 
 CMainLogic::~CMainLogic() {
     WaitForWorker();

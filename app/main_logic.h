@@ -13,10 +13,13 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include "app/settings.h"
 #include "app/view.h"
+#include "platform/folder_lock.h"
 
 struct SAuthReply;
 
@@ -37,6 +40,33 @@ enum class EProgressMode : uint8_t {
 
 // The two groups of check boxes: the categories to back up, and those to restore.
 enum class ECheckGroup { Backup, Restore };
+
+// The window's one transfer slot (g_bTransferBusy), claimed through CMainLogic::TryClaim, and
+// the game folder's lock that travels with it: a backup from its packing until the upload ends,
+// a restore until its worker ends, an initialize while it moves the folders. Whoever holds the
+// claim last gives back the lock, then the slot; RunWorker hands it to the worker.
+class CTransferClaim {
+public:
+    CTransferClaim() = default;
+    ~CTransferClaim() { Release(); }
+    CTransferClaim(CTransferClaim&& other) noexcept;
+    CTransferClaim& operator=(CTransferClaim&& other) noexcept;
+    CTransferClaim(const CTransferClaim&) = delete;
+    CTransferClaim& operator=(const CTransferClaim&) = delete;
+
+    // True while it holds the slot.
+    explicit operator bool() const { return m_bHeld; }
+    // Takes the lock of strFolder into the claim (TakeGameFolderLock); false after telling
+    // the member, when nothing may change in the folder.
+    bool LockGameFolder(IMessageView& view, const std::string& strFolder, const char* szCommand);
+    // Gives back the lock, then the slot (nothing when it holds none).
+    void Release();
+
+private:
+    friend class CMainLogic;
+    bool m_bHeld = false;
+    CFolderLock m_lock;
+};
 
 class CMainLogic {
 public:
@@ -106,40 +136,34 @@ private:
     std::mutex m_mutexAccount;
 
 public:
-    // Starts fn on the worker thread; the caller has set g_bTransferBusy. The flag is cleared
-    // when fn ends, as the worker's last act, however it ends: a stray exception is told to
-    // the member as a system failure instead of ending the program.
+    // Claims the window's one transfer slot (g_bTransferBusy) for a command; the claim holds
+    // nothing while another command or worker has it.
+    CTransferClaim TryClaim();
+
+    // Starts fn on the worker thread, which takes the claim over and gives it back (the game
+    // folder's lock, then the slot) as its last act, however fn ends: a stray exception is told
+    // to the member as a system failure instead of ending the program. False when no thread
+    // can be started; the claim is then given back at once.
     template <class F>
-    void RunWorker(F&& fn) {
+    bool RunWorker(CTransferClaim claim, F&& fn) {
         if (m_worker.joinable())
             m_worker.join();
-        m_worker = std::jthread([this, fn = std::forward<F>(fn)]() mutable {
-            try {
-                fn();
-            } catch (...) {
-                ReportWorkerFailure(std::current_exception());
-            }
-            g_bTransferBusy = false;
-        });
+        try {
+            m_worker =
+                std::jthread([this, claim = std::move(claim), fn = std::forward<F>(fn)]() mutable {
+                    try {
+                        fn();
+                    } catch (...) {
+                        ReportWorkerFailure(std::current_exception());
+                    }
+                    claim.Release();
+                });
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
     }
 
 private:
     void ReportWorkerFailure(std::exception_ptr pError);
-};
-
-// Claims g_bTransferBusy for a command's preparation: set at construction, cleared again at
-// destruction unless handed to a worker (Release) that clears it as its last act.
-class CTransferClaim {
-public:
-    CTransferClaim() { g_bTransferBusy = true; }
-    ~CTransferClaim() {
-        if (m_bHeld)
-            g_bTransferBusy = false;
-    }
-    CTransferClaim(const CTransferClaim&) = delete;
-    CTransferClaim& operator=(const CTransferClaim&) = delete;
-    void Release() { m_bHeld = false; }
-
-private:
-    bool m_bHeld = true;
 };

@@ -61,5 +61,6 @@ public:
 // Created at start-up, never destroyed.
 extern CSettings* g_pSettings;
 
-// Set while a backup or restore worker runs; cleared by the worker as its last act.
+// The window's one transfer slot: set while a command prepares a change or its worker runs.
+// Written only by CTransferClaim (app/main_logic.h).
 extern std::atomic<bool> g_bTransferBusy;

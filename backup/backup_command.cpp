@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <system_error>
 #include <utility>
 
 #include "app/categories.h"
+#include "app/command_start.h"
 #include "app/game_folder.h"
 #include "app/main_logic.h"
 #include "app/saved_variables_check.h"
@@ -17,7 +17,6 @@
 #include "backup/free_space.h"
 #include "backup/upload_thread.h"
 #include "platform/diag_log.h"
-#include "platform/folder_lock.h"
 #include "platform/game_process.h"
 #include "platform/native_text.h"
 
@@ -33,22 +32,11 @@ CBackupCommand::CBackupCommand(CMainLogic& window)
     : m_window(window), m_view(window.View()), m_settings(window.Settings()) {}
 
 void CBackupCommand::OnBackup() {
-    if (g_bTransferBusy) {
-        m_view.Message(kMsgBusy);
+    CCommandStart start(m_window, SCommandNeeds::Transfer(ECheckGroup::Backup, kMsgNothingChosen));
+    if (!start)
         return;
-    }
-    CWaitCursor wait(m_view);
-
-    // Every path of this backup, and of its worker, is formed from the folder the window shows.
-    const std::string strFolder = m_window.TakeShownGameFolder();
-    if (strFolder.empty())
-        return;
-
-    uint8_t nMask = m_window.ChosenCategories(ECheckGroup::Backup);
-    if (nMask == 0) {
-        m_view.Message(kMsgNothingChosen);
-        return;
-    }
+    const std::string& strFolder = start.GameFolder();
+    uint8_t nMask = start.Categories();
 
     // A backup taken while the game runs may hold half-written files: the member decides.
     if (!FindGameClients(strFolder).empty() && !m_view.ConfirmDefaultNo(kAskBackupWhileRunning)) {
@@ -77,12 +65,11 @@ void CBackupCommand::OnBackup() {
     }
 
     // Packing keeps the window alive: from here on it counts as a transfer, so that the window
-    // cannot be closed and no other command starts until the worker (or this command) ends.
-    CTransferClaim claim;
-    // The game folder's lock, from the packing until the upload has ended: no other window
-    // restores into the folder or its temporary archives meanwhile.
-    CFolderLock lock;
-    if (!TakeGameFolderLock(m_view, strFolder, lock, "backup"))
+    // cannot be closed and no other command starts until the worker (or this command) ends. The
+    // game folder's lock goes with it, from the packing until the upload has ended: no other
+    // window restores into the folder or its temporary archives meanwhile.
+    CTransferClaim claim = start.Claim("backup");
+    if (!claim)
         return;
     DiagLog("backup: packing categories " + std::to_string(nMask) + " of " + strFolder);
     const auto tStart = std::chrono::steady_clock::now();
@@ -112,9 +99,7 @@ void CBackupCommand::OnBackup() {
         return;
     }
 
-    if (StartUpload(strFolder, nMask, std::move(lock)))
-        claim.Release();
-    else
+    if (!StartUpload(std::move(claim), strFolder, nMask))
         m_view.Message(kMsgWorkerFailed);
 }
 
@@ -139,21 +124,12 @@ int CBackupCommand::CheckUploadSize(const std::string& strFolder, uint8_t nMask)
     return 1;
 }
 
-int CBackupCommand::StartUpload(const std::string& strFolder, uint8_t nMask, CFolderLock lock) {
+int CBackupCommand::StartUpload(CTransferClaim claim, const std::string& strFolder, uint8_t nMask) {
     auto pThread = std::make_unique<CUploadThread>(m_window, nMask, strFolder, m_settings.GetId());
-    // Set before the worker runs, so that its clearing always comes after.
-    g_bTransferBusy = true;
-    try {
-        m_window.RunWorker([pWorker = std::move(pThread), lock = std::move(lock)]() mutable {
-            // Released as the upload ends, before the busy flag is cleared.
-            const CFolderLock held = std::move(lock);
-            pWorker->InitInstance();
-        });
-    } catch (const std::system_error&) {
-        g_bTransferBusy = false;
-        return 0;
-    }
-    return 1;
+    return m_window.RunWorker(std::move(claim),
+                              [pWorker = std::move(pThread)] { pWorker->InitInstance(); })
+               ? 1
+               : 0;
 }
 
 int CBackupCommand::PackSelectedFolders(const std::string& strFolder, uint8_t& nMask) {

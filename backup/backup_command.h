@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/folder_lock.h"
+#include "app/main_logic.h"
 
-class CMainLogic;
 class CSettings;
 class IMainView;
 
@@ -26,9 +25,9 @@ public:
     // 1 when the chosen archives fit the upload limit, 0 when not (message shown), -1 when an
     // archive's size cannot be read.
     int CheckUploadSize(const std::string& strFolder, uint8_t nMask);
-    // Starts the upload worker with g_bTransferBusy set, handing it the game folder's lock
-    // (held until the upload ends); 1, or 0 when the thread cannot start.
-    int StartUpload(const std::string& strFolder, uint8_t nMask, CFolderLock lock = {});
+    // Starts the upload worker, handing it the claim (the transfer slot and the game folder's
+    // lock, held until the upload ends); 1, or 0 when the thread cannot start.
+    int StartUpload(CTransferClaim claim, const std::string& strFolder, uint8_t nMask);
 
 private:
     CMainLogic& m_window;

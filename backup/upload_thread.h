@@ -1,7 +1,7 @@
 // CUploadThread: the upload worker of a backup. It sends the temporary archives of the chosen
 // categories to the service's upload script in one multipart/form-data POST, tells the member
 // the outcome, deletes the temporary archives and refreshes the account status; the thread that
-// runs it (CMainLogic::RunWorker) then clears g_bTransferBusy as its last act.
+// runs it (CMainLogic::RunWorker) then gives back the transfer claim as its last act.
 //
 // The body (every line ends in CR LF), one part per chosen category in the order Interface,
 // WTF, WDB, Fonts:

@@ -124,15 +124,13 @@ std::string RestoreDoneMessage(const std::string& strGameFolder,
 }
 
 CDownloadThread::CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId,
-                                 std::string strGameFolder, SServerSizes serverSizes,
-                                 CFolderLock lock)
+                                 std::string strGameFolder, SServerSizes serverSizes)
     : m_owner(owner),
       m_endpoints(owner.Settings().m_endpoints),
       m_nMask(nMask),
       m_strId(std::move(strId)),
       m_strGameFolder(std::move(strGameFolder)),
-      m_serverSizes(serverSizes),
-      m_lock(std::move(lock)) {}
+      m_serverSizes(serverSizes) {}
 
 CDownloadThread::~CDownloadThread() = default;
 

@@ -11,7 +11,6 @@
 
 #include "app/main_logic.h"
 #include "net/transfer_codes.h"
-#include "platform/folder_lock.h"
 #include "restore/archive_applier.h"
 
 class CPartialFile;
@@ -36,14 +35,14 @@ std::string RestoreDoneMessage(const std::string& strGameFolder,
 class CDownloadThread {
 public:
     // owner: the main window's logic (progress, messages, account refresh); nMask: the chosen
-    // categories; the id (UTF-8), the game folder and the server's archive sizes are copies;
-    // lock: the game folder's lock, held until the worker ends.
+    // categories; the id (UTF-8), the game folder and the server's archive sizes are copies.
+    // Whoever runs it holds the game folder's lock until it ends.
     CDownloadThread(CMainLogic& owner, uint8_t nMask, std::string strId, std::string strGameFolder,
-                    SServerSizes serverSizes, CFolderLock lock = {});
+                    SServerSizes serverSizes);
     ~CDownloadThread();
 
-    // The whole restore: sizes, downloads, apply, final message, account refresh. Does not
-    // touch g_bTransferBusy: whoever runs the thread clears it after this returns.
+    // The whole restore: sizes, downloads, apply, final message, account refresh. The thread
+    // that runs it gives back the transfer claim after this returns.
     void ThreadBody();
 
     // Expected sizes of the chosen categories that the server holds; a chosen category of
@@ -84,9 +83,8 @@ private:
     SServerSizes m_expected;
     std::vector<SCategoryChange> m_vecChanges;    // what the last ApplyAll changed
     std::unique_ptr<CArchiveApplier> m_pApplier;  // the last apply, until its folders are gone
-    CFolderLock m_lock;
-    std::string m_strApplyError;    // why the last ApplyAll failed, for the log
-    std::string m_strTransferNote;  // the last download's URL, status and error
+    std::string m_strApplyError;                  // why the last ApplyAll failed, for the log
+    std::string m_strTransferNote;                // the last download's URL, status and error
     int32_t m_nTotalExpected = 0;
     int32_t m_nTotalReceived = 0;
     int32_t m_nCurrentExpected = 0;

@@ -4,12 +4,12 @@
 
 #include "app/app_messages.h"
 #include "app/auth_reply.h"
+#include "app/command_start.h"
 #include "app/game_folder.h"
 #include "app/main_logic.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
 #include "platform/diag_log.h"
-#include "platform/folder_lock.h"
 #include "restore/reset_folders.h"
 
 namespace {
@@ -27,22 +27,19 @@ CMaintenanceCommands::CMaintenanceCommands(CMainLogic& window)
     : m_window(window), m_view(window.View()) {}
 
 void CMaintenanceCommands::OnInitialize() {
-    if (g_bTransferBusy) {
-        m_view.Message(kMsgBusy);
-        return;
-    }
     // Without a usable game folder the three folders would be looked for wherever the
     // process runs.
-    const std::string strGameFolder = m_window.TakeShownGameFolder();
-    if (strGameFolder.empty())
+    CCommandStart start(m_window, SCommandNeeds::FolderAskingFirst());
+    if (!start)
         return;
+    const std::string& strGameFolder = start.GameFolder();
     if (RefuseWhileGameRuns(m_view, strGameFolder, "initialize"))
         return;
     if (!m_view.Confirm(kAskInitialize))
         return;
-    CWaitCursor wait(m_view);
-    CFolderLock lock;
-    if (!TakeGameFolderLock(m_view, strGameFolder, lock, "initialize"))
+    start.ShowWaitCursor();
+    const CTransferClaim claim = start.Claim("initialize");
+    if (!claim)
         return;
     // The folders go to a dated folder under Ralum/Reset, where the member can take them back.
     // A partial result is never reported as done: the member learns which folders stayed.
@@ -57,13 +54,12 @@ void CMaintenanceCommands::OnInitialize() {
 }
 
 void CMaintenanceCommands::OnRemoveAll() {
-    if (g_bTransferBusy) {
-        m_view.Message(kMsgBusy);
+    CCommandStart start(m_window, SCommandNeeds::ServerAskingFirst());
+    if (!start)
         return;
-    }
     if (!m_view.Confirm(kAskRemoveAll))
         return;
-    CWaitCursor wait(m_view);
+    start.ShowWaitCursor();
     // An id whose body would not fit the protocol's buffer is never sent cut short.
     const auto body = MakeAuthBody("removeall", m_window.Settings().GetId());
     if (!body) {

@@ -2,13 +2,12 @@
 
 #include <memory>
 #include <string>
-#include <system_error>
 #include <utility>
 
 #include "app/app_messages.h"
+#include "app/command_start.h"
 #include "app/game_folder.h"
 #include "app/main_logic.h"
-#include "platform/folder_lock.h"
 #include "restore/archive_applier.h"
 #include "restore/download_thread.h"
 
@@ -25,48 +24,32 @@ constexpr const char* kMsgNoThread =
 CRestoreCommand::CRestoreCommand(CMainLogic& window) : m_window(window), m_view(window.View()) {}
 
 void CRestoreCommand::OnRestore() {
-    if (g_bTransferBusy) {
-        m_view.Message(kMsgBusy);
+    CCommandStart start(m_window, SCommandNeeds::Transfer(ECheckGroup::Restore, kMsgSelectTarget));
+    if (!start)
         return;
-    }
-    CWaitCursor wait(m_view);
-    const std::string strFolder = m_window.TakeShownGameFolder();
-    if (strFolder.empty())
-        return;
-    const uint8_t nMask = m_window.ChosenCategories(ECheckGroup::Restore);
-    if (nMask == 0) {
-        m_view.Message(kMsgSelectTarget);
-        return;
-    }
-    if (RefuseWhileGameRuns(m_view, strFolder, "restore"))
+    if (RefuseWhileGameRuns(m_view, start.GameFolder(), "restore"))
         return;
     if (!m_view.Confirm(kAskRestore))
         return;
     // Held by the worker until it ends: the download, the apply and the removal of the
     // replaced folders.
-    CFolderLock lock;
-    if (!TakeGameFolderLock(m_view, strFolder, lock, "restore"))
+    CTransferClaim claim = start.Claim("restore");
+    if (!claim)
         return;
-    StartDownload(strFolder, nMask, std::move(lock));
+    StartDownload(std::move(claim), start.GameFolder(), start.Categories());
 }
 
-int CRestoreCommand::StartDownload(const std::string& strFolder, uint8_t nMask, CFolderLock lock) {
-    auto pThread =
-        std::make_unique<CDownloadThread>(m_window, nMask, m_window.Settings().GetId(), strFolder,
-                                          m_window.ServerSizes(), std::move(lock));
-    // Set before the worker exists: the worker clears it as its very last act.
-    g_bTransferBusy = true;
-    try {
-        m_window.RunWorker([pWorker = std::move(pThread)]() mutable {
+int CRestoreCommand::StartDownload(CTransferClaim claim, const std::string& strFolder,
+                                   uint8_t nMask) {
+    auto pThread = std::make_unique<CDownloadThread>(m_window, nMask, m_window.Settings().GetId(),
+                                                     strFolder, m_window.ServerSizes());
+    if (m_window.RunWorker(std::move(claim), [pWorker = std::move(pThread)]() mutable {
             pWorker->ThreadBody();
             pWorker.reset();
-        });
-    } catch (const std::system_error&) {
-        g_bTransferBusy = false;
-        m_view.Message(kMsgNoThread);
-        return 0;
-    }
-    return 1;
+        }))
+        return 1;
+    m_view.Message(kMsgNoThread);
+    return 0;
 }
 
 void CRestoreCommand::OnWindowOpened() {

@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/folder_lock.h"
+#include "app/main_logic.h"
 
-class CMainLogic;
 class IMainView;
 
 class CRestoreCommand {
@@ -17,9 +16,9 @@ public:
 
     void OnRestore();
     // Starts the download worker for the categories of nMask on strFolder, with the server's
-    // archive sizes of the last account status and the folder's lock (held until the worker
-    // ends); 1, or 0 after telling the member.
-    int StartDownload(const std::string& strFolder, uint8_t nMask, CFolderLock lock = {});
+    // archive sizes of the last account status and the claim (the transfer slot and the
+    // folder's lock, held until the worker ends); 1, or 0 after telling the member.
+    int StartDownload(CTransferClaim claim, const std::string& strFolder, uint8_t nMask);
     // When the window has found its game folder: finishes or puts back an interrupted apply.
     void OnWindowOpened();
 

@@ -44,10 +44,7 @@ protected:
         m_view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
         Choose(true, false, false);
     }
-    ~BackupCommandTest() override {
-        m_logic.WaitForWorker();
-        g_bTransferBusy = false;
-    }
+    ~BackupCommandTest() override { m_logic.WaitForWorker(); }
 
     void Choose(bool bAddon, bool bCache, bool bFont) {
         m_view.SetChecked(IDC_BACKUP_ADDON, bAddon);
@@ -79,7 +76,7 @@ protected:
 
 TEST_F(BackupCommandTest, WhileATransferRunsOnlyTheBusyMessageIsShown) {
     m_box.Write("WTF/Config.wtf", "x");
-    g_bTransferBusy = true;
+    const CTransferClaim running = m_logic.TryClaim();
     Backup();
     EXPECT_EQ(m_view.Texts(), Texts{kMsgBusy});
     EXPECT_TRUE(m_view.WaitCursorCalls().empty());
@@ -353,7 +350,7 @@ TEST_F(BackupCommandTest, StrayExceptionOnTheWorkerIsToldAndClearsTheBusyFlag) {
     } view;
     CMainLogic logic(view, m_settings);
     m_box.Write("Ralum/Temp/__WTF.zip", "archive");
-    ASSERT_EQ(CBackupCommand(logic).StartUpload(m_box.Folder(), kMaskWtf), 1);
+    ASSERT_EQ(CBackupCommand(logic).StartUpload(logic.TryClaim(), m_box.Folder(), kMaskWtf), 1);
     logic.WaitForWorker();
     EXPECT_EQ(view.LastText(), kMsgSystemFailure);
     EXPECT_FALSE(g_bTransferBusy.load());

@@ -40,10 +40,7 @@ protected:
         m_view.SetChecked(IDC_MODE_AUTO, true);
         m_view.SetText(IDC_REGISTRY_PATH, m_box.Folder());
     }
-    void TearDown() override {
-        m_logic.WaitForWorker();
-        g_bTransferBusy = false;
-    }
+    void TearDown() override { m_logic.WaitForWorker(); }
 
     std::string Stored(const char* szArchive) const {
         return m_service.DataDir() + "/UserData/" + kId + "/" + szArchive;
@@ -124,7 +121,7 @@ protected:
 
 TEST_F(LiveSmallQuotaTest, UploadTheServiceRefusesIsReportedAsMinusElevenAndStoresNothing) {
     m_box.Write("Ralum/Temp/__Interface.zip", RandomBytes(1500000, 3));
-    ASSERT_EQ(m_backup.StartUpload(m_box.Folder(), kMaskInterface), 1);
+    ASSERT_EQ(m_backup.StartUpload(m_logic.TryClaim(), m_box.Folder(), kMaskInterface), 1);
     m_logic.WaitForWorker();
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(), "파일을 전송하지 못하였습니다.\n\nERRCODE=[-11]");

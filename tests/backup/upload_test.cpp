@@ -30,7 +30,6 @@ std::string FailureText(int nCode) {
 class UploadTest : public ::testing::Test {
 protected:
     UploadTest() : m_logic(m_view, m_settings) { m_settings.SetId("gamer01"); }
-    ~UploadTest() override { g_bTransferBusy = false; }
 
     // Writes the temporary archives and returns the mask and the body they must give.
     uint8_t Prepare(const std::vector<SPartSpec>& parts, std::string* pExpectedBody) {
@@ -181,7 +180,8 @@ TEST_F(UploadTest, ProgressReachesFullExactlyWhenTheClosingLineIsWritten) {
 class UploadJobTest : public UploadTest {
 protected:
     void RunJob(uint8_t nMask) {
-        ASSERT_EQ(CBackupCommand(m_logic).StartUpload(m_box.Folder(), nMask), 1);
+        ASSERT_EQ(CBackupCommand(m_logic).StartUpload(m_logic.TryClaim(), m_box.Folder(), nMask),
+                  1);
         m_logic.WaitForWorker();
         EXPECT_FALSE(g_bTransferBusy.load());
         EXPECT_FALSE(AnyTempArchiveLeft());

@@ -42,7 +42,6 @@ constexpr const char* kId = "gamer01";
 class MaintenanceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_bTransferBusy = false;
         m_game.strRoot = m_temp.Path() + "/game/";
         FillGameFolder(m_game);
         WriteWholeFile(m_game.Path("Ralum/Original/WTF/keep.txt"), "original");
@@ -168,9 +167,9 @@ TEST_F(MaintenanceTest, InitializeAnsweredNoOrWhileBusyDeletesNothing) {
     const TreeMap before = SnapshotTree(m_game.strRoot);
     m_view.QueueConfirmAnswers({false});
     m_commands.OnInitialize();
-    g_bTransferBusy = true;
+    CTransferClaim running = m_logic.TryClaim();
     m_commands.OnInitialize();
-    g_bTransferBusy = false;
+    running.Release();
     EXPECT_EQ(m_view.Texts(),
               (std::vector<std::string>{kAskInitialize, "진행중입니다. 잠시만 기다려주십시오."}));
     EXPECT_EQ(SnapshotTree(m_game.strRoot), before);

@@ -41,7 +41,6 @@ constexpr const char* kId = "gamer01";
 class RestoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_bTransferBusy = false;
         m_game.strRoot = m_temp.Path() + "/game/";
         FillGameFolder(m_game);
         ASSERT_TRUE(m_settings.SetGameFolder(m_game.strRoot));

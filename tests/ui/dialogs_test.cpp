@@ -272,9 +272,9 @@ private slots:
         CSettings settings;
         std::unique_ptr<CMainDialog> pDialog = OpenMainWindow(settings);
         QVERIFY(pDialog);
-        g_bTransferBusy = true;
+        CTransferClaim running = pDialog->Logic().TryClaim();
         pDialog->close();
-        g_bTransferBusy = false;
+        running.Release();
         QVERIFY(pDialog->isVisible());
         QCOMPARE(Texts(), QStringList{QStringLiteral("진행중입니다. 잠시만 기다려주십시오.")});
         pDialog->close();

@@ -657,9 +657,9 @@ TEST_F(Win32Windows, WorkerCallsAreCarriedToTheUiThreadAndTheCloseWaitsForTheTra
     EXPECT_TRUE(PumpUntil([&] { return dlg.ProgressWidth() == 26; }));
 
     // The close box while a transfer runs: refused with a message; afterwards it closes.
-    g_bTransferBusy = true;
+    CTransferClaim running = dlg.Logic().TryClaim();
     SendMessageW(dlg.Handle(), WM_CLOSE, 0, 0);
-    g_bTransferBusy = false;
+    running.Release();
     EXPECT_TRUE(IsWindowVisible(dlg.Handle()));
     EXPECT_EQ(m_vecBoxes.back().strText, "진행중입니다. 잠시만 기다려주십시오.");
     // Enter and Escape do nothing here.

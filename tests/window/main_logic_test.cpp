@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 
 #include "app/login_logic.h"
 #include "app/server_config.h"
@@ -198,10 +199,55 @@ TEST(MainWindow, CloseIsRefusedWhileATransferRuns) {
     CMainLogic logic(view, settings);
     EXPECT_TRUE(logic.CanClose());
     EXPECT_EQ(view.BoxCount(), 0u);
-    g_bTransferBusy = true;
+    CTransferClaim running = logic.TryClaim();
     EXPECT_FALSE(logic.CanClose());
-    g_bTransferBusy = false;
+    running.Release();
     EXPECT_EQ(view.Messages(), std::vector<std::string>{"진행중입니다. 잠시만 기다려주십시오."});
+}
+
+// The one transfer slot: a second claim holds nothing while the first is held, a moved claim
+// gives it back once, and the worker gives back the folder's lock before the slot.
+TEST(TransferSlot, OneClaimAtATimeEachGivenBackOnce) {
+    CSettings settings;
+    CRecordingView view;
+    CMainLogic logic(view, settings);
+    CTransferClaim first = logic.TryClaim();
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(logic.TryClaim());
+    CTransferClaim moved = std::move(first);
+    EXPECT_FALSE(first);
+    first.Release();  // the moved-from claim holds nothing to give back
+    EXPECT_FALSE(logic.TryClaim());
+    moved = logic.TryClaim();  // assigning gives back what it held
+    EXPECT_FALSE(moved);
+    EXPECT_TRUE(logic.TryClaim());
+}
+
+TEST(TransferSlot, TheWorkerGivesBackTheLockAndThenTheSlotHoweverItEnds) {
+    CSandbox box;
+    const std::string strFolder = box.Path() + "/";
+    const std::string strLock = strFolder + NativeSeparators("Ralum/zav.lock");
+    CSettings settings;
+    CRecordingView view;
+    CMainLogic logic(view, settings);
+    for (const bool bThrow : {false, true}) {
+        CTransferClaim claim = logic.TryClaim();
+        ASSERT_TRUE(claim.LockGameFolder(view, strFolder, "test"));
+        CFolderLock other;
+        EXPECT_EQ(other.TryLock(strLock), CFolderLock::EResult::Held);
+        bool bHeldDuring = false;
+        ASSERT_TRUE(logic.RunWorker(std::move(claim), [&] {
+            CFolderLock probe;
+            bHeldDuring = g_bTransferBusy && probe.TryLock(strLock) == CFolderLock::EResult::Held;
+            if (bThrow)
+                throw std::runtime_error("stray");
+        }));
+        logic.WaitForWorker();
+        EXPECT_TRUE(bHeldDuring);
+        EXPECT_FALSE(g_bTransferBusy);
+        EXPECT_EQ(other.TryLock(strLock), CFolderLock::EResult::Taken);
+    }
+    EXPECT_EQ(view.Messages(), std::vector<std::string>{kFailure});
 }
 
 TEST(MainWindow, SetUpWithoutGameFolderOpensThePickerBeforeTheUsage) {
