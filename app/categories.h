@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/view.h"
+
 #ifdef _WIN32
 #define ZAV_SEP "\\"
 #else
@@ -29,13 +31,10 @@ inline constexpr uint8_t kMaskFonts = 0x02;
 inline constexpr uint8_t kMaskInterface = 0x04;
 inline constexpr uint8_t kMaskWdb = 0x08;
 inline constexpr uint8_t kMaskWtf = 0x10;
-
-// Check-box groups of the main window (the Addon group is Interface and WTF together).
-inline constexpr const char* kGroupAddon = "애드온(Addon)";
-inline constexpr const char* kGroupCache = "캐쉬(Cache)";
-inline constexpr const char* kGroupFont = "폰트(Font)";
+inline constexpr uint8_t kMaskAll = kMaskFonts | kMaskInterface | kMaskWdb | kMaskWtf;
 
 enum class ECategory : int { Wtf = 0, Wdb = 1, Interface = 2, Fonts = 3 };
+inline constexpr int kCategoryCount = 4;
 
 struct SCategory {
     ECategory eCategory;
@@ -45,24 +44,53 @@ struct SCategory {
     const char* szArchivePath;  // relative, "Ralum/Temp/__WTF.zip"
     const char* szRecent;       // relative, "Ralum/Recent/WTF"
     const char* szOriginal;     // relative, "Ralum/Original/WTF"
+    const char* szUploadField;  // form field of its part of the upload, "UserFile002"
     uint8_t nMask;              // bit in the category mask
-    const char* szGroup;        // check-box group
 };
 
 // In table order: WTF, WDB, Interface, Fonts.
-inline constexpr SCategory kCategories[4] = {
+inline constexpr SCategory kCategories[kCategoryCount] = {
     {ECategory::Wtf, "WTF", "WTF", "__WTF.zip", "Ralum" ZAV_SEP "Temp" ZAV_SEP "__WTF.zip",
-     "Ralum" ZAV_SEP "Recent" ZAV_SEP "WTF", "Ralum" ZAV_SEP "Original" ZAV_SEP "WTF", kMaskWtf,
-     kGroupAddon},
+     "Ralum" ZAV_SEP "Recent" ZAV_SEP "WTF", "Ralum" ZAV_SEP "Original" ZAV_SEP "WTF",
+     "UserFile002", kMaskWtf},
     {ECategory::Wdb, "WDB", "Cache" ZAV_SEP "WDB" ZAV_SEP "koKR", "__WDB.zip",
      "Ralum" ZAV_SEP "Temp" ZAV_SEP "__WDB.zip", "Ralum" ZAV_SEP "Recent" ZAV_SEP "WDB",
-     "Ralum" ZAV_SEP "Original" ZAV_SEP "WDB", kMaskWdb, kGroupCache},
+     "Ralum" ZAV_SEP "Original" ZAV_SEP "WDB", "UserFile003", kMaskWdb},
     {ECategory::Interface, "Interface", "Interface", "__Interface.zip",
      "Ralum" ZAV_SEP "Temp" ZAV_SEP "__Interface.zip", "Ralum" ZAV_SEP "Recent" ZAV_SEP "Interface",
-     "Ralum" ZAV_SEP "Original" ZAV_SEP "Interface", kMaskInterface, kGroupAddon},
+     "Ralum" ZAV_SEP "Original" ZAV_SEP "Interface", "UserFile001", kMaskInterface},
     {ECategory::Fonts, "Fonts", "Fonts", "__Fonts.zip",
      "Ralum" ZAV_SEP "Temp" ZAV_SEP "__Fonts.zip", "Ralum" ZAV_SEP "Recent" ZAV_SEP "Fonts",
-     "Ralum" ZAV_SEP "Original" ZAV_SEP "Fonts", kMaskFonts, kGroupFont},
+     "Ralum" ZAV_SEP "Original" ZAV_SEP "Fonts", "UserFile004", kMaskFonts},
+};
+
+// The order in which a backup packs the categories and sends their parts.
+inline constexpr ECategory kUploadOrder[kCategoryCount] = {ECategory::Interface, ECategory::Wtf,
+                                                           ECategory::Wdb, ECategory::Fonts};
+// The order in which every loop of a restore visits the categories.
+inline constexpr ECategory kRestoreOrder[kCategoryCount] = {ECategory::Fonts, ECategory::Interface,
+                                                            ECategory::Wdb, ECategory::Wtf};
+
+// The check boxes of the main window: one group of a backup box and a restore box per label;
+// the Addon group is Interface and WTF together.
+struct SCheckGroup {
+    const char* szLabel;
+    uint8_t nMask;
+    int nBackupId;
+    int nRestoreId;
+};
+inline constexpr SCheckGroup kCheckGroups[3] = {
+    {"애드온(Addon)", kMaskInterface | kMaskWtf, IDC_BACKUP_ADDON, IDC_RESTORE_ADDON},
+    {"캐쉬(Cache)", kMaskWdb, IDC_BACKUP_CACHE, IDC_RESTORE_CACHE},
+    {"폰트(Font)", kMaskFonts, IDC_BACKUP_FONT, IDC_RESTORE_FONT},
+};
+
+// One value per category, indexed by the category (the server's sizes, the expected ones).
+template <class T>
+struct SPerCategory {
+    T values[kCategoryCount]{};
+    T& operator[](ECategory eCategory) { return values[static_cast<int>(eCategory)]; }
+    const T& operator[](ECategory eCategory) const { return values[static_cast<int>(eCategory)]; }
 };
 
 inline const SCategory& GetCategory(ECategory eCategory) {

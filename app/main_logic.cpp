@@ -202,14 +202,8 @@ void CMainLogic::ApplyAccountStatus(const SAuthReply& reply) {
         return;
     }
     for (const auto& [strName, strValue] : reply.vecItems) {
-        if (strName == "Fonts") {
-            m_nFontsSize = ParseInt(strValue);
-        } else if (strName == "Interface") {
-            m_nInterfaceSize = ParseInt(strValue);
-        } else if (strName == "WDB") {
-            m_nWdbSize = ParseInt(strValue);
-        } else if (strName == "WTF") {
-            m_nWtfSize = ParseInt(strValue);
+        if (const SCategory* pCategory = FindCategoryByWord(strName)) {
+            m_serverSizes[pCategory->eCategory] = ParseInt(strValue);
         } else if (strName == "LASTUPLOAD") {
             std::string strText = FormatLastUpload(strValue);
             std::lock_guard lock(m_mutexAccount);
@@ -219,7 +213,10 @@ void CMainLogic::ApplyAccountStatus(const SAuthReply& reply) {
 }
 
 SServerSizes CMainLogic::ServerSizes() const {
-    return {m_nFontsSize.load(), m_nInterfaceSize.load(), m_nWdbSize.load(), m_nWtfSize.load()};
+    SServerSizes sizes;
+    for (const SCategory& category : kCategories)
+        sizes[category.eCategory] = m_serverSizes[category.eCategory].load();
+    return sizes;
 }
 
 std::string CMainLogic::LastUpload() {
@@ -228,35 +225,37 @@ std::string CMainLogic::LastUpload() {
 }
 
 uint8_t CMainLogic::ChosenCategories(ECheckGroup eGroup) {
-    const bool bBackup = eGroup == ECheckGroup::Backup;
     uint8_t nMask = 0;
-    if (m_view.IsChecked(bBackup ? IDC_BACKUP_ADDON : IDC_RESTORE_ADDON))
-        nMask |= kMaskInterface | kMaskWtf;
-    if (m_view.IsChecked(bBackup ? IDC_BACKUP_CACHE : IDC_RESTORE_CACHE))
-        nMask |= kMaskWdb;
-    if (m_view.IsChecked(bBackup ? IDC_BACKUP_FONT : IDC_RESTORE_FONT))
-        nMask |= kMaskFonts;
+    for (const SCheckGroup& group : kCheckGroups) {
+        if (m_view.IsChecked(eGroup == ECheckGroup::Backup ? group.nBackupId : group.nRestoreId))
+            nMask |= group.nMask;
+    }
     return nMask;
 }
 
 int32_t CMainLogic::GetTotalUsage() const {
     // 32-bit arithmetic that wraps instead of overflowing.
-    uint32_t nTotal =
-        static_cast<uint32_t>(m_nWtfSize.load()) + static_cast<uint32_t>(m_nWdbSize.load()) +
-        static_cast<uint32_t>(m_nInterfaceSize.load()) + static_cast<uint32_t>(m_nFontsSize.load());
+    uint32_t nTotal = 0;
+    for (const SCategory& category : kCategories)
+        nTotal += static_cast<uint32_t>(m_serverSizes[category.eCategory].load());
     return static_cast<int32_t>(nTotal);
 }
 
 void CMainLogic::RefreshUsage() {
     QueryAccountStatus();
 
-    int32_t nFonts = m_nFontsSize.load();
-    int32_t nInterface = m_nInterfaceSize.load();
-    int32_t nWdb = m_nWdbSize.load();
-    int32_t nWtf = m_nWtfSize.load();
-    m_view.SetChecked(IDC_RESTORE_ADDON, nInterface > 0 || nWtf > 0);
-    m_view.SetChecked(IDC_RESTORE_CACHE, nWdb > 0);
-    m_view.SetChecked(IDC_RESTORE_FONT, nFonts > 0);
+    const SServerSizes sizes = ServerSizes();
+    // A restore box is ticked when the server holds any category of its group.
+    for (const SCheckGroup& group : kCheckGroups) {
+        bool bHeld = false;
+        for (const SCategory& category : kCategories)
+            bHeld = bHeld || ((group.nMask & category.nMask) != 0 && sizes[category.eCategory] > 0);
+        m_view.SetChecked(group.nRestoreId, bHeld);
+    }
+    const int32_t nFonts = sizes[ECategory::Fonts];
+    const int32_t nInterface = sizes[ECategory::Interface];
+    const int32_t nWdb = sizes[ECategory::Wdb];
+    const int32_t nWtf = sizes[ECategory::Wtf];
 
     char szTotal[96] = {};
     std::snprintf(szTotal, sizeof(szTotal), "총사용량:%.1fM/%dM",

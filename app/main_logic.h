@@ -17,6 +17,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/categories.h"
 #include "app/settings.h"
 #include "app/view.h"
 #include "platform/folder_lock.h"
@@ -24,12 +25,7 @@
 struct SAuthReply;
 
 // Bytes the server holds per category, as the last account status said (0 = none).
-struct SServerSizes {
-    int32_t nFonts = 0;
-    int32_t nInterface = 0;
-    int32_t nWdb = 0;
-    int32_t nWtf = 0;
-};
+using SServerSizes = SPerCategory<int32_t>;
 
 // How the progress bar shows done / total.
 enum class EProgressMode : uint8_t {
@@ -128,10 +124,7 @@ private:
     CSettings& m_settings;
     std::atomic<int> m_nProgressWidth{0};
     std::jthread m_worker;  // the upload or download worker of the running transfer
-    std::atomic<int32_t> m_nFontsSize{0};
-    std::atomic<int32_t> m_nInterfaceSize{0};
-    std::atomic<int32_t> m_nWdbSize{0};
-    std::atomic<int32_t> m_nWtfSize{0};
+    SPerCategory<std::atomic<int32_t>> m_serverSizes;
     std::string m_strLastUpload;  // guarded by m_mutexAccount
     std::mutex m_mutexAccount;
 

@@ -80,7 +80,7 @@ void CBackupCommand::OnBackup() {
             " s");
     if (nPacked < 0) {
         m_view.Message(kMsgPackFailed);
-        DeleteTempArchives(strFolder, "All");
+        DeleteTempArchives(strFolder, kMaskAll);
         return;
     }
     if (nPacked == 0) {
@@ -91,11 +91,11 @@ void CBackupCommand::OnBackup() {
     const int nFits = CheckUploadSize(strFolder, nMask);
     if (nFits < 0) {
         m_view.Message(kMsgSizeUnreadable);
-        DeleteTempArchives(strFolder, "All");
+        DeleteTempArchives(strFolder, kMaskAll);
         return;
     }
     if (nFits == 0) {
-        DeleteTempArchives(strFolder, "All");
+        DeleteTempArchives(strFolder, kMaskAll);
         return;
     }
 
@@ -106,12 +106,12 @@ void CBackupCommand::OnBackup() {
 int CBackupCommand::CheckUploadSize(const std::string& strFolder, uint8_t nMask) {
     // Summed in 64 bits: a 32-bit sum wraps past 4 GB and would let any size through.
     uint64_t nTotal = 0;
-    for (const SBackupCategory& category : kBackupCategories) {
-        if ((nMask & category.nMask) == 0)
+    for (const ECategory eCategory : kUploadOrder) {
+        if ((nMask & GetCategory(eCategory).nMask) == 0)
             continue;
         std::error_code ec;
-        const auto nSize = std::filesystem::file_size(
-            PathFromUtf8(TempArchivePath(strFolder, category.szWord)), ec);
+        const auto nSize =
+            std::filesystem::file_size(PathFromUtf8(TempArchivePath(strFolder, eCategory)), ec);
         if (ec)
             return -1;
         nTotal += nSize;
@@ -134,14 +134,15 @@ int CBackupCommand::StartUpload(CTransferClaim claim, const std::string& strFold
 
 int CBackupCommand::PackSelectedFolders(const std::string& strFolder, uint8_t& nMask) {
     int nCount = 0;
-    for (const SBackupCategory& category : kBackupCategories) {
+    for (const ECategory eCategory : kUploadOrder) {
+        const SCategory& category = GetCategory(eCategory);
         if ((nMask & category.nMask) == 0)
             continue;
-        const int nResult = PackFolder(m_view, strFolder, category.szWord, category.szFolder);
+        const int nResult = PackFolder(m_view, strFolder, eCategory);
         if (nResult < 0)
             return nResult;
         if (nResult == 0) {
-            DeleteTempArchives(strFolder, category.szWord);
+            DeleteTempArchives(strFolder, category.nMask);
             nMask = static_cast<uint8_t>(nMask & ~category.nMask);
         }
         nCount += nResult;

@@ -15,13 +15,6 @@
 #include "platform/native_text.h"
 #include "zip/zip_archiver.h"
 
-const SBackupCategory kBackupCategories[kBackupCategoryCount] = {
-    {"Interface", "Interface", "__Interface.zip", "UserFile001", kMaskInterface},
-    {"WTF", "WTF", "__WTF.zip", "UserFile002", kMaskWtf},
-    {"WDB", "Cache" ZAV_SEP "WDB" ZAV_SEP "koKR", "__WDB.zip", "UserFile003", kMaskWdb},
-    {"Fonts", "Fonts", "__Fonts.zip", "UserFile004", kMaskFonts},
-};
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -136,8 +129,8 @@ std::string AddFailedMessage(const std::string& strGameFolder, const std::string
 
 }  // namespace
 
-std::string TempArchivePath(const std::string& strGameFolder, const std::string& strWord) {
-    return strGameFolder + kRalumTempPrefix + "__" + strWord + ".zip";
+std::string TempArchivePath(const std::string& strGameFolder, ECategory eCategory) {
+    return strGameFolder + GetCategory(eCategory).szArchivePath;
 }
 
 int TryCreateArchive(IMessageView& view, CZipArchiver& zip, const std::string& strPath) {
@@ -258,13 +251,12 @@ int AddFolderToArchive(IMainView& view, CZipArchiver& zip, const std::string& st
     return nCount;
 }
 
-int PackFolder(IMainView& view, const std::string& strGameFolder, const char* szWord,
-               const char* szFolder) {
-    const std::string strArchive = TempArchivePath(strGameFolder, szWord);
+int PackFolder(IMainView& view, const std::string& strGameFolder, ECategory eCategory) {
+    const std::string strArchive = TempArchivePath(strGameFolder, eCategory);
     CZipArchiver zip;
     if (!TryCreateArchive(view, zip, strArchive))
         return kPackCreateFailed;
-    int nAdded = AddFolderToArchive(view, zip, strGameFolder, szFolder);
+    int nAdded = AddFolderToArchive(view, zip, strGameFolder, GetCategory(eCategory).szGameFolder);
     if (nAdded < 0)
         return kPackAddFailed;
     if (!TryCloseArchive(view, zip))
@@ -278,12 +270,12 @@ int PackFolder(IMainView& view, const std::string& strGameFolder, const char* sz
     return nAdded > 0 ? 1 : 0;
 }
 
-int DeleteTempArchives(const std::string& strGameFolder, const std::string& strName) {
-    for (const SBackupCategory& category : kBackupCategories) {
-        if (strName != category.szWord && strName != "All")
+int DeleteTempArchives(const std::string& strGameFolder, uint8_t nMask) {
+    for (const ECategory eCategory : kUploadOrder) {
+        if ((nMask & GetCategory(eCategory).nMask) == 0)
             continue;
         // Only the archive file: a folder standing in its place is not the program's.
-        const fs::path archive = PathFromUtf8(TempArchivePath(strGameFolder, category.szWord));
+        const fs::path archive = PathFromUtf8(TempArchivePath(strGameFolder, eCategory));
         std::error_code ec;
         if (!fs::is_directory(fs::symlink_status(archive, ec)))
             fs::remove(archive, ec);

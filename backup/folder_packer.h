@@ -10,22 +10,11 @@
 #include <string>
 
 #include "app/app_messages.h"
+#include "app/categories.h"
 
 class CZipArchiver;
 class IMainView;
 class IMessageView;
-
-// A category as the backup packs and uploads it, in packing and upload order.
-struct SBackupCategory {
-    const char* szWord;     // "Interface", "WTF", "WDB", "Fonts"
-    const char* szFolder;   // folder walked, relative to the game folder (native separators)
-    const char* szArchive;  // temporary archive name under Ralum/Temp, "__Interface.zip"
-    const char* szField;    // form field of its upload part, "UserFile001"
-    uint8_t nMask;          // bit in the category mask
-};
-
-inline constexpr int kBackupCategoryCount = 4;
-extern const SBackupCategory kBackupCategories[kBackupCategoryCount];
 
 // Results of the packaging steps.
 inline constexpr int kPackCreateFailed = -3;
@@ -39,8 +28,8 @@ inline constexpr const char* kMsgCreateArchiveFailed =
 inline constexpr const char* kMsgAddFileFailed = "압축 파일을 추가 할 수 없습니다.";
 inline constexpr const char* kMsgCloseArchiveFailed = "압축 파일을 종료하지 못하였습니다.";
 
-// The temporary archive of a category word: game folder + "Ralum/Temp/__<word>.zip".
-std::string TempArchivePath(const std::string& strGameFolder, const std::string& strWord);
+// The temporary archive of a category: game folder + "Ralum/Temp/__<word>.zip".
+std::string TempArchivePath(const std::string& strGameFolder, ECategory eCategory);
 
 // Packs one category into its temporary archive (an existing one is replaced), then reads the
 // archive's end record and directory back and checks that it holds every file added.
@@ -48,8 +37,7 @@ std::string TempArchivePath(const std::string& strGameFolder, const std::string&
 // -4 = a file cannot be added or changed while it was read, or a folder cannot be read (the
 // archive was closed, the message shown, naming the file or folder), -5 = the archive cannot
 // be finished or does not read back whole (message shown).
-int PackFolder(IMainView& view, const std::string& strGameFolder, const char* szWord,
-               const char* szFolder);
+int PackFolder(IMainView& view, const std::string& strGameFolder, ECategory eCategory);
 
 // Adds every file of the tree strRelFolder (relative to the game folder) to the open archive,
 // depth-first in listing order. Returns the number of files added, or -4 after showing the
@@ -73,6 +61,6 @@ int TryCloseArchive(IMessageView& view, CZipArchiver& zip);
 // it holds exactly nEntries entries.
 bool IsWholeArchive(const std::string& strPath, int nEntries);
 
-// Deletes the temporary archive of the category word, or all four for "All" (exact case).
-// Missing files are passed over. Always 1.
-int DeleteTempArchives(const std::string& strGameFolder, const std::string& strName);
+// Deletes the temporary archives of the categories of nMask (kMaskAll: all four). Missing files
+// are passed over. Always 1.
+int DeleteTempArchives(const std::string& strGameFolder, uint8_t nMask);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "app/categories.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
 #include "backup/folder_packer.h"
@@ -71,20 +72,21 @@ void CUploadThread::InitInstance() {
                 " bytes in " + std::to_string(dSeconds) + " s" + m_strTransferNote);
         view.Message(nCode == 0 ? std::string(kMsgUploadDone) : FailureMessage(nCode));
     }
-    DeleteTempArchives(m_strGameFolder, "All");
+    DeleteTempArchives(m_strGameFolder, kMaskAll);
     m_owner.RefreshUsage();
 }
 
 int64_t CUploadThread::ComputeContentLength() {
     m_vecParts.clear();
     int64_t nLength = 0;
-    for (const SBackupCategory& category : kBackupCategories) {
+    for (const ECategory eCategory : kUploadOrder) {
+        const SCategory& category = GetCategory(eCategory);
         if ((m_nMask & category.nMask) == 0)
             continue;
-        const int64_t nSize = ArchiveSize(TempArchivePath(m_strGameFolder, category.szWord));
+        const int64_t nSize = ArchiveSize(TempArchivePath(m_strGameFolder, eCategory));
         if (nSize < 0)
             return -1;
-        nLength += kPartHeaderBase + static_cast<int64_t>(std::strlen(category.szArchive)) +
+        nLength += kPartHeaderBase + static_cast<int64_t>(std::strlen(category.szArchiveName)) +
                    static_cast<int64_t>(std::strlen(kPartEnd)) + nSize;
         m_vecParts.push_back({&category, nSize});
     }
@@ -145,14 +147,14 @@ int CUploadThread::RequestOutcome(const SHttpResult& result) {
 }
 
 int CUploadThread::SendPart(const SPart& part) {
-    m_strFilePath = TempArchivePath(m_strGameFolder, part.pCategory->szWord);
+    m_strFilePath = TempArchivePath(m_strGameFolder, part.pCategory->eCategory);
     const int64_t nSize = ArchiveSize(m_strFilePath);
     if (nSize < 0)
         return kTransferLocalStatus;
     // The announced length counted the archive as it was; other bytes would break the body.
     if (nSize != part.nSize)
         return kTransferLocalIo;
-    m_strPending = PartHeader(part.pCategory->szField, part.pCategory->szArchive);
+    m_strPending = PartHeader(part.pCategory->szUploadField, part.pCategory->szArchiveName);
     m_nPendingPos = 0;
     m_nFileLeft = part.nSize;
     m_eStage = EStage::PartHeader;

@@ -28,7 +28,7 @@
 #include "platform/native_file.h"
 
 class CMainLogic;
-struct SBackupCategory;
+struct SCategory;
 
 class CUploadThread {
 public:
@@ -61,7 +61,7 @@ public:
 
 private:
     struct SPart {
-        const SBackupCategory* pCategory;
+        const SCategory* pCategory;
         int64_t nSize;  // the archive's size when the length was computed
     };
     enum class EStage { NextPart, PartHeader, PartData, PartEnd, Closing, Done };

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         abort();
     // A size is read as atoi reads it: negative only when the reply's text has a minus sign.
     const std::optional<std::string> wtf = reply.Find("WTF");
-    if (wtf && wtf->find('-') == std::string::npos && logic.ServerSizes().nWtf < 0)
+    if (wtf && wtf->find('-') == std::string::npos && logic.ServerSizes()[ECategory::Wtf] < 0)
         abort();
     return 0;
 }

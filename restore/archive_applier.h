@@ -38,10 +38,6 @@
 
 class CApplyJournal;
 
-// The order in which every loop of a restore visits the categories.
-inline constexpr ECategory kRestoreOrder[4] = {ECategory::Fonts, ECategory::Interface,
-                                               ECategory::Wdb, ECategory::Wtf};
-
 // The journal of the apply, relative to the game folder.
 inline constexpr const char* kRalumJournal = "Ralum" ZAV_SEP "zav-apply.journal";
 // Where folders that an apply found in its way are kept, relative to the game folder.

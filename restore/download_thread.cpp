@@ -187,69 +187,43 @@ void CDownloadThread::ThreadBody() {
 
 int32_t CDownloadThread::ComputeTotalSize() {
     m_expected = SServerSizes{};
-    struct SPick {
-        uint8_t nBit;
-        int32_t nServer;
-        int32_t* pExpected;
-    };
-    const SPick picks[] = {{kMaskFonts, m_serverSizes.nFonts, &m_expected.nFonts},
-                           {kMaskInterface, m_serverSizes.nInterface, &m_expected.nInterface},
-                           {kMaskWdb, m_serverSizes.nWdb, &m_expected.nWdb},
-                           {kMaskWtf, m_serverSizes.nWtf, &m_expected.nWtf}};
-    for (const SPick& pick : picks) {
-        if ((m_nMask & pick.nBit) == 0)
+    for (const ECategory eCategory : kRestoreOrder) {
+        const uint8_t nBit = GetCategory(eCategory).nMask;
+        if ((m_nMask & nBit) == 0)
             continue;
-        if (pick.nServer > 0)
-            *pick.pExpected = pick.nServer;
+        if (m_serverSizes[eCategory] > 0)
+            m_expected[eCategory] = m_serverSizes[eCategory];
         else
-            m_nMask = static_cast<uint8_t>(m_nMask & ~pick.nBit);
+            m_nMask = static_cast<uint8_t>(m_nMask & ~nBit);
     }
-    if ((m_nMask & (kMaskFonts | kMaskInterface | kMaskWdb | kMaskWtf)) == 0) {
+    if ((m_nMask & kMaskAll) == 0) {
         m_owner.View().Message(kMsgNothingToDownload);
         return kTransferNothing;
     }
     // Signed 32-bit sum as the protocol counts it: a total beyond its range comes out
     // negative (and is reported as an unknown size), without overflowing in C++ terms.
-    const uint32_t nSum =
-        static_cast<uint32_t>(m_expected.nFonts) + static_cast<uint32_t>(m_expected.nInterface) +
-        static_cast<uint32_t>(m_expected.nWdb) + static_cast<uint32_t>(m_expected.nWtf);
+    uint32_t nSum = 0;
+    for (const ECategory eCategory : kRestoreOrder)
+        nSum += static_cast<uint32_t>(m_expected[eCategory]);
     return static_cast<int32_t>(nSum);
 }
 
 int CDownloadThread::DownloadAll() {
     for (ECategory eCategory : kRestoreOrder) {
-        const SCategory& category = GetCategory(eCategory);
-        if ((m_nMask & category.nMask) == 0)
+        if ((m_nMask & GetCategory(eCategory).nMask) == 0)
             continue;
-        const int nResult = DownloadArchive(category.szArchiveName);
+        const int nResult = DownloadArchive(eCategory);
         if (nResult < 0)
             return nResult;
     }
     return 0;
 }
 
-int32_t CDownloadThread::ExpectedFor(const std::string& strArchiveName) const {
-    for (ECategory eCategory : kRestoreOrder) {
-        const SCategory& category = GetCategory(eCategory);
-        if (strArchiveName != category.szArchiveName)
-            continue;
-        switch (eCategory) {
-            case ECategory::Fonts:
-                return m_expected.nFonts;
-            case ECategory::Interface:
-                return m_expected.nInterface;
-            case ECategory::Wdb:
-                return m_expected.nWdb;
-            case ECategory::Wtf:
-                return m_expected.nWtf;
-        }
-    }
-    return 0;
-}
-
-int CDownloadThread::DownloadArchive(const std::string& strArchiveName) {
+int CDownloadThread::DownloadArchive(ECategory eCategory) {
+    const SCategory& category = GetCategory(eCategory);
+    const std::string strArchiveName = category.szArchiveName;
     m_nCurrentReceived = 0;
-    m_nCurrentExpected = ExpectedFor(strArchiveName);
+    m_nCurrentExpected = m_expected[eCategory];
 
     std::string strIdCp949;
     if (!Utf8ToCp949(m_strId, strIdCp949))
@@ -260,8 +234,7 @@ int CDownloadThread::DownloadArchive(const std::string& strArchiveName) {
         return kTransferBadRequest;
 
     // The temporary name is five bytes longer: it must fit the path buffers too.
-    const auto local =
-        GamePath(m_strGameFolder, std::string(kRalumTempPrefix) + strArchiveName + ".part");
+    const auto local = GamePath(m_strGameFolder, std::string(category.szArchivePath) + ".part");
     if (!local)
         return kTransferLocalOpen;
     std::error_code ec;

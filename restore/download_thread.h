@@ -52,7 +52,7 @@ public:
     int DownloadAll();
     // One archive into Ralum/Temp, under a temporary name until it has arrived whole (an
     // earlier archive of that name stays until then); 0 or a negative code.
-    int DownloadArchive(const std::string& strArchiveName);
+    int DownloadArchive(ECategory eCategory);
     // Runs the GET of strUrl (HTTP/1.0, never from a cache) with the agent name, writing the
     // body to the archive file. 0, or -1, -5, -7, -8, -10 or -11.
     int OpenRequest(const std::string& strAgent, const std::string& strUrl, CPartialFile& file);
@@ -72,8 +72,6 @@ public:
     int32_t TotalReceived() const { return m_nTotalReceived; }
 
 private:
-    int32_t ExpectedFor(const std::string& strArchiveName) const;
-
     CMainLogic& m_owner;
     SEndpoints m_endpoints;  // the owner's, copied when the worker is made
     uint8_t m_nMask;

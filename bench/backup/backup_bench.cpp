@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     settings.SetGameFolder(strGame);
     CMainLogic logic(view, settings);
     uint8_t nMask = 0;
-    for (const SBackupCategory& category : kBackupCategories)
+    for (const SCategory& category : kCategories)
         nMask |= category.nMask;
 
     double dPackCpu = CpuSeconds();

@@ -159,12 +159,12 @@ int Scan(std::string strGame, int nRuns, bool bPack) {
     if (bPack) {
         CBenchView view;
         STimes pack = Fastest(1, [&] {
-            for (const SBackupCategory& category : kBackupCategories) {
-                if (PackFolder(view, strGame, category.szWord, category.szFolder) < 0)
+            for (const ECategory eCategory : kUploadOrder) {
+                if (PackFolder(view, strGame, eCategory) < 0)
                     std::exit(1);
             }
         });
-        DeleteTempArchives(strGame, "All");
+        DeleteTempArchives(strGame, kMaskAll);
         std::printf(" pack_wall=%.3f pack_cpu=%.3f", pack.dWall, pack.dCpu);
     }
     std::printf("\n");

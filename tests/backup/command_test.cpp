@@ -177,12 +177,12 @@ TEST_F(BackupCommandTest, TotalEqualToTheLimitIsUploadedAndOneByteMoreIsRefused)
     m_box.Write("Interface/a.lua", RandomBytes(3000, 2));
     // The archives of these folders, packed the same way, give the exact total.
     CRecordingView scratch;
-    ASSERT_EQ(PackFolder(scratch, m_box.Folder(), "Interface", "Interface"), 1);
-    ASSERT_EQ(PackFolder(scratch, m_box.Folder(), "WTF", "WTF"), 1);
+    ASSERT_EQ(PackFolder(scratch, m_box.Folder(), ECategory::Interface), 1);
+    ASSERT_EQ(PackFolder(scratch, m_box.Folder(), ECategory::Wtf), 1);
     auto nTotal = static_cast<int32_t>(
         std::filesystem::file_size(PathFromUtf8(m_box.Path("Ralum/Temp/__Interface.zip"))) +
         std::filesystem::file_size(PathFromUtf8(m_box.Path("Ralum/Temp/__WTF.zip"))));
-    DeleteTempArchives(m_box.Folder(), "All");
+    DeleteTempArchives(m_box.Folder(), kMaskAll);
 
     m_settings.m_nMaxUploadLimit = nTotal - 1;
     Backup();
@@ -240,10 +240,10 @@ TEST_F(BackupCommandTest, ArchiveThatCannotBeFinishedIsNeverUploaded) {
     // The same archive written once shows how large it gets; then the disk allows all of it
     // but the last few bytes of its directory.
     CRecordingView scratch;
-    ASSERT_EQ(PackFolder(scratch, m_box.Folder(), "WTF", "WTF"), 1);
+    ASSERT_EQ(PackFolder(scratch, m_box.Folder(), ECategory::Wtf), 1);
     const auto nArchive =
         std::filesystem::file_size(PathFromUtf8(m_box.Path("Ralum/Temp/__WTF.zip")));
-    DeleteTempArchives(m_box.Folder(), "All");
+    DeleteTempArchives(m_box.Folder(), kMaskAll);
     {
         CFileSizeLimit limit(nArchive - 10);
         ASSERT_TRUE(limit.IsSet());

@@ -66,7 +66,7 @@ protected:
 
 struct SLiveCase {
     const char* szName;
-    std::vector<int> vecCategories;  // indexes into kBackupCategories
+    std::vector<int> vecCategories;  // indexes into kUploadOrder
     bool bEmptyFirst;                // the first archive is a 0-byte file
 };
 
@@ -76,16 +76,17 @@ TEST_P(LiveUploadTest, StoredArchivesEqualTheLocalOnes) {
     uint8_t nMask = 0;
     std::vector<std::pair<const char*, std::string>> local;
     for (int nIndex : GetParam().vecCategories) {
-        const SBackupCategory& category = kBackupCategories[nIndex];
-        std::string strPath = TempArchivePath(m_box.Folder(), category.szWord);
+        const SCategory& category = GetCategory(kUploadOrder[nIndex]);
+        std::string strPath = TempArchivePath(m_box.Folder(), category.eCategory);
         if (GetParam().bEmptyFirst && local.empty()) {
-            m_box.Write(std::string("Ralum/Temp/") + category.szArchive, "");
+            m_box.Write(std::string("Ralum/Temp/") + category.szArchiveName, "");
         } else {
-            m_box.Write(std::string(category.szFolder) + "/data.bin", RandomBytes(40000, nIndex));
-            m_box.Write(std::string(category.szFolder) + "/설정/config.txt", category.szWord);
-            ASSERT_EQ(PackFolder(m_view, m_box.Folder(), category.szWord, category.szFolder), 1);
+            m_box.Write(std::string(category.szGameFolder) + "/data.bin",
+                        RandomBytes(40000, nIndex));
+            m_box.Write(std::string(category.szGameFolder) + "/설정/config.txt", category.szWord);
+            ASSERT_EQ(PackFolder(m_view, m_box.Folder(), category.eCategory), 1);
         }
-        local.emplace_back(category.szArchive, ReadWholeFile(strPath));
+        local.emplace_back(category.szArchiveName, ReadWholeFile(strPath));
         nMask |= category.nMask;
     }
 
@@ -98,9 +99,9 @@ TEST_P(LiveUploadTest, StoredArchivesEqualTheLocalOnes) {
         ASSERT_TRUE(IsStored(szArchive)) << szArchive;
         EXPECT_TRUE(ReadWholeFile(Stored(szArchive)) == strBytes) << szArchive;
     }
-    for (const SBackupCategory& category : kBackupCategories) {
+    for (const SCategory& category : kCategories) {
         if ((nMask & category.nMask) == 0) {
-            EXPECT_FALSE(IsStored(category.szArchive)) << category.szArchive;
+            EXPECT_FALSE(IsStored(category.szArchiveName)) << category.szArchiveName;
         }
     }
 }
@@ -158,7 +159,7 @@ TEST_F(LiveBackupTest, DecliningSendsNothingAndConfirmingStoresTheFolders) {
               std::vector<std::string>{"Cache/WDB/koKR/itemcache.wdb"});
     EXPECT_FALSE(IsStored("__Fonts.zip"));
     // The refresh at the end shows what the service now holds.
-    EXPECT_EQ(m_logic.ServerSizes().nWdb,
+    EXPECT_EQ(m_logic.ServerSizes()[ECategory::Wdb],
               static_cast<int32_t>(std::filesystem::file_size(PathFromUtf8(Stored("__WDB.zip")))));
     EXPECT_NE(m_view.Text(IDC_LAST_UPLOAD), "업로드 하신 내용이 없습니다.");
     EXPECT_TRUE(m_view.Checked(IDC_RESTORE_CACHE));

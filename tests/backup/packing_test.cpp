@@ -42,8 +42,8 @@ public:
 
 class PackingTest : public ::testing::Test {
 protected:
-    std::string Archive(const char* szWord) const {
-        return TempArchivePath(m_box.Folder(), szWord);
+    std::string Archive(ECategory eCategory) const {
+        return TempArchivePath(m_box.Folder(), eCategory);
     }
 
     CGameSandbox m_box;
@@ -64,7 +64,7 @@ TEST_F(PackingTest, StoresEveryFileUnderItsPathRelativeToTheGameFolder) {
                                      std::filesystem::perms::others_read);
     std::string strCwd = CurrentFolder();
 
-    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), 1);
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Interface), 1);
 
     Entries expected = {
         {"Interface/AddOns/한글애드온/설정.lua", "-- 설정\n"},
@@ -74,7 +74,7 @@ TEST_F(PackingTest, StoresEveryFileUnderItsPathRelativeToTheGameFolder) {
         {"Interface/readonly.txt", "read only"},
         {"Interface/empty.txt", ""},
     };
-    EXPECT_EQ(Sorted(ReadArchive(Archive("Interface"))), Sorted(expected));
+    EXPECT_EQ(Sorted(ReadArchive(Archive(ECategory::Interface))), Sorted(expected));
     EXPECT_TRUE(m_view.Messages().empty());
     EXPECT_EQ(CurrentFolder(), strCwd) << "the process's current folder must never change";
     EXPECT_GE(m_view.KeepAliveCount(), 6) << "the window must be kept alive between files";
@@ -88,8 +88,9 @@ TEST_F(PackingTest, PathsLongerThanTheOldPathBufferArePackedNotDropped) {
     while (strDeep.size() < 300)
         strDeep += "/긴폴더이름_long_folder_name";
     m_box.Write(strDeep + "/deep.lua", "deep");
-    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), 1);
-    EXPECT_EQ(ArchiveNames(Archive("Interface")), std::vector<std::string>{strDeep + "/deep.lua"});
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Interface), 1);
+    EXPECT_EQ(ArchiveNames(Archive(ECategory::Interface)),
+              std::vector<std::string>{strDeep + "/deep.lua"});
 }
 
 TEST_F(PackingTest, StoresEntriesDepthFirstWithEachFolderTogether) {
@@ -97,9 +98,9 @@ TEST_F(PackingTest, StoresEntriesDepthFirstWithEachFolderTogether) {
     m_box.Write("WTF/a/b/2.txt", "2");
     m_box.Write("WTF/a/b/3.txt", "3");
     m_box.Write("WTF/c/4.txt", "4");
-    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "WTF", "WTF"), 1);
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Wtf), 1);
 
-    std::vector<std::string> names = ArchiveNames(Archive("WTF"));
+    std::vector<std::string> names = ArchiveNames(Archive(ECategory::Wtf));
     ASSERT_EQ(names.size(), 4u);
     // The two files of WTF/a/b stand next to each other whatever the listing order.
     auto it2 = std::find(names.begin(), names.end(), "WTF/a/b/2.txt");
@@ -112,16 +113,16 @@ TEST_F(PackingTest, CachePacksOnlyTheKoreanClientCacheUnderItsFullPath) {
     m_box.Write("Cache/WDB/koKR/creaturecache.wdb", "creatures");
     m_box.Write("Cache/WDB/koKR/sub/itemcache.wdb", "items");
     m_box.Write("Cache/WDB/enUS/other.wdb", "not ours");
-    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "WDB", "Cache/WDB/koKR"), 1);
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Wdb), 1);
     Entries expected = {{"Cache/WDB/koKR/creaturecache.wdb", "creatures"},
                         {"Cache/WDB/koKR/sub/itemcache.wdb", "items"}};
-    EXPECT_EQ(Sorted(ReadArchive(Archive("WDB"))), Sorted(expected));
+    EXPECT_EQ(Sorted(ReadArchive(Archive(ECategory::Wdb))), Sorted(expected));
 }
 
 TEST_F(PackingTest, MissingOrFileLessFoldersAreEmptyNotErrors) {
-    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "Fonts", "Fonts"), 0);
+    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Fonts), 0);
     m_box.MakeDir("WTF/Account/Empty");
-    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "WTF", "WTF"), 0);
+    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Wtf), 0);
     EXPECT_TRUE(m_view.Messages().empty());
 }
 
@@ -130,16 +131,16 @@ TEST_F(PackingTest, MissingOrFileLessFoldersAreEmptyNotErrors) {
 // the archive that replaces the member's copy on the server.
 TEST(PackingFaults, FolderThatCannotBeOpenedFailsTheCategoryAndIsNamed) {
     struct SCase {
-        const char* szWord;
+        ECategory eCategory;
         const char* szFolder;  // the category's folder
         const char* szLocked;  // the folder that cannot be opened
         const char* szNamed;   // the folder the message names
         bool bPosixOnly;       // a lock on Windows holds only the folder itself
     };
     const SCase cases[] = {
-        {"WTF", "WTF", "WTF/Account/ACC", "WTF/Account/ACC", false},
-        {"Interface", "Interface", "Interface", "Interface", false},
-        {"WDB", "Cache/WDB/koKR", "Cache", "Cache/WDB/koKR", true},
+        {ECategory::Wtf, "WTF", "WTF/Account/ACC", "WTF/Account/ACC", false},
+        {ECategory::Interface, "Interface", "Interface", "Interface", false},
+        {ECategory::Wdb, "Cache/WDB/koKR", "Cache", "Cache/WDB/koKR", true},
     };
     for (const SCase& fault : cases) {
         SCOPED_TRACE(fault.szLocked);
@@ -154,16 +155,14 @@ TEST(PackingFaults, FolderThatCannotBeOpenedFailsTheCategoryAndIsNamed) {
         CLockedFolder lock(box, fault.szLocked);
         if (!lock.IsLocked())
             GTEST_SKIP() << lock.Reason();
-        EXPECT_EQ(
-            PackFolder(view, box.Folder(), fault.szWord, NativeSeparators(fault.szFolder).c_str()),
-            kPackAddFailed);
+        EXPECT_EQ(PackFolder(view, box.Folder(), fault.eCategory), kPackAddFailed);
         EXPECT_EQ(view.Messages(),
                   std::vector<std::string>{std::string(kMsgAddFileFailed) + "\n\n" +
                                            NativeSeparators(fault.szNamed)});
         // Closed: the archive on disk is complete and readable.
         CZipArchiver zip;
         EXPECT_NO_THROW(
-            zip.Open(TempArchivePath(box.Folder(), fault.szWord), ZipOpenMode::ReadOnly));
+            zip.Open(TempArchivePath(box.Folder(), fault.eCategory), ZipOpenMode::ReadOnly));
     }
 }
 
@@ -176,9 +175,9 @@ TEST_F(PackingTest, LinksToFoldersAreNotFollowedAndLinksToFilesArePacked) {
     std::filesystem::create_symlink("../outside.txt",
                                     PathFromUtf8(m_box.Path("Interface/link.txt")));
     std::filesystem::create_symlink("missing", PathFromUtf8(m_box.Path("Interface/dangling")));
-    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), 1);
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Interface), 1);
     Entries expected = {{"Interface/link.txt", "linked"}, {"Interface/real.txt", "real"}};
-    EXPECT_EQ(Sorted(ReadArchive(Archive("Interface"))), expected);
+    EXPECT_EQ(Sorted(ReadArchive(Archive(ECategory::Interface))), expected);
 }
 
 TEST_F(PackingTest, FileThatVanishesDuringTheWalkIsSkippedSilently) {
@@ -189,8 +188,8 @@ TEST_F(PackingTest, FileThatVanishesDuringTheWalkIsSkippedSilently) {
     view.m_fnOnKeepAlive = [&] {
         std::filesystem::remove(PathFromUtf8(m_box.Path("WTF/gone.txt")));
     };
-    ASSERT_EQ(PackFolder(view, m_box.Folder(), "WTF", "WTF"), 1);
-    EXPECT_EQ(ReadArchive(Archive("WTF")), (Entries{{"WTF/keep.txt", "kept"}}));
+    ASSERT_EQ(PackFolder(view, m_box.Folder(), ECategory::Wtf), 1);
+    EXPECT_EQ(ReadArchive(Archive(ECategory::Wtf)), (Entries{{"WTF/keep.txt", "kept"}}));
     EXPECT_TRUE(view.Messages().empty());
 }
 
@@ -201,20 +200,20 @@ TEST_F(PackingTest, FileThatCannotBeReadStopsWithTheAddMessageAndClosesTheArchiv
     // Reading this file fails with an I/O error (nothing is mapped at its offset 0).
     std::filesystem::create_symlink("/proc/self/mem",
                                     PathFromUtf8(m_box.Path("Interface/unreadable.bin")));
-    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "Interface", "Interface"), kPackAddFailed);
+    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Interface), kPackAddFailed);
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(),
               std::string(kMsgAddFileFailed) + "\n\nInterface/unreadable.bin");
     // Closed: the archive on disk is complete and readable.
     CZipArchiver zip;
-    EXPECT_NO_THROW(zip.Open(Archive("Interface"), ZipOpenMode::ReadOnly));
+    EXPECT_NO_THROW(zip.Open(Archive(ECategory::Interface), ZipOpenMode::ReadOnly));
 }
 
 TEST_F(PackingTest, OnlyAnArchiveThatReadsBackWithEveryEntryIsWhole) {
     m_box.Write("WTF/a.txt", "a");
     m_box.Write("WTF/b.txt", "b");
-    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), "WTF", "WTF"), 1);
-    const std::string strArchive = Archive("WTF");
+    ASSERT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Wtf), 1);
+    const std::string strArchive = Archive(ECategory::Wtf);
     EXPECT_TRUE(IsWholeArchive(strArchive, 2));
     EXPECT_FALSE(IsWholeArchive(strArchive, 3));
     // Cut off inside its directory: no end record, not whole.
@@ -227,7 +226,7 @@ TEST_F(PackingTest, OnlyAnArchiveThatReadsBackWithEveryEntryIsWhole) {
 TEST_F(PackingTest, ArchiveThatCannotBeCreatedGivesMinusThreeWithItsMessage) {
     m_box.Write("Fonts/font.ttf", "font");
     m_box.MakeDir("Ralum/Temp/__Fonts.zip");  // a folder stands where the archive goes
-    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), "Fonts", "Fonts"), kPackCreateFailed);
+    EXPECT_EQ(PackFolder(m_view, m_box.Folder(), ECategory::Fonts), kPackCreateFailed);
     EXPECT_EQ(m_view.Messages(), std::vector<std::string>{kMsgCreateArchiveFailed});
     EXPECT_NE(std::string(kMsgCreateArchiveFailed).find("/n/n"), std::string::npos);
 }
@@ -236,12 +235,13 @@ TEST_F(PackingTest, DeleteTempArchivesRemovesTheNamedOrAllAndIgnoresMissingOnes)
     for (const char* szWord : {"Interface", "WTF", "Fonts"})
         m_box.Write(std::string("Ralum/Temp/__") + szWord + ".zip", "x");
 
-    EXPECT_EQ(DeleteTempArchives(m_box.Folder(), "interface"), 1);  // exact case only
+    EXPECT_EQ(DeleteTempArchives(m_box.Folder(), kMaskWdb), 1);  // missing: passed over
     EXPECT_TRUE(m_box.Exists("Ralum/Temp/__Interface.zip"));
-    EXPECT_EQ(DeleteTempArchives(m_box.Folder(), "Interface"), 1);
+    EXPECT_EQ(DeleteTempArchives(m_box.Folder(), kMaskInterface | kMaskFonts), 1);
     EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Interface.zip"));
+    EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Fonts.zip"));
     EXPECT_TRUE(m_box.Exists("Ralum/Temp/__WTF.zip"));
-    EXPECT_EQ(DeleteTempArchives(m_box.Folder(), "All"), 1);
+    EXPECT_EQ(DeleteTempArchives(m_box.Folder(), kMaskAll), 1);
     for (const char* szName : {"__Interface.zip", "__WTF.zip", "__WDB.zip", "__Fonts.zip"})
         EXPECT_FALSE(m_box.Exists(std::string("Ralum/Temp/") + szName)) << szName;
 }
@@ -267,7 +267,7 @@ TEST_F(PackSelectedTest, DropsEmptyCategoriesAndDeletesTheirArchives) {
     EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Interface.zip"));
     EXPECT_FALSE(m_box.Exists("Ralum/Temp/__WDB.zip"));
     EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Fonts.zip"));
-    EXPECT_EQ(ArchiveNames(Archive("WTF")), std::vector<std::string>{"WTF/Config.wtf"});
+    EXPECT_EQ(ArchiveNames(Archive(ECategory::Wtf)), std::vector<std::string>{"WTF/Config.wtf"});
 }
 
 TEST_F(PackSelectedTest, CountsEveryCategoryThatGotFiles) {
@@ -275,7 +275,8 @@ TEST_F(PackSelectedTest, CountsEveryCategoryThatGotFiles) {
          {"Interface/i.lua", "WTF/w.wtf", "Cache/WDB/koKR/c.wdb", "Fonts/f.ttf"})
         m_box.Write(szFile, szFile);
     EXPECT_EQ(Pack(), 4);
-    EXPECT_EQ(ArchiveNames(Archive("WDB")), std::vector<std::string>{"Cache/WDB/koKR/c.wdb"});
+    EXPECT_EQ(ArchiveNames(Archive(ECategory::Wdb)),
+              std::vector<std::string>{"Cache/WDB/koKR/c.wdb"});
 }
 
 TEST_F(PackSelectedTest, ThirdCategoryFailingToBeCreatedStopsBeforeTheFourth) {
@@ -286,8 +287,9 @@ TEST_F(PackSelectedTest, ThirdCategoryFailingToBeCreatedStopsBeforeTheFourth) {
     EXPECT_EQ(Pack(), kPackCreateFailed);
     EXPECT_EQ(m_view.Messages(), std::vector<std::string>{kMsgCreateArchiveFailed});
     // The first two stay until the command deletes them; the fourth was never attempted.
-    EXPECT_EQ(ArchiveNames(Archive("Interface")), std::vector<std::string>{"Interface/i.lua"});
-    EXPECT_EQ(ArchiveNames(Archive("WTF")), std::vector<std::string>{"WTF/w.wtf"});
+    EXPECT_EQ(ArchiveNames(Archive(ECategory::Interface)),
+              std::vector<std::string>{"Interface/i.lua"});
+    EXPECT_EQ(ArchiveNames(Archive(ECategory::Wtf)), std::vector<std::string>{"WTF/w.wtf"});
     EXPECT_FALSE(m_box.Exists("Ralum/Temp/__Fonts.zip"));
 }
 

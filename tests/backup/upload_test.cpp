@@ -19,7 +19,7 @@
 namespace {
 
 struct SPartSpec {
-    int nCategory;  // index into kBackupCategories
+    int nCategory;  // index into kUploadOrder
     std::string strContent;
 };
 
@@ -36,17 +36,17 @@ protected:
         uint8_t nMask = 0;
         std::string strBody;
         for (const SPartSpec& part : parts) {
-            const SBackupCategory& category = kBackupCategories[part.nCategory];
-            m_box.Write(std::string("Ralum/Temp/") + category.szArchive, part.strContent);
+            const SCategory& category = GetCategory(kUploadOrder[part.nCategory]);
+            m_box.Write(std::string("Ralum/Temp/") + category.szArchiveName, part.strContent);
             nMask |= category.nMask;
         }
         // The body follows the fixed order Interface, WTF, WDB, Fonts whatever the order given.
-        for (int i = 0; i < kBackupCategoryCount; ++i) {
+        for (int i = 0; i < kCategoryCount; ++i) {
             for (const SPartSpec& part : parts) {
                 if (part.nCategory != i)
                     continue;
-                strBody += CUploadThread::PartHeader(kBackupCategories[i].szField,
-                                                     kBackupCategories[i].szArchive) +
+                strBody += CUploadThread::PartHeader(GetCategory(kUploadOrder[i]).szUploadField,
+                                                     GetCategory(kUploadOrder[i]).szArchiveName) +
                            part.strContent + "\r\n";
             }
         }
@@ -57,8 +57,8 @@ protected:
     }
 
     bool AnyTempArchiveLeft() const {
-        for (const SBackupCategory& category : kBackupCategories) {
-            if (m_box.Exists(std::string("Ralum/Temp/") + category.szArchive))
+        for (const SCategory& category : kCategories) {
+            if (m_box.Exists(std::string("Ralum/Temp/") + category.szArchiveName))
                 return true;
         }
         return false;
@@ -92,7 +92,7 @@ TEST_F(UploadTest, ContentLengthAddsTheFixedPartsToTheArchiveSizes) {
 }
 
 TEST_F(UploadTest, ContentLengthFailsWhenAChosenArchiveIsMissing) {
-    uint8_t nMask = Prepare({{0, "i"}}, nullptr) | kBackupCategories[1].nMask;
+    uint8_t nMask = Prepare({{0, "i"}}, nullptr) | GetCategory(kUploadOrder[1]).nMask;
     CUploadThread thread(m_logic, nMask, m_box.Folder(), "gamer01");
     EXPECT_LT(thread.ComputeContentLength(), 0);
 }
@@ -256,7 +256,7 @@ TEST_F(UploadJobTest, UnreachableServerGivesMinusFive) {
 TEST_F(UploadJobTest, UnknownSizeSendsNothing) {
     CScriptedServer listener(ServiceHandler());
     m_settings.m_endpoints = EndpointsAt(listener.BaseUrl());
-    RunJob(Prepare({{0, "i"}}, nullptr) | kBackupCategories[3].nMask);
+    RunJob(Prepare({{0, "i"}}, nullptr) | GetCategory(kUploadOrder[3]).nMask);
     ASSERT_FALSE(m_view.Messages().empty());
     EXPECT_EQ(m_view.Messages().front(), "송수신 패킷의 크기를 계산할 수 없습니다.");
     EXPECT_TRUE(listener.RequestsTo("post.php").empty());

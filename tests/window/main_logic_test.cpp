@@ -59,7 +59,7 @@ TEST_F(AccountStatus, ShowsUsageQuotaAndLastUpload) {
     EXPECT_TRUE(m_view.Checked(IDC_RESTORE_CACHE));
     EXPECT_TRUE(m_view.Checked(IDC_RESTORE_FONT));
     EXPECT_EQ(m_logic.GetTotalUsage(), 18600000);
-    EXPECT_EQ(m_logic.ServerSizes().nWdb, 2000000);
+    EXPECT_EQ(m_logic.ServerSizes()[ECategory::Wdb], 2000000);
 
     ASSERT_EQ(m_server.Requests().size(), 1u);
     EXPECT_EQ(m_server.Requests()[0].Method(), "POST");
@@ -119,10 +119,11 @@ TEST_F(AccountStatus, ItemsAreReadAsTheProtocolBuffersReadThem) {
     // empty items do not count; names are case-sensitive; over-long items are cut at 49.
     Refresh("+OK<br>Fonts=abc|WDB=3000000xyz||Interface==1000000|wtf=5|WTF=" +
             std::string(60, '1'));
-    EXPECT_EQ(m_logic.ServerSizes().nFonts, 0);
-    EXPECT_EQ(m_logic.ServerSizes().nWdb, 3000000);
-    EXPECT_EQ(m_logic.ServerSizes().nInterface, 1000000);
-    EXPECT_EQ(m_logic.ServerSizes().nWtf, INT32_MAX);  // saturates instead of overflowing
+    EXPECT_EQ(m_logic.ServerSizes()[ECategory::Fonts], 0);
+    EXPECT_EQ(m_logic.ServerSizes()[ECategory::Wdb], 3000000);
+    EXPECT_EQ(m_logic.ServerSizes()[ECategory::Interface], 1000000);
+    EXPECT_EQ(m_logic.ServerSizes()[ECategory::Wtf],
+              INT32_MAX);  // saturates instead of overflowing
     EXPECT_EQ(m_view.BoxCount(), 0u);
 }
 

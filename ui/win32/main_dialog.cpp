@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "app/categories.h"
 #include "app/window_log.h"
 #include "net/endpoints.h"
 #include "platform/native_text.h"
@@ -112,6 +113,12 @@ BOOL CMainDialog::OnInitDialog() {
         SendMessageW(Control(nId), WM_SETFONT, reinterpret_cast<WPARAM>(m_fontBold12), TRUE);
     SendMessageW(Control(IDC_TOTAL_USAGE), WM_SETFONT, reinterpret_cast<WPARAM>(m_fontBold11),
                  TRUE);
+
+    // The check boxes' labels are the category table's.
+    for (const SCheckGroup& group : kCheckGroups) {
+        for (int nId : {group.nBackupId, group.nRestoreId})
+            SetWindowTextW(Control(nId), WideFromUtf8(group.szLabel).c_str());
+    }
 
     m_logic.OnInitDialog();
     // A restore cut off by a crash or a power loss is settled before anything else runs.
