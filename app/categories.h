@@ -9,14 +9,7 @@
 #include <string_view>
 
 #include "app/view.h"
-
-#ifdef _WIN32
-#define ZAV_SEP "\\"
-#else
-#define ZAV_SEP "/"
-#endif
-
-inline constexpr char kNativeSep = ZAV_SEP[0];
+#include "platform/file_system.h"
 
 // Working folders, relative to the game folder.
 inline constexpr const char* kRalum = "Ralum";

@@ -12,8 +12,8 @@ CCommandStart::CCommandStart(CMainLogic& window, const SCommandNeeds& needs) : m
         ShowWaitCursor();
     // Every path of the command, and of its worker, is formed from the folder the window shows.
     if (needs.bGameFolder) {
-        m_strFolder = window.TakeShownGameFolder();
-        if (m_strFolder.empty())
+        m_folder = window.TakeShownGameFolder();
+        if (!m_folder)
             return;
     }
     if (needs.group) {
@@ -37,7 +37,7 @@ CTransferClaim CCommandStart::Claim(const char* szCommand) {
         m_window.View().Message(kMsgBusy);
         return claim;
     }
-    if (!claim.LockGameFolder(m_window.View(), m_strFolder, szCommand))
+    if (!claim.LockGameFolder(m_window.View(), *m_folder, szCommand))
         claim.Release();
     return claim;
 }

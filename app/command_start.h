@@ -38,7 +38,8 @@ public:
 
     // False when the command must not go on.
     explicit operator bool() const { return m_bReady; }
-    const std::string& GameFolder() const { return m_strFolder; }
+    // The game folder (only when the command needs one).
+    const CGameFolder& GameFolder() const { return *m_folder; }
     uint8_t Categories() const { return m_nMask; }
     // The wait cursor from now on, for a command that asks its questions first.
     void ShowWaitCursor();
@@ -49,7 +50,7 @@ public:
 private:
     CMainLogic& m_window;
     std::optional<CWaitCursor> m_wait;
-    std::string m_strFolder;
+    std::optional<CGameFolder> m_folder;
     uint8_t m_nMask = 0;
     bool m_bReady = false;
 };

@@ -1,10 +1,6 @@
 #include "app/game_folder.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <vector>
 
 #include "app/app_messages.h"
@@ -13,62 +9,18 @@
 #include "app/split_text.h"
 #include "app/view.h"
 #include "platform/diag_log.h"
+#include "platform/file_system.h"
 #include "platform/folder_lock.h"
 #include "platform/game_process.h"
 #include "platform/native_text.h"
 
-#ifdef _WIN32
-#include <direct.h>
-#include <windows.h>
-#endif
-
-namespace {
-
-#ifdef _WIN32
-
-// Paths are UTF-8 in the program and UTF-16 for the system, so Korean folder names work
-// whatever the system code page is.
-bool Exists(const std::string& strPath) {
-    return GetFileAttributesW(WideFromUtf8(strPath).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool IsFolder(const std::string& strPath) {
-    DWORD dwAttributes = GetFileAttributesW(WideFromUtf8(strPath).c_str());
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool MakeFolder(const std::string& strPath) {
-    return CreateDirectoryW(WideFromUtf8(strPath).c_str(), nullptr) ||
-           (GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(strPath));
-}
-
-#else
-
-bool Exists(const std::string& strPath) {
-    struct stat st {};
-    return stat(strPath.c_str(), &st) == 0;
-}
-
-bool IsFolder(const std::string& strPath) {
-    struct stat st {};
-    return stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool MakeFolder(const std::string& strPath) {
-    return mkdir(strPath.c_str(), 0777) == 0 || (errno == EEXIST && IsFolder(strPath));
-}
-
-#endif
-
-}  // namespace
-
 CDirMaker::CDirMaker(std::string strPath) : m_strPath(std::move(strPath)) {
-#ifdef _WIN32
-    for (char& c : m_strPath) {
-        if (c == '\\')
-            c = '/';
+    if (kWindowsFileSystem) {
+        for (char& c : m_strPath) {
+            if (c == '\\')
+                c = '/';
+        }
     }
-#endif
 }
 
 int CDirMaker::MakeParents() const {
@@ -90,18 +42,15 @@ int CDirMaker::MakeParents() const {
             strPrefix += '/';
         strPrefix += szPiece;
         if (bFirst && m_strPath[0] == '/') {
-#ifdef _WIN32
-            char szCurrent[kMaxPath] = {};
-            if (_getcwd(szCurrent, sizeof(szCurrent)) == nullptr)
+            // An absolute path starts at the root (of the current drive on Windows).
+            strPrefix = AtCurrentRoot(strPrefix);
+            if (strPrefix.empty())
                 return 0;
-            strPrefix = std::string(1, szCurrent[0]) + ":/" + strPrefix;
-#else
-            strPrefix = "/" + strPrefix;  // an absolute path starts at the root
-#endif
         }
         bFirst = false;
         // A file in the way is a failure, not a folder that exists.
-        if (Exists(strPrefix) ? !IsFolder(strPrefix) : !MakeFolder(strPrefix))
+        const int nKind = PathKind(strPrefix);
+        if (nKind != 0 ? nKind != -1 : !MakeFolder(strPrefix))
             return 0;
     }
     return 1;
@@ -143,6 +92,32 @@ EGameFolder CheckGameFolder(std::string_view folder) {
     return EGameFolder::Usable;
 }
 
+std::optional<CGameFolder> CGameFolder::From(std::string_view text, EGameFolder* pWhy) {
+    std::string strFolder = WithFinalSeparator(std::string(text));
+    const EGameFolder eState = CheckGameFolder(strFolder);
+    if (pWhy != nullptr)
+        *pWhy = eState;
+    if (eState != EGameFolder::Usable)
+        return std::nullopt;
+    return CGameFolder(std::move(strFolder));
+}
+
+std::string CGameFolder::CategoryFolder(ECategory eCategory) const {
+    return m_strFolder + GetCategory(eCategory).szGameFolder;
+}
+
+std::string CGameFolder::Archive(ECategory eCategory) const {
+    return m_strFolder + GetCategory(eCategory).szArchivePath;
+}
+
+std::string CGameFolder::Recent(ECategory eCategory) const {
+    return m_strFolder + GetCategory(eCategory).szRecent;
+}
+
+std::string CGameFolder::Original(ECategory eCategory) const {
+    return m_strFolder + GetCategory(eCategory).szOriginal;
+}
+
 bool RefuseWhileGameRuns(IMessageView& view, const std::string& strFolder, const char* szCommand) {
     const std::vector<SGameProcess> vecClients = FindGameClients(strFolder);
     if (vecClients.empty())
@@ -158,8 +133,7 @@ bool TakeGameFolderLock(IMessageView& view, const std::string& strFolder, CFolde
     const auto path = GamePath(strFolder, kRalumLock);
     CFolderLock::EResult eResult = CFolderLock::EResult::Failed;
     if (path) {
-        std::error_code ec;
-        std::filesystem::create_directories(PathFromUtf8(*path).parent_path(), ec);
+        CreateFolderPath(strFolder + kRalum, nullptr, 0777);
         eResult = lock.TryLock(*path);
     }
     if (eResult == CFolderLock::EResult::Taken)
@@ -186,14 +160,15 @@ int CSettings::FindGameFolder(IMessageView& view) {
     char szFolder[kMaxPath] = {};
     const bool bFound =
         RegReadString(kInstallPathValue, szFolder, sizeof(szFolder), ERegRoot::LocalMachine) > 0;
-    const std::string strFolder = WithFinalSeparator(szFolder);
-    const EGameFolder eState = bFound ? CheckGameFolder(strFolder) : EGameFolder::Missing;
+    EGameFolder eState = EGameFolder::Missing;
+    const std::optional<CGameFolder> folder =
+        bFound ? CGameFolder::From(szFolder, &eState) : std::nullopt;
     if (eState == EGameFolder::TooLong) {
         view.Message(kMsgGameFolderTooLong);
         return 0;
     }
     // A relative value would put every path under wherever the process happens to run.
-    if (eState != EGameFolder::Usable || !SetGameFolder(strFolder)) {
+    if (!folder || !SetGameFolder(*folder)) {
         view.Message(
             "World of Warcraft 설치 경로를 찾을 수 없습니다.\n\n와우 디렉토리를 수동으로 "
             "경로지정 하시기 바랍니다.");

@@ -1,8 +1,10 @@
 // The game folder's registry value and the making of the working folders.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/categories.h"
 #include "platform/registry.h"
@@ -36,6 +38,31 @@ enum class EGameFolder {
     TooLong,  // a working-folder, archive or copy path under it would not fit the path buffers
 };
 EGameFolder CheckGameFolder(std::string_view folder);
+
+// A game folder the program can work on, as a value: absolute, ending with the native
+// separator, and short enough that the path of every category folder, working folder, archive
+// and copy under it fits the path buffers (CheckGameFolder). Made only by From, which refuses
+// any other text; read as the text it is wherever a path is formed from it.
+class CGameFolder {
+public:
+    // The folder a text names (its final separator added); nullopt when it cannot carry the
+    // program's work, with the reason in *pWhy when given.
+    static std::optional<CGameFolder> From(std::string_view text, EGameFolder* pWhy = nullptr);
+
+    const std::string& Text() const { return m_strFolder; }
+    operator const std::string&() const { return m_strFolder; }
+    bool operator==(const CGameFolder&) const = default;
+
+    // Paths of one category under the folder; they fit the path buffers.
+    std::string CategoryFolder(ECategory eCategory) const;
+    std::string Archive(ECategory eCategory) const;
+    std::string Recent(ECategory eCategory) const;
+    std::string Original(ECategory eCategory) const;
+
+private:
+    explicit CGameFolder(std::string strFolder) : m_strFolder(std::move(strFolder)) {}
+    std::string m_strFolder;
+};
 
 class IMessageView;
 class CFolderLock;

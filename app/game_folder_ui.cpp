@@ -8,17 +8,13 @@
 #include "app/main_logic.h"
 
 bool CMainLogic::UseGameFolder(const std::string& strPath) {
-    const std::string strFolder = WithFinalSeparator(strPath);
-    switch (CheckGameFolder(strFolder)) {
-        case EGameFolder::TooLong:
-            m_view.Message(kMsgGameFolderTooLong);
-            return false;
-        case EGameFolder::Missing:
-            return false;
-        case EGameFolder::Usable:
-            break;
-    }
-    m_settings.SetGameFolder(strFolder);
+    EGameFolder eState = EGameFolder::Missing;
+    const std::optional<CGameFolder> folder = CGameFolder::From(strPath, &eState);
+    if (eState == EGameFolder::TooLong)
+        m_view.Message(kMsgGameFolderTooLong);
+    if (!folder)
+        return false;
+    m_settings.SetGameFolder(*folder);
     m_settings.CreateWorkingFolders();
     return true;
 }
@@ -76,23 +72,18 @@ std::string CMainLogic::GetGamePathText() {
     return m_view.GetText(m_view.IsChecked(IDC_MODE_AUTO) ? IDC_REGISTRY_PATH : IDC_MANUAL_PATH);
 }
 
-std::string CMainLogic::TakeShownGameFolder() {
-    const std::string strFolder = WithFinalSeparator(GetGamePathText());
-    switch (CheckGameFolder(strFolder)) {
-        case EGameFolder::Missing:
-            m_view.Message(kMsgNoGameFolder);
-            return {};
-        case EGameFolder::TooLong:
-            m_view.Message(kMsgGameFolderTooLong);
-            return {};
-        case EGameFolder::Usable:
-            break;
+std::optional<CGameFolder> CMainLogic::TakeShownGameFolder() {
+    EGameFolder eState = EGameFolder::Missing;
+    std::optional<CGameFolder> folder = CGameFolder::From(GetGamePathText(), &eState);
+    if (!folder) {
+        m_view.Message(eState == EGameFolder::TooLong ? kMsgGameFolderTooLong : kMsgNoGameFolder);
+        return std::nullopt;
     }
-    if (strFolder != m_settings.GetGameFolder()) {
-        m_settings.SetGameFolder(strFolder);
+    if (folder->Text() != m_settings.GetGameFolder()) {
+        m_settings.SetGameFolder(*folder);
         m_settings.CreateWorkingFolders();
         if (!m_view.IsChecked(IDC_MODE_AUTO))
-            m_view.SetText(IDC_MANUAL_PATH, strFolder);
+            m_view.SetText(IDC_MANUAL_PATH, *folder);
     }
-    return strFolder;
+    return folder;
 }

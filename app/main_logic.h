@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "app/categories.h"
+#include "app/game_folder.h"
 #include "app/settings.h"
 #include "app/view.h"
 #include "platform/folder_lock.h"
@@ -100,10 +102,10 @@ public:
     void OnManualPathEdited();
     std::string GetGamePathText();
     // The folder the window shows for the current mode, made the game folder (with its final
-    // separator and working folders) and returned; "" after telling the member why it cannot
-    // be used. Every command takes its folder through this, so that it works on the folder
+    // separator and working folders) and returned; nullopt after telling the member why it
+    // cannot be used. Every command takes its folder through this, so that it works on the folder
     // the window shows.
-    std::string TakeShownGameFolder();
+    std::optional<CGameFolder> TakeShownGameFolder();
 
     // The categories a group of check boxes chooses, as a category mask: the Addon box stands
     // for Interface and WTF together.

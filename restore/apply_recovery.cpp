@@ -6,12 +6,12 @@
 #include "app/game_folder.h"
 #include "app/view.h"
 #include "platform/diag_log.h"
+#include "platform/file_system.h"
 #include "platform/folder_lock.h"
 #include "platform/game_process.h"
 #include "platform/native_text.h"
 #include "restore/apply_journal.h"
 #include "restore/archive_applier.h"
-#include "restore/folder_ops.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "platform/diag_log.h"
+#include "platform/file_system.h"
 #include "platform/native_text.h"
 #include "restore/apply_journal.h"
-#include "restore/folder_ops.h"
 #include "zip/zip_archiver.h"
 
 namespace fs = std::filesystem;

@@ -17,11 +17,11 @@
 #include "net/http_transfer.h"
 #include "platform/codepage.h"
 #include "platform/diag_log.h"
+#include "platform/file_system.h"
 #include "platform/game_process.h"
 #include "platform/native_file.h"
 #include "platform/native_text.h"
 #include "restore/archive_applier.h"
-#include "restore/folder_ops.h"
 
 namespace {
 
@@ -237,8 +237,7 @@ int CDownloadThread::DownloadArchive(ECategory eCategory) {
     const auto local = GamePath(m_strGameFolder, std::string(category.szArchivePath) + ".part");
     if (!local)
         return kTransferLocalOpen;
-    std::error_code ec;
-    std::filesystem::create_directories(PathFromUtf8(*local).parent_path(), ec);
+    CreateFolderPath(m_strGameFolder + kRalumTemp, nullptr, 0777);
     CPartialFile file(local->substr(0, local->size() - 5));
 
     const int nResult =

@@ -4,8 +4,8 @@
 #include <system_error>
 
 #include "platform/diag_log.h"
+#include "platform/file_system.h"
 #include "platform/native_text.h"
-#include "restore/folder_ops.h"
 
 namespace fs = std::filesystem;
 

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "zip/zip_directory.h"
 #include "zip/zip_entry_header.h"
 #include "zip/zip_exception.h"
@@ -50,11 +51,8 @@ std::string StoredName(const std::string& strPath, bool bKeepPath);
 // LPT with a superscript 1-3; any case, with or without an extension), a part ending in a dot
 // or a space ("..." too), and the characters <>:"|?* and those below 0x20.
 enum class ENameRules { Posix, Windows };
-#ifdef _WIN32
-inline constexpr ENameRules kNativeNameRules = ENameRules::Windows;
-#else
-inline constexpr ENameRules kNativeNameRules = ENameRules::Posix;
-#endif
+inline constexpr ENameRules kNativeNameRules =
+    kWindowsFileSystem ? ENameRules::Windows : ENameRules::Posix;
 
 // True when strName (an entry name in memory form) is safe to extract under a folder: after
 // StoredName, its ".." parts never climb above the folder, it is not empty or "."/"..", and
@@ -73,15 +71,8 @@ struct SZipSource {
     std::string strName;
 };
 
-// Creates strPath and its missing parents. True when it exists as a folder afterwards. Every
-// folder it made is appended to *pCreated when given, parents first.
-bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated = nullptr);
-// -1 for a folder, 1 for a file (or anything else that is not a folder), 0 when absent.
-int PathKind(const std::string& strPath);
-// True when the file system of strFolder (of its nearest existing parent while it does not
-// exist yet) has nBytes available to this process, and when that cannot be told. What it has
-// goes to *pAvailable when given (UINT64_MAX when unknown).
-bool HasRoomFor(const std::string& strFolder, uint64_t nBytes, uint64_t* pAvailable = nullptr);
+// Folders are made, and the room of a disk is read, by the platform's file-system calls
+// (CreateFolderPath, PathKind, HasRoomFor in platform/file_system.h).
 
 // Takes time, date and the attribute word of the regular file at strPath into header, and its
 // size into *pSize when given. False when it cannot be read, is not a regular file, or is 4 GiB

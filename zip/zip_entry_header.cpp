@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "platform/file_attributes.h"
+#include "platform/file_system.h"
 
 std::string CZipEntryHeader::GetFileName() const {
     if (m_fileName.IsEmpty())
@@ -65,12 +66,7 @@ int64_t CZipEntryHeader::GetTime() const {
 void DosDateTimeFromTime(int64_t tTime, uint16_t& uDate, uint16_t& uTime) {
     auto t = static_cast<time_t>(tTime);
     struct tm parts {};
-#ifdef _WIN32
-    const bool bFailed = localtime_s(&parts, &t) != 0;
-#else
-    const bool bFailed = localtime_r(&t, &parts) == nullptr;
-#endif
-    if (bFailed) {
+    if (!LocalTime(t, parts)) {
         uDate = 0;
         uTime = 0;
         return;

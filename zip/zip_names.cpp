@@ -1,16 +1,12 @@
 #include "zip/zip_names.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <filesystem>
-#include <limits>
 #include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/file_system.h"
 #include "platform/native_text.h"
 #include "zip/zip_archiver.h"
 #include "zip/zip_file.h"
@@ -97,14 +93,12 @@ std::string DecodeStoredName(const uint8_t* pData, size_t nSize, bool bUtf8) {
 }
 
 std::string StoredName(const std::string& strPath, bool bKeepPath) {
-#ifdef _WIN32
     // In archives the separator is '/', whatever the system's own is.
-    if (strPath.find('\\') != std::string::npos) {
+    if (kWindowsFileSystem && strPath.find('\\') != std::string::npos) {
         std::string strSlashed = strPath;
         std::replace(strSlashed.begin(), strSlashed.end(), '\\', '/');
         return StoredName(strSlashed, bKeepPath);
     }
-#endif
     if (!bKeepPath) {
         size_t nPos = strPath.find_last_of("/\\");
         std::string strName = nPos == std::string::npos ? strPath : strPath.substr(nPos + 1);
@@ -144,67 +138,4 @@ bool IsSafeEntryName(const std::string& strName, bool bKeepPath, ENameRules eRul
         nPos = nEnd + 1;
     }
     return true;
-}
-
-int PathKind(const std::string& strPath) {
-    SZipFileStatus status;
-    if (!ReadFileStatus(strPath, status))
-        return 0;
-    return S_ISDIR(status.uMode) ? -1 : 1;
-}
-
-bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated) {
-#ifdef _WIN32
-    // Either separator, and a drive or share at the start.
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path folder = PathFromUtf8(strPath);
-    while (folder.has_relative_path() && !folder.has_filename())
-        folder = folder.parent_path();  // "a/b/" names "a/b"
-    std::vector<fs::path> missing;
-    for (fs::path p = folder; !p.empty() && p.has_relative_path() && !fs::exists(p, ec);
-         p = p.parent_path())
-        missing.push_back(p);
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (fs::create_directory(*it, ec) && pCreated)
-            pCreated->push_back(Utf8FromPath(*it));
-    }
-    return PathKind(strPath) == -1;
-#else
-    std::string strFolder = strPath;
-    while (!strFolder.empty() && strFolder.back() == '/')
-        strFolder.pop_back();
-    if (strFolder.empty())
-        return true;
-    if (PathKind(strFolder) == -1)
-        return true;
-    size_t nSlash = strFolder.find_last_of('/');
-    if (nSlash != std::string::npos && nSlash > 0 &&
-        !CreateFolderPath(strFolder.substr(0, nSlash + 1), pCreated))
-        return false;
-    if (mkdir(strFolder.c_str(), 0755) == 0) {
-        if (pCreated)
-            pCreated->push_back(strFolder);
-        return true;
-    }
-    return errno == EEXIST && PathKind(strFolder) == -1;
-#endif
-}
-
-bool HasRoomFor(const std::string& strFolder, uint64_t nBytes, uint64_t* pAvailable) {
-    namespace fs = std::filesystem;
-    if (pAvailable)
-        *pAvailable = std::numeric_limits<uint64_t>::max();
-    std::error_code ec;
-    fs::path folder = fs::absolute(PathFromUtf8(strFolder.empty() ? "." : strFolder), ec);
-    if (ec)
-        return true;
-    while (!fs::exists(folder, ec) && folder.has_relative_path())
-        folder = folder.parent_path();
-    const fs::space_info space = fs::space(folder, ec);
-    if (ec || space.available == static_cast<std::uintmax_t>(-1))
-        return true;
-    if (pAvailable)
-        *pAvailable = space.available;
-    return nBytes <= space.available;
 }

@@ -33,11 +33,7 @@ namespace {
 constexpr size_t kNoFailure = std::numeric_limits<size_t>::max();
 
 bool IsKeySeparator(char c) {
-#ifdef _WIN32
-    return c == '/' || c == '\\';
-#else
-    return c == '/';
-#endif
+    return c == '/' || (kWindowsFileSystem && c == '\\');
 }
 
 // The path of strStored with "." and empty parts dropped and ".." applied: two entries with the
@@ -50,12 +46,12 @@ std::string TargetKey(const std::string& strStored) {
         while (nEnd < strStored.size() && !IsKeySeparator(strStored[nEnd]))
             ++nEnd;
         std::string strPart = strStored.substr(nPos, nEnd - nPos);
-#ifdef _WIN32
-        for (char& c : strPart) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
+        if (kWindowsFileSystem) {
+            for (char& c : strPart) {
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c - 'A' + 'a');
+            }
         }
-#endif
         if (strPart == "..") {
             if (!parts.empty())
                 parts.pop_back();

@@ -24,6 +24,38 @@ const char* kNotFoundOnClick =
     "World of Warcraft 설치 경로를 찾을 수 없습니다.\n\n와우 디렉토리를 수동으로 선택하시기 "
     "바랍니다.";
 
+// The game folder as a value: only a folder every working, archive and copy path fits under.
+TEST(GameFolderValue, OnlyAnAbsoluteFolderThatFitsTheBuffersIsOne) {
+#ifdef _WIN32
+    const std::string strRoot = "C:\\";
+#else
+    const std::string strRoot = "/";
+#endif
+    EGameFolder eWhy = EGameFolder::Usable;
+    EXPECT_FALSE(CGameFolder::From("", &eWhy));
+    EXPECT_EQ(eWhy, EGameFolder::Missing);
+    EXPECT_FALSE(CGameFolder::From("World of Warcraft", &eWhy));
+    EXPECT_EQ(eWhy, EGameFolder::Missing);
+    // The longest path under it is an archive of the Interface: 26 bytes after the folder.
+    const std::string strFits = strRoot + std::string(260 - 27 - strRoot.size() - 1, 'g');
+    const std::string strLonger = strFits + "g";
+    ASSERT_TRUE(CGameFolder::From(strFits, &eWhy));
+    EXPECT_EQ(eWhy, EGameFolder::Usable);
+    EXPECT_FALSE(CGameFolder::From(strLonger, &eWhy));
+    EXPECT_EQ(eWhy, EGameFolder::TooLong);
+
+    const CGameFolder folder = *CGameFolder::From(strFits);
+    EXPECT_EQ(folder.Text(), strFits + kNativeSep);
+    EXPECT_EQ(folder.Archive(ECategory::Interface).size(), 259u);
+    EXPECT_EQ(folder.Archive(ECategory::Wtf),
+              folder.Text() + NativeSeparators("Ralum/Temp/__WTF.zip"));
+    EXPECT_EQ(folder.CategoryFolder(ECategory::Wdb),
+              folder.Text() + NativeSeparators("Cache/WDB/koKR"));
+    EXPECT_EQ(folder.Recent(ECategory::Wdb), folder.Text() + NativeSeparators("Ralum/Recent/WDB"));
+    EXPECT_EQ(folder.Original(ECategory::Fonts),
+              folder.Text() + NativeSeparators("Ralum/Original/Fonts"));
+}
+
 class WorkingFolders : public CAppSandbox {
 protected:
     CSettings m_settings;
@@ -271,7 +303,7 @@ TEST_F(FolderControls, TheFolderTheWindowShowsIsTheFolderCommandsTake) {
     ASSERT_TRUE(m_settings.SetGameFolder(strOld));
     m_view.SetChecked(IDC_MODE_MANUAL, true);
     m_view.SetText(IDC_MANUAL_PATH, strTyped);  // typed, the radio not clicked again
-    EXPECT_EQ(m_logic.TakeShownGameFolder(), strTyped + "/");
+    EXPECT_EQ(m_logic.TakeShownGameFolder()->Text(), strTyped + "/");
     EXPECT_EQ(m_settings.GetGameFolder(), strTyped + "/");
     EXPECT_EQ(Tree(strTyped), kWorkingTree);
 
@@ -288,7 +320,7 @@ TEST_F(FolderControls, TheFolderTheWindowShowsIsTheFolderCommandsTake) {
 
     // Nothing usable shown: the command is told, the folder stays.
     m_view.SetText(IDC_REGISTRY_PATH, "");
-    EXPECT_EQ(m_logic.TakeShownGameFolder(), "");
+    EXPECT_FALSE(m_logic.TakeShownGameFolder());
     EXPECT_EQ(m_view.Messages(), std::vector<std::string>{kMsgNoGameFolder});
     EXPECT_EQ(m_settings.GetGameFolder(), strEdited);
 }

@@ -102,14 +102,6 @@ CScriptedServer::Handler ServiceHandler(SServiceScript script) {
     };
 }
 
-std::string RandomBytes(size_t nSize, unsigned nSeed) {
-    std::mt19937 gen(nSeed);
-    std::string str(nSize, '\0');
-    for (char& c : str)
-        c = static_cast<char>(gen() & 0xFF);
-    return str;
-}
-
 std::vector<std::pair<std::string, std::string>> ReadArchive(const std::string& strPath) {
     std::vector<std::pair<std::string, std::string>> vec;
     CZipArchiver zip;

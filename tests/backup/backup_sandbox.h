@@ -9,6 +9,7 @@
 #include "support/file_io.h"
 #include "support/sandbox.h"
 #include "support/scripted_server.h"
+#include "support/tree_snapshot.h"
 
 class CGameSandbox {
 public:
@@ -64,8 +65,6 @@ struct SServiceScript {
     bool bReplyWhenCut = false;  // an upload cut at the body limit still gets its status
 };
 CScriptedServer::Handler ServiceHandler(SServiceScript script = {});
-// Bytes that do not compress: packed archives of them are about as large as the input.
-std::string RandomBytes(size_t nSize, unsigned nSeed);
 
 // Every entry of an archive in stored order: name (memory form) and uncompressed content.
 // Fails the running test when the archive cannot be read or an entry is damaged.

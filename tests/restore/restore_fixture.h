@@ -1,5 +1,5 @@
-// Helpers of the restore tests: archives packed as the backup packs them, tree snapshots for
-// "nothing changed" checks, and tmpfs mounts for full disks.
+// Helpers of the restore tests: the member's login, archives packed as the backup packs them,
+// a game folder (tree snapshots and tmpfs mounts: support/tree_snapshot.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "net/http_request.h"
 #include "support/file_io.h"
 #include "support/sandbox.h"
+#include "support/tree_snapshot.h"
 
 namespace restore_test {
 
@@ -36,14 +37,6 @@ inline ::testing::AssertionResult LogInFromHere(const SEndpoints& endpoints,
     return ::testing::AssertionSuccess();
 }
 
-// Deterministic bytes that do not compress.
-std::string RandomBytes(size_t nSize, uint32_t nSeed);
-
-// Relative path -> "F:" + content for files, "D" for folders, "L:" + target for links.
-using TreeMap = std::map<std::string, std::string>;
-// The tree under strRoot; paths under any of vecSkip (relative) are left out.
-TreeMap SnapshotTree(const std::string& strRoot, const std::vector<std::string>& vecSkip = {});
-
 // Packs every file under strGameFolder + strFolder (relative, '/'-separated) into strArchive,
 // the entries named by their path relative to the game folder, as the backup names them.
 void PackFolder(const std::string& strGameFolder, const std::string& strFolder,
@@ -60,27 +53,5 @@ struct SGame {
     std::string Path(const std::string& strRelative) const { return strRoot + strRelative; }
 };
 void FillGameFolder(const SGame& game);
-
-// A sandbox on another file system than the temporary folder (the shared-memory tmpfs), for
-// moves across file systems without mount rights; none when there is no such file system.
-std::unique_ptr<CSandbox> SandboxOnAnotherFileSystem();
-
-// A tmpfs of nBytes mounted at strPath (created when missing); unmounted on destruction.
-class CTmpfsMount {
-public:
-    CTmpfsMount(const std::string& strPath, size_t nBytes);
-    ~CTmpfsMount();
-    CTmpfsMount(const CTmpfsMount&) = delete;
-    CTmpfsMount& operator=(const CTmpfsMount&) = delete;
-    bool Mounted() const { return m_bMounted; }
-    // Mounts it again read-only; false when that failed.
-    bool MakeReadOnly();
-    const std::string& Error() const { return m_strError; }
-
-private:
-    std::string m_strPath;
-    bool m_bMounted = false;
-    std::string m_strError;
-};
 
 }  // namespace restore_test

@@ -1,5 +1,6 @@
-// The silent folder operations: what they leave behind in the cases the restore relies on.
-#include "restore/folder_ops.h"
+// The file-system calls: what the silent folder operations leave behind in the cases the
+// restore relies on.
+#include "platform/file_system.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +10,10 @@
 #include <vector>
 
 #include "platform/native_text.h"
-#include "restore_fixture.h"
+#include "support/file_io.h"
+#include "support/tree_snapshot.h"
 
 namespace fs = std::filesystem;
-using namespace restore_test;
 
 namespace {
 

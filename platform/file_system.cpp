@@ -1,13 +1,14 @@
-#include "restore/folder_ops.h"
+#include "platform/file_system.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 #include <vector>
 
 #include "platform/diag_log.h"
+#include "platform/file_system_native.h"
 #include "platform/native_file.h"
 #include "platform/native_text.h"
 
@@ -21,12 +22,8 @@ void MakeFoldersWritable(const fs::path& root) {
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(root, ec)))
         return;
-        // On Windows a read-only file cannot be deleted either (the folders' flag does not matter).
-#ifdef _WIN32
-    constexpr bool kFilesToo = true;
-#else
-    constexpr bool kFilesToo = false;
-#endif
+    // On Windows a read-only file cannot be deleted either (the folders' flag does not matter).
+    constexpr bool kFilesToo = kWindowsFileSystem;
     fs::permissions(root, fs::perms::owner_write | fs::perms::owner_exec | fs::perms::owner_read,
                     fs::perm_options::add, ec);
     for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
@@ -36,27 +33,6 @@ void MakeFoldersWritable(const fs::path& root) {
                             fs::perms::owner_write | fs::perms::owner_exec | fs::perms::owner_read,
                             fs::perm_options::add, ecEntry);
     }
-}
-
-// Gives the copied file dest the modification time of source. Windows sets a file's time only
-// while it may be written: a read-only copy is opened up for the moment.
-bool CopyWriteTime(const fs::path& source, const fs::path& dest, [[maybe_unused]] fs::perms perms,
-                   std::error_code& ec) {
-    const auto tWrite = fs::last_write_time(source, ec);
-    if (ec)
-        return false;
-#ifdef _WIN32
-    const bool bReadOnly = (perms & fs::perms::owner_write) == fs::perms::none;
-    if (bReadOnly)
-        fs::permissions(dest, fs::perms::owner_write, fs::perm_options::add, ec);
-    if (!ec)
-        fs::last_write_time(dest, tWrite, ec);
-    if (bReadOnly && !ec)
-        fs::permissions(dest, perms, ec);
-#else
-    fs::last_write_time(dest, tWrite, ec);
-#endif
-    return !ec;
 }
 
 // Copies one tree into dest (which does not exist yet); with bSyncEach every file and folder is
@@ -78,7 +54,7 @@ bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec,
     if (fs::is_regular_file(status)) {
         if (!fs::copy_file(source, dest, fs::copy_options::none, ec) || ec)
             return false;
-        if (!CopyWriteTime(source, dest, status.permissions(), ec))
+        if (!fs_native::CopyWriteTime(source, dest, status.permissions(), ec))
             return false;
         failed = dest;
         if (bSyncEach && !SyncFile(Utf8FromPath(dest))) {
@@ -101,16 +77,10 @@ bool CopyTree(const fs::path& source, const fs::path& dest, std::error_code& ec,
         if (!CopyTree(child, dest / child.filename(), ec, failed, false, bSyncEach))
             return false;
     }
-    // The folder's own permissions and time last, after its content was written. Windows' C
-    // library cannot set a folder's time: there the folder keeps the time of the copy.
+    // The folder's own permissions and time last, after its content was written.
     failed = source;
-#ifndef _WIN32
-    const auto tWrite = fs::last_write_time(source, ec);
-    if (!ec)
-        fs::last_write_time(dest, tWrite, ec);
-    if (ec)
+    if (!fs_native::CopyFolderTime(source, dest, ec))
         return false;
-#endif
     // Flushed while it can still be opened (a folder without read permission cannot).
     failed = dest;
     if (bSyncEach && !SyncFolder(Utf8FromPath(dest))) {
@@ -256,11 +226,7 @@ bool SyncTree(const std::string& strRoot, std::string* pError) {
 std::string LocalTimeStamp() {
     const std::time_t tNow = std::time(nullptr);
     std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &tNow);
-#else
-    localtime_r(&tNow, &local);
-#endif
+    LocalTime(tNow, local);
     char szStamp[32];
     std::strftime(szStamp, sizeof szStamp, "%Y%m%d-%H%M%S", &local);
     return szStamp;
@@ -275,4 +241,21 @@ std::string UniqueDatedFolder(const std::string& strParent) {
         if (!PathExists(strPath))
             return strPath;
     }
+}
+
+bool HasRoomFor(const std::string& strFolder, uint64_t nBytes, uint64_t* pAvailable) {
+    if (pAvailable)
+        *pAvailable = std::numeric_limits<uint64_t>::max();
+    std::error_code ec;
+    fs::path folder = fs::absolute(PathFromUtf8(strFolder.empty() ? "." : strFolder), ec);
+    if (ec)
+        return true;
+    while (!fs::exists(folder, ec) && folder.has_relative_path())
+        folder = folder.parent_path();
+    const fs::space_info space = fs::space(folder, ec);
+    if (ec || space.available == static_cast<std::uintmax_t>(-1))
+        return true;
+    if (pAvailable)
+        *pAvailable = space.available;
+    return nBytes <= space.available;
 }

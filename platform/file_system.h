@@ -1,10 +1,50 @@
-// Silent folder-tree operations: delete, move and copy. They ask nothing and show nothing;
-// each reports whether the tree ended up as asked, so that callers which must not lose data
-// can roll back, while callers that do not care simply ignore the result.
+// The program's file-system calls on paths (UTF-8, native separators): what stands at a path,
+// making folders, the silent folder-tree operations (delete, move, copy, flush), renames that
+// survive a power cut, dated folder names and the room on a disk. Portable parts in
+// file_system.cpp on std::filesystem; what differs between the systems in
+// file_system_posix.cpp and file_system_win.cpp. The tree operations ask nothing and show
+// nothing; each reports whether the tree ended up as asked, so that callers which must not lose
+// data can roll back, while callers that do not care simply ignore the result.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 #include <system_error>
+#include <vector>
+
+// The native separator, as text (for literals: "Ralum" ZAV_SEP "Temp") and as a character.
+#ifdef _WIN32
+#define ZAV_SEP "\\"
+inline constexpr bool kWindowsFileSystem = true;
+#else
+#define ZAV_SEP "/"
+inline constexpr bool kWindowsFileSystem = false;
+#endif
+inline constexpr char kNativeSep = ZAV_SEP[0];
+
+// -1 for a folder, 1 for a file (or anything else that is not a folder), 0 when absent; links
+// are followed.
+int PathKind(const std::string& strPath);
+// True when a folder stands at strPath (a link to one counts).
+bool IsFolder(const std::string& strPath);
+// Makes the folder strPath (its parent must exist; nMode before the umask, POSIX only). True
+// when a folder stands there afterwards, made now or before; a file in the way is false.
+bool MakeFolder(const std::string& strPath, uint32_t nMode = 0777);
+// Makes strPath and its missing parents (nMode as MakeFolder; POSIX only). True when it exists
+// as a folder afterwards. Every folder it made is appended to *pCreated when given, parents
+// first.
+bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated = nullptr,
+                      uint32_t nMode = 0755);
+// strRest ("a/b") below the root of the current drive: "/a/b" on POSIX, "C:/a/b" on Windows;
+// "" when the current drive cannot be told.
+std::string AtCurrentRoot(const std::string& strRest);
+// True when the file system of strFolder (of its nearest existing parent while it does not
+// exist yet) has nBytes available to this process, and when that cannot be told. What it has
+// goes to *pAvailable when given (UINT64_MAX when unknown).
+bool HasRoomFor(const std::string& strFolder, uint64_t nBytes, uint64_t* pAvailable = nullptr);
+// The local time of t broken down; false when the system cannot.
+bool LocalTime(std::time_t t, std::tm& parts);
 
 // Deletes the tree at strPath for good (a link is removed, never followed). Owner-write bits
 // are added to read-only folders on the way so that they can be emptied. A missing path is no
