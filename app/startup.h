@@ -1,9 +1,12 @@
-// The program's start-up, for the front end's main():
+// The program's start-up, for the front end's main() (ui/main.cpp; ui/win32/main.cpp alike):
 //
 //     int main(int argc, char** argv) {
 //         QApplication app(argc, argv);
-//         CQtMessageView view;                       // message boxes before any window
-//         return RunStartup(view, [&] { RunLoginDialog(); });
+//         CBoxMessageView view;                      // message boxes before any window
+//         return RunStartup(view, [] {
+//             CLoginDialog dlg(*g_pSettings);
+//             dlg.exec();
+//         });
 //     }
 //
 // Order: the HTTP layer, the settings record (g_pSettings) with the addresses read from the

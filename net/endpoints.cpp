@@ -82,10 +82,15 @@ std::string SEndpoints::UploadUrl(std::string_view idCp949) const {
 }
 
 std::string SEndpoints::ArchiveUrl(std::string_view idCp949, std::string_view archiveName) const {
-    std::string strUrl = Join(Join(strServiceBase, endpoints::kUserDataPath), idCp949);
-    strUrl += '/';
-    strUrl.append(archiveName);
-    return strUrl;
+    return Join(strServiceBase, ArchivePath(idCp949, archiveName));
+}
+
+std::string SEndpoints::ArchivePath(std::string_view idCp949, std::string_view archiveName) {
+    std::string strPath(endpoints::kUserDataPath);
+    strPath.append(idCp949);
+    strPath += '/';
+    strPath.append(archiveName);
+    return strPath;
 }
 
 std::string SEndpoints::LoginUrl() const {

@@ -42,6 +42,8 @@ struct SEndpoints {
     std::string UploadUrl(std::string_view idCp949) const;
     // GET (HTTP/1.0): a stored archive, "/Kelpo/UserData/<id>/<archive name>".
     std::string ArchiveUrl(std::string_view idCp949, std::string_view archiveName) const;
+    // Its path alone, "/Kelpo/UserData/<id>/<archive name>" (the request line's target).
+    static std::string ArchivePath(std::string_view idCp949, std::string_view archiveName);
     // POST over HTTPS: the member login.
     std::string LoginUrl() const;
 };
