@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/app_messages.h"
 #include "app/view.h"
 #include "platform/file_system.h"
 
@@ -73,9 +74,9 @@ struct SCheckGroup {
     int nRestoreId;
 };
 inline constexpr SCheckGroup kCheckGroups[3] = {
-    {"애드온(Addon)", kMaskInterface | kMaskWtf, IDC_BACKUP_ADDON, IDC_RESTORE_ADDON},
-    {"캐쉬(Cache)", kMaskWdb, IDC_BACKUP_CACHE, IDC_RESTORE_CACHE},
-    {"폰트(Font)", kMaskFonts, IDC_BACKUP_FONT, IDC_RESTORE_FONT},
+    {kLabelAddon, kMaskInterface | kMaskWtf, IDC_BACKUP_ADDON, IDC_RESTORE_ADDON},
+    {kLabelCache, kMaskWdb, IDC_BACKUP_CACHE, IDC_RESTORE_CACHE},
+    {kLabelFont, kMaskFonts, IDC_BACKUP_FONT, IDC_RESTORE_FONT},
 };
 
 // One value per category, indexed by the category (the server's sizes, the expected ones).

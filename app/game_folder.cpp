@@ -169,9 +169,7 @@ int CSettings::FindGameFolder(IMessageView& view) {
     }
     // A relative value would put every path under wherever the process happens to run.
     if (!folder || !SetGameFolder(*folder)) {
-        view.Message(
-            "World of Warcraft 설치 경로를 찾을 수 없습니다.\n\n와우 디렉토리를 수동으로 "
-            "경로지정 하시기 바랍니다.");
+        view.Message(kMsgGameFolderNotFound);
         return 0;
     }
     CreateWorkingFolders();

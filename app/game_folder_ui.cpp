@@ -29,7 +29,7 @@ void CMainLogic::OnBrowseFolder() {
         return;
 
     if (RegWriteString(kInstallPathValue, strPath.c_str(), ERegRoot::LocalMachine) == 0) {
-        m_view.Message("선택하신 경로를 저장하지 못하였습니다.");
+        m_view.Message(kMsgPathNotSaved);
     }
     m_view.SetChecked(IDC_MODE_AUTO, false);
     m_view.SetChecked(IDC_MODE_MANUAL, true);
@@ -55,9 +55,7 @@ void CMainLogic::OnGameFolderMode() {
         m_view.SetText(IDC_MANUAL_PATH, m_settings.GetGameFolder());
 
     if (bAuto && strPath.empty()) {
-        m_view.Message(
-            "World of Warcraft 설치 경로를 찾을 수 없습니다.\n\n와우 디렉토리를 수동으로 "
-            "선택하시기 바랍니다.");
+        m_view.Message(kMsgGameFolderNotFoundForAuto);
         m_view.SetChecked(IDC_MODE_AUTO, false);
         m_view.SetChecked(IDC_MODE_MANUAL, true);
     }

@@ -19,9 +19,6 @@ inline constexpr std::size_t kMaxLoginInputBytes = 88;  // id and password toget
 // Nickname and refusal text: at most 200 bytes.
 inline constexpr std::size_t kMaxLoginPayloadBytes = 200;
 
-inline constexpr const char* kMsgEnterId = "아이디를 입력하십시오.";
-inline constexpr const char* kMsgEnterPw = "패스워드를 입력하십시오.";
-
 // Bytes the text takes on the wire (CP949), or nullopt when CP949 cannot encode it.
 std::optional<std::size_t> WireBytes(std::string_view strUtf8);
 // Whether an id and a password (UTF-8, as typed) may stand in the login fields: both encodable

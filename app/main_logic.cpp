@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr const char* kMsgNoUpload = "업로드 하신 내용이 없습니다.";
-
 // The progress band: 260 pixels at 100 %.
 constexpr int kProgressFullWidth = 260;
 // One M on the screen is 1,000,000 bytes, scaled in single precision.
@@ -71,7 +69,7 @@ std::string FormatLastUpload(std::string_view value) {
     int nMonth = ParseInt(Field(value, 5, 2));
     int nDay = ParseInt(Field(value, 8, 2));
     char szText[128] = {};
-    std::snprintf(szText, sizeof(szText), "%s년 %d월 %d일 %s:%s", strYear.c_str(), nMonth, nDay,
+    std::snprintf(szText, sizeof(szText), kFmtLastUpload, strYear.c_str(), nMonth, nDay,
                   strHour.c_str(), strMinute.c_str());
     return szText;
 }
@@ -258,7 +256,7 @@ void CMainLogic::RefreshUsage() {
     const int32_t nWtf = sizes[ECategory::Wtf];
 
     char szTotal[96] = {};
-    std::snprintf(szTotal, sizeof(szTotal), "총사용량:%.1fM/%dM",
+    std::snprintf(szTotal, sizeof(szTotal), kFmtTotalUsage,
                   static_cast<double>(static_cast<float>(GetTotalUsage()) * kMega),
                   m_settings.m_nMaxUploadLimit / 1000000);
     m_view.SetText(IDC_TOTAL_USAGE, szTotal);

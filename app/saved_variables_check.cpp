@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 
+#include "app/app_messages.h"
 #include "app/categories.h"
 #include "platform/ascii_case.h"
 #include "platform/native_text.h"
@@ -382,31 +383,30 @@ std::vector<SDamagedFile> FindDamagedSavedVariables(const std::string& strGameFo
 
 std::string DamagedFilesQuestion(const std::vector<SDamagedFile>& files) {
     constexpr size_t kNamed = 5;
-    std::string strText = "다음 설정 파일이 손상되었을 수 있습니다.\n\n";
+    std::string strText = kMsgDamagedHead;
     for (size_t i = 0; i < files.size() && i < kNamed; ++i) {
         strText += files[i].strPath;
         switch (files[i].eEnd) {
             case ELuaEnd::Empty:
-                strText += " (빈 파일)\n";
+                strText += kMsgDamagedEmpty;
                 break;
             case ELuaEnd::Zeroed:
-                strText += " (내용 일부가 지워짐)\n";
+                strText += kMsgDamagedZeroed;
                 break;
             case ELuaEnd::Unbalanced:
-                strText += " (괄호가 맞지 않음)\n";
+                strText += kMsgDamagedUnbalanced;
                 break;
             case ELuaEnd::Clean:
             case ELuaEnd::Table:
             case ELuaEnd::String:
             case ELuaEnd::Comment:
-                strText += " (내용이 중간에 끊김)\n";
+                strText += kMsgDamagedCut;
                 break;
         }
     }
     if (files.size() > kNamed)
-        strText += "외 " + std::to_string(files.size() - kNamed) + "개 파일\n";
-    strText +=
-        "\n이대로 백업하면 서버에 저장된 설정이 손상된 파일로 바뀝니다.\n그래도 "
-        "백업하시겠습니까?";
+        strText +=
+            kMsgDamagedMoreBefore + std::to_string(files.size() - kNamed) + kMsgDamagedMoreAfter;
+    strText += kAskDamagedBackup;
     return strText;
 }

@@ -6,6 +6,7 @@
 #include <limits>
 #include <string_view>
 
+#include "app/app_messages.h"
 #include "app/settings.h"
 #include "app/split_text.h"
 #include "app/view.h"
@@ -58,8 +59,7 @@ std::string Format(const char* szTemplate, const std::string& strValue) {
 
 // The update message of a version the server does not take.
 void ShowVersionStop(const std::string& strServerVersion, IMessageView& view) {
-    view.Message(Format("라룸보관소 VER %s 으로 다운로드하여 사용하시기 바랍니다.",
-                        Cp949ToUtf8Lossy(strServerVersion)));
+    view.Message(Format(kFmtVersionStop, Cp949ToUtf8Lossy(strServerVersion)));
 }
 
 }  // namespace

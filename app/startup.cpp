@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/app_messages.h"
 #include "app/server_config.h"
 #include "app/settings.h"
 #include "app/view.h"
@@ -12,7 +13,7 @@ int RunStartup(IMessageView& view, const std::function<void()>& runLogin,
     // requests when the windows close.
     static const bool bHttpReady = HttpGlobalInit();
     if (!bHttpReady) {
-        view.Message("Windows 소켓 초기화에 실패하였습니다.");
+        view.Message(kMsgSocketsFailed);
         return kStartupNoNetwork;
     }
     if (g_pSettings == nullptr)
@@ -29,9 +30,7 @@ int RunStartup(IMessageView& view, const std::function<void()>& runLogin,
     }
     if (eConfig == EConfigLoad::NotLoaded) {
         DiagLog("start: the server configuration could not be loaded");
-        view.Message(
-            "환경 정보를 로드 하지 못하였습니다.\n\n반복적으로 실패할 경우 담당자에게 문의하시기 "
-            "바랍니다.");
+        view.Message(kMsgConfigNotLoaded);
         return kStartupNoConfig;
     }
     if (runLogin)

@@ -22,9 +22,8 @@
 
 std::string OverLimitMessage(uint64_t nTotal, int32_t nLimit) {
     char szText[256];
-    std::snprintf(szText, sizeof szText,
-                  "※ 선택 파일크기가 [ %.1fM] 로 최대 (%dM) 까지만 가능합니다.",
-                  static_cast<double>(nTotal) * 0.000001, nLimit / 1000000);
+    std::snprintf(szText, sizeof szText, kFmtOverLimit, static_cast<double>(nTotal) * 0.000001,
+                  nLimit / 1000000);
     return szText;
 }
 

@@ -1,4 +1,5 @@
-// The backup command's own texts, shown exactly as they stand.
+// The backup layer's texts (the backup command, packing, the upload), shown exactly as they
+// stand.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,19 @@ inline constexpr const char* kMsgSizeUnreadable =
 inline constexpr const char* kMsgWorkerFailed =
     "업로드 쓰레드를 생성하지 못하였습니다.\n\n지속적으로 발생시 담당자에게 문의하시기 바랍니다.";
 
+// The archive guards of the packing.
+inline constexpr const char* kMsgCreateArchiveFailed =
+    "압축 파일을 생성할 수 없습니다./n/n해당 디렉토리에 쓰기 권한이 있는지 확인하시기 바랍니다.";
+inline constexpr const char* kMsgAddFileFailed = "압축 파일을 추가 할 수 없습니다.";
+inline constexpr const char* kMsgCloseArchiveFailed = "압축 파일을 종료하지 못하였습니다.";
+
+// The upload worker: done, and failed with its code (%d).
+inline constexpr const char* kMsgUploadDone = "업로드가 완료되었습니다.";
+inline constexpr const char* kFmtUploadFailed = "파일을 전송하지 못하였습니다.\n\nERRCODE=[%d]";
+
+// Over the upload limit: the total in M (one decimal) and the limit in whole M.
+inline constexpr const char* kFmtOverLimit =
+    "※ 선택 파일크기가 [ %.1fM] 로 최대 (%dM) 까지만 가능합니다.";
 // "※ 선택 파일크기가 [ %.1fM] 로 최대 (%dM) 까지만 가능합니다." with the total in M (one
 // decimal) and the limit in whole M.
 std::string OverLimitMessage(uint64_t nTotal, int32_t nLimit);

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/app_messages.h"
 #include "app/categories.h"
+#include "backup/backup_messages.h"
 
 class CZipArchiver;
 class IMainView;
@@ -21,12 +21,6 @@ inline constexpr int kPackCreateFailed = -3;
 inline constexpr int kPackAddFailed = -4;
 // The archive cannot be finished, or does not read back whole with every entry.
 inline constexpr int kPackCloseFailed = -5;
-
-// Messages of the archive guards.
-inline constexpr const char* kMsgCreateArchiveFailed =
-    "압축 파일을 생성할 수 없습니다./n/n해당 디렉토리에 쓰기 권한이 있는지 확인하시기 바랍니다.";
-inline constexpr const char* kMsgAddFileFailed = "압축 파일을 추가 할 수 없습니다.";
-inline constexpr const char* kMsgCloseArchiveFailed = "압축 파일을 종료하지 못하였습니다.";
 
 // The temporary archive of a category: game folder + "Ralum/Temp/__<word>.zip".
 std::string TempArchivePath(const std::string& strGameFolder, ECategory eCategory);

@@ -10,6 +10,7 @@
 #include "app/categories.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
+#include "backup/backup_messages.h"
 #include "backup/folder_packer.h"
 #include "net/endpoints.h"
 #include "platform/codepage.h"
@@ -18,8 +19,6 @@
 
 namespace {
 
-constexpr const char* kMsgSizeUnknown = "송수신 패킷의 크기를 계산할 수 없습니다.";
-constexpr const char* kMsgUploadDone = "업로드가 완료되었습니다.";
 constexpr const char* kPartEnd = "\r\n";
 
 // The size of the file at strPath; -1 when it cannot be read.
@@ -31,7 +30,7 @@ int64_t ArchiveSize(const std::string& strPath) {
 
 std::string FailureMessage(int nCode) {
     char szText[128];
-    std::snprintf(szText, sizeof szText, "파일을 전송하지 못하였습니다.\n\nERRCODE=[%d]", nCode);
+    std::snprintf(szText, sizeof szText, kFmtUploadFailed, nCode);
     return szText;
 }
 

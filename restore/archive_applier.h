@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "app/categories.h"
+#include "restore/restore_messages.h"
 
 class CApplyJournal;
 
@@ -51,25 +52,6 @@ enum class ERecovery {
     Failed,      // a step could not be done; the journal stays for the next attempt
     Deferred,    // not tried: the game runs from the folder, or another window holds it
 };
-
-// Told at start when an interrupted apply was finished or put back.
-inline constexpr const char* kMsgApplyResumed = "지난번에 중단된 설정 적용을 마무리하였습니다.";
-inline constexpr const char* kMsgApplyRolledBack =
-    "지난번에 중단된 설정 적용을 취소하고 이전 설정으로 되돌렸습니다.";
-inline constexpr const char* kMsgApplyNotRecovered =
-    "지난번에 중단된 설정 적용을 마무리하지 못하였습니다.\n\n반복적인 경우 담당자에게 문의하세요.";
-// Told at start when the game runs while an interrupted apply waits to be settled.
-inline constexpr const char* kMsgRecoveryWaitsForGame =
-    "World of Warcraft가 실행 중이어서 지난번에 중단된 설정 적용을 마무리하지 "
-    "못하였습니다.\n\n게임을 "
-    "종료한 후 ZAV를 다시 실행하십시오.";
-// Followed by the folders, one per line: what an apply or its recovery found in its way.
-inline constexpr const char* kMsgFoldersKept =
-    "설정을 적용하는 동안 게임 폴더에 새로 생긴 폴더는 지우지 않고 다음 위치에 옮겨 두었습니다.";
-// Followed by the folders, one per line: replaced folders that could not be removed.
-inline constexpr const char* kMsgFoldersLeft =
-    "교체되기 전의 다음 폴더를 지우지 못하여 그대로 남겨 두었습니다. 필요 없으시면 직접 "
-    "지우셔도 됩니다.";
 
 class IMessageView;
 

@@ -112,14 +112,13 @@ std::string RestoreDoneMessage(const std::string& strGameFolder,
     for (const SCategoryChange& change : vecChanges) {
         bReplaced = bReplaced || change.nReplaced + change.nRemoved > 0;
         char szLine[160];
-        std::snprintf(szLine, sizeof szLine, "\n%s 폴더: 파일 %d개 추가, %d개 교체, %d개 삭제",
+        std::snprintf(szLine, sizeof szLine, kFmtCategoryChange,
                       GetCategory(change.eCategory).szGameFolder, change.nAdded, change.nReplaced,
                       change.nRemoved);
         strText += szLine;
     }
     if (bReplaced)
-        strText += std::string("\n\n교체되기 전의 폴더는 다음 위치에 보관되어 있습니다.\n") +
-                   strGameFolder + kRalumRecent;
+        strText += std::string(kMsgReplacedKeptIn) + strGameFolder + kRalumRecent;
     return strText;
 }
 
@@ -228,8 +227,7 @@ int CDownloadThread::DownloadArchive(ECategory eCategory) {
     std::string strIdCp949;
     if (!Utf8ToCp949(m_strId, strIdCp949))
         return kTransferBadRequest;
-    const std::string strPath =
-        std::string(endpoints::kUserDataPath) + strIdCp949 + "/" + strArchiveName;
+    const std::string strPath = SEndpoints::ArchivePath(strIdCp949, strArchiveName);
     if (strPath.size() > kMaxRequestPath)
         return kTransferBadRequest;
 

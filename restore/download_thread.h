@@ -12,20 +12,12 @@
 #include "app/main_logic.h"
 #include "net/transfer_codes.h"
 #include "restore/archive_applier.h"
+#include "restore/restore_messages.h"
 
 class CPartialFile;
 
 // Size of each piece of the reply that is written and counted.
 inline constexpr size_t kDownloadPiece = 10240;
-
-// The worker's texts.
-inline constexpr const char* kMsgNothingToDownload = "다운로드할 파일이 없습니다.";
-inline constexpr const char* kMsgSizeUnknown = "송수신 패킷의 크기를 계산할 수 없습니다.";
-inline constexpr const char* kMsgDownloadFailed =
-    "파일을 다운로드하지 못하였습니다.\n\nERRCODE=[%d]";
-inline constexpr const char* kMsgApplyFailed =
-    "다운로드 파일을 시스템에 적용하지 못하엿습니다.\n\n반복적인 경우 담당자에게 문의하세요.";
-inline constexpr const char* kMsgRestoreDone = "다운로드 및 적용이 완료되었습니다.";
 
 // The completion text of a restore with one line per restored category (files added,
 // replaced and removed) and where the replaced folders are kept.

@@ -11,17 +11,7 @@
 #include "net/http_request.h"
 #include "platform/diag_log.h"
 #include "restore/reset_folders.h"
-
-namespace {
-
-constexpr const char* kAskInitialize = "현재 시스템의 설정파일들을 초기화 하시겠습니까?";
-constexpr const char* kAskRemoveAll =
-    "서버에 존재하는 모든 업로드 파일을 삭제합니다.\n\n삭제후 복구되지 않습니다. 정말 "
-    "삭제하시겠습니까?";
-constexpr const char* kMsgRemoved =
-    "서버에 업로드 되어 있는 모든 파일이 정상적으로 삭제되었습니다.";
-
-}  // namespace
+#include "restore/restore_messages.h"
 
 CMaintenanceCommands::CMaintenanceCommands(CMainLogic& window)
     : m_window(window), m_view(window.View()) {}

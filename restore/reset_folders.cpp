@@ -6,20 +6,13 @@
 #include "platform/diag_log.h"
 #include "platform/file_system.h"
 #include "platform/native_text.h"
+#include "restore/restore_messages.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr const char* kResetFolders[] = {"Fonts", "Interface", "WTF"};
-
-constexpr const char* kMsgInitialized = "초기화가 완료되었습니다.";
-constexpr const char* kMsgKeptIn = "폴더는 다음 위치에 보관되어 있습니다.";
-constexpr const char* kMsgInitializeFailed = "다음 폴더를 초기화하지 못하였습니다.";
-constexpr const char* kMsgInitializePartly =
-    "다음 폴더는 보관 위치에 모두 복사하였으나 일부 파일을 게임 폴더에서 지우지 못하였습니다.";
-constexpr const char* kMsgInitializeHint =
-    "게임이나 다른 프로그램이 사용 중인지 확인하신 후 다시 시도하시기 바랍니다.";
 
 std::string Join(const std::vector<std::string>& vecNames, const char* szSeparator) {
     std::string strText;
@@ -86,7 +79,7 @@ std::string ResetMessage(const SResetResult& result) {
     vecKept.insert(vecKept.end(), result.vecPartly.begin(), result.vecPartly.end());
     if (!vecKept.empty()) {
         strText +=
-            "\n\n초기화 전의 " + Join(vecKept, ", ") + " " + kMsgKeptIn + "\n" + result.strFolder;
+            kMsgBeforeInitialize + Join(vecKept, ", ") + " " + kMsgKeptIn + "\n" + result.strFolder;
     }
     return strText;
 }

@@ -10,16 +10,7 @@
 #include "app/main_logic.h"
 #include "restore/archive_applier.h"
 #include "restore/download_thread.h"
-
-namespace {
-
-constexpr const char* kMsgSelectTarget = "다운로드하실 대상을 선택하세요.";
-constexpr const char* kAskRestore = "회원님의 설정파일들을 다운로드하고 적용하시겠습니까?";
-constexpr const char* kMsgNoThread =
-    "다운로드 쓰레드를 생성하지 못하였습니다.\n\n지속적으로 발생시 담당자에게 문의하시기 "
-    "바랍니다.";
-
-}  // namespace
+#include "restore/restore_messages.h"
 
 CRestoreCommand::CRestoreCommand(CMainLogic& window) : m_window(window), m_view(window.View()) {}
 

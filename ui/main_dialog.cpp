@@ -12,11 +12,13 @@
 #include <QTimer>
 #include <type_traits>
 
+#include "app/app_messages.h"
 #include "app/categories.h"
 #include "net/endpoints.h"
 #include "ui/artwork.h"
 #include "ui/message_box.h"
 #include "ui/skin_button.h"
+#include "ui/ui_texts.h"
 #include "ui/web_browser2.h"
 
 namespace {
@@ -140,8 +142,8 @@ void CMainDialog::CreateControls() {
     addStatic(IDC_FONTS_USAGE, StaticRect(46, 247, 124, 8), Qt::AlignLeft, kUsageStyle);
     addStatic(IDC_LAST_UPLOAD, StaticRect(69, 261, 101, 8), Qt::AlignLeft, kUsageStyle);
 
-    addRadio(IDC_MODE_AUTO, DluRect(196, 196, 25, 10), "자동");
-    addRadio(IDC_MODE_MANUAL, DluRect(196, 213, 25, 10), "수동");
+    addRadio(IDC_MODE_AUTO, DluRect(196, 196, 25, 10), kLabelModeAuto);
+    addRadio(IDC_MODE_MANUAL, DluRect(196, 213, 25, 10), kLabelModeManual);
     addEdit(IDC_REGISTRY_PATH, DluRect(225, 197, 130, 14), true);
     addEdit(IDC_MANUAL_PATH, DluRect(225, 214, 85, 14), false);
     // A typed folder counts once its edit is finished, not only after a radio click.
@@ -341,8 +343,8 @@ SFolderPick CMainDialog::PickFolder() {
         if (m_fnPick)
             return m_fnPick();
         SFolderPick pick;
-        QString strDir = QFileDialog::getExistingDirectory(this, QStringLiteral("대상 폴더 선택"),
-                                                           QString(), QFileDialog::ShowDirsOnly);
+        QString strDir = QFileDialog::getExistingDirectory(
+            this, QString::fromUtf8(kTitlePickFolder), QString(), QFileDialog::ShowDirsOnly);
         if (!strDir.isEmpty()) {
             pick.eKind = SFolderPick::Path;
             pick.strPath = strDir.toStdString();

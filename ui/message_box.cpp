@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "app/window_log.h"
+#include "ui/ui_texts.h"
 
 bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText) {
     AppendMessageLog(eKind, strText);
@@ -21,11 +22,11 @@ bool ShowMessageBox(QWidget* pParent, EBoxKind eKind, const std::string& strText
                                                                : QMessageBox::Ok);
     // The captions a Korean system gives these buttons; Y and N stay their keys.
     if (bConfirm) {
-        box.button(QMessageBox::Yes)->setText(QStringLiteral("예(&Y)"));
-        box.button(QMessageBox::No)->setText(QStringLiteral("아니요(&N)"));
+        box.button(QMessageBox::Yes)->setText(QString::fromUtf8(kButtonYes));
+        box.button(QMessageBox::No)->setText(QString::fromUtf8(kButtonNo));
         box.setEscapeButton(QMessageBox::No);
     } else {
-        box.button(QMessageBox::Ok)->setText(QStringLiteral("확인"));
+        box.button(QMessageBox::Ok)->setText(QString::fromUtf8(kButtonOk));
     }
     int nResult = box.exec();
     return bConfirm ? nResult == QMessageBox::Yes : true;

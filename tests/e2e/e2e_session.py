@@ -49,11 +49,11 @@ def program_text(relative_path, name):
 
 
 TXT_BACKUP_ASK = program_text("backup/backup_messages.h", "kMsgConfirmBackup")
-TXT_BACKUP_DONE = program_text("backup/upload_thread.cpp", "kMsgUploadDone")
-TXT_RESTORE_ASK = program_text("restore/restore_command.cpp", "kAskRestore")
-TXT_RESTORE_DONE = program_text("restore/download_thread.h", "kMsgRestoreDone")
-TXT_INIT_ASK = program_text("restore/maintenance_commands.cpp", "kAskInitialize")
-TXT_INIT_DONE = program_text("restore/reset_folders.cpp", "kMsgInitialized")
+TXT_BACKUP_DONE = program_text("backup/backup_messages.h", "kMsgUploadDone")
+TXT_RESTORE_ASK = program_text("restore/restore_messages.h", "kAskRestore")
+TXT_RESTORE_DONE = program_text("restore/restore_messages.h", "kMsgRestoreDone")
+TXT_INIT_ASK = program_text("restore/restore_messages.h", "kAskInitialize")
+TXT_INIT_DONE = program_text("restore/restore_messages.h", "kMsgInitialized")
 
 
 def dlu_rect(x, y, cx, cy):

@@ -50,11 +50,10 @@ from e2e_session import (BTN_BACKUP, BTN_INITIALIZE, BTN_RESTORE, CATEGORIES, CH
                          TXT_INIT_DONE, Session, main, program_text)
 
 TXT_GAME_RUNNING = program_text("app/app_messages.h", "kMsgGameRunning")
-TXT_INIT_FAILED = program_text("restore/reset_folders.cpp", "kMsgInitializeFailed")
-TXT_DAMAGED = source_text(os.path.join(SOURCE_DIR, "app/saved_variables_check.cpp"),
-                          "std::string strText =")
+TXT_INIT_FAILED = program_text("restore/restore_messages.h", "kMsgInitializeFailed")
+TXT_DAMAGED = program_text("app/app_messages.h", "kMsgDamagedHead")
 # The boxes of a packing step that fails; the backup's own failure box follows them.
-TXT_PACK_STEPS = [program_text("backup/folder_packer.h", name) for name in
+TXT_PACK_STEPS = [program_text("backup/backup_messages.h", name) for name in
                   ("kMsgCreateArchiveFailed", "kMsgAddFileFailed", "kMsgCloseArchiveFailed")]
 
 UPLOAD_PATH = "/Kelpo/html/post.php"

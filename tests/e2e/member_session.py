@@ -35,8 +35,8 @@ from e2e_session import (BTN_BACKUP, BTN_INITIALIZE, BTN_REMOVE_ALL, CATEGORIES,
                          CHK_RESTORE_CACHE, CHK_RESTORE_FONT, MEMBER_ID, TXT_BACKUP_ASK,
                          TXT_INIT_ASK, TXT_INIT_DONE, Session, main, program_text)
 
-TXT_REMOVE_ASK = program_text("restore/maintenance_commands.cpp", "kAskRemoveAll")
-TXT_REMOVE_DONE = program_text("restore/maintenance_commands.cpp", "kMsgRemoved")
+TXT_REMOVE_ASK = program_text("restore/restore_messages.h", "kAskRemoveAll")
+TXT_REMOVE_DONE = program_text("restore/restore_messages.h", "kMsgRemoved")
 
 
 def change_game_folder(game, round_no):

@@ -34,8 +34,8 @@ from e2e_session import (BTN_INITIALIZE, BTN_RESTORE, LOGIN_SIZE, MAIN_SIZE, MEM
 from failure_session import FailureSession
 
 TXT_IN_USE = program_text("app/app_messages.h", "kMsgFolderInUse")
-TXT_RESUMED = program_text("restore/archive_applier.h", "kMsgApplyResumed")
-TXT_KEPT = program_text("restore/archive_applier.h", "kMsgFoldersKept")
+TXT_RESUMED = program_text("restore/restore_messages.h", "kMsgApplyResumed")
+TXT_KEPT = program_text("restore/restore_messages.h", "kMsgFoldersKept")
 
 
 class SafetySession(FailureSession):

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "app/app_messages.h"
 #include "app/categories.h"
 #include "app/window_log.h"
 #include "net/endpoints.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-constexpr const wchar_t* kPickerTitle = L"대상 폴더 선택";
 constexpr COLORREF kUsageColour = RGB(0, 54, 255);
 constexpr COLORREF kPathColour = RGB(117, 117, 117);
 
@@ -26,7 +26,7 @@ std::wstring WindowText(HWND hWnd) {
 // The picker's caption is its title too (the title itself stands above the folder tree).
 int CALLBACK OnPickerEvent(HWND hWnd, UINT uMsg, LPARAM, LPARAM) {
     if (uMsg == BFFM_INITIALIZED)
-        SetWindowTextW(hWnd, kPickerTitle);
+        SetWindowTextW(hWnd, WideFromUtf8(kTitlePickFolder).c_str());
     return 0;
 }
 
@@ -318,7 +318,8 @@ SFolderPick CMainDialog::PickFolder() {
 SFolderPick CMainDialog::ShowFolderPicker() {
     BROWSEINFOW info{};
     info.hwndOwner = Handle();
-    info.lpszTitle = kPickerTitle;
+    const std::wstring strTitle = WideFromUtf8(kTitlePickFolder);
+    info.lpszTitle = strTitle.c_str();
     info.ulFlags = BIF_EDITBOX | BIF_VALIDATE | BIF_BROWSEINCLUDEFILES;
     info.lpfn = &OnPickerEvent;
     PIDLIST_ABSOLUTE pItem = SHBrowseForFolderW(&info);
