@@ -1,11 +1,13 @@
 # The project's two everyday commands, and a few more for developers.
 #   make test   installs what is missing, builds the debug preset (warnings are errors), checks
-#               the layout with clang-format, runs every test, then runs the threaded tests
-#               again under ThreadSanitizer (the tsan preset)
+#               the layout with clang-format and the include graph against the layers, runs
+#               every test, then runs the threaded tests again under ThreadSanitizer (the tsan
+#               preset)
 #   make run    runs the program against the local stand-in service with demo data
 #   make windows  cross-builds the core, zavzip and the tests for Windows (MinGW-w64) and runs
 #               the tests under Wine against a natively built zav-service
-.PHONY: test run build deps tsan windows fuzz bench format clean
+#   make tidy   clang-tidy (.clang-tidy) over the client's sources; fails on any finding
+.PHONY: test run build deps tsan windows fuzz tidy bench format clean
 
 JOBS ?= $(shell nproc)
 
@@ -18,6 +20,7 @@ build: deps
 
 test: build
 	@scripts/check-format
+	@scripts/check-includes
 	ctest --preset debug -j $(JOBS)
 	$(MAKE) --no-print-directory tsan
 
@@ -38,6 +41,10 @@ windows: deps
 
 fuzz: deps
 	@scripts/run-fuzzers
+
+tidy: deps
+	cmake --preset debug
+	@scripts/run-clang-tidy
 
 bench: deps
 	@scripts/run-benchmarks

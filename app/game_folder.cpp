@@ -133,7 +133,8 @@ bool TakeGameFolderLock(IMessageView& view, const std::string& strFolder, CFolde
     const auto path = GamePath(strFolder, kRalumLock);
     CFolderLock::EResult eResult = CFolderLock::EResult::Failed;
     if (path) {
-        CreateFolderPath(strFolder + kRalum, nullptr, 0777);
+        std::error_code ec;
+        MakeFolders(strFolder + kRalum, ec);
         eResult = lock.TryLock(*path);
     }
     if (eResult == CFolderLock::EResult::Taken)

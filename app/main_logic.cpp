@@ -124,7 +124,7 @@ void CMainLogic::WaitForWorker() {
         m_worker.join();
 }
 
-void CMainLogic::ReportWorkerFailure(std::exception_ptr pError) {
+void CMainLogic::ReportWorkerFailure(const std::exception_ptr& pError) {
     try {
         std::rethrow_exception(pError);
     } catch (const std::exception& e) {

@@ -160,5 +160,5 @@ public:
     }
 
 private:
-    void ReportWorkerFailure(std::exception_ptr pError);
+    void ReportWorkerFailure(const std::exception_ptr& pError);
 };

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <optional>
+#include <string_view>
 #include <system_error>
 
 #include "app/app_messages.h"
@@ -83,6 +85,17 @@ std::vector<std::string> SubfolderNames(const fs::path& folder) {
     return names;
 }
 
+// The parts joined by the native separator.
+std::string Joined(std::initializer_list<std::string_view> parts) {
+    std::string strPath;
+    for (const std::string_view part : parts) {
+        if (!strPath.empty())
+            strPath += kNativeSep;
+        strPath.append(part);
+    }
+    return strPath;
+}
+
 // Checks the *.lua files directly in folder; strRelative is folder relative to WTF.
 void ScanSavedVariablesFolder(const fs::path& folder, const std::string& strRelative,
                               std::vector<char>& buffer, std::vector<SDamagedFile>& damaged) {
@@ -94,7 +107,8 @@ void ScanSavedVariablesFolder(const fs::path& folder, const std::string& strRela
             continue;
         std::optional<ELuaEnd> eEnd = ScanFile(it->path(), buffer);
         if (eEnd && *eEnd != ELuaEnd::Clean)
-            damaged.push_back({strRelative + kNativeSep + strName, *eEnd});
+            damaged.push_back(
+                {std::string(strRelative).append(1, kNativeSep).append(strName), *eEnd});
     }
 }
 
@@ -364,14 +378,12 @@ std::vector<SDamagedFile> FindDamagedSavedVariables(const std::string& strGameFo
     for (const std::string& strAccount : SubfolderNames(accounts)) {
         const fs::path account = accounts / PathFromUtf8(strAccount);
         const std::string strAccountRel = std::string("Account") + kNativeSep + strAccount;
-        ScanSavedVariablesFolder(account / strSv, strAccountRel + kNativeSep + strSv, buffer,
-                                 damaged);
+        ScanSavedVariablesFolder(account / strSv, Joined({strAccountRel, strSv}), buffer, damaged);
         for (const std::string& strRealm : SubfolderNames(account)) {
             const fs::path realm = account / PathFromUtf8(strRealm);
             for (const std::string& strCharacter : SubfolderNames(realm)) {
                 ScanSavedVariablesFolder(realm / PathFromUtf8(strCharacter) / strSv,
-                                         strAccountRel + kNativeSep + strRealm + kNativeSep +
-                                             strCharacter + kNativeSep + strSv,
+                                         Joined({strAccountRel, strRealm, strCharacter, strSv}),
                                          buffer, damaged);
             }
         }

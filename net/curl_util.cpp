@@ -16,7 +16,7 @@ bool CHeaderList::Append(const std::string& strLine) {
     curl_slist* pNew = curl_slist_append(m_pList.get(), strLine.c_str());
     if (pNew == nullptr)
         return false;
-    m_pList.release();  // pNew now heads the same list
+    static_cast<void>(m_pList.release());  // pNew now heads the same list
     m_pList.reset(pNew);
     return true;
 }

@@ -9,7 +9,7 @@ using curl_util::CHeaderList;
 using curl_util::CurlHandle;
 
 constexpr long kBufferBytes = 512L * 1024L;
-constexpr size_t kMaxPostReplyBytes = 64 * 1024;
+constexpr size_t kMaxPostReplyBytes = size_t{64} * 1024;
 
 struct SPostState {
     const CHttpTransfer::ReadFn* pRead = nullptr;

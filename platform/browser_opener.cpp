@@ -40,6 +40,7 @@ bool LaunchDetached(const std::vector<std::string>& argv) {
         "command -v \"$1\" >/dev/null 2>&1 || exit 127; \"$@\" </dev/null >/dev/null 2>&1 &", "sh"};
     shellArgs.insert(shellArgs.end(), argv.begin(), argv.end());
     std::vector<char*> args;
+    args.reserve(shellArgs.size() + 1);
     for (std::string& strArg : shellArgs)
         args.push_back(strArg.data());
     args.push_back(nullptr);

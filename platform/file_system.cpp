@@ -110,6 +110,12 @@ bool PathExists(const std::string& strPath) {
     return fs::exists(fs::symlink_status(PathFromUtf8(strPath), ec));
 }
 
+bool MakeFolders(const std::string& strPath, std::error_code& ec) {
+    ec.clear();
+    fs::create_directories(PathFromUtf8(strPath), ec);
+    return !ec;
+}
+
 bool DeleteFolder(const std::string& strPath) {
     if (strPath.empty())
         return false;
@@ -237,7 +243,7 @@ std::string UniqueDatedFolder(const std::string& strParent) {
     const std::string strStamp = LocalTimeStamp();
     for (int i = 1;; ++i) {
         const std::string strName = i == 1 ? strStamp : strStamp + "-" + std::to_string(i);
-        const std::string strPath = Utf8FromPath(parent / strName);
+        std::string strPath = Utf8FromPath(parent / strName);
         if (!PathExists(strPath))
             return strPath;
     }

@@ -31,11 +31,14 @@ bool IsFolder(const std::string& strPath);
 // Makes the folder strPath (its parent must exist; nMode before the umask, POSIX only). True
 // when a folder stands there afterwards, made now or before; a file in the way is false.
 bool MakeFolder(const std::string& strPath, uint32_t nMode = 0777);
-// Makes strPath and its missing parents (nMode as MakeFolder; POSIX only). True when it exists
+// Makes strPath and its missing parents, as the program's own folders are made (the working
+// folders' parents, the lock's, the download's, the restore's staging and kept folders): false,
+// with the cause in ec, when it does not exist as a folder afterwards.
+bool MakeFolders(const std::string& strPath, std::error_code& ec);
+// Makes strPath and its missing parents for an extraction (0755 on POSIX). True when it exists
 // as a folder afterwards. Every folder it made is appended to *pCreated when given, parents
 // first.
-bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated = nullptr,
-                      uint32_t nMode = 0755);
+bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated = nullptr);
 // strRest ("a/b") below the root of the current drive: "/a/b" on POSIX, "C:/a/b" on Windows;
 // "" when the current drive cannot be told.
 std::string AtCurrentRoot(const std::string& strRest);

@@ -27,8 +27,7 @@ bool MakeFolder(const std::string& strPath, uint32_t nMode) {
            (errno == EEXIST && IsFolder(strPath));
 }
 
-bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated,
-                      uint32_t nMode) {
+bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated) {
     std::string strFolder = strPath;
     while (!strFolder.empty() && strFolder.back() == '/')
         strFolder.pop_back();
@@ -38,9 +37,9 @@ bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCre
         return true;
     size_t nSlash = strFolder.find_last_of('/');
     if (nSlash != std::string::npos && nSlash > 0 &&
-        !CreateFolderPath(strFolder.substr(0, nSlash + 1), pCreated, nMode))
+        !CreateFolderPath(strFolder.substr(0, nSlash + 1), pCreated))
         return false;
-    if (mkdir(strFolder.c_str(), static_cast<mode_t>(nMode)) == 0) {
+    if (mkdir(strFolder.c_str(), 0755) == 0) {
         if (pCreated)
             pCreated->push_back(strFolder);
         return true;

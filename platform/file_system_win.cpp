@@ -36,7 +36,7 @@ bool MakeFolder(const std::string& strPath, uint32_t) {
            (GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(strPath));
 }
 
-bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated, uint32_t) {
+bool CreateFolderPath(const std::string& strPath, std::vector<std::string>* pCreated) {
     // Either separator, and a drive or share at the start.
     std::error_code ec;
     fs::path folder = PathFromUtf8(strPath);

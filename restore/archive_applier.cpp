@@ -205,7 +205,7 @@ int CArchiveApplier::ApplyAll(EReplaced eReplaced) {
     if (!journal || !PreparePaths())
         return Fail("path too long for the journal or a category"), -1;
     std::error_code ec;
-    fs::create_directories(PathFromUtf8(*journal).parent_path(), ec);
+    MakeFolders(Utf8FromPath(PathFromUtf8(*journal).parent_path()), ec);
     m_pJournal = std::make_unique<CApplyJournal>(*journal);
     if (!m_pJournal->Create({"apply", "1", m_strId})) {
         Fail(m_pJournal->Error());
@@ -338,7 +338,7 @@ bool CArchiveApplier::ExtractArchive(const SSlot& slot) {
 
     std::error_code ec;
     DeleteFolder(slot.strStageRoot);
-    fs::create_directories(PathFromUtf8(slot.strStageRoot), ec);
+    MakeFolders(slot.strStageRoot, ec);
     if (ec)
         return Fail("cannot create " + slot.strStageRoot + ": " + ec.message());
 
@@ -358,12 +358,15 @@ bool CArchiveApplier::ExtractArchive(const SSlot& slot) {
             }
             const std::string strName = header.GetFileName();
             if (!IsSafeEntryName(strName, true))
-                bOk = Fail(strArchive + ": unsafe entry name " + strName);
+                bOk = Fail(std::string(strArchive).append(": unsafe entry name ").append(strName));
             else if (header.IsEncrypted())
-                bOk = Fail(strArchive + ": encrypted entry " + strName);
+                bOk = Fail(std::string(strArchive).append(": encrypted entry ").append(strName));
             else if (!IsEntryInFolder(strName, header.IsDirectory(), category.szGameFolder))
-                bOk =
-                    Fail(strArchive + ": entry outside " + category.szGameFolder + ": " + strName);
+                bOk = Fail(std::string(strArchive)
+                               .append(": entry outside ")
+                               .append(category.szGameFolder)
+                               .append(": ")
+                               .append(strName));
         }
         for (int i = 0; bOk && i < nCount; ++i) {
             if (!zip.ExtractEntry(static_cast<uint16_t>(i), slot.strStageRoot, true, kExtractChunk))
@@ -390,7 +393,7 @@ int CArchiveApplier::KeepOriginals() {
         std::error_code ec;
         if (!fs::is_directory(PathFromUtf8(*folder), ec))
             continue;
-        fs::create_directories(PathFromUtf8(*original).parent_path(), ec);
+        MakeFolders(Utf8FromPath(PathFromUtf8(*original).parent_path()), ec);
         const SCategory& category = GetCategory(eCategory);
         // Named first, so that a crash in the middle of the copy leaves nothing unexplained.
         if (m_pJournal) {
@@ -419,7 +422,7 @@ bool CArchiveApplier::KeepAside(const std::string& strPath) {
     const std::string strFolder = UniqueDatedFolder(*kept);
     std::string strDest = Utf8FromPath(PathFromUtf8(strFolder) / PathFromUtf8(LeafOf(strPath)));
     std::error_code ec;
-    fs::create_directories(PathFromUtf8(strFolder), ec);
+    MakeFolders(strFolder, ec);
     if (!Journal({"kept", Relative(strPath), Relative(strDest)}))
         return false;
     if (!RenameDurably(strPath, strDest, ec)) {
@@ -462,7 +465,7 @@ bool CArchiveApplier::RunStep(size_t nStep) {
         case EStepState::Planned:
             if (PathExists(step.strTo) && !KeepAside(step.strTo))
                 return false;
-            fs::create_directories(PathFromUtf8(step.strTo).parent_path(), ec);
+            MakeFolders(Utf8FromPath(PathFromUtf8(step.strTo).parent_path()), ec);
             if (!Journal({"begin", strStep}))
                 return false;
             step.eState = EStepState::Begun;

@@ -235,7 +235,8 @@ int CDownloadThread::DownloadArchive(ECategory eCategory) {
     const auto local = GamePath(m_strGameFolder, std::string(category.szArchivePath) + ".part");
     if (!local)
         return kTransferLocalOpen;
-    CreateFolderPath(m_strGameFolder + kRalumTemp, nullptr, 0777);
+    std::error_code ec;
+    MakeFolders(m_strGameFolder + kRalumTemp, ec);
     CPartialFile file(local->substr(0, local->size() - 5));
 
     const int nResult =

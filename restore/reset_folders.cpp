@@ -40,16 +40,16 @@ SResetResult MoveToReset(const std::string& strGameFolder) {
         if (!PathExists(strSource))
             continue;
         std::error_code ec;
-        fs::create_directories(PathFromUtf8(strDated), ec);
+        MakeFolders(strDated, ec);
         const std::string strDest = Utf8FromPath(PathFromUtf8(strDated) / szName);
-        if (RenameDurably(strSource, strDest, ec)) {
-            result.vecMoved.push_back(szName);
-        } else if (ec != std::errc::cross_device_link) {
+        // Moved by a rename, or across file systems by a copy and a delete.
+        const bool bRenamed = RenameDurably(strSource, strDest, ec);
+        if (!bRenamed && ec != std::errc::cross_device_link) {
             DiagLog("initialize: cannot move " + strSource + ": " + ec.message());
             result.vecFailed.push_back(szName);
-        } else if (!CopyFolder(strSource, strDest)) {
+        } else if (!bRenamed && !CopyFolder(strSource, strDest)) {
             result.vecFailed.push_back(szName);  // the source is whole, no copy was left
-        } else if (DeleteFolder(strSource)) {
+        } else if (bRenamed || DeleteFolder(strSource)) {
             result.vecMoved.push_back(szName);
         } else {
             result.vecPartly.push_back(szName);

@@ -8,6 +8,7 @@
 #include <QStyleFactory>
 #include <QSvgRenderer>
 #include <QWidget>
+#include <cmath>
 
 namespace artwork {
 namespace {
@@ -181,7 +182,7 @@ QRect DluRect(int x, int y, int cx, int cy) {
 SControlRect ScreenRect(int nId, const QWidget* pControl) {
     const qreal dDpr = pControl->devicePixelRatioF();
     const QPoint origin = pControl->mapToGlobal(QPoint(0, 0));
-    auto pixels = [dDpr](int nValue) { return static_cast<int>(nValue * dDpr + 0.5); };
+    auto pixels = [dDpr](int nValue) { return static_cast<int>(std::lround(nValue * dDpr)); };
     return {nId, pixels(origin.x()), pixels(origin.y()), pixels(pControl->width()),
             pixels(pControl->height())};
 }

@@ -35,7 +35,7 @@ void CWebBrowser2::Navigate(const QString& strUrl) {
     if (m_fetch.joinable())
         m_fetch.join();
     m_bLoaded = false;
-    m_fetch = std::jthread([this, strPageUrl = strUrl.toStdString()](std::stop_token stop) {
+    m_fetch = std::jthread([this, strPageUrl = strUrl.toStdString()](const std::stop_token& stop) {
         // The page and its pictures through the program's HTTP layer (app/page_banner.h).
         SLoadedPage page = LoadPage(strPageUrl, stop);
         QHash<QString, QImage> images;

@@ -185,6 +185,7 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     std::vector<std::string> args = Utf8Arguments(argc, argv);
     std::vector<char*> pointers;
+    pointers.reserve(args.size() + 1);
     for (std::string& strArg : args)
         pointers.push_back(strArg.data());
     pointers.push_back(nullptr);
