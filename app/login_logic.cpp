@@ -88,8 +88,8 @@ SLoginOutcome CLoginLogic::OnLogin(const std::string& strId, const std::string& 
         m_view.Message(kMsgSystemFailure);
         return {false, ELoginFocus::Id};
     }
-    SLoginReply reply = ParseLoginReply(HttpRequest(m_settings.m_endpoints.LoginUrl(), kHttpPost,
-                                                    *body, m_settings.m_endpoints.strCaFile));
+    SLoginReply reply = ParseLoginReply(m_settings.Request(
+        m_settings.m_endpoints.LoginUrl(), kHttpPost, &*body, m_settings.m_endpoints.strCaFile));
     switch (reply.eStatus) {
         case SLoginReply::Success:
             DiagLog("login: " + strId);

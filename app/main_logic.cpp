@@ -183,7 +183,7 @@ void CMainLogic::QueryAccountStatus() {
         return;
     }
     ApplyAccountStatus(
-        ParseAuthReply(HttpRequest(m_settings.m_endpoints.AuthUrl(), kHttpPost, *body)));
+        ParseAuthReply(m_settings.Request(m_settings.m_endpoints.AuthUrl(), kHttpPost, &*body)));
 }
 
 void CMainLogic::ApplyAccountStatus(const SAuthReply& reply) {

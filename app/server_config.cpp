@@ -138,7 +138,7 @@ EConfigLoad ApplyServerConfig(CSettings& settings, const std::string& strBody, I
 }
 
 EConfigLoad CSettings::LoadServerConfig(IMessageView& view) {
-    std::optional<std::string> body = HttpRequest(m_endpoints.ConfigUrl(), kHttpGet);
+    std::optional<std::string> body = Request(m_endpoints.ConfigUrl(), kHttpGet);
     if (!body)
         return EConfigLoad::NotLoaded;
     return ApplyServerConfig(*this, *body, view);

@@ -7,7 +7,11 @@
 CSettings* g_pSettings = nullptr;
 std::atomic<bool> g_bTransferBusy{false};
 
-CSettings::CSettings() = default;
+CSettings::CSettings()
+    : m_fnHttpRequest([](const std::string& strUrl, int nMethod, const std::string* pBody,
+                         const std::string& strCaFile) {
+          return HttpRequest(strUrl, nMethod, pBody, strCaFile);
+      }) {}
 
 CSettings::~CSettings() = default;
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "net/endpoints.h"
+#include "net/http_request.h"
 
 class IMessageView;
 enum class EConfigLoad;
@@ -41,9 +42,18 @@ public:
     // not fit.
     bool SetGameFolder(const std::string& strPath);
 
+    // The one-shot requests of the logic (account status, login, configuration, remove all)
+    // through m_fnHttpRequest: HttpRequest unless a test puts another transport in its place.
+    std::optional<std::string> Request(const std::string& strUrl, int nMethod,
+                                       const std::string* pBody = nullptr,
+                                       const std::string& strCaFile = {}) const {
+        return m_fnHttpRequest(strUrl, nMethod, pBody, strCaFile);
+    }
+
     // The addresses and the extra HTTPS certificate: the compiled-in ones until start-up reads
     // the environment's (SEndpoints::FromEnvironment) into them.
     SEndpoints m_endpoints;
+    HttpRequestFn m_fnHttpRequest;
     int32_t m_nMaxUploadLimit = 0;
     int32_t m_nDownloadInterval = 0;
     std::string m_strDownloadAddpointEnable;

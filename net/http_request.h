@@ -7,6 +7,7 @@
 // So a dead or silent server cannot hang the program; a slow but live one is still served.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -55,6 +56,12 @@ inline std::optional<std::string> HttpRequest(const std::string& strUrl, int nMe
                                               const std::string& strCaFile = {}) {
     return HttpRequest(strUrl, nMethod, &strBody, strCaFile);
 }
+
+// The one-shot request as the logic makes it, a parameter of the settings record: HttpRequest,
+// or what a test puts in its place (the arguments are HttpRequest's).
+using HttpRequestFn = std::function<std::optional<std::string>(
+    const std::string& strUrl, int nMethod, const std::string* pBody,
+    const std::string& strCaFile)>;
 
 // Process-wide initialisation of the HTTP layer; false when it cannot be started. Call once
 // at start-up before any request; it stays up until the process ends.

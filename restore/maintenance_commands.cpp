@@ -56,7 +56,8 @@ void CMaintenanceCommands::OnRemoveAll() {
         m_view.Message(kMsgSystemFailure);
         return;
     }
-    const auto reply = HttpRequest(m_window.Settings().m_endpoints.AuthUrl(), kHttpPost, *body);
+    const auto reply =
+        m_window.Settings().Request(m_window.Settings().m_endpoints.AuthUrl(), kHttpPost, &*body);
     if (!reply) {
         m_view.Message(kMsgSystemFailure);
         return;

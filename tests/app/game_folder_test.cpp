@@ -7,7 +7,7 @@
 #include "app/categories.h"
 #include "app/main_logic.h"
 #include "app/settings.h"
-#include "app_sandbox.h"
+#include "support/app_sandbox.h"
 #include "support/recording_view.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/app_sandbox.h"
+#include "support/app_sandbox.h"
 #include "support/running_client.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "app/app_sandbox.h"
 #include "app/categories.h"
+#include "support/app_sandbox.h"
 
 namespace {
 

@@ -6,11 +6,8 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/login_logic.h"
-#include "app/settings.h"
-#include "app_sandbox.h"
-#include "support/recording_view.h"
-#include "support/scripted_server.h"
+#include "support/app_sandbox.h"
+#include "support/file_io.h"
 
 namespace {
 
@@ -50,20 +47,6 @@ TEST_F(DiagLogTest, PastItsCapTheLogStartsAgainKeepingOneOlderFile) {
     EXPECT_LT(fs::file_size(LogPath()), kDiagLogMaxBytes);
     EXPECT_NE(ReadWholeFile(LogPath()).find("after the rotation"), std::string::npos);
     EXPECT_FALSE(fs::exists(LogPath() + ".2"));
-}
-
-TEST_F(DiagLogTest, LoginFailuresAreLoggedWithoutThePassword) {
-    OpenDiagLog(LogPath());
-    CScriptedServer portal;
-    portal.SetAnswer(CScriptedServer::Reply(500, "<html>down</html>"));
-    CSettings settings;
-    settings.m_endpoints = SEndpoints::FromBases(portal.BaseUrl(), portal.BaseUrl());
-    CRecordingView view;
-    EXPECT_FALSE(CLoginLogic(view, settings).OnLogin("gamer01", "s3cret-pw").bLoggedIn);
-    const std::string strText = ReadWholeFile(LogPath());
-    EXPECT_NE(strText.find("status 500"), std::string::npos) << strText;
-    EXPECT_NE(strText.find("login: no usable reply"), std::string::npos) << strText;
-    EXPECT_EQ(strText.find("s3cret"), std::string::npos) << strText;
 }
 
 }  // namespace

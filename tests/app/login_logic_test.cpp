@@ -6,10 +6,14 @@
 
 #include <cstdlib>
 
+#include "platform/diag_log.h"
 #include "support/env_guard.h"
+#include "support/file_io.h"
 #include "support/live_service.h"
 #include "support/recording_view.h"
+#include "support/sandbox.h"
 #include "support/scripted_server.h"
+#include "support/scripted_transport.h"
 
 namespace {
 
@@ -23,10 +27,9 @@ std::string ErrReply(const std::string& strText) {
     return kHead + "ERR" + kFrame + strText + kFrame;
 }
 
-// A scripted stand-in of the portal's login, and settings that point at it.
+// The portal's login answered by a scripted transport.
 struct SCannedPortal {
-    CScriptedServer m_server{CScriptedServer::Reply(200, "")};
-    SEndpoints Endpoints() const { return EndpointsAt("http://127.0.0.1:1", m_server.BaseUrl()); }
+    CScriptedTransport m_transport;
 };
 
 }  // namespace
@@ -96,7 +99,7 @@ TEST(LoginBody, RefusesInputTheBuffersCannotCarry) {
 TEST(LoginFlow, EmptyFieldsAreCheckedBeforeAnyRequest) {
     SCannedPortal portal;
     CSettings settings;
-    settings.m_endpoints = portal.Endpoints();
+    portal.m_transport.Install(settings);
     CRecordingView view;
     CLoginLogic logic(view, settings);
 
@@ -108,30 +111,30 @@ TEST(LoginFlow, EmptyFieldsAreCheckedBeforeAnyRequest) {
     EXPECT_EQ(noPw.eFocus, ELoginFocus::Pw);
     EXPECT_EQ(view.Messages(),
               (std::vector<std::string>{"아이디를 입력하십시오.", "패스워드를 입력하십시오."}));
-    EXPECT_TRUE(portal.m_server.Requests().empty());
+    EXPECT_TRUE(portal.m_transport.Requests().empty());
 }
 
 TEST(LoginFlow, OddRepliesShowTheTemporaryFailure) {
     SCannedPortal portal;
     CSettings settings;
-    settings.m_endpoints = portal.Endpoints();
+    portal.m_transport.Install(settings);
     CRecordingView view;
     CLoginLogic logic(view, settings);
     for (const std::string& strReply : {std::string("short"), OkReply(std::string(201, 'n')),
                                         std::string(200, 'x'), ErrReply("\xFF\xFE")}) {
-        portal.m_server.SetAnswer(CScriptedServer::Reply(200, strReply));
+        portal.m_transport.SetReply(strReply);
         EXPECT_FALSE(logic.OnLogin("gamer", "pw").bLoggedIn);
         EXPECT_EQ(view.LastText(), kMsgSystemFailure);
     }
     EXPECT_EQ(view.BoxCount(), 4u);
     EXPECT_EQ(settings.m_strId, "");
     // Spaces are not empty: the id goes out as typed, after the fixed code.
-    ASSERT_FALSE(portal.m_server.Requests().empty());
-    portal.m_server.SetAnswer(CScriptedServer::Reply(200, OkReply("")));
+    ASSERT_FALSE(portal.m_transport.Requests().empty());
+    portal.m_transport.SetReply(OkReply(""));
     SLoginOutcome outcome = logic.OnLogin("  ", "a&b");
     EXPECT_TRUE(outcome.bLoggedIn);
-    EXPECT_EQ(portal.m_server.Requests().back().Path(), "/app/login");
-    EXPECT_EQ(portal.m_server.Requests().back().strBody,
+    EXPECT_EQ(portal.m_transport.Requests().back().strUrl, settings.m_endpoints.LoginUrl());
+    EXPECT_EQ(portal.m_transport.Requests().back().body,
               "code=3c9a1f07d2b84e65a0c7f19e2d3b5a8c4e6f0a1b2c3d4e5f&id=  &pw=a&b");
     EXPECT_EQ(settings.m_strId, "  ");
     EXPECT_EQ(settings.m_strNickname, "");
@@ -172,4 +175,22 @@ TEST(LoginFlow, AgainstTheService) {
     CLoginLogic logic2(view, fresh);
     EXPECT_FALSE(logic2.OnLogin("gamer01", "zavdemo").bLoggedIn);
     EXPECT_EQ(view.Messages(), std::vector<std::string>{kMsgSystemFailure});
+}
+
+// Through the real transport: the diagnostic log gets the cause, never the password.
+TEST(LoginFlow, FailuresAreLoggedWithoutThePassword) {
+    CSandbox sandbox("zav-login");
+    const std::string strLog = sandbox.Path("zav.log");
+    OpenDiagLog(strLog);
+    CScriptedServer portal;
+    portal.SetAnswer(CScriptedServer::Reply(500, "<html>down</html>"));
+    CSettings settings;
+    settings.m_endpoints = SEndpoints::FromBases(portal.BaseUrl(), portal.BaseUrl());
+    CRecordingView view;
+    EXPECT_FALSE(CLoginLogic(view, settings).OnLogin("gamer01", "s3cret-pw").bLoggedIn);
+    const std::string strText = ReadWholeFile(strLog);
+    EXPECT_NE(strText.find("status 500"), std::string::npos) << strText;
+    EXPECT_NE(strText.find("login: no usable reply"), std::string::npos) << strText;
+    EXPECT_EQ(strText.find("s3cret"), std::string::npos) << strText;
+    OpenDiagLog("");
 }

@@ -16,28 +16,28 @@
 #include "support/live_service.h"
 #include "support/recording_view.h"
 #include "support/sandbox.h"
-#include "support/scripted_server.h"
+#include "support/scripted_transport.h"
 
 namespace {
 
 const std::string kFailure = "일시적인 시스템 장애입니다.\n\n잠시후에 다시 시도해 보시기 바랍니다.";
 
-// A main window's logic whose account script is one scripted server.
+// A main window's logic whose account script answers through a scripted transport.
 class AccountStatus : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_settings.m_endpoints = EndpointsAt(m_server.BaseUrl());
+        m_transport.Install(m_settings);
         m_settings.SetId("gamer01");
         m_settings.m_nMaxUploadLimit = 20000000;
     }
 
     void Refresh(const std::string& strReply) {
-        m_server.SetAnswer(CScriptedServer::Reply(200, strReply));
+        m_transport.SetReply(strReply);
         m_logic.RefreshUsage();
     }
     std::string Text(int nId) const { return m_view.Text(nId); }
 
-    CScriptedServer m_server{CScriptedServer::Reply(200, "")};
+    CScriptedTransport m_transport;
     CSettings m_settings;
     CRecordingView m_view;
     CMainLogic m_logic{m_view, m_settings};
@@ -61,10 +61,10 @@ TEST_F(AccountStatus, ShowsUsageQuotaAndLastUpload) {
     EXPECT_EQ(m_logic.GetTotalUsage(), 18600000);
     EXPECT_EQ(m_logic.ServerSizes()[ECategory::Wdb], 2000000);
 
-    ASSERT_EQ(m_server.Requests().size(), 1u);
-    EXPECT_EQ(m_server.Requests()[0].Method(), "POST");
-    EXPECT_EQ(m_server.Requests()[0].Path(), "/Kelpo/html/auth.php");
-    EXPECT_EQ(m_server.Requests()[0].strBody, "mode=du&id=gamer01");
+    ASSERT_EQ(m_transport.Requests().size(), 1u);
+    EXPECT_EQ(m_transport.Requests()[0].nMethod, kHttpPost);
+    EXPECT_EQ(m_transport.Requests()[0].strUrl, m_settings.m_endpoints.AuthUrl());
+    EXPECT_EQ(m_transport.Requests()[0].body, "mode=du&id=gamer01");
 }
 
 TEST_F(AccountStatus, LastUploadTextsAndKeptValues) {
@@ -130,7 +130,7 @@ TEST_F(AccountStatus, ItemsAreReadAsTheProtocolBuffersReadThem) {
 TEST_F(AccountStatus, IdTooLongForTheQueryIsNotSent) {
     m_settings.SetId(std::string(39, 'x'));
     Refresh("+OK<br>Fonts=1");
-    EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_TRUE(m_transport.Requests().empty());
     EXPECT_EQ(m_view.LastText(), kFailure);
 }
 
@@ -254,12 +254,12 @@ TEST(TransferSlot, TheWorkerGivesBackTheLockAndThenTheSlotHoweverItEnds) {
 TEST(MainWindow, SetUpWithoutGameFolderOpensThePickerBeforeTheUsage) {
     CSandbox sandbox("zav-window");
     std::filesystem::create_directories(sandbox.Path("config"));
-    CScriptedServer server(CScriptedServer::Reply(200, "+OK<br>Fonts=1000000"));
+    CScriptedTransport transport("+OK<br>Fonts=1000000");
     CEnvGuard env;
     env.Set("XDG_CONFIG_HOME", sandbox.Path("config")).Set("WINEPREFIX", sandbox.Path("no-wine"));
 
     CSettings settings;
-    settings.m_endpoints = EndpointsAt(server.BaseUrl());
+    transport.Install(settings);
     settings.SetId("gamer01");
     settings.SetNickname("전사");
     CRecordingView view;

@@ -6,11 +6,14 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/game_folder.h"
-#include "app_sandbox.h"
 #include "platform/registry_file.h"
+#include "support/app_sandbox.h"
 
 namespace {
+
+// The value the game's installer writes: its install path.
+constexpr const char* kInstallPathValue =
+    "SOFTWARE\\Blizzard Entertainment\\World of Warcraft\\InstallPath";
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app_sandbox.h"
+#include "support/app_sandbox.h"
 
 namespace {
 
