@@ -1,6 +1,9 @@
 // CZipArchiver: writes and reads one-volume zip archives (methods 0 and 8, no encryption,
 // no ZIP64), one object per use, one thread per object (AddFiles, AddFilesAs and ExtractAll
-// run worker threads of their own).
+// run worker threads of their own). It is the face of two objects: the writer of an archive
+// being created (zip_writer.h) and the reader of one opened read-only (zip_reader.h), each of
+// which reports every refusal and failure by throwing; the face turns their refusals into the
+// results described here.
 //
 // Deflate: data of at most GetWholeLimit() bytes (24 MiB) is compressed and inflated in one
 // buffer by libdeflate, longer data streams through zlib. The level's flag bits and the bytes
@@ -40,6 +43,9 @@
 // How Open treats the file. ReadWrite (adding to an existing archive) is not supported: Open
 // throws CZipException Generic for it.
 enum class ZipOpenMode { ReadWrite = 0, ReadOnly = 1, Create = 2 };
+
+class CZipReader;
+class CZipWriter;
 
 // The name of the entry for path: with bKeepPath the path without a drive ("C:") and without
 // leading separators; otherwise its last component. Both '/' and '\' separate. "" for a path
@@ -220,7 +226,7 @@ public:
 
     // Entry state.
     enum EntryState { kNone, kAdding, kExtracting };
-    EntryState GetEntryState() const { return m_entryState; }
+    EntryState GetEntryState() const;
 
     // Adds the files in order exactly as AddFile (strPaths[i], iLevel, bKeepPath, nChunkSize)
     // one after another would, and writes the same bytes; worker threads (nThreads of them, 0:
@@ -251,57 +257,16 @@ public:
                       size_t nLookAheadBytes = 0, const std::function<void()>& fnProgress = {});
 
 private:
-    struct Impl;
     // AddFiles (bAsAddFile: AddFile's rules) and AddFilesAs share this writer loop.
     size_t AddSources(const std::vector<SZipSource>& sources, int iLevel, uint32_t nChunkSize,
                       unsigned nThreads, size_t nLookAheadBytes,
                       const std::function<void()>& fnProgress, bool bAsAddFile);
-    bool CanBeginEntry() const;
-    // Writes the local header of a new entry (time and attributes already in header) and
-    // makes it the entry being added. With bOwnData its data comes through WriteEntryData
-    // (gathered while nSizeHint and the data are within the whole limit); otherwise the caller
-    // writes the compressed data to m_file itself and finishes with FinishEntry.
-    bool BeginEntry(CZipEntryHeader& header, int iLevel, uint64_t nSizeHint, bool bOwnData);
-    // Records CRC and sizes of the entry being added, patches its local header, ends it.
-    void FinishEntry(uint32_t uCrc, uint64_t nTotalIn, uint64_t nTotalOut);
-    // Starts the zlib stream of the entry being added; WriteStream feeds it (or copies).
-    void StartStream();
-    void WriteStream(const uint8_t* pIn, size_t nSize);
-    [[noreturn]] void Throw(int iCode) const;
-    void ReleaseTransfer();
-    void FlushPending();
-    void CloseCurrentEntry();
 
-    // Reading. Extracts a file entry to strTarget (its checks done): in one buffer when it fits
-    // the whole limit, otherwise (or when libdeflate declines the data) through zlib.
-    bool ExtractFile(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize);
-    // Through zlib into the file fnOpen opens.
-    bool ExtractStreamed(uint16_t uIndex, const ZipTargetOpener& fnOpen, uint32_t nChunkSize);
-    bool FitsWhole(const CZipEntryHeader& entry) const;
-    // Reads the compressed data of entry uIndex into data after checking its local header
-    // (and data descriptor) against the directory; throws BadArchive.
-    void ReadWholeEntry(uint16_t uIndex, CZipBuffer& data);
-    // Checks the local header of entry at its offset; returns where its data starts.
-    int64_t CheckLocalHeader(const CZipEntryHeader& entry);
-    void CheckDescriptor(const CZipEntryHeader& entry, int64_t nDataStart);
-    // Reads exactly nCount bytes of the archive at nOffset through a read-ahead window.
-    void ReadArchiveAt(int64_t nOffset, uint8_t* pOut, size_t nCount);
-    // ExtractAll's work once the checks passed; nThreads 0: everything on this thread.
-    size_t ExtractInOrder(const std::vector<std::string>& targets, unsigned nThreads,
-                          size_t nLookAheadBytes);
-    // Ends an entry left open for reading by an exception, without its checks.
-    void AbandonEntry();
-    // Reading: refills the transfer buffer from the entry's compressed bytes when it is empty.
-    void FillTransfer();
-    // After the declared size was delivered: throws BadArchive when the data goes on,
-    // BufferError when a deflate stream is cut off before its end.
-    void CheckDataEnds();
-
-    EntryState m_entryState = kNone;
-    bool m_bWritable = false;
-    int64_t m_nDataStart = 0;  // file position of the data of the entry being read
     size_t m_nWholeLimit = kDefaultWholeLimit;
     CZipBufferedFile m_file;
     CZipDirectory m_directory;
-    std::unique_ptr<Impl> m_pImpl;  // zlib stream, buffers, libdeflate state
+    // Behind the face, one of them while an archive is open: the writer of an archive being
+    // created, the reader of one opened read-only (zip_writer.h, zip_reader.h).
+    std::unique_ptr<CZipWriter> m_pWriter;
+    std::unique_ptr<CZipReader> m_pReader;
 };

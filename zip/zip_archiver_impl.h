@@ -1,5 +1,5 @@
-// Private state of CZipArchiver shared by its writing and reading halves, and the helpers its
-// worker threads share with it.
+// What the writer and the reader behind CZipArchiver share, and the helpers their worker
+// threads share with them.
 #pragma once
 
 #include <zlib.h>
@@ -11,48 +11,47 @@
 
 #include "zip/zip_archiver.h"
 #include "zip/zip_deflate.h"
+#include "zip/zip_directory.h"
+#include "zip/zip_file.h"
 
-struct CZipArchiver::Impl {
+// A refusal of the writer or the reader: what was asked is not done, and nothing more was
+// written than CZipArchiver documents for the call. It never leaves CZipArchiver, which turns
+// it into its false returns, codes and counts.
+struct SZipRefusal {
+    enum EWhy {
+        kRefused,       // refused before anything was done
+        kIncomplete,    // written, but short of its declared size or without its time or mode
+        kNotReadToEnd,  // an entry closed before its end (no CRC check)
+        kTimesNotSet,   // an entry's file got its data but not its times (the entry stays open)
+        kModeNotSet,    // an entry's file got its data and times but not its permissions
+        kStoppedAt,     // a run of entries or files stopped at index nAt
+    };
+    EWhy eWhy = kRefused;
+    size_t nAt = 0;
+};
+
+// A zlib stream whose every block is recorded, so that a stream abandoned by an exception gives
+// its memory back (FreeBlocks, and when it goes). Not to be moved once prepared.
+struct SZipStream {
     z_stream stream{};
-    bool bStreamActive = false;
-    // Transfer buffer: compressed output waiting to be written, or compressed input read
-    // from the archive.
-    std::unique_ptr<uint8_t[]> pTransfer;
-    uint32_t nPending = 0;      // compressed bytes waiting in the transfer buffer (writing)
-    uint32_t nComprLeft = 0;    // compressed bytes still to read from the archive
-    uint32_t nUncomprLeft = 0;  // uncompressed bytes still to deliver
-    bool bDataEnded = false;    // reading: the entry's data was seen to end
-    uint32_t uCrc = 0;          // running CRC-32 of what was read or written
-    uint64_t nTotalIn = 0;      // uncompressed bytes taken (writing)
-    uint64_t nTotalOut = 0;     // compressed bytes produced (writing)
-    // Every block zlib currently holds for this archive.
+    bool bActive = false;
     std::vector<void*> blocks;
 
-    // How the data of the entry being added arrives: gathered for one deflate, through the
-    // zlib stream, copied (stored), or written by the caller.
-    enum EData { kGather, kStream, kCopy, kOutside };
-    EData eData = kOutside;
-    int iLevel = -1;                            // level of the entry being added
-    std::vector<uint8_t> gathered;              // kGather: the data so far
-    std::unique_ptr<CSourcePacker> pPacker;     // AddFile's, kept while its settings stay
-    std::unique_ptr<CWholeDeflater> pDeflater;  // CloseEntryForWriting's for gathered data
-    int iDeflaterLevel = -1;
+    SZipStream() = default;
+    ~SZipStream() { FreeBlocks(); }
+    SZipStream(const SZipStream&) = delete;
+    SZipStream& operator=(const SZipStream&) = delete;
 
-    // Reading: a window over the archive for headers and small entries, libdeflate's state.
-    std::unique_ptr<uint8_t[]> pWindow;
-    int64_t nWindowStart = 0;
-    size_t nWindowFill = 0;
-    std::unique_ptr<CWholeInflater> pInflater;
-    CZipBuffer compressed;  // ExtractEntry's buffers
-    CZipBuffer plain;
-
-    static voidpf Alloc(voidpf pOpaque, uInt nItems, uInt nSize);
-    static void Free(voidpf pOpaque, voidpf pBlock);
-    void PrepareStream();
+    // A fresh stream whose blocks come from Alloc.
+    void Prepare();
     // Frees every block still recorded; a stream abandoned by an exception ends here.
     void FreeBlocks();
-    CSourcePacker& Packer(int iEntryLevel, uint32_t nChunkSize, size_t nWholeLimit);
+    static voidpf Alloc(voidpf pOpaque, uInt nItems, uInt nSize);
+    static void Free(voidpf pOpaque, voidpf pBlock);
 };
+
+// The bytes that extracting every file entry of directory writes (CZipArchiver::DeclaredSize).
+uint64_t DeclaredSizeOf(const CZipDirectory& directory);
 
 // Buffers larger than this are given back after use instead of being kept for the next entry.
 constexpr size_t kZipKeepBufferBytes = size_t{1} << 20;

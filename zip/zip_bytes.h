@@ -1,4 +1,5 @@
-// Little-endian fields of the archive records, and a bounds-checked reading cursor.
+// Little-endian fields of the archive records, and bounds-checked cursors that read and write
+// them.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +45,42 @@ public:
 
 private:
     const uint8_t* m_pData;
+    size_t m_nSize;
+    size_t m_nPos = 0;
+    const std::string& m_strArchivePath;
+};
+
+// Writes fields into a byte range in order; writing past its end throws CZipException
+// GenericError (a record larger than the room made for it is never written cut or beyond).
+class CZipWriteCursor {
+public:
+    CZipWriteCursor(uint8_t* pData, size_t nSize, const std::string& strArchivePath)
+        : m_pData(pData), m_nSize(nSize), m_strArchivePath(strArchivePath) {}
+
+    uint8_t* Take(size_t nCount) {
+        if (nCount > m_nSize - m_nPos)
+            ZipException(kZipGenericError, m_strArchivePath);
+        uint8_t* p = m_pData + m_nPos;
+        m_nPos += nCount;
+        return p;
+    }
+    void U16(uint16_t v) { PutU16(Take(2), v); }
+    void U32(uint32_t v) { PutU32(Take(4), v); }
+    void Bytes(const void* pData, size_t nCount) {
+        uint8_t* p = Take(nCount);
+        if (nCount > 0)
+            std::memcpy(p, pData, nCount);
+    }
+    void Zeros(size_t nCount) {
+        uint8_t* p = Take(nCount);
+        if (nCount > 0)
+            std::memset(p, 0, nCount);
+    }
+    // True when every byte of the range was written.
+    bool Full() const { return m_nPos == m_nSize; }
+
+private:
+    uint8_t* m_pData;
     size_t m_nSize;
     size_t m_nPos = 0;
     const std::string& m_strArchivePath;

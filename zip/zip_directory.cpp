@@ -212,45 +212,43 @@ void CZipDirectory::WriteDirectory(CZipBufferedFile& file, const std::string& st
         header.assign(CZipEntryHeader::kCentralFixedSize + strStored.size() +
                           h.m_extraField.Size() + h.m_comment.Size(),
                       0);
-        uint8_t* p = header.data();
-        PutU32(p + 0, CZipEntryHeader::kCentralSignature);
-        PutU16(p + 4, h.m_uVersionMadeBy);
-        PutU16(p + 6, h.m_uVersionNeeded);
-        PutU16(p + 8, h.m_uFlag);
-        PutU16(p + 10, h.m_uMethod);
-        PutU16(p + 12, h.m_uModTime);
-        PutU16(p + 14, h.m_uModDate);
-        PutU32(p + 16, h.m_uCrc32);
-        PutU32(p + 20, h.m_uComprSize);
-        PutU32(p + 24, h.m_uUncomprSize);
-        PutU16(p + 28, static_cast<uint16_t>(strStored.size()));
-        PutU16(p + 30, static_cast<uint16_t>(h.m_extraField.Size()));
-        PutU16(p + 32, static_cast<uint16_t>(h.m_comment.Size()));
-        PutU16(p + 34, h.m_uDiskStart);
-        PutU16(p + 36, h.m_uInternalAttr);
-        PutU32(p + 38, h.m_uExternalAttr);
-        PutU32(p + 42, h.m_uOffset);
-        size_t nPos = CZipEntryHeader::kCentralFixedSize;
-        std::memcpy(p + nPos, strStored.data(), strStored.size());
-        nPos += strStored.size();
-        if (!h.m_extraField.IsEmpty())
-            std::memcpy(p + nPos, h.m_extraField.Data(), h.m_extraField.Size());
-        nPos += h.m_extraField.Size();
-        if (!h.m_comment.IsEmpty())
-            std::memcpy(p + nPos, h.m_comment.Data(), h.m_comment.Size());
+        CZipWriteCursor cursor(header.data(), header.size(), strArchivePath);
+        cursor.U32(CZipEntryHeader::kCentralSignature);
+        cursor.U16(h.m_uVersionMadeBy);
+        cursor.U16(h.m_uVersionNeeded);
+        cursor.U16(h.m_uFlag);
+        cursor.U16(h.m_uMethod);
+        cursor.U16(h.m_uModTime);
+        cursor.U16(h.m_uModDate);
+        cursor.U32(h.m_uCrc32);
+        cursor.U32(h.m_uComprSize);
+        cursor.U32(h.m_uUncomprSize);
+        cursor.U16(static_cast<uint16_t>(strStored.size()));
+        cursor.U16(static_cast<uint16_t>(h.m_extraField.Size()));
+        cursor.U16(static_cast<uint16_t>(h.m_comment.Size()));
+        cursor.U16(h.m_uDiskStart);
+        cursor.U16(h.m_uInternalAttr);
+        cursor.U32(h.m_uExternalAttr);
+        cursor.U32(h.m_uOffset);
+        cursor.Bytes(strStored.data(), strStored.size());
+        cursor.Bytes(h.m_extraField.Data(), h.m_extraField.Size());
+        cursor.Bytes(h.m_comment.Data(), h.m_comment.Size());
+        if (!cursor.Full())
+            ZipException(kZipGenericError, strArchivePath);
         file.Write(header.data(), header.size());
         m_uDirSize += static_cast<uint32_t>(header.size());
         ++m_uEntriesOnDisk;
     }
     m_uThisDisk = 0;
     uint8_t record[kEndRecordSize] = {};
-    PutU32(record + 0, kEndSignature);
-    PutU16(record + 4, m_uThisDisk);
-    PutU16(record + 6, m_uDirStartDisk);
-    PutU16(record + 8, m_uEntriesOnDisk);
-    PutU16(record + 10, m_uTotalEntries);
-    PutU32(record + 12, m_uDirSize);
-    PutU32(record + 16, m_uDirOffset);
-    PutU16(record + 20, 0);
+    CZipWriteCursor cursor(record, sizeof(record), strArchivePath);
+    cursor.U32(kEndSignature);
+    cursor.U16(m_uThisDisk);
+    cursor.U16(m_uDirStartDisk);
+    cursor.U16(m_uEntriesOnDisk);
+    cursor.U16(m_uTotalEntries);
+    cursor.U32(m_uDirSize);
+    cursor.U32(m_uDirOffset);
+    cursor.U16(0);  // no archive comment
     file.Write(record, sizeof(record));
 }

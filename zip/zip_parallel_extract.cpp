@@ -1,4 +1,4 @@
-// CZipArchiver::ExtractAll: the calling thread reads the archive in order (headers, data
+// CZipReader::ExtractAll: the calling thread reads the archive in order (headers, data
 // descriptors, the compressed data of each file that fits the whole limit) while worker threads
 // inflate those files and write them, each to its own target. Large entries, and entries
 // libdeflate declines, are extracted by the calling thread through zlib.
@@ -25,8 +25,7 @@
 #include <vector>
 
 #include "platform/file_attributes.h"
-#include "zip/zip_archiver.h"
-#include "zip/zip_archiver_impl.h"
+#include "zip/zip_reader.h"
 
 namespace {
 
@@ -433,25 +432,25 @@ bool TargetsOverlap(const CZipDirectory& directory) {
 
 }  // namespace
 
-size_t CZipArchiver::ExtractAll(const std::string& strFolder, unsigned nThreads,
-                                size_t nLookAheadBytes) {
+size_t CZipReader::ExtractAll(const std::string& strFolder, unsigned nThreads,
+                              size_t nLookAheadBytes) {
     const size_t nCount = m_directory.Count();
-    if (m_entryState != kNone)
-        return 0;
+    if (m_bEntryOpen)
+        throw SZipRefusal{SZipRefusal::kStoppedAt, 0};
     // Every entry is judged before anything is written.
     std::vector<std::string> targets(nCount);
     for (size_t i = 0; i < nCount; ++i) {
         const CZipEntryHeader& header = *m_directory.m_entries[i];
         const std::string strName = header.GetFileName();
         if (!IsSafeEntryName(strName, true) || header.IsEncrypted())
-            return i;
+            throw SZipRefusal{SZipRefusal::kStoppedAt, i};
         const std::string strStored = StoredName(strName, true);
         if (!header.IsDirectory() && !HasFileName(strStored))
-            return i;
+            throw SZipRefusal{SZipRefusal::kStoppedAt, i};
         targets[i] = ExtractTarget(strFolder, strStored);
     }
     // The whole archive must fit: a large entry would otherwise fill the disk and fail there.
-    if (!HasRoomFor(strFolder, DeclaredSize()))
+    if (!HasRoomFor(strFolder, DeclaredSizeOf(m_directory)))
         throw CFileException(ENOSPC, strFolder.empty() ? std::string(".") : strFolder);
     if (nCount == 0)
         return 0;
@@ -460,20 +459,23 @@ size_t CZipArchiver::ExtractAll(const std::string& strFolder, unsigned nThreads,
     // One thread, or entries that share a target: every entry is finished before the next.
     if (nThreads < 2 || nCount < 2 || TargetsOverlap(m_directory))
         nThreads = 0;
-    return ExtractInOrder(targets, nThreads,
-                          nLookAheadBytes ? nLookAheadBytes : DefaultLookAheadBytes(nThreads));
+    const size_t nDone = ExtractInOrder(
+        targets, nThreads, nLookAheadBytes ? nLookAheadBytes : DefaultLookAheadBytes(nThreads));
+    if (nDone != nCount)
+        throw SZipRefusal{SZipRefusal::kStoppedAt, nDone};
+    return nDone;
 }
 
-size_t CZipArchiver::ExtractInOrder(const std::vector<std::string>& targets, unsigned nThreads,
-                                    size_t nLookAheadBytes) {
+size_t CZipReader::ExtractInOrder(const std::vector<std::string>& targets, unsigned nThreads,
+                                  size_t nLookAheadBytes) {
     const size_t nCount = m_directory.Count();
-    CExtractPipeline pipeline(m_directory, targets, GetArchivePath(), nLookAheadBytes);
+    CExtractPipeline pipeline(m_directory, targets, m_file.GetFilePath(), nLookAheadBytes);
     pipeline.Start(nThreads);
     // Through zlib on this thread, into the file the pipeline places.
     auto extractStreamed = [&](uint16_t uIndex) {
         if (ExtractStreamed(
                 uIndex, [&](CZipTargetFile& target) { pipeline.OpenPlaced(uIndex, target); },
-                kDefaultChunkSize))
+                CZipArchiver::kDefaultChunkSize))
             pipeline.Ready(uIndex);
         else
             pipeline.Fail(uIndex, nullptr);

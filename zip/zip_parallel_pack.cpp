@@ -1,10 +1,10 @@
-// CZipArchiver::AddFiles: the next files are read and compressed on worker threads while the
-// calling thread writes finished data in archive order. Every worker packs a file exactly as
-// AddFile does (CSourcePacker: the same choice of libdeflate or zlib, the same chunks), so the
-// archive is byte-identical to the one AddFile calls write one after another, whatever the
-// number of threads.
-// AddFilesAs runs the same pipeline with the entry names given by the caller and the rules of
-// OpenEntryForWriting on a source opened first (a refused file writes nothing).
+// CZipWriter::AddSources (AddFiles and AddFilesAs of CZipArchiver): the next files are read and
+// compressed on worker threads while the calling thread writes finished data in archive order.
+// Every worker packs a file exactly as AddFile does (CSourcePacker: the same choice of libdeflate
+// or zlib, the same chunks), so the archive is byte-identical to the one AddFile calls write one
+// after another, whatever the number of threads. AddFilesAs runs the same pipeline with the entry
+// names given by the caller and the rules of OpenEntryForWriting on a source opened first (a
+// refused file writes nothing).
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -14,8 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "zip/zip_archiver.h"
-#include "zip/zip_archiver_impl.h"
+#include "zip/zip_writer.h"
 
 namespace {
 
@@ -259,26 +258,13 @@ private:
 
 }  // namespace
 
-size_t CZipArchiver::AddFiles(const std::vector<std::string>& strPaths, int iLevel, bool bKeepPath,
-                              uint32_t nChunkSize, unsigned nThreads, size_t nLookAheadBytes) {
-    std::vector<SZipSource> sources;
-    sources.reserve(strPaths.size());
-    for (const std::string& strPath : strPaths)
-        sources.push_back({strPath, StoredName(strPath, bKeepPath)});
-    return AddSources(sources, iLevel, nChunkSize, nThreads, nLookAheadBytes, {}, true);
-}
-
-size_t CZipArchiver::AddFilesAs(const std::vector<SZipSource>& sources, int iLevel,
-                                uint32_t nChunkSize, unsigned nThreads, size_t nLookAheadBytes,
-                                const std::function<void()>& fnProgress) {
-    return AddSources(sources, iLevel, nChunkSize, nThreads, nLookAheadBytes, fnProgress, false);
-}
-
-size_t CZipArchiver::AddSources(const std::vector<SZipSource>& sources, int iLevel,
-                                uint32_t nChunkSize, unsigned nThreads, size_t nLookAheadBytes,
-                                const std::function<void()>& fnProgress, bool bAsAddFile) {
-    if (nChunkSize == 0 || sources.empty() || !CanBeginEntry())
+size_t CZipWriter::AddSources(const std::vector<SZipSource>& sources, int iLevel,
+                              uint32_t nChunkSize, unsigned nThreads, size_t nLookAheadBytes,
+                              const std::function<void()>& fnProgress, bool bAsAddFile) {
+    if (sources.empty())
         return 0;
+    if (nChunkSize == 0 || !CanBegin())
+        throw SZipRefusal{SZipRefusal::kStoppedAt, 0};
     if (nThreads == 0)
         nThreads = DefaultPackThreads();
     if (nLookAheadBytes == 0)
@@ -291,23 +277,26 @@ size_t CZipArchiver::AddSources(const std::vector<SZipSource>& sources, int iLev
         if (fnProgress)
             fnProgress();
         const std::string& strName = sources[k].strName;
-        if ((bAsAddFile && strName.empty()) || !CanBeginEntry())
-            return k;
+        if ((bAsAddFile && strName.empty()) || !CanBegin())
+            throw SZipRefusal{SZipRefusal::kStoppedAt, k};
         const PackJob::Status status = pipeline.WaitStatus(k);
         if (status == PackJob::kRefused)
-            return k;
+            throw SZipRefusal{SZipRefusal::kStoppedAt, k};
         PackJob& job = pipeline.Job(k);
         if (status == PackJob::kFailed && !job.bOpened)
             std::rethrow_exception(job.error);  // failed before anything could be written
         CZipEntryHeader header = job.header;
         header.SetFileName(strName);
-        if (status == PackJob::kOpenFailed) {
-            // As AddFile: the entry is opened, then the source cannot be read.
-            BeginEntry(header, iLevel, 0, true);
-            return k;
+        try {
+            if (status == PackJob::kOpenFailed) {
+                // As AddFile: the entry is opened, then the source cannot be read.
+                BeginEntry(header, iLevel, 0, true);
+                throw SZipRefusal{};
+            }
+            BeginEntry(header, iLevel, 0, false);
+        } catch (const SZipRefusal&) {
+            throw SZipRefusal{SZipRefusal::kStoppedAt, k};
         }
-        if (!BeginEntry(header, iLevel, 0, false))
-            return k;
         size_t nSinceProgress = 0;
         while (pipeline.NextPiece(k, piece)) {
             // A large piece goes out in slices, so that progress keeps coming.

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "zip/zip_archiver.h"
+#include "zip/zip_bytes.h"
 #include "zip/zip_names.h"
 #include "zip/zip_test_util.h"
 
@@ -132,6 +133,63 @@ TEST_F(ZipWrite, RefusalsLeaveTheArchiveUnchanged) {
     EXPECT_EQ(zip.EntryCount(), 0);
     zip.Close();
     EXPECT_EQ(ReadWholeFile(Path("out.zip")).size(), 22u);
+}
+
+// The writer and the reader each answer only their own calls: an archive being created refuses
+// the reading calls, one opened read-only the writing calls, with the face's own results.
+TEST_F(ZipWrite, EachSideRefusesTheOthersCalls) {
+    MakeFile("a.txt", "alpha");
+    CZipArchiver writer;
+    writer.Open(Path("out.zip"), ZipOpenMode::Create);
+    ASSERT_TRUE(writer.AddFile(Path("a.txt"), -1, false));
+    char buffer[8] = {};
+    EXPECT_FALSE(writer.OpenEntryForReading(0));
+    EXPECT_EQ(writer.ReadEntryData(buffer, sizeof buffer), 0u);
+    EXPECT_EQ(writer.CloseEntryForReading(), 0);
+    EXPECT_FALSE(writer.ExtractEntry(0, Path("x")));
+    EXPECT_EQ(writer.ExtractAll(Path("x")), 0u);
+    EXPECT_FALSE(writer.TestEntry(0));
+    writer.Close();
+
+    CZipArchiver reader;
+    reader.Open(Path("out.zip"), ZipOpenMode::ReadOnly);
+    CZipEntryHeader header;
+    header.SetFileName("b.txt");
+    EXPECT_FALSE(reader.AddFile(Path("a.txt")));
+    EXPECT_EQ(reader.AddFiles({Path("a.txt")}), 0u);
+    EXPECT_FALSE(reader.OpenEntryForWriting(header, -1, Path("a.txt")));
+    EXPECT_FALSE(reader.WriteEntryData("x", 1));
+    EXPECT_FALSE(reader.CloseEntryForWriting());
+    EXPECT_EQ(reader.GetEntryState(), CZipArchiver::kNone);
+    reader.Close();
+    EXPECT_FALSE(std::filesystem::exists(Path("x")));
+    CZipArchiver check;
+    check.Open(Path("out.zip"), ZipOpenMode::ReadOnly);
+    ASSERT_EQ(check.EntryCount(), 1);
+    ASSERT_TRUE(check.ExtractEntry(0, Path("y")));
+    EXPECT_EQ(ReadWholeFile(Path("y/a.txt")), "alpha");
+}
+
+// Headers are written through a cursor that refuses to write past the room made for them.
+TEST(ZipWriteCursor, WritingPastItsRangeThrowsAndLeavesTheBytesAfterIt) {
+    uint8_t bytes[8] = {0, 0, 0, 0, 0, 0, 0xEE, 0xEE};
+    const std::string strArchive = "out.zip";
+    CZipWriteCursor cursor(bytes, 6, strArchive);
+    cursor.U32(0x04034b50);
+    EXPECT_FALSE(cursor.Full());
+    cursor.U16(0x0814);
+    EXPECT_TRUE(cursor.Full());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), 6),
+              std::string("PK\x03\x04\x14\x08", 6));
+    try {
+        cursor.U16(1);
+        ADD_FAILURE() << "no exception";
+    } catch (const CZipException& e) {
+        EXPECT_EQ(e.m_iCause, CZipException::Generic);
+    }
+    EXPECT_THROW(cursor.Bytes("x", 1), CZipException);
+    EXPECT_EQ(bytes[6], 0xEE);
+    EXPECT_EQ(bytes[7], 0xEE);
 }
 
 TEST_F(ZipWrite, SecondOpenOnAnOpenArchiveChangesNothing) {

@@ -1,12 +1,11 @@
-// The reading side of CZipArchiver: entries opened for reading, extraction, verification.
+#include "zip/zip_reader.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "platform/file_attributes.h"
-#include "zip/zip_archiver.h"
-#include "zip/zip_archiver_impl.h"
 #include "zip/zip_bytes.h"
 
 namespace {
@@ -86,27 +85,39 @@ bool InflateWholeEntry(CWholeInflater& inflater, const CZipEntryHeader& entry,
     return inflater.Inflate(compressed.Data(), compressed.Size(), plain.Data(), plain.Size());
 }
 
-void CZipArchiver::ReadArchiveAt(int64_t nOffset, uint8_t* pOut, size_t nCount) {
-    Impl& im = *m_pImpl;
+CZipReader::CZipReader(CZipBufferedFile& file, CZipDirectory& directory, const size_t& nWholeLimit)
+    : m_file(file), m_directory(directory), m_nWholeLimit(nWholeLimit) {}
+
+CZipReader::~CZipReader() = default;
+
+void CZipReader::Throw(int iCode) const {
+    ZipException(iCode, m_file.GetFilePath());
+}
+
+void CZipReader::ReleaseTransfer() {
+    m_pTransfer.reset();
+}
+
+void CZipReader::ReadArchiveAt(int64_t nOffset, uint8_t* pOut, size_t nCount) {
     if (nCount > kWindowSize / 2) {
         m_file.ReadAt(nOffset, pOut, nCount);
         return;
     }
     const int64_t nEnd = nOffset + static_cast<int64_t>(nCount);
-    if (!im.pWindow || nOffset < im.nWindowStart ||
-        nEnd > im.nWindowStart + static_cast<int64_t>(im.nWindowFill)) {
-        if (!im.pWindow)
-            im.pWindow.reset(new uint8_t[kWindowSize]);
-        im.nWindowFill = 0;
-        im.nWindowStart = nOffset;
-        im.nWindowFill = m_file.ReadSomeAt(nOffset, im.pWindow.get(), kWindowSize);
-        if (im.nWindowFill < nCount)
+    if (!m_pWindow || nOffset < m_nWindowStart ||
+        nEnd > m_nWindowStart + static_cast<int64_t>(m_nWindowFill)) {
+        if (!m_pWindow)
+            m_pWindow.reset(new uint8_t[kWindowSize]);
+        m_nWindowFill = 0;
+        m_nWindowStart = nOffset;
+        m_nWindowFill = m_file.ReadSomeAt(nOffset, m_pWindow.get(), kWindowSize);
+        if (m_nWindowFill < nCount)
             Throw(kZipBadArchive);
     }
-    std::memcpy(pOut, im.pWindow.get() + (nOffset - im.nWindowStart), nCount);
+    std::memcpy(pOut, m_pWindow.get() + (nOffset - m_nWindowStart), nCount);
 }
 
-int64_t CZipArchiver::CheckLocalHeader(const CZipEntryHeader& entry) {
+int64_t CZipReader::CheckLocalHeader(const CZipEntryHeader& entry) {
     const int64_t nOffset =
         static_cast<int64_t>(entry.m_uOffset) + m_directory.m_nBytesBeforeArchive;
     uint8_t local[CZipEntryHeader::kLocalFixedSize];
@@ -126,7 +137,7 @@ int64_t CZipArchiver::CheckLocalHeader(const CZipEntryHeader& entry) {
     return nOffset + CZipEntryHeader::kLocalFixedSize + uLocalNameSize + uLocalExtraSize;
 }
 
-void CZipArchiver::CheckDescriptor(const CZipEntryHeader& entry, int64_t nDataStart) {
+void CZipReader::CheckDescriptor(const CZipEntryHeader& entry, int64_t nDataStart) {
     if ((entry.m_uFlag & CZipEntryHeader::kFlagDataDescriptor) == 0)
         return;
     // The descriptor follows the data, with or without its signature.
@@ -144,10 +155,9 @@ void CZipArchiver::CheckDescriptor(const CZipEntryHeader& entry, int64_t nDataSt
         Throw(kZipBadArchive);
 }
 
-bool CZipArchiver::OpenEntryForReading(uint16_t uIndex) {
-    if (uIndex >= m_directory.Count() || m_entryState != kNone)
+bool CZipReader::BeginEntry(uint16_t uIndex) {
+    if (uIndex >= m_directory.Count() || m_bEntryOpen)
         return false;
-    Impl& im = *m_pImpl;
     CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
     m_directory.m_pCurrent = &entry;
     try {
@@ -171,57 +181,60 @@ bool CZipArchiver::OpenEntryForReading(uint16_t uIndex) {
         return false;
     }
     m_file.Seek(m_nDataStart, CZipBigFile::kBegin);
-    im.pTransfer = std::make_unique<uint8_t[]>(kTransferBufferSize);
-    im.PrepareStream();
+    m_pTransfer = std::make_unique<uint8_t[]>(CZipArchiver::kTransferBufferSize);
+    m_stream.Prepare();
     if (entry.m_uMethod == 8) {
-        int iResult = inflateInit2(&im.stream, -MAX_WBITS);
+        int iResult = inflateInit2(&m_stream.stream, -MAX_WBITS);
         if (iResult != Z_OK && iResult != Z_NEED_DICT) {
-            im.FreeBlocks();
+            m_stream.FreeBlocks();
             Throw(iResult);
         }
-        im.bStreamActive = true;
+        m_stream.bActive = true;
     }
-    im.nComprLeft = entry.m_uComprSize;
-    im.nUncomprLeft = entry.m_uUncomprSize;
-    im.bDataEnded = false;
-    im.uCrc = 0;
-    im.stream.avail_in = 0;
-    m_entryState = kExtracting;
+    m_nComprLeft = entry.m_uComprSize;
+    m_nUncomprLeft = entry.m_uUncomprSize;
+    m_bDataEnded = false;
+    m_uCrc = 0;
+    m_stream.stream.avail_in = 0;
+    m_bEntryOpen = true;
     return true;
 }
 
-void CZipArchiver::FillTransfer() {
-    Impl& im = *m_pImpl;
-    if (im.stream.avail_in > 0 || im.nComprLeft == 0)
-        return;
-    uint32_t nRead = std::min<uint32_t>(kTransferBufferSize, im.nComprLeft);
-    m_file.Read(im.pTransfer.get(), nRead);
-    im.nComprLeft -= nRead;
-    im.stream.next_in = im.pTransfer.get();
-    im.stream.avail_in = nRead;
+void CZipReader::OpenEntry(uint16_t uIndex) {
+    if (!BeginEntry(uIndex))
+        throw SZipRefusal{};
 }
 
-uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
-    if (m_entryState != kExtracting || pBuffer == nullptr || nSize == 0)
+void CZipReader::FillTransfer() {
+    if (m_stream.stream.avail_in > 0 || m_nComprLeft == 0)
+        return;
+    uint32_t nRead = std::min<uint32_t>(CZipArchiver::kTransferBufferSize, m_nComprLeft);
+    m_file.Read(m_pTransfer.get(), nRead);
+    m_nComprLeft -= nRead;
+    m_stream.stream.next_in = m_pTransfer.get();
+    m_stream.stream.avail_in = nRead;
+}
+
+uint32_t CZipReader::ReadData(void* pBuffer, uint32_t nSize) {
+    if (!m_bEntryOpen || pBuffer == nullptr || nSize == 0)
         return 0;
-    Impl& im = *m_pImpl;
     const bool bDeflate = m_directory.m_pCurrent->m_uMethod == 8;
     auto* pOut = static_cast<uint8_t*>(pBuffer);
-    uint32_t nWant = std::min(nSize, im.nUncomprLeft);
+    uint32_t nWant = std::min(nSize, m_nUncomprLeft);
     uint32_t nCount = 0;
     while (nWant > 0) {
         FillTransfer();
         if (bDeflate) {
-            im.stream.next_out = pOut + nCount;
-            im.stream.avail_out = nWant;
-            int iResult = inflate(&im.stream, Z_SYNC_FLUSH);
-            uint32_t nMade = nWant - im.stream.avail_out;
-            im.uCrc = ZipCrc32(im.uCrc, pOut + nCount, nMade);
-            im.nUncomprLeft -= nMade;
+            m_stream.stream.next_out = pOut + nCount;
+            m_stream.stream.avail_out = nWant;
+            int iResult = inflate(&m_stream.stream, Z_SYNC_FLUSH);
+            uint32_t nMade = nWant - m_stream.stream.avail_out;
+            m_uCrc = ZipCrc32(m_uCrc, pOut + nCount, nMade);
+            m_nUncomprLeft -= nMade;
             nCount += nMade;
             nWant -= nMade;
             if (iResult == Z_STREAM_END) {
-                im.bDataEnded = true;
+                m_bDataEnded = true;
                 break;
             }
             if (iResult != Z_OK && iResult != Z_NEED_DICT)
@@ -229,29 +242,28 @@ uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
         } else {
             // Stored data ends when its compressed bytes are used up, whatever the declared
             // uncompressed size says.
-            if (im.stream.avail_in == 0)
+            if (m_stream.stream.avail_in == 0)
                 break;
-            uint32_t nCopy = std::min(nWant, im.stream.avail_in);
-            std::memcpy(pOut + nCount, im.stream.next_in, nCopy);
-            im.uCrc = ZipCrc32(im.uCrc, pOut + nCount, nCopy);
-            im.stream.next_in += nCopy;
-            im.stream.avail_in -= nCopy;
-            im.nUncomprLeft -= nCopy;
+            uint32_t nCopy = std::min(nWant, m_stream.stream.avail_in);
+            std::memcpy(pOut + nCount, m_stream.stream.next_in, nCopy);
+            m_uCrc = ZipCrc32(m_uCrc, pOut + nCount, nCopy);
+            m_stream.stream.next_in += nCopy;
+            m_stream.stream.avail_in -= nCopy;
+            m_nUncomprLeft -= nCopy;
             nCount += nCopy;
             nWant -= nCopy;
         }
     }
-    if (im.nUncomprLeft == 0 && !im.bDataEnded)
+    if (m_nUncomprLeft == 0 && !m_bDataEnded)
         CheckDataEnds();
     return nCount;
 }
 
-void CZipArchiver::CheckDataEnds() {
-    Impl& im = *m_pImpl;
+void CZipReader::CheckDataEnds() {
     if (m_directory.m_pCurrent->m_uMethod != 8) {
-        if (im.stream.avail_in > 0 || im.nComprLeft > 0)
+        if (m_stream.stream.avail_in > 0 || m_nComprLeft > 0)
             Throw(kZipBadArchive);
-        im.bDataEnded = true;
+        m_bDataEnded = true;
         return;
     }
     // The stream runs on into one byte of room: it must end without filling it. (A stream of
@@ -259,39 +271,50 @@ void CZipArchiver::CheckDataEnds() {
     uint8_t uExtra = 0;
     while (true) {
         FillTransfer();
-        im.stream.next_out = &uExtra;
-        im.stream.avail_out = 1;
-        const int iResult = inflate(&im.stream, Z_SYNC_FLUSH);
-        if (im.stream.avail_out == 0)
+        m_stream.stream.next_out = &uExtra;
+        m_stream.stream.avail_out = 1;
+        const int iResult = inflate(&m_stream.stream, Z_SYNC_FLUSH);
+        if (m_stream.stream.avail_out == 0)
             Throw(kZipBadArchive);
         if (iResult == Z_STREAM_END)
             break;
         if (iResult != Z_OK)
             Throw(iResult);  // Z_BUF_ERROR: the data ends before its stream does
     }
-    im.bDataEnded = true;
+    m_bDataEnded = true;
 }
 
-int CZipArchiver::CloseEntryForReading() {
-    if (m_entryState != kExtracting)
-        return 0;
-    return CloseEntryForReading(std::string());
+void CZipReader::CloseEntry(const std::string& strPath) {
+    if (!m_bEntryOpen)
+        throw SZipRefusal{};
+    switch (EndEntry(strPath)) {
+        case 1:
+            return;
+        case -1:
+            throw SZipRefusal{SZipRefusal::kNotReadToEnd};
+        case 0:
+            throw SZipRefusal{SZipRefusal::kTimesNotSet};
+        default:
+            throw SZipRefusal{SZipRefusal::kModeNotSet};
+    }
 }
 
-int CZipArchiver::CloseEntryForReading(const std::string& strPath) {
-    if (m_entryState != kExtracting)
-        return 0;
-    Impl& im = *m_pImpl;
+void CZipReader::Finish() {
+    if (m_bEntryOpen)
+        EndEntry(std::string());
+}
+
+int CZipReader::EndEntry(const std::string& strPath) {
     CZipEntryHeader& entry = *m_directory.m_pCurrent;
     int iResult = 1;
-    if (im.nUncomprLeft > 0) {
+    if (m_nUncomprLeft > 0) {
         iResult = -1;
-    } else if (im.uCrc != entry.m_uCrc32) {
+    } else if (m_uCrc != entry.m_uCrc32) {
         Throw(kZipCrcError);
     }
-    if (entry.m_uMethod == 8 && im.bStreamActive) {
-        inflateEnd(&im.stream);
-        im.bStreamActive = false;
+    if (entry.m_uMethod == 8 && m_stream.bActive) {
+        inflateEnd(&m_stream.stream);
+        m_stream.bActive = false;
     }
     if (!strPath.empty()) {
         int iMeta = SetPathTimeAndMode(strPath, entry.GetTime(), FilePermissions(entry));
@@ -304,39 +327,38 @@ int CZipArchiver::CloseEntryForReading(const std::string& strPath) {
     return iResult;
 }
 
-void CZipArchiver::CloseCurrentEntry() {
+void CZipReader::CloseCurrentEntry() {
     CheckDescriptor(*m_directory.m_pCurrent, m_nDataStart);
     m_directory.m_localExtra.Release();
     m_directory.m_pCurrent = nullptr;
-    m_entryState = kNone;
+    m_bEntryOpen = false;
     ReleaseTransfer();
-    m_pImpl->FreeBlocks();
+    m_stream.FreeBlocks();
 }
 
-void CZipArchiver::AbandonEntry() {
-    if (m_entryState != kExtracting)
+void CZipReader::AbandonEntry() {
+    if (!m_bEntryOpen)
         return;
-    Impl& im = *m_pImpl;
-    if (im.bStreamActive) {
-        inflateEnd(&im.stream);
-        im.bStreamActive = false;
+    if (m_stream.bActive) {
+        inflateEnd(&m_stream.stream);
+        m_stream.bActive = false;
     }
     m_directory.m_localExtra.Release();
     m_directory.m_pCurrent = nullptr;
-    m_entryState = kNone;
+    m_bEntryOpen = false;
     ReleaseTransfer();
-    im.FreeBlocks();
+    m_stream.FreeBlocks();
 }
 
-bool CZipArchiver::ExtractEntry(uint16_t uIndex, const std::string& strFolder, bool bKeepPath,
-                                uint32_t nChunkSize) {
+void CZipReader::ExtractEntry(uint16_t uIndex, const std::string& strFolder, bool bKeepPath,
+                              uint32_t nChunkSize) {
     if (nChunkSize == 0 || uIndex >= m_directory.Count())
-        return false;
+        throw SZipRefusal{};
     const CZipEntryHeader& header = *m_directory.m_entries[uIndex];
     const std::string strName = header.GetFileName();
     // The name is judged before anything touches the file system.
     if (!IsSafeEntryName(strName, bKeepPath))
-        return false;
+        throw SZipRefusal{};
     const std::string strStored = StoredName(strName, bKeepPath);
     std::string strTarget = ExtractTarget(strFolder, strStored);
 
@@ -347,18 +369,19 @@ bool CZipArchiver::ExtractEntry(uint16_t uIndex, const std::string& strFolder, b
             strTarget.pop_back();
         SetPathMode(strTarget, PermissionsFromExternalAttributes(
                                    header.m_uExternalAttr, header.m_uVersionMadeBy >> 8, true));
-        return true;
+        return;
     }
     if (!HasFileName(strStored))
-        return false;
-    return ExtractFile(uIndex, strTarget, nChunkSize);
+        throw SZipRefusal{};
+    if (!ExtractFile(uIndex, strTarget, nChunkSize))
+        throw SZipRefusal{SZipRefusal::kIncomplete};
 }
 
-bool CZipArchiver::FitsWhole(const CZipEntryHeader& entry) const {
+bool CZipReader::FitsWhole(const CZipEntryHeader& entry) const {
     return entry.m_uUncomprSize <= m_nWholeLimit && entry.m_uComprSize <= m_nWholeLimit;
 }
 
-void CZipArchiver::ReadWholeEntry(uint16_t uIndex, CZipBuffer& data) {
+void CZipReader::ReadWholeEntry(uint16_t uIndex, CZipBuffer& data) {
     const CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
     const int64_t nDataStart = CheckLocalHeader(entry);
     data.Reserve(entry.m_uComprSize);
@@ -368,59 +391,57 @@ void CZipArchiver::ReadWholeEntry(uint16_t uIndex, CZipBuffer& data) {
     CheckDescriptor(entry, nDataStart);
 }
 
-bool CZipArchiver::ExtractFile(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize) {
+bool CZipReader::ExtractFile(uint16_t uIndex, const std::string& strTarget, uint32_t nChunkSize) {
     const CZipEntryHeader& entry = *m_directory.m_entries[uIndex];
-    if (m_entryState != kNone || !FitsWhole(entry))
+    if (m_bEntryOpen || !FitsWhole(entry))
         return ExtractStreamed(uIndex, TargetAt(strTarget), nChunkSize);
-    Impl& im = *m_pImpl;
     if (entry.IsEncrypted()) {
         CheckLocalHeader(entry);  // as OpenEntryForReading: a bad header is reported first
         return false;
     }
-    ReadWholeEntry(uIndex, im.compressed);
-    if (!im.pInflater)
-        im.pInflater = std::make_unique<CWholeInflater>();
+    ReadWholeEntry(uIndex, m_compressed);
+    if (!m_pInflater)
+        m_pInflater = std::make_unique<CWholeInflater>();
     const uint8_t* pData = nullptr;
     bool bDone = false;
     bool bOk = false;
-    if (InflateWholeEntry(*im.pInflater, entry, im.compressed, im.plain, &pData)) {
+    if (InflateWholeEntry(*m_pInflater, entry, m_compressed, m_plain, &pData)) {
         CZipTargetFile target;
         OpenTarget(target, strTarget);
         bOk = WriteExtractedFile(entry, target, pData, entry.m_uUncomprSize, entry.GetTime(),
-                                 GetArchivePath());
+                                 m_file.GetFilePath());
         bDone = true;
     }
-    if (im.compressed.Capacity() > kZipKeepBufferBytes)
-        im.compressed = CZipBuffer();
-    if (im.plain.Capacity() > kZipKeepBufferBytes)
-        im.plain = CZipBuffer();
+    if (m_compressed.Capacity() > kZipKeepBufferBytes)
+        m_compressed = CZipBuffer();
+    if (m_plain.Capacity() > kZipKeepBufferBytes)
+        m_plain = CZipBuffer();
     return bDone ? bOk : ExtractStreamed(uIndex, TargetAt(strTarget), nChunkSize);
 }
 
-bool CZipArchiver::ExtractStreamed(uint16_t uIndex, const ZipTargetOpener& fnOpen,
-                                   uint32_t nChunkSize) {
-    if (!OpenEntryForReading(uIndex))
+bool CZipReader::ExtractStreamed(uint16_t uIndex, const ZipTargetOpener& fnOpen,
+                                 uint32_t nChunkSize) {
+    if (!BeginEntry(uIndex))
         return false;
     CZipTargetFile target;
     fnOpen(target);
     std::vector<uint8_t> chunk(nChunkSize);
     uint32_t n;
     do {
-        n = ReadEntryData(chunk.data(), nChunkSize);
+        n = ReadData(chunk.data(), nChunkSize);
         if (n > 0)
             target.Write(chunk.data(), n);
     } while (n == nChunkSize);
     // As CloseEntryForReading, with the time and permissions set through the open file.
-    Impl& im = *m_pImpl;
     CZipEntryHeader& entry = *m_directory.m_pCurrent;
-    const bool bWhole = im.nUncomprLeft == 0;
-    if (bWhole && im.uCrc != entry.m_uCrc32) {
+    const bool bWhole = m_nUncomprLeft == 0;
+    if (bWhole && m_uCrc != entry.m_uCrc32) {
         target.Close();
         Throw(kZipCrcError);
     }
-    if (entry.m_uMethod == 8 && im.bStreamActive) {
-        inflateEnd(&im.stream);
-        im.bStreamActive = false;
+    if (entry.m_uMethod == 8 && m_stream.bActive) {
+        inflateEnd(&m_stream.stream);
+        m_stream.bActive = false;
     }
     target.Cut();
     const int iMeta = target.SetTimeAndMode(entry.GetTime(), FilePermissions(entry));
@@ -429,29 +450,20 @@ bool CZipArchiver::ExtractStreamed(uint16_t uIndex, const ZipTargetOpener& fnOpe
     return bWhole && iMeta == 1;
 }
 
-bool CZipArchiver::TestEntry(uint16_t uIndex) {
-    if (uIndex >= m_directory.Count() || m_entryState != kNone)
-        return false;
+void CZipReader::TestEntry(uint16_t uIndex) {
+    if (uIndex >= m_directory.Count() || m_bEntryOpen)
+        throw SZipRefusal{};
     const CZipEntryHeader& header = *m_directory.m_entries[uIndex];
     if (!IsSafeEntryName(header.GetFileName(), true))
-        return false;
+        throw SZipRefusal{};
     if (!header.IsDirectory() && !HasFileName(StoredName(header.GetFileName(), true)))
-        return false;
-    if (!OpenEntryForReading(uIndex))
-        return false;
-    std::vector<uint8_t> chunk(kDefaultChunkSize);
-    while (ReadEntryData(chunk.data(), kDefaultChunkSize) == kDefaultChunkSize) {
+        throw SZipRefusal{};
+    if (!BeginEntry(uIndex))
+        throw SZipRefusal{};
+    std::vector<uint8_t> chunk(CZipArchiver::kDefaultChunkSize);
+    while (ReadData(chunk.data(), CZipArchiver::kDefaultChunkSize) ==
+           CZipArchiver::kDefaultChunkSize) {
     }
-    return CloseEntryForReading() == 1;
-}
-
-bool CZipArchiver::TestArchive(int* pFailedIndex) {
-    for (int i = 0; i < EntryCount(); ++i) {
-        if (!TestEntry(static_cast<uint16_t>(i))) {
-            if (pFailedIndex)
-                *pFailedIndex = i;
-            return false;
-        }
-    }
-    return true;
+    if (EndEntry(std::string()) != 1)
+        throw SZipRefusal{SZipRefusal::kIncomplete};
 }
