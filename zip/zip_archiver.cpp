@@ -110,6 +110,21 @@ uint64_t DeclaredSizeOf(const CZipDirectory& directory) {
 // The archive's face: each call goes to the writer or the reader of the open archive, and
 // their refusals (SZipRefusal) become the results documented in zip_archiver.h.
 
+namespace {
+
+// True when fn did what was asked, false when the writer or the reader refused it.
+template <class F>
+bool Done(F&& fn) {
+    try {
+        fn();
+        return true;
+    } catch (const SZipRefusal&) {
+        return false;
+    }
+}
+
+}  // namespace
+
 CZipArchiver::CZipArchiver() = default;
 
 CZipArchiver::~CZipArchiver() {
@@ -172,14 +187,7 @@ CZipArchiver::EntryState CZipArchiver::GetEntryState() const {
 
 bool CZipArchiver::AddFile(const std::string& strPath, int iLevel, bool bKeepPath,
                            uint32_t nChunkSize) {
-    if (!m_pWriter)
-        return false;
-    try {
-        m_pWriter->AddFile(strPath, iLevel, bKeepPath, nChunkSize);
-        return true;
-    } catch (const SZipRefusal&) {
-        return false;
-    }
+    return m_pWriter && Done([&] { m_pWriter->AddFile(strPath, iLevel, bKeepPath, nChunkSize); });
 }
 
 size_t CZipArchiver::AddFiles(const std::vector<std::string>& strPaths, int iLevel, bool bKeepPath,
@@ -212,47 +220,19 @@ size_t CZipArchiver::AddSources(const std::vector<SZipSource>& sources, int iLev
 
 bool CZipArchiver::OpenEntryForWriting(CZipEntryHeader& header, int iLevel,
                                        const std::string& strPath) {
-    if (!m_pWriter)
-        return false;
-    try {
-        m_pWriter->OpenEntry(header, iLevel, strPath);
-        return true;
-    } catch (const SZipRefusal&) {
-        return false;
-    }
+    return m_pWriter && Done([&] { m_pWriter->OpenEntry(header, iLevel, strPath); });
 }
 
 bool CZipArchiver::WriteEntryData(const void* pData, uint32_t nSize) {
-    if (!m_pWriter)
-        return false;
-    try {
-        m_pWriter->WriteData(pData, nSize);
-        return true;
-    } catch (const SZipRefusal&) {
-        return false;
-    }
+    return m_pWriter && Done([&] { m_pWriter->WriteData(pData, nSize); });
 }
 
 bool CZipArchiver::CloseEntryForWriting() {
-    if (!m_pWriter)
-        return false;
-    try {
-        m_pWriter->CloseEntry();
-        return true;
-    } catch (const SZipRefusal&) {
-        return false;
-    }
+    return m_pWriter && Done([&] { m_pWriter->CloseEntry(); });
 }
 
 bool CZipArchiver::OpenEntryForReading(uint16_t uIndex) {
-    if (!m_pReader)
-        return false;
-    try {
-        m_pReader->OpenEntry(uIndex);
-        return true;
-    } catch (const SZipRefusal&) {
-        return false;
-    }
+    return m_pReader && Done([&] { m_pReader->OpenEntry(uIndex); });
 }
 
 uint32_t CZipArchiver::ReadEntryData(void* pBuffer, uint32_t nSize) {
@@ -283,14 +263,8 @@ int CZipArchiver::CloseEntryForReading(const std::string& strPath) {
 
 bool CZipArchiver::ExtractEntry(uint16_t uIndex, const std::string& strFolder, bool bKeepPath,
                                 uint32_t nChunkSize) {
-    if (!m_pReader)
-        return false;
-    try {
-        m_pReader->ExtractEntry(uIndex, strFolder, bKeepPath, nChunkSize);
-        return true;
-    } catch (const SZipRefusal&) {
-        return false;
-    }
+    return m_pReader &&
+           Done([&] { m_pReader->ExtractEntry(uIndex, strFolder, bKeepPath, nChunkSize); });
 }
 
 size_t CZipArchiver::ExtractAll(const std::string& strFolder, unsigned nThreads,
@@ -305,14 +279,7 @@ size_t CZipArchiver::ExtractAll(const std::string& strFolder, unsigned nThreads,
 }
 
 bool CZipArchiver::TestEntry(uint16_t uIndex) {
-    if (!m_pReader)
-        return false;
-    try {
-        m_pReader->TestEntry(uIndex);
-        return true;
-    } catch (const SZipRefusal&) {
-        return false;
-    }
+    return m_pReader && Done([&] { m_pReader->TestEntry(uIndex); });
 }
 
 bool CZipArchiver::TestArchive(int* pFailedIndex) {
