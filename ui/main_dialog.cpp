@@ -13,7 +13,6 @@
 #include <type_traits>
 
 #include "app/app_messages.h"
-#include "app/categories.h"
 #include "net/endpoints.h"
 #include "ui/artwork.h"
 #include "ui/message_box.h"
@@ -116,18 +115,13 @@ void CMainDialog::CreateControls() {
 
     using artwork::DluRect;
     addButton(IDC_BACKUP, DluRect(14, 70, 81, 37), [this] { m_backup.OnBackup(); });
-    // The check boxes' labels are the category table's (app/categories.h), one row apart.
-    const int kBackupWidths[] = {59, 57, 49};
-    const int kRestoreWidths[] = {63, 57, 49};
-    for (int i = 0; i < 3; ++i) {
-        addCheck(kCheckGroups[i].nBackupId, DluRect(18, 111 + 14 * i, kBackupWidths[i], 10),
-                 kCheckGroups[i].szLabel);
-    }
+    addCheck(IDC_BACKUP_ADDON, DluRect(18, 111, 59, 10), kLabelAddon);
+    addCheck(IDC_BACKUP_CACHE, DluRect(18, 125, 57, 10), kLabelCache);
+    addCheck(IDC_BACKUP_FONT, DluRect(18, 139, 49, 10), kLabelFont);
     addButton(IDC_RESTORE, DluRect(274, 70, 81, 37), [this] { m_restore.OnRestore(); });
-    for (int i = 0; i < 3; ++i) {
-        addCheck(kCheckGroups[i].nRestoreId, DluRect(278, 111 + 14 * i, kRestoreWidths[i], 10),
-                 kCheckGroups[i].szLabel);
-    }
+    addCheck(IDC_RESTORE_ADDON, DluRect(278, 111, 63, 10), kLabelAddon);
+    addCheck(IDC_RESTORE_CACHE, DluRect(278, 125, 57, 10), kLabelCache);
+    addCheck(IDC_RESTORE_FONT, DluRect(278, 139, 49, 10), kLabelFont);
 
     m_pBrowser = new CWebBrowser2(this);
     m_pBrowser->setObjectName(ObjectName(IDC_BROWSER));
