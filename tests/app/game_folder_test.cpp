@@ -24,6 +24,27 @@ const char* kNotFoundOnClick =
     "World of Warcraft 설치 경로를 찾을 수 없습니다.\n\n와우 디렉토리를 수동으로 선택하시기 "
     "바랍니다.";
 
+// The category table: each order visits every category once, the upload's parts are numbered
+// in its order, and the check boxes' groups share out every category.
+TEST(CategoryTable, OrdersFieldsAndGroupsCoverEveryCategoryOnce) {
+    for (const auto& order : {kUploadOrder, kRestoreOrder}) {
+        uint8_t nSeen = 0;
+        for (int i = 0; i < kCategoryCount; ++i)
+            nSeen = static_cast<uint8_t>(nSeen | GetCategory(order[i]).nMask);
+        EXPECT_EQ(nSeen, kMaskAll);
+    }
+    for (int i = 0; i < kCategoryCount; ++i)
+        EXPECT_EQ(GetCategory(kUploadOrder[i]).szUploadField, "UserFile00" + std::to_string(i + 1));
+    uint8_t nGrouped = 0;
+    for (const SCheckGroup& group : kCheckGroups) {
+        EXPECT_EQ(nGrouped & group.nMask, 0);
+        nGrouped = static_cast<uint8_t>(nGrouped | group.nMask);
+    }
+    EXPECT_EQ(nGrouped, kMaskAll);
+    for (const SCategory& category : kCategories)
+        EXPECT_EQ(FindCategoryByWord(category.szWord), &category);
+}
+
 // The game folder as a value: only a folder every working, archive and copy path fits under.
 TEST(GameFolderValue, OnlyAnAbsoluteFolderThatFitsTheBuffersIsOne) {
 #ifdef _WIN32

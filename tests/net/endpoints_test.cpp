@@ -18,6 +18,8 @@ TEST(Endpoints, ServicePathsFollowTheServiceBase) {
               "http://127.0.0.1:9/Kelpo/html/post.php?userid=\xB0\xA1");
     EXPECT_EQ(endpoints.ArchiveUrl("gamer01", "__WDB.zip"),
               "http://127.0.0.1:9/Kelpo/UserData/gamer01/__WDB.zip");
+    // The request target the download measures against its buffer is that address's path.
+    EXPECT_EQ(SEndpoints::ArchivePath("gamer01", "__WDB.zip"), "/Kelpo/UserData/gamer01/__WDB.zip");
     // Without a board of its own, the board page lies on the service's server.
     EXPECT_EQ(endpoints.strBoardUrl, "http://127.0.0.1:9/board/powerbbs.php?come_idx=1206");
 }

@@ -32,6 +32,25 @@ protected:
     CSandbox m_temp;
 };
 
+TEST_F(FolderOpsTest, FoldersAreMadeWithTheirParentsAndAFileInTheWayIsAFailure) {
+    std::error_code ec;
+    EXPECT_TRUE(MakeFolders(P("a/b/c"), ec)) << ec.message();
+    EXPECT_TRUE(IsFolder(P("a/b/c")));
+    EXPECT_TRUE(MakeFolders(P("a/b"), ec));  // already there
+    WriteWholeFile(P("file"), "x");
+    EXPECT_FALSE(MakeFolders(P("file/sub"), ec));
+    EXPECT_TRUE(ec);
+    EXPECT_EQ(PathKind(P("file")), 1);
+    EXPECT_EQ(PathKind(P("a")), -1);
+    EXPECT_EQ(PathKind(P("missing")), 0);
+
+    // An extraction's folders: the ones it made, parents first.
+    std::vector<std::string> vecMade;
+    EXPECT_TRUE(CreateFolderPath(P("a/x/y"), &vecMade));
+    EXPECT_EQ(vecMade.size(), 2u);
+    EXPECT_FALSE(CreateFolderPath(P("file/z")));
+}
+
 TEST_F(FolderOpsTest, CopyKeepsContentTimesAndLinksAndLeavesTheSource) {
     MakeTree(P("src"));
     const auto tOld = fs::file_time_type::clock::now() - std::chrono::hours(240);

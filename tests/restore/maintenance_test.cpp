@@ -101,7 +101,7 @@ TEST_F(MaintenanceTest, InitializeMovesTheThreeFoldersToADatedResetCopyAndNothin
     EXPECT_EQ(SnapshotTree(m_game.Path("Cache")), cache);
     EXPECT_EQ(SnapshotTree(m_game.Path("Ralum"), {"Reset", "zav.lock"}), ralum);
     EXPECT_TRUE(fs::exists(PathFromUtf8(m_game.Path("Wow.exe"))));
-    EXPECT_FALSE(m_view.WaitCursorOn());
+    EXPECT_EQ(m_view.WaitCursorCalls(), (std::vector<bool>{true, false}));
 
     // Again, with the folders gone: done, and no copy is made or touched.
     m_view.ClearLog();
@@ -167,6 +167,8 @@ TEST_F(MaintenanceTest, InitializeAnsweredNoOrWhileBusyDeletesNothing) {
     const TreeMap before = SnapshotTree(m_game.strRoot);
     m_view.QueueConfirmAnswers({false});
     m_commands.OnInitialize();
+    // Asked before the wait cursor: refused, it never shows.
+    EXPECT_TRUE(m_view.WaitCursorCalls().empty());
     CTransferClaim running = m_logic.TryClaim();
     m_commands.OnInitialize();
     running.Release();
