@@ -97,7 +97,7 @@ public:
             }
         }
         // The lease must still be the upload's: renewing it tells.
-        if (!m_members.RenewUploadLease(id, strToken, m_fnNowMs() + 60000)) {
+        if (!m_members.RenewUploadLease(id, strToken, m_fnNowMs() + kUploadLeaseMs)) {
             return EStoreResult::LeaseLost;
         }
         std::string strError;

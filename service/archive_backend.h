@@ -19,6 +19,12 @@
 
 namespace zavsvc {
 
+// An upload's lease lasts this long unless renewed, which the arrival of its body does every
+// kUploadLeaseRenewMs: an instance killed in the middle keeps the member's next upload out
+// (409) for at most this long.
+inline constexpr int64_t kUploadLeaseMs = 20 * 1000;
+inline constexpr int64_t kUploadLeaseRenewMs = 5 * 1000;
+
 enum class EStoreResult {
     Ok,
     NotFound,     // no such archive

@@ -19,10 +19,6 @@ constexpr int64_t kBodyOverhead = 1 << 20;
 // What an announced body is taken to hold beside its archives when it reserves capacity: the
 // client's form has 636 bytes of part headers and closing lines.
 constexpr int64_t kFormAllowance = 16 * 1024;
-// An upload's lease lasts this long unless renewed, which its body's arrival does every
-// kLeaseRenewMs: an instance killed in the middle keeps the member out for at most this long.
-constexpr int64_t kLeaseMs = 60 * 1000;
-constexpr int64_t kLeaseRenewMs = 20 * 1000;
 
 // Receives the parts of one upload: each known field into its own staged archive.
 class CUploadSink : public IMultipartSink {
@@ -159,8 +155,8 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
     // The member's lease, in the database that every instance shares, holds the capacity the
     // upload adds at least; the reservation here holds the disk its staging may fill.
     const std::string strToken = NewUploadToken(Now());
-    switch (
-        m_members.TakeUploadLease(strId, strToken, nAdded, nCapacity, Now(), Now() + kLeaseMs)) {
+    switch (m_members.TakeUploadLease(strId, strToken, nAdded, nCapacity, Now(),
+                                      Now() + kUploadLeaseMs)) {
         case CMemberStore::ELease::Taken:
             break;
         case CMemberStore::ELease::MemberBusy:
@@ -202,10 +198,10 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
     bool bRead = reader([&](const char* p, size_t n) {
         nReceived += static_cast<int64_t>(n);
         bParsed = bParsed && nReceived <= nMaxBody && parser.Feed(p, n);
-        if (Now() - nRenewedMs >= kLeaseRenewMs) {
+        if (Now() - nRenewedMs >= kUploadLeaseRenewMs) {
             nRenewedMs = Now();
-            bLeaseLost =
-                bLeaseLost || !m_members.RenewUploadLease(strId, strToken, nRenewedMs + kLeaseMs);
+            bLeaseLost = bLeaseLost ||
+                         !m_members.RenewUploadLease(strId, strToken, nRenewedMs + kUploadLeaseMs);
         }
         return nReceived <= nMaxBody;
     });
