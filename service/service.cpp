@@ -458,10 +458,9 @@ int64_t CService::MemberStored(const std::string& strId) {
     return nTotal;
 }
 
-bool CService::UsageItems(const std::string& strId, std::string& rItems) {
+bool CService::UsageItems(const SMember& member, std::string& rItems) {
     std::array<int64_t, 4> sizes{};
-    std::optional<SMember> member;
-    if (m_pStore->Sizes(strId, sizes) != EStoreResult::Ok || !m_members.Lookup(strId, member)) {
+    if (m_pStore->Sizes(member.strId, sizes) != EStoreResult::Ok) {
         return false;
     }
     int64_t nTotal = 0;
@@ -469,7 +468,7 @@ bool CService::UsageItems(const std::string& strId, std::string& rItems) {
         nTotal += sizes[i];
         rItems += std::string(Categories()[i].pszName) + "=" + std::to_string(sizes[i]) + "|";
     }
-    rItems += "LASTUPLOAD=" + (member ? member->strLastUpload : std::string()) + "|";
+    rItems += "LASTUPLOAD=" + member.strLastUpload + "|";
     rItems += "Data=" + std::to_string(nTotal);
     return true;
 }
@@ -535,7 +534,7 @@ void CService::OnAuth(const httplib::Request& req, httplib::Response& res,
     }
     if (mode == "du") {
         std::string strItems;
-        if (!UsageItems(*id, strItems)) {
+        if (!UsageItems(*member, strItems)) {
             ReplyAuthErr(res, 503, kMsgUnavailable);
             return;
         }

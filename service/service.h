@@ -104,7 +104,7 @@ private:
     // True when the member's last successful login came from this address within the session.
     bool IsBound(const SMember& member, const std::string& strAddr) const;
     // The du items; false when the store cannot be read.
-    bool UsageItems(const std::string& strId, std::string& rItems);
+    bool UsageItems(const SMember& member, std::string& rItems);
     // What the member's archives take; -1 when the store cannot be read.
     int64_t MemberStored(const std::string& strId);
     int UsedPercent();
