@@ -255,8 +255,8 @@ bool CTestS3::Start() {
     return true;
 }
 
-void CTestS3::Stop() {
-    StopProcess(m_pid, SIGTERM);
+void CTestS3::Stop(bool bKill) {
+    StopProcess(m_pid, bKill ? SIGKILL : SIGTERM);
 }
 
 std::string CTestS3::Endpoint() const {

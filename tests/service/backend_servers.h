@@ -51,7 +51,8 @@ public:
     // Starts the server (on the same port after a Stop) with the bucket Bucket() and the
     // credentials of the process's environment, set here to the test pair.
     bool Start();
-    void Stop();
+    // SIGTERM (the server finishes the requests it has), or SIGKILL with bKill.
+    void Stop(bool bKill = false);
     std::string Endpoint() const;  // "http://127.0.0.1:PORT"
     static std::string Bucket() { return "zavtest"; }
     // The files of the stored objects (s3rver keeps each object's bytes in one file).

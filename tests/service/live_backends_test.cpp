@@ -368,6 +368,37 @@ TEST_F(SharedInstances, AnUnreachableDatabaseOrStoreIsAnsweredUnavailable) {
     EXPECT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
 }
 
+// A download streams from the store as the client takes it: when the store dies in the middle,
+// the reply ends short of its announced length instead of looking whole.
+TEST_F(SharedInstances, ADownloadWhoseStoreDiesIsCutShort) {
+    auto pService = StartService({"--max-upload-mb", "25"});
+    const CLiveService& service = *pService;
+    ASSERT_TRUE(Add(service, "gamer01"));
+    ASSERT_TRUE(LoggedIn(Login(service, "gamer01", "secret")));
+    const std::string strWtf = RandomBytes(20000000, 83);
+    ASSERT_EQ(Upload(service, "gamer01", {{"UserFile002", "__WTF.zip", strWtf}}).nStatus, 200);
+    CSocket sock(OpenConnection(service.HttpPort()));
+    const std::string strGet = "GET /Kelpo/UserData/gamer01/__WTF.zip HTTP/1.0\r\n\r\n";
+    ASSERT_EQ(::send(sock.Get(), strGet.data(), strGet.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(strGet.size()));
+    std::string strReply;
+    char ach[65536];
+    ssize_t n;
+    while (strReply.size() < 1000000 && (n = ::recv(sock.Get(), ach, sizeof ach, 0)) > 0) {
+        strReply.append(ach, static_cast<size_t>(n));
+    }
+    m_s3.Stop(true);
+    while ((n = ::recv(sock.Get(), ach, sizeof ach, 0)) > 0) {
+        strReply.append(ach, static_cast<size_t>(n));
+    }
+    const SReply reply = ParseReply(strReply);
+    EXPECT_EQ(reply.nStatus, 200);
+    EXPECT_NE(reply.strHeaders.find("Content-Length: 20000000"), std::string::npos)
+        << reply.strHeaders;
+    EXPECT_LT(reply.strBody.size(), strWtf.size());
+    EXPECT_EQ(reply.strBody, strWtf.substr(0, reply.strBody.size()));
+}
+
 TEST_F(SharedInstances, AMissingObjectIsNotFoundAndTheSweepTakesWhatNoRowNames) {
     auto pService = StartService({"--sweep-ms", "200"});
     const CLiveService& service = *pService;
