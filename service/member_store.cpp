@@ -57,6 +57,10 @@ const char* const kPostgresSchema[] = {
     " retired_at BIGINT NOT NULL)",
 };
 
+// An object no member's archive is any longer, kept for the sweep.
+constexpr const char* kRetire =
+    "INSERT INTO retired_objects (object_key, retired_at) VALUES ($1, $2) ON CONFLICT DO NOTHING";
+
 constexpr const char* kColumns = "id, password, nickname, last_upload, session_addr, session_time";
 
 constexpr int kFreeFailuresPerId = 5;        // of one id from one address
@@ -449,11 +453,11 @@ CMemberStore::ECommit CMemberStore::CommitArchives(std::string_view id, std::str
     for (const auto& row : vecRows) {
         nNew += row.nSize;
     }
-    for (const auto& [strCategory, current] : mapCurrent) {
+    for (const auto& current : mapCurrent) {
         const bool bReplaced = std::any_of(vecRows.begin(), vecRows.end(), [&](const auto& row) {
-            return row.strCategory == strCategory;
+            return row.strCategory == current.first;
         });
-        (bReplaced ? nReplaced : nKept) += current.second;
+        (bReplaced ? nReplaced : nKept) += current.second.second;
     }
     if (nKept + nNew > nLimit) {
         return ECommit::OverLimit;
@@ -466,10 +470,7 @@ CMemberStore::ECommit CMemberStore::CommitArchives(std::string_view id, std::str
     for (const auto& row : vecRows) {
         auto it = mapCurrent.find(row.strCategory);
         if (it != mapCurrent.end()) {
-            bOk = bOk && session->Run(
-                             "INSERT INTO retired_objects (object_key, retired_at) VALUES ($1, "
-                             "$2) ON CONFLICT DO NOTHING",
-                             {it->second.first, nNowMs});
+            bOk = bOk && session->Run(kRetire, {it->second.first, nNowMs});
         }
         bOk = bOk && session->Run(
                          "INSERT INTO archives (member_id, category, object_key, size) VALUES "
@@ -505,10 +506,7 @@ bool CMemberStore::RemoveArchives(std::string_view id, int64_t nNowMs,
     bool bOk = true;
     for (const auto& row : vecCurrent) {
         nTotal += ToInt(row[1]);
-        bOk = bOk && session->Run(
-                         "INSERT INTO retired_objects (object_key, retired_at) VALUES ($1, $2) "
-                         "ON CONFLICT DO NOTHING",
-                         {row[0], nNowMs});
+        bOk = bOk && session->Run(kRetire, {row[0], nNowMs});
     }
     bOk = bOk && session->Run("DELETE FROM archives WHERE member_id = $1", {id}) &&
           session->Run(

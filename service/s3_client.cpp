@@ -211,19 +211,30 @@ bool CS3Client::Perform(CURL* pEasy, long& rStatus, std::string& rBody, std::str
     return true;
 }
 
-bool CS3Client::CheckBucket(std::string* pStrError) {
-    CURL* pEasy = TakeHandle(m_location.strEndpoint + "/" + m_location.strBucket);
+bool CS3Client::Request(const std::string& strUrl, const char* pszMethod, long& rStatus,
+                        std::string& rBody, std::string* pStrError) {
+    CURL* pEasy = TakeHandle(strUrl);
     if (pEasy == nullptr) {
         *pStrError = "out of memory";
         return false;
     }
-    curl_easy_setopt(pEasy, CURLOPT_NOBODY, 1L);
+    if (std::strcmp(pszMethod, "HEAD") == 0) {
+        curl_easy_setopt(pEasy, CURLOPT_NOBODY, 1L);
+    } else if (std::strcmp(pszMethod, "GET") != 0) {
+        curl_easy_setopt(pEasy, CURLOPT_CUSTOMREQUEST, pszMethod);
+    }
     SlistPtr headers(PayloadHeader(nullptr, kEmptyPayloadHash));
     curl_easy_setopt(pEasy, CURLOPT_HTTPHEADER, headers.get());
+    const bool bOk = Perform(pEasy, rStatus, rBody, pStrError);
+    GiveHandle(pEasy);
+    return bOk;
+}
+
+bool CS3Client::CheckBucket(std::string* pStrError) {
     long nStatus = 0;
     std::string strBody;
-    bool bOk = Perform(pEasy, nStatus, strBody, pStrError);
-    GiveHandle(pEasy);
+    const bool bOk = Request(m_location.strEndpoint + "/" + m_location.strBucket, "HEAD", nStatus,
+                             strBody, pStrError);
     if (bOk && nStatus != 200) {
         *pStrError = "bucket " + m_location.strBucket + ": " + Describe(CURLE_OK, nStatus, "");
         return false;
@@ -266,18 +277,9 @@ bool CS3Client::PutFile(const std::string& strKey, const std::string& strPath,
 }
 
 bool CS3Client::Delete(const std::string& strKey, std::string* pStrError) {
-    CURL* pEasy = TakeHandle(ObjectUrl(strKey));
-    if (pEasy == nullptr) {
-        *pStrError = "out of memory";
-        return false;
-    }
-    curl_easy_setopt(pEasy, CURLOPT_CUSTOMREQUEST, "DELETE");
-    SlistPtr headers(PayloadHeader(nullptr, kEmptyPayloadHash));
-    curl_easy_setopt(pEasy, CURLOPT_HTTPHEADER, headers.get());
     long nStatus = 0;
     std::string strBody;
-    bool bOk = Perform(pEasy, nStatus, strBody, pStrError);
-    GiveHandle(pEasy);
+    const bool bOk = Request(ObjectUrl(strKey), "DELETE", nStatus, strBody, pStrError);
     if (bOk && nStatus != 204 && nStatus != 200 && nStatus != 404) {
         *pStrError = "DELETE " + strKey + ": " + Describe(CURLE_OK, nStatus, strBody);
         return false;
@@ -289,17 +291,12 @@ bool CS3Client::List(const std::string& strKeyPrefix, std::vector<SS3Object>& rO
                      std::string* pStrError) {
     std::string strToken;
     while (true) {
-        CURL* pEasy = TakeHandle("");
-        if (pEasy == nullptr) {
-            *pStrError = "out of memory";
-            return false;
-        }
         // The query in the canonical order the signature has it: names sorted, values
         // percent-encoded.
         std::string strQuery;
-        auto add = [&](const char* pszName, const std::string& strValue) {
+        auto add = [&strQuery](const char* pszName, const std::string& strValue) {
             char* pszEscaped =
-                curl_easy_escape(pEasy, strValue.c_str(), static_cast<int>(strValue.size()));
+                curl_easy_escape(nullptr, strValue.c_str(), static_cast<int>(strValue.size()));
             strQuery += std::string(strQuery.empty() ? "?" : "&") + pszName + "=" +
                         (pszEscaped != nullptr ? pszEscaped : "");
             curl_free(pszEscaped);
@@ -309,15 +306,11 @@ bool CS3Client::List(const std::string& strKeyPrefix, std::vector<SS3Object>& rO
         }
         add("list-type", "2");
         add("prefix", strKeyPrefix);
-        const std::string strUrl =
-            m_location.strEndpoint + "/" + m_location.strBucket + "/" + strQuery;
-        curl_easy_setopt(pEasy, CURLOPT_URL, strUrl.c_str());
-        SlistPtr headers(PayloadHeader(nullptr, kEmptyPayloadHash));
-        curl_easy_setopt(pEasy, CURLOPT_HTTPHEADER, headers.get());
         long nStatus = 0;
         std::string strBody;
-        bool bOk = Perform(pEasy, nStatus, strBody, pStrError);
-        GiveHandle(pEasy);
+        const bool bOk =
+            Request(m_location.strEndpoint + "/" + m_location.strBucket + "/" + strQuery, "GET",
+                    nStatus, strBody, pStrError);
         if (!bOk) {
             return false;
         }

@@ -103,6 +103,9 @@ private:
     void GiveHandle(CURL* pEasy);
     void SetUp(CURL* pEasy, const std::string& strUrl) const;
     std::string ObjectUrl(const std::string& strKey) const;
+    // A request without a body (GET, HEAD, DELETE); rStatus is its HTTP status, rBody its body.
+    bool Request(const std::string& strUrl, const char* pszMethod, long& rStatus,
+                 std::string& rBody, std::string* pStrError);
     // Runs a prepared request; rStatus is its HTTP status, rBody its body.
     bool Perform(CURL* pEasy, long& rStatus, std::string& rBody, std::string* pStrError);
 
