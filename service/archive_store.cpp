@@ -272,10 +272,17 @@ CTempArchive::~CTempArchive() {
     }
 }
 
-bool CTempArchive::Create(const std::string& strPath) {
+bool CTempArchive::Create(const std::string& strPath, bool bHash) {
     m_fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (m_fd < 0) {
         return false;
+    }
+    m_strPath = strPath;
+    if (bHash) {
+        m_pHash.reset(EVP_MD_CTX_new());
+        if (!m_pHash || EVP_DigestInit_ex(m_pHash.get(), EVP_sha256(), nullptr) != 1) {
+            return false;
+        }
     }
     m_vecBuffer.reserve(kWriteBuffer);
     return true;
@@ -295,6 +302,9 @@ bool CTempArchive::Write(const char* p, size_t n) {
         return false;
     }
     m_nSize += static_cast<int64_t>(n);
+    if (m_pHash && EVP_DigestUpdate(m_pHash.get(), p, n) != 1) {
+        return false;
+    }
     if (m_vecBuffer.size() + n > kWriteBuffer) {
         if (!Flush()) {
             return false;
@@ -313,6 +323,16 @@ bool CTempArchive::Finish() {
     }
     bool bOk = ::close(m_fd) == 0;
     m_fd = -1;
+    if (m_pHash) {
+        unsigned char achDigest[EVP_MAX_MD_SIZE];
+        unsigned int nDigest = 0;
+        bOk = bOk && EVP_DigestFinal_ex(m_pHash.get(), achDigest, &nDigest) == 1;
+        static constexpr char kHex[] = "0123456789abcdef";
+        for (unsigned int i = 0; bOk && i < nDigest; ++i) {
+            m_strSha256 += kHex[achDigest[i] >> 4];
+            m_strSha256 += kHex[achDigest[i] & 0x0F];
+        }
+    }
     return bOk;
 }
 
@@ -335,7 +355,7 @@ CTempArchive* CUploadStage::Add(const SCategory& category) {
         m_strDir = strTemplate;
     }
     auto pFile = std::make_unique<CTempArchive>();
-    if (!pFile->Create(m_strDir + "/" + category.pszArchive)) {
+    if (!pFile->Create(m_strDir + "/" + category.pszArchive, m_bHash)) {
         return nullptr;
     }
     m_vecParts.push_back({&category, std::move(pFile)});

@@ -3,6 +3,8 @@
 // upload are received into a staging folder beside the member folders and replace the stored
 // ones all together or not at all (see CArchiveStore::Commit).
 
+#include <openssl/evp.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -75,15 +77,22 @@ public:
     CTempArchive(const CTempArchive&) = delete;
     CTempArchive& operator=(const CTempArchive&) = delete;
 
-    bool Create(const std::string& strPath);  // a new file, readable by the owner only
+    // A new file, readable by the owner only; with bHash, its SHA-256 is taken as it is written.
+    bool Create(const std::string& strPath, bool bHash = false);
     bool Write(const char* p, size_t n);
     bool Finish();  // flushes, fsyncs and closes
     int64_t Size() const { return m_nSize; }
+    const std::string& Path() const { return m_strPath; }
+    // The SHA-256 of the bytes written, in hex, once finished (empty without bHash).
+    const std::string& Sha256() const { return m_strSha256; }
 
 private:
     bool Flush();
 
     int m_fd = -1;
+    std::string m_strPath;
+    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> m_pHash{nullptr, EVP_MD_CTX_free};
+    std::string m_strSha256;
     std::vector<char> m_vecBuffer;
     int64_t m_nSize = 0;
 };
@@ -92,7 +101,9 @@ private:
 // it holds (after a commit: the replaced archives) are deleted with the object.
 class CUploadStage {
 public:
-    explicit CUploadStage(const CArchiveStore& store) : m_store(store) {}
+    // With bHash, each archive's SHA-256 is taken as it arrives (for stores that check it).
+    explicit CUploadStage(const CArchiveStore& store, bool bHash = false)
+        : m_store(store), m_bHash(bHash) {}
     ~CUploadStage();
     CUploadStage(const CUploadStage&) = delete;
     CUploadStage& operator=(const CUploadStage&) = delete;
@@ -113,6 +124,7 @@ public:
 
 private:
     const CArchiveStore& m_store;
+    const bool m_bHash;
     std::string m_strDir;
     std::vector<SPart> m_vecParts;
 };

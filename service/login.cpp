@@ -90,8 +90,10 @@ void CService::OnLogin(const httplib::Request& req, httplib::Response& res,
             return;
     }
     std::optional<SMember> member;
-    if (validId) {
-        member = m_members.Find(strId);
+    if (validId && !m_members.Lookup(strId, member)) {
+        res.status = 503;
+        Reply(res, false, kMsgStoreFailed);
+        return;
     }
     // An unknown id costs the same hash as the costliest known one.
     if (member) {

@@ -22,6 +22,8 @@
 namespace zavsvc {
 namespace {
 
+// Connections to a shared database at once: the workers that need one wait for a free one.
+constexpr size_t kDatabaseConnections = 8;
 constexpr const char* kAuthType = "text/html; charset=euc-kr";
 constexpr const char* kOriginalTypeHeader = "X-Zav-Original-Content-Type";
 
@@ -30,6 +32,8 @@ constexpr const char* kMsgBadId = "아이디가 올바르지 않습니다.";
 constexpr const char* kMsgNotLoggedIn = "로그인 정보가 없습니다. 프로그램에서 다시 로그인하십시오.";
 constexpr const char* kMsgRemoveFailed =
     "파일을 삭제하지 못하였습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
+constexpr const char* kMsgUnavailable =
+    "저장소에 연결하지 못하였습니다. 잠시후에 다시 시도해 보시기 바랍니다.";
 
 // Refused requests: at most 20 log lines a second, 100 at once.
 constexpr double kRefusalLinesPerSecond = 20;
@@ -232,8 +236,10 @@ bool ParseEndpoint(const std::string& strText, SEndpoint& rOut) {
 CService::CService(SServeOptions options)
     : m_options(std::move(options)),
       m_archives(m_options.strDataDir),
-      m_capacity(m_options.strDataDir, m_options.nCapacityMb * 1000000),
+      m_capacity(m_options.strDataDir),
       m_refusalLog(kRefusalLinesPerSecond, kRefusalLineBurst) {}
+
+CService::~CService() = default;
 
 void CService::LogRequest(const char* pszScheme, const httplib::Request& req,
                           const httplib::Response& res) {
@@ -256,8 +262,36 @@ bool CService::Prepare() {
     }
     RestrictToOwner(m_options.strDataDir);
     std::string strError;
-    if (!m_members.Open(m_options.strDataDir, &strError)) {
+    const bool bOpened =
+        m_options.strDb.empty()
+            ? m_members.Open(m_options.strDataDir, &strError)
+            : m_members.OpenPostgres(m_options.strDb, kDatabaseConnections, &strError);
+    if (!bOpened) {
         std::fprintf(stderr, "zav-service: cannot open the database %s\n", strError.c_str());
+        return false;
+    }
+    // The embedded database serves this process alone: leases of an earlier run are over.
+    if (!m_members.IsShared()) {
+        m_members.ClearUploadLeases();
+    }
+    if (m_options.strStore.empty()) {
+        m_pStore = MakeFileArchives(m_archives, m_members, m_options.fnNowMs);
+    } else {
+        SS3Location location;
+        SS3Credentials credentials;
+        if (!ParseS3Url(m_options.strStore, location, &strError) ||
+            !CredentialsFromEnvironment(credentials, &strError)) {
+            std::fprintf(stderr, "zav-service: %s\n", strError.c_str());
+            return false;
+        }
+        location.strEndpoint = m_options.strS3Endpoint;
+        m_pStore = MakeS3Archives(std::make_unique<CS3Client>(location, credentials), m_members,
+                                  m_options.fnNowMs, m_options.nSweepMs);
+        // Uploads are staged in the data folder: what an earlier run left there goes.
+        m_archives.RecoverInterruptedCommits();
+    }
+    if (!m_pStore->Prepare(&strError)) {
+        std::fprintf(stderr, "zav-service: cannot use the archive store: %s\n", strError.c_str());
         return false;
     }
     if (m_options.bDemo) {
@@ -270,9 +304,6 @@ bool CService::Prepare() {
     m_strDummyHash = HashPassword("not a password of anyone", HashIterations());
     m_nDummyIterations = std::max(HashIterations(), m_members.MaxHashCost());
     m_nCostCheckedMs = Now();
-    m_archives.RecoverInterruptedCommits();
-    // Counted once here; commits and removals move it from then on.
-    m_capacity.SetStored(m_archives.TotalStored());
     return true;
 }
 
@@ -336,6 +367,7 @@ int CService::Run() {
     std::printf("listening http %s:%d\n", m_options.http.strHostText.c_str(), nHttpPort);
     std::printf("listening https %s:%d\n", m_options.https.strHostText.c_str(), nHttpsPort);
     std::fflush(stdout);
+    std::thread sweeper([this] { SweepLoop(); });
 
     timespec wait{1, 0};
     while (sigtimedwait(&signals, nullptr, &wait) < 0) {
@@ -343,6 +375,12 @@ int CService::Run() {
             break;
         }
     }
+    {
+        std::lock_guard lock(m_sweepMutex);
+        m_bStopping = true;
+    }
+    m_sweepCv.notify_all();
+    sweeper.join();
     front.Stop();
     http.SetServing(false);
     https.SetServing(false);
@@ -408,26 +446,57 @@ void CService::OnConfig(const httplib::Request&, httplib::Response& res) {
     res.set_content(ConfigText(values), kAuthType);
 }
 
-int64_t CService::MemberStored(const std::string& strId) const {
+int64_t CService::MemberStored(const std::string& strId) {
+    std::array<int64_t, 4> sizes{};
+    if (m_pStore->Sizes(strId, sizes) != EStoreResult::Ok) {
+        return -1;
+    }
     int64_t nTotal = 0;
-    for (const auto& category : Categories()) {
-        nTotal += m_archives.ArchiveSize(strId, category);
+    for (int64_t n : sizes) {
+        nTotal += n;
     }
     return nTotal;
 }
 
-std::string CService::UsageItems(const std::string& strId) {
-    std::string strItems;
-    int64_t nTotal = 0;
-    for (const auto& category : Categories()) {
-        int64_t nSize = m_archives.ArchiveSize(strId, category);
-        nTotal += nSize;
-        strItems += std::string(category.pszName) + "=" + std::to_string(nSize) + "|";
+bool CService::UsageItems(const SMember& member, std::string& rItems) {
+    std::array<int64_t, 4> sizes{};
+    if (m_pStore->Sizes(member.strId, sizes) != EStoreResult::Ok) {
+        return false;
     }
-    auto member = m_members.Find(strId);
-    strItems += "LASTUPLOAD=" + (member ? member->strLastUpload : std::string()) + "|";
-    strItems += "Data=" + std::to_string(nTotal);
-    return strItems;
+    int64_t nTotal = 0;
+    for (size_t i = 0; i < Categories().size(); ++i) {
+        nTotal += sizes[i];
+        rItems += std::string(Categories()[i].pszName) + "=" + std::to_string(sizes[i]) + "|";
+    }
+    rItems += "LASTUPLOAD=" + member.strLastUpload + "|";
+    rItems += "Data=" + std::to_string(nTotal);
+    return true;
+}
+
+int CService::UsedPercent() {
+    if (m_options.nCapacityMb <= 0) {
+        // The data folder's disk; an object store without a capacity is not counted full.
+        return m_pStore->OnLocalDisk() ? m_capacity.UsedPercent() : 0;
+    }
+    int64_t nStored = 0, nReserved = 0;
+    if (!m_members.Totals(Now(), nStored, nReserved)) {
+        return 99;  // unknown: report full so that no upload is started
+    }
+    const double dUsed = static_cast<double>(nStored + nReserved) /
+                         static_cast<double>(m_options.nCapacityMb * 1000000);
+    const int nPercent = static_cast<int>(dUsed * 100);
+    return nPercent < 0 ? 0 : (nPercent > 99 ? 99 : nPercent);
+}
+
+void CService::SweepLoop() {
+    std::unique_lock lock(m_sweepMutex);
+    while (!m_bStopping) {
+        lock.unlock();
+        m_pStore->Sweep();
+        lock.lock();
+        m_sweepCv.wait_for(lock, std::chrono::milliseconds(m_options.nSweepMs),
+                           [this] { return m_bStopping; });
+    }
 }
 
 void CService::OnAuth(const httplib::Request& req, httplib::Response& res,
@@ -440,7 +509,7 @@ void CService::OnAuth(const httplib::Request& req, httplib::Response& res,
     auto mode = FormField(strBody, "mode");
     if (mode == "freespace") {
         char sz[8];
-        std::snprintf(sz, sizeof sz, "%2d%%", m_capacity.UsedPercent());
+        std::snprintf(sz, sizeof sz, "%2d%%", UsedPercent());
         res.set_content(AuthOk(sz), kAuthType);
         return;
     }
@@ -454,25 +523,35 @@ void CService::OnAuth(const httplib::Request& req, httplib::Response& res,
         ReplyAuthErr(res, 400, kMsgBadId);
         return;
     }
-    auto member = m_members.Find(*id);
+    std::optional<SMember> member;
+    if (!m_members.Lookup(*id, member)) {
+        ReplyAuthErr(res, 503, kMsgUnavailable);
+        return;
+    }
     if (!member || !IsBound(*member, ClientAddress(req))) {
         ReplyAuthErr(res, 403, kMsgNotLoggedIn);
         return;
     }
     if (mode == "du") {
-        res.set_content(AuthOk(UsageItems(*id)), kAuthType);
+        std::string strItems;
+        if (!UsageItems(*member, strItems)) {
+            ReplyAuthErr(res, 503, kMsgUnavailable);
+            return;
+        }
+        res.set_content(AuthOk(strItems), kAuthType);
         return;
     }
-    std::lock_guard lock(m_archives.CommitMutex());
-    const int64_t nBefore = MemberStored(*id);
-    const bool bRemoved = m_archives.RemoveAll(*id);
-    m_capacity.AddStored(MemberStored(*id) - nBefore);
-    if (!bRemoved) {
-        ReplyAuthErr(res, 500, kMsgRemoveFailed);
-        return;
+    switch (m_pStore->RemoveAll(*id)) {
+        case EStoreResult::Ok:
+            res.set_content(AuthOk(""), kAuthType);
+            return;
+        case EStoreResult::Unavailable:
+            ReplyAuthErr(res, 503, kMsgUnavailable);
+            return;
+        default:
+            ReplyAuthErr(res, 500, kMsgRemoveFailed);
+            return;
     }
-    m_members.SetLastUpload(*id, "");
-    res.set_content(AuthOk(""), kAuthType);
 }
 
 void CService::OnDownload(const httplib::Request& req, httplib::Response& res) {
@@ -483,39 +562,44 @@ void CService::OnDownload(const httplib::Request& req, httplib::Response& res) {
         return;
     }
     const std::string& strId = *id;
-    auto member = m_members.Find(strId);
+    std::optional<SMember> member;
+    if (!m_members.Lookup(strId, member)) {
+        res.status = 503;
+        res.set_content("the member database cannot be reached\n", "text/plain");
+        return;
+    }
     if (!member || !IsBound(*member, ClientAddress(req))) {
         res.status = 403;
         res.set_content("forbidden\n", "text/plain");
         return;
     }
-    // The open descriptor keeps serving this archive even if an upload replaces it meanwhile.
-    int fd = ::open(m_archives.ArchivePath(strId, *pCategory).c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        res.status = 404;
-        res.set_content("not found\n", "text/plain");
-        return;
+    std::unique_ptr<IArchiveReader> pReader;
+    switch (m_pStore->Open(strId, *pCategory, pReader)) {
+        case EStoreResult::Ok:
+            break;
+        case EStoreResult::NotFound:
+            res.status = 404;
+            res.set_content("not found\n", "text/plain");
+            return;
+        case EStoreResult::Unavailable:
+            res.status = 503;
+            res.set_content("the archive store cannot be reached\n", "text/plain");
+            return;
+        default:
+            res.status = 500;
+            res.set_content("the stored archive cannot be read\n", "text/plain");
+            return;
     }
-    auto pFd = std::shared_ptr<int>(new int(fd), [](int* p) {
-        ::close(*p);
-        delete p;
-    });
+    // Whole or not at all: a reader that cannot go on ends the connection short of the
+    // announced length.
+    std::shared_ptr<IArchiveReader> pShared(std::move(pReader));
     res.set_content_provider(
-        static_cast<size_t>(st.st_size), "application/zip",
-        [pFd](size_t nOffset, size_t nLength, httplib::DataSink& sink) {
-            char ach[64 * 1024];
-            size_t nWant = nLength < sizeof ach ? nLength : sizeof ach;
-            ssize_t n = ::pread(*pFd, ach, nWant, static_cast<off_t>(nOffset));
-            if (n <= 0) {
-                return false;
-            }
-            return sink.write(ach, static_cast<size_t>(n));
+        static_cast<size_t>(pShared->Size()), "application/zip",
+        [pShared](size_t nOffset, size_t nLength, httplib::DataSink& sink) {
+            return pShared->Send(nOffset, nLength,
+                                 [&sink](const char* p, size_t n) { return sink.write(p, n); });
         },
-        [pFd](bool) {});
+        [pShared](bool) {});
 }
 
 }  // namespace zavsvc

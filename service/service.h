@@ -3,10 +3,14 @@
 // from one process over one data folder, behind the event-driven front of front.h.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
+#include "service/archive_backend.h"
 #include "service/archive_store.h"
 #include "service/capacity.h"
 #include "service/clock.h"
@@ -32,7 +36,17 @@ struct SEndpoint {
 bool ParseEndpoint(const std::string& strText, SEndpoint& rOut);
 
 struct SServeOptions {
+    // The instance's own folder: its TLS certificate and the staging of uploads; and, unless
+    // strDb and strStore name others, the members' database and the archives.
     std::string strDataDir;
+    // A PostgreSQL database for the members (a libpq connection string); empty: DATA/zav.db.
+    std::string strDb;
+    // An S3 store for the archives (s3://BUCKET/PREFIX at strS3Endpoint); empty: DATA/UserData.
+    std::string strStore;
+    std::string strS3Endpoint;
+    // How often the objects that no member's archive is any longer are deleted, and how long
+    // they are kept after that first (for a download that began before).
+    int64_t nSweepMs = 15 * 60 * 1000;
     SEndpoint http{"127.0.0.1", "127.0.0.1", 8080};
     SEndpoint https{"127.0.0.1", "127.0.0.1", 8443};
     bool bDemo = false;
@@ -60,9 +74,10 @@ public:
     // Prepares the data folder, listens, prints the two "listening" lines and serves until
     // SIGINT or SIGTERM. Returns the process exit code.
     int Run();
-    // Creates the data folder (owner only), opens the member database and finishes or undoes
-    // interrupted commits; Run calls it first. Public so that the route handlers can be driven
-    // in-process.
+    ~CService();
+    // Creates the data folder (owner only), opens the member database and the archive store
+    // and finishes or undoes interrupted commits; Run calls it first. Public so that the route
+    // handlers can be driven in-process.
     bool Prepare();
 
     // Route handlers.
@@ -88,8 +103,13 @@ private:
     int64_t Now() const { return m_options.fnNowMs(); }
     // True when the member's last successful login came from this address within the session.
     bool IsBound(const SMember& member, const std::string& strAddr) const;
-    std::string UsageItems(const std::string& strId);
-    int64_t MemberStored(const std::string& strId) const;
+    // The du items; false when the store cannot be read.
+    bool UsageItems(const SMember& member, std::string& rItems);
+    // What the member's archives take; -1 when the store cannot be read.
+    int64_t MemberStored(const std::string& strId);
+    int UsedPercent();
+    // Deletes unnamed objects of the store now and then, until the service stops.
+    void SweepLoop();
     // The hash an unknown id is checked against, at the cost of the costliest stored one.
     std::string DummyHash();
     // Raises the dummy's cost to the stored hash's; the stored hashes are looked at again
@@ -100,8 +120,12 @@ private:
 
     SServeOptions m_options;
     CMemberStore m_members;
-    CArchiveStore m_archives;
-    CCapacityLedger m_capacity;
+    CArchiveStore m_archives;  // the data folder's: stored archives, or only the staging
+    std::unique_ptr<IArchiveStore> m_pStore;
+    CCapacityLedger m_capacity;  // the data folder's disk, for uploads in progress here
+    std::mutex m_sweepMutex;
+    std::condition_variable m_sweepCv;
+    bool m_bStopping = false;
     CLogLimiter m_refusalLog;
     std::string m_strDummyHash;  // verified for unknown ids so that they take as long
     std::atomic<int> m_nDummyIterations{0};

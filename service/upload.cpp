@@ -93,7 +93,11 @@ bool CService::CheckUploadRequest(const httplib::Request& req, httplib::Response
         return false;
     }
     const std::string& strId = *id;
-    auto member = m_members.Find(strId);
+    std::optional<SMember> member;
+    if (!m_members.Lookup(strId, member)) {
+        Refuse(res, 503, "the member database cannot be reached");
+        return false;
+    }
     if (!member || !IsBound(*member, ClientAddress(req))) {
         Refuse(res, 403, "not logged in from this address");
         return false;
@@ -139,11 +143,39 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
             ? std::min<int64_t>(
                   static_cast<int64_t>(req.get_header_value<uint64_t>("Content-Length")), nMaxBody)
             : nMaxBody;
-    const int64_t nAdded =
-        req.has_header("Content-Length")
-            ? std::max<int64_t>(nAnnounced - kFormAllowance - MemberStored(strId), 0)
-            : 0;
-    CUploadReservation reservation(m_capacity, strId, nAnnounced, nAdded);
+    const int64_t nStored = req.has_header("Content-Length") ? MemberStored(strId) : 0;
+    if (nStored < 0) {
+        Refuse(res, 503, "the archive store cannot be reached");
+        return;
+    }
+    const int64_t nAdded = req.has_header("Content-Length")
+                               ? std::max<int64_t>(nAnnounced - kFormAllowance - nStored, 0)
+                               : 0;
+    const int64_t nCapacity = m_options.nCapacityMb * 1000000;
+    // The member's lease, in the database that every instance shares, holds the capacity the
+    // upload adds at least; the reservation here holds the disk its staging may fill.
+    const std::string strToken = NewUploadToken(Now());
+    switch (m_members.TakeUploadLease(strId, strToken, nAdded, nCapacity, Now(),
+                                      Now() + kUploadLeaseMs)) {
+        case CMemberStore::ELease::Taken:
+            break;
+        case CMemberStore::ELease::MemberBusy:
+            Refuse(res, 409, "another upload of this member is in progress");
+            return;
+        case CMemberStore::ELease::Full:
+            Refuse(res, 507, "the storage is full");
+            return;
+        case CMemberStore::ELease::StoreFailed:
+            Refuse(res, 503, "the member database cannot be reached");
+            return;
+    }
+    struct SLeaseRelease {
+        CMemberStore& members;
+        const std::string& strId;
+        const std::string& strToken;
+        ~SLeaseRelease() { members.ReleaseUploadLease(strId, strToken); }
+    } leaseRelease{m_members, strId, strToken};
+    CUploadReservation reservation(m_capacity, strId, nAnnounced);
     if (reservation.Result() == CCapacityLedger::EReserve::MemberBusy) {
         Refuse(res, 409, "another upload of this member is in progress");
         return;
@@ -153,7 +185,7 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
         return;
     }
 
-    CUploadStage stage(m_archives);
+    CUploadStage stage(m_archives, !m_pStore->OnLocalDisk());
     CUploadSink sink(stage, nLimit);
     CMultipartParser parser(*boundary, sink);
     // Every byte of the body counts, whatever part or field it belongs to and however it is
@@ -161,9 +193,16 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
     // dropped, so that the client gets to see the answer instead of a reset connection.
     int64_t nReceived = 0;
     bool bParsed = true;
+    bool bLeaseLost = false;
+    int64_t nRenewedMs = Now();
     bool bRead = reader([&](const char* p, size_t n) {
         nReceived += static_cast<int64_t>(n);
         bParsed = bParsed && nReceived <= nMaxBody && parser.Feed(p, n);
+        if (Now() - nRenewedMs >= kUploadLeaseRenewMs) {
+            nRenewedMs = Now();
+            bLeaseLost = bLeaseLost ||
+                         !m_members.RenewUploadLease(strId, strToken, nRenewedMs + kUploadLeaseMs);
+        }
         return nReceived <= nMaxBody;
     });
     if (nReceived > nMaxBody) {
@@ -191,37 +230,39 @@ void CService::OnUpload(const httplib::Request& req, httplib::Response& res,
         return;
     }
 
-    std::lock_guard lock(m_archives.CommitMutex());
-    // The limit holds for what the member keeps: the archives this upload leaves in place
-    // and the ones it brings.
-    int64_t nKept = 0;
-    int64_t nReplaced = 0;
-    for (const auto& category : Categories()) {
-        (stage.Holds(category) ? nReplaced : nKept) += m_archives.ArchiveSize(strId, category);
-    }
-    if (nKept + sink.m_nArchiveBytes > nLimit) {
-        Refuse(res, 413, "the archives kept and uploaded exceed the upload limit");
+    if (bLeaseLost) {
+        Refuse(res, 409, "another upload of this member took over");
         return;
     }
-    const int64_t nDelta = sink.m_nArchiveBytes - nReplaced;
-    if (m_options.nCapacityMb > 0 &&
-        m_capacity.Stored() + nDelta > m_options.nCapacityMb * 1000000) {
-        Refuse(res, 507, "the storage is full");
-        return;
+    SCommitLimits limits;
+    limits.nUploadLimit = nLimit;
+    limits.nCapacityLimit = nCapacity;
+    switch (m_pStore->Commit(strId, strToken, stage, limits,
+                             FormatLocalTime(static_cast<std::time_t>(Now() / 1000)))) {
+        case EStoreResult::Ok:
+            break;
+        case EStoreResult::OverLimit:
+            Refuse(res, 413, "the archives kept and uploaded exceed the upload limit");
+            return;
+        case EStoreResult::Full:
+            Refuse(res, 507, "the storage is full");
+            return;
+        case EStoreResult::LeaseLost:
+            Refuse(res, 409, "another upload of this member took over");
+            return;
+        case EStoreResult::Unavailable:
+            Refuse(res, 503, "the archive store cannot be reached; nothing was stored");
+            return;
+        case EStoreResult::NotFound:
+        case EStoreResult::Failed:
+            Refuse(res, 500, "cannot store the archives");
+            return;
     }
-    std::string strError;
-    if (!m_archives.Commit(strId, stage, &strError)) {
-        std::fprintf(stderr, "zav-service: %s\n", strError.c_str());
-        Refuse(res, 500, "cannot store the archives");
-        return;
-    }
-    m_capacity.AddStored(nDelta);
     std::string strItems;
     for (const auto& part : stage.Parts()) {
         strItems += std::string(strItems.empty() ? "" : "|") + part.pCategory->pszName + "=" +
                     std::to_string(part.pFile->Size());
     }
-    m_members.SetLastUpload(strId, FormatLocalTime(static_cast<std::time_t>(Now() / 1000)));
     res.set_content("+OK<br>" + strItems, kTextType);
 }
 

@@ -4,8 +4,9 @@
 # same body to disk, and `python3 -m http.server` for the download). Reports MB/s (10^6 bytes)
 # and peak resident memory of each server, and their ratios, to bench/results/service.md;
 # then the bounded attack run of attack.py (beside nginx) and the attacks of one hostile client
-# one by one (attack_items.py; with BASELINE=PATH/zav-service beside that build too) are added
-# to the same report.
+# one by one (attack_items.py; with BASELINE=PATH/zav-service beside that build too) and the
+# shared back ends (scale.py: SQLite and files, PostgreSQL and S3, two instances behind nginx;
+# the migration of 1,000 members) are added to the same report.
 #   bench/service/run.sh [WORK_DIR] [RUNS] [ARCHIVE_MB]   (default /tmp/zav-service-bench, 3, 400)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -155,5 +156,17 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
   echo
   echo "Reproduce: \`BASELINE=OTHER/zav-service bench/service/run.sh\`, or"
   echo "\`bench/service/attack_items.py --service PATH/zav-service [--baseline OTHER/zav-service]\`."
+  echo
+  echo "## Beyond one machine: PostgreSQL, S3 and two instances"
+  echo
+  echo "\`bench/service/scale.py\` on the same release build, in one run on loopback: the account"
+  echo "query (\`wrk -t2 -c8\`), uploads and downloads (4 members at once with curl) against one"
+  echo "instance on SQLite and files, one on PostgreSQL and the tests' S3 server, and two behind"
+  echo "nginx; the CPU seconds of each group of processes in each phase; then \`migrate\` of 1,000"
+  echo "members, twice."
+  echo
+  python3 "$ROOT/bench/service/scale.py" "$SERVICE" "$WORK/scale"
+  echo
+  echo "Reproduce: \`bench/service/scale.py PATH/zav-service WORK_DIR [SECONDS]\`."
 } >"$RESULTS"
 cat "$RESULTS"

@@ -12,12 +12,41 @@
 #include <fstream>
 #include <thread>
 
+#include "service/backend_servers.h"
 #include "service/service_client.h"
 #include "support/live_service.h"
 
 namespace {
 
 using namespace svctest;
+
+enum class EBackends { Embedded, Shared };
+
+// The hostile clients that reach the database and the store meet either pair of back ends:
+// SQLite with files, or PostgreSQL with an S3 store, started here.
+class HostileClientsOn : public ::testing::TestWithParam<EBackends> {
+protected:
+    void SetUp() override {
+        if (GetParam() == EBackends::Shared) {
+            ASSERT_TRUE(m_postgres.Start());
+            ASSERT_TRUE(m_s3.Start());
+            m_vecBackend = SharedBackendArgs(m_postgres, m_s3);
+        }
+    }
+    std::vector<std::string> Args(std::vector<std::string> vecExtra) const {
+        vecExtra.insert(vecExtra.end(), m_vecBackend.begin(), m_vecBackend.end());
+        return vecExtra;
+    }
+    bool AddMember(const CLiveService& service) const {
+        return AddMemberTo(service, m_vecBackend, "gamer01", "secret", "n");
+    }
+    // What the member's archives are stored as: the member folders, or the store's objects.
+    size_t StoredArchives(const CLiveService& service) const;
+
+    CTestPostgres m_postgres;
+    CTestS3 m_s3;
+    std::vector<std::string> m_vecBackend;
+};
 
 void SendAll(const CSocket& sock, const std::string& str) {
     ASSERT_EQ(::send(sock.Get(), str.data(), str.size(), MSG_NOSIGNAL),
@@ -48,6 +77,17 @@ std::vector<std::string> Entries(const std::string& strDir) {
     }
     std::sort(vec.begin(), vec.end());
     return vec;
+}
+
+size_t HostileClientsOn::StoredArchives(const CLiveService& service) const {
+    if (GetParam() == EBackends::Shared) {
+        return m_s3.ObjectFiles().size();
+    }
+    size_t n = 0;
+    for (const auto& strEntry : Entries(service.DataDir() + "/UserData")) {
+        n += Entries(service.DataDir() + "/UserData/" + strEntry).size();
+    }
+    return n;
 }
 
 std::string UploadRequest(const std::string& strData) {
@@ -142,8 +182,8 @@ TEST(HostileClients, IdleAndTricklingConnectionsDoNotHoldUpOthers) {
 
 // More stalled form bodies than there are workers and waiting places together, on both
 // listeners: they wait in the front, and nobody else waits for them.
-TEST(HostileClients, FormBodiesThatNeverArriveHoldNoWorker) {
-    CLiveService service;
+TEST_P(HostileClientsOn, FormBodiesThatNeverArriveHoldNoWorker) {
+    CLiveService service(Args({}));
     ASSERT_TRUE(service.IsRunning());
     std::vector<CSocket> vecForms;
     std::vector<std::unique_ptr<CTlsClient>> vecLogins;
@@ -242,10 +282,10 @@ TEST(HostileClients, HeadsOverTheLimitsGetTheirStatusOnBothListeners) {
     EXPECT_EQ(service.Stop(), 0);
 }
 
-TEST(HostileClients, HeadsAndBodiesThatStallAreGivenUpAndTheUploadDiscarded) {
-    CLiveService service({"--io-timeout-ms", "300", "--max-upload-mb", "2"});
+TEST_P(HostileClientsOn, HeadsAndBodiesThatStallAreGivenUpAndTheUploadDiscarded) {
+    CLiveService service(Args({"--io-timeout-ms", "300", "--max-upload-mb", "2"}));
     ASSERT_TRUE(service.IsRunning());
-    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(AddMember(service));
     ASSERT_EQ(Login(service, "gamer01", "secret").strBody.substr(67, 2), "OK");
     const std::string strOld = RandomBytes(5000, 1);
     ASSERT_EQ(ParseReply(Exchange(service.HttpPort(), UploadRequest(strOld))).nStatus, 200);
@@ -262,14 +302,17 @@ TEST(HostileClients, HeadsAndBodiesThatStallAreGivenUpAndTheUploadDiscarded) {
     SendAll(upload, strRequest.substr(0, strRequest.size() / 2));
     ReadToEnd(upload);
     EXPECT_EQ(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").strBody, strOld);
-    EXPECT_EQ(Entries(service.DataDir() + "/UserData"), std::vector<std::string>{"gamer01"});
+    EXPECT_EQ(StoredArchives(service), 1u);
+    EXPECT_EQ(Entries(service.DataDir() + "/UserData"), GetParam() == EBackends::Shared
+                                                            ? std::vector<std::string>{}
+                                                            : std::vector<std::string>{"gamer01"});
     EXPECT_EQ(service.Stop(), 0);
 }
 
-TEST(HostileClients, SigtermStopsAtOnceWhileClientsAreConnectedAndDropsARunningUpload) {
-    CLiveService service({"--max-upload-mb", "2"});
+TEST_P(HostileClientsOn, SigtermStopsAtOnceWhileClientsAreConnectedAndDropsARunningUpload) {
+    CLiveService service(Args({"--max-upload-mb", "2"}));
     ASSERT_TRUE(service.IsRunning());
-    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(AddMember(service));
     ASSERT_EQ(Login(service, "gamer01", "secret").strBody.substr(67, 2), "OK");
     const std::string strOld = RandomBytes(5000, 3);
     ASSERT_EQ(ParseReply(Exchange(service.HttpPort(), UploadRequest(strOld))).nStatus, 200);
@@ -295,11 +338,9 @@ TEST(HostileClients, SigtermStopsAtOnceWhileClientsAreConnectedAndDropsARunningU
     // The fixture waits a bounded time for the exit and reports a kill as -1.
     EXPECT_EQ(service.Stop(), 0);
     trickler.request_stop();
-    const std::string strMember = service.DataDir() + "/UserData/gamer01";
-    EXPECT_EQ(Entries(service.DataDir() + "/UserData"), std::vector<std::string>{"gamer01"});
-    EXPECT_EQ(Entries(strMember), std::vector<std::string>{"__WTF.zip"});
-    std::ifstream in(strMember + "/__WTF.zip", std::ios::binary);
-    EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == strOld);
+    EXPECT_EQ(StoredArchives(service), 1u);
+    ASSERT_TRUE(service.Start());
+    EXPECT_TRUE(Get(service, "/Kelpo/UserData/gamer01/__WTF.zip").strBody == strOld);
 }
 
 TEST(HostileClients, ChunkedFormsAreRefusedAndAnEndlessChunkSizeLineIsCutShort) {
@@ -352,10 +393,10 @@ TEST(HostileClients, ChunkedFormsAreRefusedAndAnEndlessChunkSizeLineIsCutShort) 
 
 // A full send buffer takes long to signal room again; a reader far above the minimum rate
 // must not be cut off meanwhile.
-TEST(HostileClients, ASteadySlowReaderGetsTheWholeArchive) {
-    CLiveService service({"--io-timeout-ms", "400", "--max-upload-mb", "5"});
+TEST_P(HostileClientsOn, ASteadySlowReaderGetsTheWholeArchive) {
+    CLiveService service(Args({"--io-timeout-ms", "400", "--max-upload-mb", "5"}));
     ASSERT_TRUE(service.IsRunning());
-    ASSERT_TRUE(service.AddMember("gamer01", "secret", "n"));
+    ASSERT_TRUE(AddMember(service));
     ASSERT_EQ(Login(service, "gamer01", "secret").strBody.substr(67, 2), "OK");
     const std::string strArchive = RandomBytes(5000000, 7);
     ASSERT_EQ(
@@ -381,6 +422,13 @@ TEST(HostileClients, ASteadySlowReaderGetsTheWholeArchive) {
     EXPECT_TRUE(reply.strBody == strArchive);
     EXPECT_EQ(service.Stop(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, HostileClientsOn,
+                         ::testing::Values(EBackends::Embedded, EBackends::Shared),
+                         [](const auto& testInfo) {
+                             return testInfo.param == EBackends::Shared ? "PostgresS3"
+                                                                        : "SqliteFiles";
+                         });
 
 TEST(HostileClients, AFloodOfRefusalsIsLoggedAtALimitedRate) {
     CLiveService service;

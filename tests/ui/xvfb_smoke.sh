@@ -25,6 +25,10 @@ for _ in $(seq 1 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 DISPLAY_NUM=$(head -n1 "$WORK/display" 2>/dev/null)
 [ -n "$DISPLAY_NUM" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
 export DISPLAY=":$DISPLAY_NUM"
+# Clients are let in once the server answers (a display number freed by another run can still
+# be in its last moments).
+for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb on $DISPLAY does not answer: $(cat "$WORK/xvfb.log")"
 
 # The service, on ephemeral loopback ports, with one member.
 export ZAV_SERVICE_HASH_ITERATIONS=1000

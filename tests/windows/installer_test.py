@@ -14,12 +14,11 @@ else, and leave the folder.
 
 Exits 0 when everything holds; otherwise 1, each difference on its own line.
 """
-import hashlib
 import os
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from wine_session import StepFailed, WinePrefix, log  # noqa: E402
+from wine_session import StepFailed, WinePrefix, changed_paths, log, snapshot  # noqa: E402
 
 UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZAV"
 GAME = "C:\\Games\\World of Warcraft"
@@ -31,19 +30,6 @@ GAME_FILES = {
     "Ralum/Original/WTF/Config.wtf": b'SET gxWindow "1"\n',
     "Ralum/Temp/__WTF.zip": b"PK\x05\x06" + bytes(18),
 }
-
-
-def snapshot(root):
-    """{relative path: SHA-256 of its bytes, or "folder"} of everything under root."""
-    found = {}
-    for base, dirs, names in os.walk(root):
-        for d in dirs:
-            found[os.path.relpath(os.path.join(base, d), root)] = "folder"
-        for n in names:
-            with open(os.path.join(base, n), "rb") as f:
-                found[os.path.relpath(os.path.join(base, n), root)] = \
-                    hashlib.sha256(f.read()).hexdigest()
-    return found
 
 
 def shortcut_paths(path):
@@ -201,8 +187,7 @@ class InstallerTest:
 
     def check_unchanged(self, root, before):
         after = snapshot(root)
-        changed = sorted(set(after) ^ set(before) |
-                         {p for p in set(after) & set(before) if after[p] != before[p]})
+        changed = changed_paths(before, after)
         self.check(not changed, f"the uninstaller changed the game folder: {changed[:10]}")
 
 

@@ -9,6 +9,7 @@ Wine draws the windows itself here (Decorated=N, no window manager), so a window
 geometry is the Windows window's rectangle, and screen pixels are the X root's.
 Python 3 standard library only.
 """
+import hashlib
 import os
 import shlex
 import shutil
@@ -22,7 +23,7 @@ from e2e_harness import (Display, StepFailed, log, read_json_lines, stop_process
                          wait_until)
 
 __all__ = ["Display", "StepFailed", "WinePrefix", "WineWindows", "log", "read_registry",
-           "stop_program", "wait_until"]
+           "changed_paths", "snapshot", "stop_program", "wait_until"]
 
 SESSION_PREFIX_SCRIPT = os.path.join(SOURCE_DIR, "scripts", "wine-session-prefix")
 # No Mono or Gecko installers, no menu entries on the host: as scripts/wine-run.
@@ -115,14 +116,15 @@ class WinePrefix:
                              f"{done.stderr.decode(errors='replace').strip()}")
         return done.returncode, done.stdout, done.stderr
 
-    def start(self, args, display, env=None, log_path=None):
-        """Starts a program in the prefix on the display; returns its Popen."""
+    def start(self, args, display, env=None, log_path=None, cwd=None):
+        """Starts a program in the prefix on the display, in the host folder cwd (the
+        program's current folder is that folder's Windows path); returns its Popen."""
         out = open(log_path, "ab") if log_path else subprocess.DEVNULL
         try:
             return subprocess.Popen([self.wine] + list(args),
                                     env=dict(self.env, DISPLAY=display.name, **(env or {})),
                                     stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                                    start_new_session=True)
+                                    cwd=cwd, start_new_session=True)
         finally:
             if log_path:
                 out.close()
@@ -223,6 +225,10 @@ class WineWindows:
         self.control_map = control_map
         self.message_log = message_log
         self.seen = 0  # message log entries already taken by next_message
+        # The X window each window was found in by wait_window. A window's controls alone do
+        # not name it: the main window is larger than the login dialog and covers the place
+        # of all its controls.
+        self.wids = {}
 
     # -- windows and controls --
 
@@ -236,24 +242,32 @@ class WineWindows:
 
     def wait_window(self, window, ids, timeout=60, alive=None):
         """Waits until window has reported the controls ids and an X window with the
-        program's title holds them all; returns that X window's id."""
+        program's title holds them all, one not taken by another of its windows; returns that
+        X window's id, which window_of names from then on."""
         def shown():
             if alive:
                 alive()
             found = self.controls(window)
             if not all(i in found for i in ids):
                 return None
+            taken = {wid for name, wid in self.wids.items() if name != window}
             for wid, geometry in self.display.visible_windows(self.TITLE).items():
-                if all(_inside(found[i], geometry) for i in ids):
+                if wid not in taken and all(_inside(found[i], geometry) for i in ids):
                     return wid
             return None
-        return wait_until(shown, timeout, f"the {window} window with controls {list(ids)}",
-                          interval=0.25)
+        self.wids[window] = wait_until(shown, timeout,
+                                       f"the {window} window with controls {list(ids)}",
+                                       interval=0.25)
+        return self.wids[window]
 
     def window_of(self, window):
-        """The X window that holds every reported control of window, or None."""
+        """The X window of window while it is on the screen, else None: the one wait_window
+        found, or else the one that holds every reported control of window."""
+        visible = self.display.visible_windows(self.TITLE)
+        if window in self.wids:
+            return self.wids[window] if self.wids[window] in visible else None
         found = self.controls(window)
-        for wid, geometry in self.display.visible_windows(self.TITLE).items():
+        for wid, geometry in visible.items():
             if found and all(_inside(r, geometry) for r in found.values()):
                 return wid
         return None
@@ -325,6 +339,27 @@ def _inside(rect, geometry):
     x, y, w, h = rect
     gx, gy, gw, gh = geometry
     return gx <= x and gy <= y and x + w <= gx + gw and y + h <= gy + gh
+
+
+def snapshot(root):
+    """{relative path: (SHA-256 of its bytes, read-only), or "folder"} of everything under
+    root, to tell whether anything in it changed."""
+    found = {}
+    for base, dirs, names in os.walk(root):
+        for d in dirs:
+            found[os.path.relpath(os.path.join(base, d), root)] = "folder"
+        for n in names:
+            path = os.path.join(base, n)
+            with open(path, "rb") as f:
+                digest = hashlib.sha256(f.read()).hexdigest()
+            found[os.path.relpath(path, root)] = (digest, not os.stat(path).st_mode & 0o200)
+    return found
+
+
+def changed_paths(before, after):
+    """The paths two snapshots disagree on (added, removed or changed), sorted."""
+    return sorted(set(after) ^ set(before) |
+                  {p for p in set(after) & set(before) if after[p] != before[p]})
 
 
 def stop_program(proc, prefix, what):
