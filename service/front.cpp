@@ -319,18 +319,24 @@ void CFront::Work(SPool& pool) {
         if (m_bStopping) {
             return;
         }
+        // The worker and the address's place are free before the client sees the end of the
+        // answer: a client that sends its next request as soon as the connection ends is not
+        // refused for the request that just ended.
+        {
+            std::lock_guard lock(m_mutex);
+            ++pool.nIdle;
+            if (!pConn->strBusyKey.empty()) {
+                auto it = m_mapBusyByAddress.find(pConn->strBusyKey);
+                if (it != m_mapBusyByAddress.end() && --it->second == 0) {
+                    m_mapBusyByAddress.erase(it);
+                }
+                pConn->strBusyKey.clear();
+            }
+        }
         // The rest of what the client sends is drained by the event thread, so that closing
         // with unread bytes cannot reset the connection before the client read the answer.
         EndSending(pConn->conn);
         std::lock_guard lock(m_mutex);
-        ++pool.nIdle;
-        if (!pConn->strBusyKey.empty()) {
-            auto it = m_mapBusyByAddress.find(pConn->strBusyKey);
-            if (it != m_mapBusyByAddress.end() && --it->second == 0) {
-                m_mapBusyByAddress.erase(it);
-            }
-            pConn->strBusyKey.clear();
-        }
         m_vecReturned.push_back(std::move(pConn));
         uint64_t nOne = 1;
         if (::write(m_nWakeFd, &nOne, sizeof nOne) != sizeof nOne) {

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -227,6 +228,13 @@ TEST(HostileClients, OneAddressTakesAFewWorkersAndBeyondAllOfThemARequestIsRefus
     };
     std::vector<CSocket> vecHeld;
     vecHeld.push_back(stalledUpload(0));
+    // The service takes the upload's place when it has read the head; until then a second
+    // request of the address would still find the place free.
+    const auto tDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Get(service, "/Kelpo/html/new_config.php", Source(0).c_str()).nStatus != 503 &&
+           std::chrono::steady_clock::now() < tDeadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     CSocket second = stalledUpload(kPlaces);
     EXPECT_EQ(ParseReply(ReadToEnd(second)).nStatus, 503);
     EXPECT_EQ(Get(service, "/Kelpo/html/new_config.php", Source(1).c_str()).nStatus, 200);
