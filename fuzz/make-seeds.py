@@ -236,6 +236,22 @@ def service_chunk():
     write(t, "endless_size_line", u8(7) + b"1" * 400)
 
 
+def service_s3_list():
+    t = "service_s3_list_fuzzer"
+    head = (b'<?xml version="1.0" encoding="UTF-8"?>\n<ListBucketResult '
+            b'xmlns="http://s3.amazonaws.com/doc/2006-03-01/"><Name>zav</Name>'
+            b"<Prefix>z/u/</Prefix><KeyCount>2</KeyCount><MaxKeys>1000</MaxKeys>")
+    objects = (b"<Contents><Key>z/u/gamer01/1765000000000-ab/__WTF.zip</Key>"
+               b"<LastModified>2026-12-10T03:00:00.000Z</LastModified><ETag>&quot;x&quot;"
+               b"</ETag><Size>1204</Size><StorageClass>STANDARD</StorageClass></Contents>"
+               b"<Contents><Key>z/u/gamer02/1765000000001-cd/__WDB.zip</Key><Size>99</Size>"
+               b"</Contents>")
+    write(t, "first_of_two", head + b"<IsTruncated>true</IsTruncated><NextContinuationToken>"
+          b"dG9rZW4=</NextContinuationToken>" + objects + b"</ListBucketResult>")
+    write(t, "last", head + b"<IsTruncated>false</IsTruncated>" + objects
+          + b"</ListBucketResult>\n")
+
+
 if __name__ == "__main__":
     split_text()
     server_config()
@@ -248,3 +264,4 @@ if __name__ == "__main__":
     service_head()
     page_banner()
     service_chunk()
+    service_s3_list()

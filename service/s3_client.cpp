@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 namespace zavsvc {
 namespace {
@@ -318,21 +320,54 @@ bool CS3Client::List(const std::string& strKeyPrefix, std::vector<SS3Object>& rO
             *pStrError = "listing: " + Describe(CURLE_OK, nStatus, strBody);
             return false;
         }
-        for (const auto& strContents : ElementTexts(strBody, "Contents")) {
-            const auto vecKey = ElementTexts(strContents, "Key");
-            const auto vecSize = ElementTexts(strContents, "Size");
-            if (!vecKey.empty()) {
-                rOut.push_back({vecKey[0], vecSize.empty() ? 0 : std::atoll(vecSize[0].c_str())});
-            }
+        // A listing taken for whole when it is not would let the sweep forget objects that
+        // are still there; a store that hands back the same page again would never end it.
+        std::string strNext;
+        if (!ParseListPage(strBody, rOut, strNext)) {
+            *pStrError = "listing: the store's reply is not a whole listing";
+            return false;
         }
-        const auto vecTruncated = ElementTexts(strBody, "IsTruncated");
-        const auto vecNext = ElementTexts(strBody, "NextContinuationToken");
-        if (vecTruncated.empty() || vecTruncated[0] != "true" || vecNext.empty() ||
-            vecNext[0].empty()) {
+        if (strNext.empty()) {
             return true;
         }
-        strToken = vecNext[0];
+        if (strNext == strToken) {
+            *pStrError = "listing: the store gives the same page again";
+            return false;
+        }
+        strToken = std::move(strNext);
     }
+}
+
+bool ParseListPage(const std::string& strBody, std::vector<SS3Object>& rOut,
+                   std::string& rNextToken) {
+    constexpr std::string_view kClose = "</ListBucketResult>";
+    const size_t nLast = strBody.find_last_not_of(" \t\r\n");
+    if (strBody.find("<ListBucketResult") == std::string::npos || nLast == std::string::npos ||
+        nLast + 1 < kClose.size() ||
+        std::string_view(strBody).substr(nLast + 1 - kClose.size(), kClose.size()) != kClose) {
+        return false;
+    }
+    std::vector<SS3Object> vecPage;
+    for (const auto& strContents : ElementTexts(strBody, "Contents")) {
+        const auto vecKey = ElementTexts(strContents, "Key");
+        const auto vecSize = ElementTexts(strContents, "Size");
+        if (vecKey.empty() || vecKey[0].empty() || vecSize.empty() || vecSize[0].empty() ||
+            vecSize[0].size() > 18 ||
+            vecSize[0].find_first_not_of("0123456789") != std::string::npos) {
+            return false;
+        }
+        vecPage.push_back({vecKey[0], std::stoll(vecSize[0])});
+    }
+    const auto vecTruncated = ElementTexts(strBody, "IsTruncated");
+    const auto vecNext = ElementTexts(strBody, "NextContinuationToken");
+    const bool bMore = !vecTruncated.empty() && vecTruncated[0] == "true";
+    if (bMore && (vecNext.empty() || vecNext[0].empty())) {
+        return false;  // more to come, but no way to ask for it
+    }
+    rNextToken = bMore ? vecNext[0] : std::string();
+    rOut.insert(rOut.end(), std::make_move_iterator(vecPage.begin()),
+                std::make_move_iterator(vecPage.end()));
+    return true;
 }
 
 std::unique_ptr<CS3Download> CS3Client::Get(const std::string& strKey, std::string* pStrError) {

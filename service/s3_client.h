@@ -37,6 +37,12 @@ struct SS3Object {
     int64_t nSize = 0;
 };
 
+// One page of a ListObjectsV2 reply: its objects (appended to rOut) and the token of the next
+// page (empty on the last). False, with rOut as it was, when the reply is not one whole
+// listing: it broke off, or an object's key or size is missing or not a size.
+bool ParseListPage(const std::string& strBody, std::vector<SS3Object>& rOut,
+                   std::string& rNextToken);
+
 // A GET whose status and length are known before its body is read.
 class CS3Download {
 public:

@@ -8,6 +8,7 @@
 #include "service/member_store.h"
 #include "service/password.h"
 #include "service/replies.h"
+#include "service/s3_client.h"
 #include "service/service.h"
 #include "service/text_util.h"
 #include "service/tls_cert.h"
@@ -146,6 +147,44 @@ TEST(ServiceCertificate, SignatureIntegersAlwaysTakeTheirFullLength) {
         ASSERT_TRUE(sig);
         EXPECT_EQ(BN_num_bytes(ECDSA_SIG_get0_r(sig.get())), 32) << "certificate " << i;
         EXPECT_EQ(BN_num_bytes(ECDSA_SIG_get0_s(sig.get())), 32) << "certificate " << i;
+    }
+}
+
+// The sweep forgets the rows of objects a listing leaves out, so only a whole listing counts.
+TEST(ServiceS3Listing, APageCountsOnlyWhenItIsWhole) {
+    const std::string strHead =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ListBucketResult><Name>b</Name>";
+    const std::string strObjects =
+        "<Contents><Key>z/u/a/1/__WTF.zip</Key><Size>12</Size></Contents>"
+        "<Contents><Key>z/u/b/2/__WDB.zip</Key><Size>3000000000</Size></Contents>";
+    std::vector<zavsvc::SS3Object> vec{{"earlier", 1}};
+    std::string strNext = "stale";
+    ASSERT_TRUE(zavsvc::ParseListPage(
+        strHead + "<IsTruncated>false</IsTruncated>" + strObjects + "</ListBucketResult>\n", vec,
+        strNext));
+    ASSERT_EQ(vec.size(), 3u);
+    EXPECT_EQ(vec[2].strKey, "z/u/b/2/__WDB.zip");
+    EXPECT_EQ(vec[2].nSize, 3000000000LL);
+    EXPECT_EQ(strNext, "");
+    ASSERT_TRUE(zavsvc::ParseListPage(strHead +
+                                          "<IsTruncated>true</IsTruncated><NextContinuationToken>"
+                                          "t2</NextContinuationToken></ListBucketResult>",
+                                      vec, strNext));
+    EXPECT_EQ(strNext, "t2");
+
+    // Broken off, no listing at all, more to come without a token, an object without its
+    // size or with a size that is none: refused, and nothing is added.
+    for (const std::string& strBad : {
+             strHead + "<IsTruncated>false</IsTruncated>" + strObjects.substr(0, 90),
+             std::string("<Error><Code>SlowDown</Code></Error>"),
+             strHead + "<IsTruncated>true</IsTruncated>" + strObjects + "</ListBucketResult>",
+             strHead + "<Contents><Key>k</Key></Contents></ListBucketResult>",
+             strHead + "<Contents><Key>k</Key><Size>-1</Size></Contents></ListBucketResult>",
+             strHead + "<Contents><Key></Key><Size>1</Size></Contents></ListBucketResult>",
+         }) {
+        std::vector<zavsvc::SS3Object> vecOut;
+        EXPECT_FALSE(zavsvc::ParseListPage(strBad, vecOut, strNext)) << strBad;
+        EXPECT_TRUE(vecOut.empty());
     }
 }
 
