@@ -2,11 +2,16 @@
 // takes the system's proxy settings).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <thread>
+
 #include "net/curl_util.h"
 #include "net/http_request.h"
 #include "net/http_transfer.h"
 #include "support/env_guard.h"
+#include "support/sandbox.h"
 #include "support/scripted_server.h"
+#include "support/test_socket.h"
 
 namespace {
 
@@ -87,6 +92,108 @@ TEST(ProxyChoice, ProxyIsAskedForTheWholeAddressWithTheBytesAsGiven) {
     EXPECT_EQ(reply, "PK");
     EXPECT_EQ(proxy.Requests(2)[1].RequestLine(),
               "POST http://zav.example.com:8080/Kelpo/html/auth.php HTTP/1.1");
+}
+
+// A proxy that opens one tunnel: it records the CONNECT request, answers 200 and passes the
+// bytes both ways to 127.0.0.1:nTargetPort, whatever host the request names.
+class CTunnelProxy {
+public:
+    explicit CTunnelProxy(int nTargetPort) : m_nTargetPort(nTargetPort) {
+        using namespace test_socket;
+        m_nListener = ::socket(AF_INET, SOCK_STREAM | kCloexec, 0);
+        sockaddr_in address = Loopback(0);
+        socklen_t nLength = sizeof address;
+        if (::bind(m_nListener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::listen(m_nListener, 1) == 0 &&
+            ::getsockname(m_nListener, reinterpret_cast<sockaddr*>(&address), &nLength) == 0)
+            m_nPort = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~CTunnelProxy() {
+        ::shutdown(m_nListener, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        test_socket::Close(m_nListener);
+    }
+    CTunnelProxy(const CTunnelProxy&) = delete;
+    CTunnelProxy& operator=(const CTunnelProxy&) = delete;
+
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_nPort); }
+    // The CONNECT request's head, once the tunnel has ended.
+    std::string Head() {
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_strHead;
+    }
+
+private:
+    void Serve() {
+        using namespace test_socket;
+        if (test_socket::WaitReadable(m_nListener, kNone, 10000) != 0)
+            return;
+        const Socket nClient = Accept(m_nListener);
+        if (nClient == kNone)
+            return;
+        char ach[16384];
+        while (m_strHead.find("\r\n\r\n") == std::string::npos) {
+            if (WaitReadable(nClient, kNone, 10000) != 0)
+                break;
+            const long n = Receive(nClient, ach, sizeof ach);
+            if (n <= 0)
+                break;
+            m_strHead.append(ach, static_cast<size_t>(n));
+        }
+        const Socket nServer = Connect(m_nTargetPort);
+        if (nServer != kNone && SendAll(nClient, "HTTP/1.1 200 Connection established\r\n\r\n")) {
+            // Each side's bytes to the other, until one of them ends.
+            for (;;) {
+                const int nReady = WaitReadable(nClient, nServer, 10000);
+                if (nReady < 0)
+                    break;
+                const long n = Receive(nReady == 0 ? nClient : nServer, ach, sizeof ach);
+                if (n <= 0 || !SendAll(nReady == 0 ? nServer : nClient,
+                                       std::string(ach, static_cast<size_t>(n))))
+                    break;
+            }
+        }
+        Close(nServer);
+        Close(nClient);
+    }
+
+    int m_nTargetPort;
+    int m_nPort = 0;
+    test_socket::Socket m_nListener = test_socket::kNone;
+    std::string m_strHead;
+    std::thread m_thread;
+};
+
+// HTTPS through a proxy goes through a tunnel: the proxy is asked to connect to the host, and
+// the server itself, its name checked against its certificate, is asked for the path alone.
+TEST(ProxyChoice, HttpsGoesThroughATunnelAndAsksTheServerForThePath) {
+    CSandbox tls;
+    const std::string strMake =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+        "-subj /CN=zav.example.com -addext subjectAltName=DNS:zav.example.com -keyout '" +
+        tls.Path("key.pem") + "' -out '" + tls.Path("cert.pem") + "' 2>/dev/null";
+    ASSERT_EQ(std::system(strMake.c_str()), 0);
+    CScriptedServer server(CScriptedServer::Reply(200, "OK"),
+                           CScriptedServer::STls{tls.Path("cert.pem"), tls.Path("key.pem")});
+    CTunnelProxy proxy(server.Port());
+    CProxyEnvironment env({{"https_proxy", proxy.Url()}});
+    const std::string strUrl =
+        "https://zav.example.com:" + std::to_string(server.Port()) + "/app/login";
+
+    CHttpTransfer transfer(tls.Path("cert.pem"));
+    std::string strBody;
+    SHttpResult result = transfer.Get(strUrl, {}, true, "Tavrin", [&](const char* p, size_t n) {
+        strBody.append(p, n);
+        return true;
+    });
+    EXPECT_TRUE(result.bTransportOk) << result.strError;
+    EXPECT_EQ(strBody, "OK");
+    EXPECT_EQ(HeadLines(server.Request())[0], "GET /app/login HTTP/1.0");
+    EXPECT_EQ(HeadLines(proxy.Head())[0],
+              "CONNECT zav.example.com:" + std::to_string(server.Port()) + " HTTP/1.1");
 }
 
 TEST(ProxyChoice, LoopbackIsReachedDirectlyWhateverTheEnvironmentSays) {
