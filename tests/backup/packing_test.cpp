@@ -12,6 +12,9 @@
 #include "backup/backup_command.h"
 #include "backup/folder_packer.h"
 #include "backup_sandbox.h"
+#ifdef ZAV_TEST_LISTING_FAULT
+#include "listing_fault.h"
+#endif
 #include "platform/native_text.h"
 #include "support/recording_view.h"
 #include "zip/zip_archiver.h"
@@ -165,6 +168,30 @@ TEST(PackingFaults, FolderThatCannotBeOpenedFailsTheCategoryAndIsNamed) {
             zip.Open(TempArchivePath(box.Folder(), fault.eCategory), ZipOpenMode::ReadOnly));
     }
 }
+
+#ifdef ZAV_TEST_LISTING_FAULT
+// A listing that breaks off in the middle fails the category as a folder that cannot be opened
+// does, naming the folder, wherever in the folder it breaks.
+TEST_F(PackingTest, ListingThatBreaksOffFailsTheCategoryAndNamesTheFolder) {
+    for (int i = 0; i < 3; ++i)
+        m_box.Write("WTF/Account/ACC/file" + std::to_string(i) + ".txt", "x");
+    const std::string strAcc =
+        Utf8FromPath(std::filesystem::canonical(PathFromUtf8(m_box.Folder() + "WTF/Account/ACC")));
+    // ".", ".." and three files: the listing breaks off before, among and after them.
+    for (int nBefore : {0, 2, 3, 4, 5}) {
+        SCOPED_TRACE(nBefore);
+        CRecordingView view;
+        BreakListingOf(strAcc, nBefore);
+        EXPECT_EQ(PackFolder(view, m_box.Folder(), ECategory::Wtf), kPackAddFailed);
+        EXPECT_EQ(view.Messages(), std::vector<std::string>{std::string(kMsgAddFileFailed) +
+                                                            "\n\n" + "WTF/Account/ACC"});
+        BreakListingOf("", 0);
+    }
+    CRecordingView view;  // and whole again, all three files packed
+    EXPECT_EQ(PackFolder(view, m_box.Folder(), ECategory::Wtf), 1);
+    EXPECT_EQ(ArchiveNames(Archive(ECategory::Wtf)).size(), 3u);
+}
+#endif
 
 TEST_F(PackingTest, LinksToFoldersAreNotFollowedAndLinksToFilesArePacked) {
     if (!kHaveLinks)
