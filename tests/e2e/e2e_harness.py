@@ -346,6 +346,43 @@ def reset_copies(game):
     return [os.path.join(reset, n) for n in sorted(os.listdir(reset), key=lambda n: (n[:15], len(n), n))]
 
 
+def initialize_problems(game, before):
+    """What is wrong with a game folder after one initialize, against its copy taken before:
+    Fonts, Interface and WTF moved whole into the one dated copy under Ralum/Reset, and the
+    rest of the folder and of Ralum untouched."""
+    problems = [f"{name} still exists after initialize" for name in
+                ("Fonts", "Interface", "WTF") if os.path.exists(os.path.join(game, name))]
+    copies = reset_copies(game)
+    if len(copies) != 1:
+        problems.append(f"expected one copy under Ralum/Reset, found {copies}")
+    for name in ("Fonts", "Interface", "WTF"):
+        problems += compare_trees(os.path.join(copies[-1] if copies else "", name),
+                                  os.path.join(before, name), f"Ralum/Reset/<time>/{name}")
+    problems += compare_trees(game, before, "initialized game folder",
+                              skip_top={"Fonts", "Interface", "WTF", "Ralum"})
+    problems += compare_trees(os.path.join(game, "Ralum"), os.path.join(before, "Ralum"),
+                              "Ralum", skip_top={"Reset"})
+    return problems
+
+
+def print_logs(msg_log, logs, lines):
+    """For a failed session: the message boxes shown, then the last lines of each (title, path)
+    of logs (a path may be None)."""
+    print("---- message log (" + msg_log + ") ----")
+    try:
+        with open(msg_log, encoding="utf-8", errors="replace") as f:
+            print(f.read().rstrip() or "(empty)")
+    except FileNotFoundError:
+        print("(no box was shown)")
+    for title, path in logs:
+        print(f"---- {title} (last {lines} lines of {path}) ----")
+        try:
+            with open(path or "", encoding="utf-8", errors="replace") as f:
+                print("".join(f.readlines()[-lines:]).rstrip())
+        except FileNotFoundError:
+            print("(none)")
+
+
 def archive_problems(data, category_dir, saved_root, name):
     """Checks one stored archive against the saved game folder: the same files, same bytes."""
     try:

@@ -19,7 +19,7 @@ import traceback
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from e2e_harness import (Display, Service, StepFailed, StepSkipped, archive_problems, copy_game,
-                         log, read_json_lines, source_text, stop_process, wait_until)
+                         log, print_logs, read_json_lines, source_text, stop_process, wait_until)
 
 LSAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -464,20 +464,8 @@ class Session:
         self.display.stop()
 
     def report_failure(self):
-        print("---- message log (" + self.msg_log + ") ----")
-        try:
-            with open(self.msg_log, encoding="utf-8", errors="replace") as f:
-                print(f.read().rstrip() or "(empty)")
-        except FileNotFoundError:
-            print("(no box was shown)")
-        for title, path in (("zav output", self.zav_log),
-                            ("zav-service log", self.service.log_path)):
-            print(f"---- {title} (last 60 lines of {path}) ----")
-            try:
-                with open(path, encoding="utf-8", errors="replace") as f:
-                    print("".join(f.readlines()[-60:]).rstrip())
-            except FileNotFoundError:
-                print("(none)")
+        print_logs(self.msg_log, (("zav output", self.zav_log),
+                                  ("zav-service log", self.service.log_path)), 60)
         print(f"---- screenshots and the work folder are kept in {self.out}")
 
 

@@ -30,7 +30,7 @@ import sys
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from e2e_harness import StepFailed, compare_trees, copy_game, reset_copies
+from e2e_harness import StepFailed, compare_trees, copy_game, initialize_problems
 from e2e_session import (BTN_BACKUP, BTN_INITIALIZE, BTN_REMOVE_ALL, CATEGORIES, CHK_BACKUP_FONT,
                          CHK_RESTORE_CACHE, CHK_RESTORE_FONT, MEMBER_ID, TXT_BACKUP_ASK,
                          TXT_INIT_ASK, TXT_INIT_DONE, Session, main, program_text)
@@ -158,20 +158,9 @@ class MemberSession(Session):
         time.sleep(0.5)
         self.no_new_messages()
         self.screenshot("after-initialize")
-        problems = [f"{name} still exists after initialize" for name in
-                    ("Fonts", "Interface", "WTF") if os.path.exists(os.path.join(self.game, name))]
         # The folders wait in a dated folder under Ralum/Reset, where the member can take them
-        # back; the done message names it.
-        copies = reset_copies(self.game)
-        if len(copies) != 1:
-            problems.append(f"expected one copy under Ralum/Reset, found {copies}")
-        for name in ("Fonts", "Interface", "WTF"):
-            problems += compare_trees(os.path.join(copies[-1] if copies else "", name),
-                                      os.path.join(keep, name), f"Ralum/Reset/<time>/{name}")
-        problems += compare_trees(self.game, keep, "initialized game folder",
-                                  skip_top={"Fonts", "Interface", "WTF", "Ralum"})
-        problems += compare_trees(os.path.join(self.game, "Ralum"), os.path.join(keep, "Ralum"),
-                                  "Ralum", skip_top={"Reset"})
+        # back.
+        problems = initialize_problems(self.game, keep)
         if problems:
             raise StepFailed("after initialize:\n  " + "\n  ".join(problems))
 

@@ -44,7 +44,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from wine_session import (Display, StepFailed, WinePrefix, WineWindows,  # noqa: E402
                           changed_paths, log, snapshot, stop_program, wait_until)
 from e2e_harness import (Service, archive_problems, compare_trees, copy_game,  # noqa: E402
-                         reset_copies, stop_process)
+                         initialize_problems, print_logs, reset_copies, stop_process)
 from e2e_session import (CATEGORIES, MEMBER_ID, MEMBER_NICK, MEMBER_PW,  # noqa: E402
                          TXT_BACKUP_ASK, TXT_BACKUP_DONE, TXT_INIT_ASK, TXT_INIT_DONE,
                          TXT_LOGIN_REFUSED, TXT_RESTORE_ASK, TXT_RESTORE_DONE, program_text)
@@ -397,26 +397,15 @@ class MemberSession:
         self.expect_box("confirm", TXT_INIT_ASK, 60, "initialize-confirm")
         text = self.expect_box("message", TXT_INIT_DONE, 120, "initialize-done", prefix=True)
         self.settle("initialize")
-        problems = []
+        problems = initialize_problems(self.game, before)
         copies = reset_copies(self.game)
-        if len(copies) != 1:
-            problems.append(f"expected one copy under Ralum/Reset, found {copies}")
-        else:
+        if len(copies) == 1:
             dated = os.path.basename(copies[0])
             if len(dated) != 15 or dated[8] != "-" or not (dated[:8] + dated[9:]).isdigit():
                 problems.append(f"Ralum/Reset/{dated} is not named yyyymmdd-hhmmss")
             named = GAME + "\\Ralum\\Reset\\" + dated
             if text.rstrip("\n").rsplit("\n", 1)[-1].rstrip("\\") != named:
                 problems.append(f"the done message does not end with {named}: {text!r}")
-        for name in ("Fonts", "Interface", "WTF"):
-            if os.path.exists(os.path.join(self.game, name)):
-                problems.append(f"{name} is still in the game folder")
-            problems += compare_trees(os.path.join(copies[-1] if copies else "", name),
-                                      os.path.join(before, name), f"Ralum/Reset/<time>/{name}")
-        problems += compare_trees(self.game, before, "initialized game folder",
-                                  skip_top={"Fonts", "Interface", "WTF", "Ralum"})
-        problems += compare_trees(os.path.join(self.game, "Ralum"), os.path.join(before, "Ralum"),
-                                  "Ralum", skip_top={"Reset"})
         if problems:
             raise StepFailed("after initialize:\n  " + "\n  ".join(problems))
         self.shot("after-initialize")
@@ -508,21 +497,9 @@ class MemberSession:
         self.display.stop()
 
     def report_failure(self):
-        print("---- message log (" + self.msg_log + ") ----")
-        try:
-            with open(self.msg_log, encoding="utf-8", errors="replace") as f:
-                print(f.read().rstrip() or "(empty)")
-        except FileNotFoundError:
-            print("(no box was shown)")
-        logs = [("diagnostic log", self.diag_log() if self.prefix else None),
-                ("zav.exe output", self.zav_out), ("zav-service log", self.service.log_path)]
-        for title, path in logs:
-            print(f"---- {title} (last 40 lines of {path}) ----")
-            try:
-                with open(path or "", encoding="utf-8", errors="replace") as f:
-                    print("".join(f.readlines()[-40:]).rstrip())
-            except FileNotFoundError:
-                print("(none)")
+        print_logs(self.msg_log, [("diagnostic log", self.diag_log() if self.prefix else None),
+                                  ("zav.exe output", self.zav_out),
+                                  ("zav-service log", self.service.log_path)], 40)
         print(f"---- screenshots in {self.shots}, the prefix and the rest in {self.work}")
 
 
