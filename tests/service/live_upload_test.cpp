@@ -286,37 +286,6 @@ TEST_F(LiveUpload, AMemberHasOneUploadAtATime) {
     EXPECT_EQ(Upload(m_service, "gamer01", {{"UserFile004", "__Fonts.zip", "f"}}).nStatus, 200);
 }
 
-// An upload in progress holds its announced size: another member's upload that would pass
-// the capacity beside it is refused before it writes anything.
-TEST(LiveUploadCapacity, UploadsInProgressReserveTheirAnnouncedSize) {
-    CLiveService service({"--capacity-mb", "3", "--max-upload-mb", "2"});
-    ASSERT_TRUE(service.IsRunning());
-    for (const char* pszId : {"gamer01", "gamer02"}) {
-        ASSERT_TRUE(service.AddMember(pszId, "pw", "n"));
-    }
-    ASSERT_EQ(Login(service, "gamer01", "pw").strBody.substr(67, 2), "OK");
-    ASSERT_EQ(Login(service, "gamer02", "pw", "127.0.0.2").strBody.substr(67, 2), "OK");
-    const std::string strRequest = ClientUploadRequest(
-        "gamer01", ClientUploadBody({{"UserFile002", "__WTF.zip", RandomBytes(2000000, 27)}}));
-    CSocket held(OpenConnection(service.HttpPort()));
-    ASSERT_EQ(::send(held.Get(), strRequest.data(), 100000, MSG_NOSIGNAL), 100000);
-    for (int i = 0;
-         i < 500 &&
-         PostForm(service, "/Kelpo/html/auth.php", "mode=freespace").strBody.find("<br> 0%") !=
-             std::string::npos;
-         ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_EQ(PostForm(service, "/Kelpo/html/auth.php", "mode=freespace").strBody, "+OK<br>66%");
-    SReply other = Upload(service, "gamer02",
-                          {{"UserFile002", "__WTF.zip", RandomBytes(1500000, 28)}}, "127.0.0.2");
-    EXPECT_EQ(other.nStatus, 507);
-    EXPECT_EQ(Upload(service, "gamer02", {{"UserFile002", "__WTF.zip", RandomBytes(900000, 29)}},
-                     "127.0.0.2")
-                  .nStatus,
-              200);
-}
-
 TEST_F(LiveUpload, EveryByteOfAChunkedBodyCountsAgainstTheLimit) {
     // --max-upload-mb 2: a small archive, and beside it a form field of 4 MB the service would
     // otherwise skip without counting, in chunks without an announced length.
